@@ -1,0 +1,100 @@
+// File access on POSIX: opening and creating files, attributes and existence tests, deletion,
+// directory creation, unique temporary names, whole-file reads and writes, and random-access
+// reading. Paths are UTF-8 (a "\" given by a caller becomes "/"); failures go into the caller's
+// log with fixed, numbered messages.
+#pragma once
+
+#include <cstdint>
+
+#include "base/data_buffer.h"
+#include "base/string_buffer.h"
+
+namespace quillon {
+
+class LogBase;
+
+// Why an open or create failed.
+enum class FileFailure : int { None = 0, AccessDenied = 1, PathNotFound = 2, Other = 3 };
+
+// Owns a file descriptor; closes it on destruction. Move-only.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(int fd) : fd_(fd) {}
+  FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle();
+
+  bool isValid() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  int release();
+  void close();
+
+ private:
+  int fd_ = -1;
+};
+
+// The four opens retry a busy file (EBUSY, ETXTBSY) up to 3 more times, 50 ms apart, and log
+// "Failed to open file (2)" with the file name when they finally fail; reason says why.
+// openForRead: read-only; the file must exist. An empty path fails.
+FileHandle openForRead(const char* path, FileFailure& reason, LogBase& log);
+// Read-only, directories too; for querying file information.
+FileHandle openForAttributes(const char* path, FileFailure& reason, LogBase& log);
+// Read and write; the file is created (mode 0644 less the umask) when missing.
+FileHandle openReadWrite(const char* path, FileFailure& reason, LogBase& log);
+// A new empty file replacing any old one; a symbolic link in its place is not followed (fails).
+// A file without write permission is made writable and opened once more.
+FileHandle createForWrite(const char* path, FileFailure& reason, LogBase& log);
+
+// The file's mode bits (st_mode); on failure false with the errno value in error.
+bool getAttributes(const char* path, uint32_t& attributes, int& error, LogBase& log);
+// Sets the permission bits (chmod).
+bool setAttributes(const char* path, uint32_t attributes);
+// False for a null or empty path and when stat says there is no such file; any other failure
+// (access denied, for one) counts as existing. error gets the errno value of a failed stat.
+bool fileExists(const char* path, int* error = nullptr);
+// Silent; a missing file counts as deleted.
+bool deleteFile(const char* path);
+// Like deleteFile, but a missing file fails, and every failure is logged.
+bool deleteFileLogged(const char* path, LogBase& log);
+// One level (mode 0755 less the umask).
+bool createDirectory(const char* path, LogBase& log);
+// Creates every missing level; an empty path or one that exists succeeds.
+bool ensureDirectory(const char* path, LogBase& log);
+// ensureDirectory for the part before the last "/", which is also stored in directory (empty
+// when there is none).
+bool ensureParentDirectory(const char* filePath, StringBuffer& directory, LogBase& log);
+
+// Chooses (does not create) a name "<stem>_XXXX<ext>" that does not exist in the directory.
+// An empty base becomes "x", a base without "." gets ".tmp"; false (path empty) after 200 retries.
+bool makeUniqueFileName(const char* directory, const char* baseName, StringBuffer& path);
+// makeUniqueFileName in TempDirectory().
+bool makeTempFileName(const char* baseName, StringBuffer& path, LogBase& log);
+
+// Replaces the file with the bytes (an empty buffer leaves an empty file); a failed write leaves
+// what was written. A null or empty path fails silently. log may be null.
+bool writeWholeFile(const char* path, const void* bytes, uint32_t length, LogBase* log);
+// writeWholeFile, but a null or empty path is logged.
+bool writeWholeFileUtf8(const char* path, const void* bytes, uint32_t length, LogBase* log);
+// Writes header then body (the header bytes carry their own length field). log may be null.
+bool writeTwoPartFile(const char* path, const void* header, uint32_t headerLength,
+                      const void* body, uint32_t bodyLength, LogBase* log);
+
+// Random-access reading of one file.
+class FileAccess {
+ public:
+  // Closes any previous file and opens path for reading at position 0.
+  bool open(const char* path, LogBase& log);
+  // Reads count bytes at position into out (cleared first); true only when all were read.
+  bool read(int64_t position, uint32_t count, DataBuffer& out);
+  void close();
+  bool isOpen() const { return handle_.isValid(); }
+
+ private:
+  FileHandle handle_;
+  int64_t position_ = 0;
+};
+
+}  // namespace quillon

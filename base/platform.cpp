@@ -1,0 +1,119 @@
+#include "base/platform.h"
+
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+namespace quillon {
+
+namespace {
+std::atomic<int> g_ansiCodePageOverride{0};
+
+SystemTime FromTm(const std::tm& tm, long nanoseconds) {
+  SystemTime t;
+  t.year = static_cast<uint16_t>(tm.tm_year + 1900);
+  t.month = static_cast<uint16_t>(tm.tm_mon + 1);
+  t.dayOfWeek = static_cast<uint16_t>(tm.tm_wday);
+  t.day = static_cast<uint16_t>(tm.tm_mday);
+  t.hour = static_cast<uint16_t>(tm.tm_hour);
+  t.minute = static_cast<uint16_t>(tm.tm_min);
+  t.second = static_cast<uint16_t>(tm.tm_sec > 59 ? 59 : tm.tm_sec);  // no leap second field
+  t.milliseconds = static_cast<uint16_t>(nanoseconds / 1000000);
+  return t;
+}
+}  // namespace
+
+uint32_t TickCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+int AnsiCodePage() {
+  int overridden = g_ansiCodePageOverride.load(std::memory_order_relaxed);
+  return overridden ? overridden : kCodePageUtf8;
+}
+
+int OemCodePage() { return kCodePageOem; }
+
+void SetAnsiCodePageForTests(int codePage) { g_ansiCodePageOverride.store(codePage); }
+
+std::string TempDirectory() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = (tmp && *tmp) ? tmp : "/tmp";
+  for (char& c : dir) {
+    if (c == '\\') c = '/';
+  }
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string CurrentDirectory() {
+  char path[PATH_MAX];
+  return getcwd(path, sizeof path) ? std::string(path) : std::string();
+}
+
+bool CryptoRandomBytes(void* buffer, size_t length) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (length > 0) {
+    ssize_t n = getrandom(out, length, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    out += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int LastSystemError() { return errno; }
+
+std::string SystemErrorText(int code) {
+  char text[256];
+  // The GNU strerror_r may return a static string instead of filling the buffer.
+  const char* message = strerror_r(code, text, sizeof text);
+  std::string result = message ? message : "";
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+SystemTime LocalTimeNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::tm tm{};
+  localtime_r(&now.tv_sec, &tm);
+  return FromTm(tm, now.tv_nsec);
+}
+
+SystemTime UtcTimeNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::tm tm{};
+  gmtime_r(&now.tv_sec, &tm);
+  return FromTm(tm, now.tv_nsec);
+}
+
+int TimeZoneBiasMinutes() {
+  time_t now = time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  return static_cast<int>(-tm.tm_gmtoff / 60);
+}
+
+void SleepMs(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace quillon

@@ -1,0 +1,63 @@
+// One text value held in up to three forms at once: UTF-16LE, ANSI (the system's ANSI code
+// page) and UTF-8, each converted lazily from a valid one. At least one form is always valid;
+// an empty value has all three valid.
+#pragma once
+
+#include <cstdint>
+
+#include "base/data_buffer.h"
+#include "base/quillon_object.h"
+#include "base/string_buffer.h"
+
+namespace quillon {
+
+class XString : public QuillonObject {
+ public:
+  XString();
+  XString(const XString& other);
+  XString& operator=(const XString& other);
+  ~XString() override = default;
+
+  // Each setter makes its form the only valid one. Null texts set an empty value.
+  bool setFromAnsi(const char* text);
+  bool setFromUtf8(const char* text);
+  bool setFromUtf8(const char* bytes, uint32_t length);
+  // A NUL-terminated UTF-16 text.
+  bool setFromUtf16(const char16_t* text);
+  // A length-counted system wide string (wchar_t, UTF-32 on Linux).
+  bool setFromWide(const wchar_t* text, uint32_t length);
+
+  // The forms, converted on demand (characters that do not convert are dropped).
+  const char* getAnsi();
+  const char* getUtf8();
+  // NUL-terminated UTF-16LE.
+  const char16_t* getUtf16();
+  StringBuffer& ansiBuffer();
+  StringBuffer& utf8Buffer();
+  // The UTF-16LE bytes, ending in two zero bytes.
+  DataBuffer& utf16Buffer();
+
+  // Whether the text converts to the ANSI code page without loss (cached).
+  bool isAnsiRepresentable();
+  // The ANSI length when that form is valid, else the UTF-16 units without the terminator.
+  uint32_t lengthInChars();
+  bool isEmpty();
+  void clear();
+
+  bool hasValidAnsi() const { return ansiValid_; }
+  bool hasValidUtf8() const { return utf8Valid_; }
+  bool hasValidUtf16() const { return utf16Valid_; }
+
+ private:
+  enum class Representable : uint8_t { Unknown, Yes, No };
+
+  DataBuffer utf16_;
+  StringBuffer ansi_;
+  StringBuffer utf8_;
+  bool utf16Valid_ = true;
+  bool ansiValid_ = true;
+  bool utf8Valid_ = true;
+  Representable representable_ = Representable::Yes;
+};
+
+}  // namespace quillon

@@ -1,0 +1,37 @@
+#include "tests/support/test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace quillon::testing {
+
+std::string ScratchDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = (tmp && *tmp) ? tmp : "/tmp";
+  if (dir.back() != '/') dir += '/';
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+std::string FreshDir(const std::string& name) {
+  std::string dir = ScratchDir() + name;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir + "/";
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace quillon::testing

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# One command from a fresh machine to a passing test run: install, configure, build, test.
+#   bash tools/build-and-test.sh            normal build in build/
+#   BUILD_DIR=... CMAKE_ARGS=... TEST_ARGS=... to vary it (CI uses this for the sanitizer build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install-deps.sh
+
+build_dir=${BUILD_DIR:-build}
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+
+# shellcheck disable=SC2086
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "${launcher[@]}" ${CMAKE_ARGS:-}
+cmake --build "$build_dir" -j "$(nproc)"
+# shellcheck disable=SC2086
+ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" ${TEST_ARGS:-}
