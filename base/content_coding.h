@@ -34,8 +34,10 @@ class ContentCoding {
   static bool encodeWord(const char* text, uint32_t length, const char* charset, StringBuffer& out);
   // One or more Q (or B) words separated by CR LF and a tab; long texts are cut on character
   // boundaries through UTF-16.
-  static bool encodeWordsQ(const char* text, uint32_t length, const char* charset, StringBuffer& out);
-  static bool encodeWordsB(const char* text, uint32_t length, const char* charset, StringBuffer& out);
+  static bool encodeWordsQ(const char* text, uint32_t length, const char* charset,
+                           StringBuffer& out);
+  static bool encodeWordsB(const char* text, uint32_t length, const char* charset,
+                           StringBuffer& out);
   // Decodes every encoded word of a header value in place, converting to UTF-8.
   static bool decodeWords(StringBuffer& text);
   // The same, leaving the decoded bytes in their own charset.

@@ -18,7 +18,8 @@ class XString : public QuillonObject {
   XString& operator=(const XString& other);
   ~XString() override = default;
 
-  // Each setter makes its form the only valid one. Null texts set an empty value.
+  // Each setter makes its form the only valid one. Null or empty texts set an empty value.
+  // False when memory runs out, the value then empty.
   bool setFromAnsi(const char* text);
   bool setFromUtf8(const char* text);
   bool setFromUtf8(const char* bytes, uint32_t length);
@@ -27,7 +28,8 @@ class XString : public QuillonObject {
   // A length-counted system wide string (wchar_t, UTF-32 on Linux).
   bool setFromWide(const wchar_t* text, uint32_t length);
 
-  // The forms, converted on demand (characters that do not convert are dropped).
+  // The forms, converted on demand (characters that do not convert are dropped). When even
+  // that fails (out of memory) the form stays invalid and reads as empty.
   const char* getAnsi();
   const char* getUtf8();
   // NUL-terminated UTF-16LE.
@@ -37,7 +39,8 @@ class XString : public QuillonObject {
   // The UTF-16LE bytes, ending in two zero bytes.
   DataBuffer& utf16Buffer();
 
-  // Whether the text converts to the ANSI code page without loss (cached).
+  // Whether the text converts to the ANSI code page without loss (cached). Asked before the
+  // ANSI form exists, a text that does not convert leaves that form empty and invalid.
   bool isAnsiRepresentable();
   // The ANSI length when that form is valid, else the UTF-16 units without the terminator.
   uint32_t lengthInChars();
@@ -50,6 +53,17 @@ class XString : public QuillonObject {
 
  private:
   enum class Representable : uint8_t { Unknown, Yes, No };
+
+  // Make a form valid by converting from another; false (form empty and invalid) on failure.
+  bool ensureUtf16();
+  bool ensureAnsi();
+  bool ensureUtf8();
+  // Converts the UTF-16 form (else the UTF-8 form) into the ANSI buffer.
+  bool convertToAnsi(bool& lossless);
+  // After setting one form: the others emptied and invalid.
+  void keepOnly(bool utf16, bool ansi, bool utf8, Representable representable);
+  // After a copy: a form whose copy ran out of memory becomes invalid.
+  void dropFailedCopies(const XString& other);
 
   DataBuffer utf16_;
   StringBuffer ansi_;

@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libbz2-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gzip python3
+  clang libclang-rt-14-dev
 )
 
 missing=()

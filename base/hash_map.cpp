@@ -1,0 +1,151 @@
+#include "base/hash_map.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <new>
+
+#include "base/md5.h"
+#include "base/memory.h"
+
+namespace quillon {
+
+// One entry; the key's bytes and a terminator follow the node in the same block.
+struct HashMap::Node {
+  Node* next;
+  QuillonObject* value;
+  size_t keyLength;
+
+  const char* key() const { return reinterpret_cast<const char*>(this + 1); }
+  char* key() { return reinterpret_cast<char*>(this + 1); }
+};
+
+namespace {
+
+std::string_view KeyView(const char* key) { return key == nullptr ? std::string_view() : key; }
+
+}  // namespace
+
+HashMap::HashMap(uint32_t bucketCount) {
+  if (bucketCount == 0) bucketCount = kDefaultBucketCount;
+  void* block = AllocBytes(sizeof(Node*) * static_cast<size_t>(bucketCount));
+  if (block == nullptr) return;  // every put fails from here on
+  buckets_ = static_cast<Node**>(block);
+  for (uint32_t i = 0; i < bucketCount; ++i) buckets_[i] = nullptr;
+  bucketCount_ = bucketCount;
+}
+
+HashMap::~HashMap() {
+  for (uint32_t i = 0; i < bucketCount_; ++i) {
+    Node* node = buckets_[i];
+    while (node != nullptr) {
+      Node* next = node->next;
+      delete node->value;
+      node->~Node();
+      FreeBytes(node);
+      node = next;
+    }
+  }
+  FreeBytes(buckets_);
+}
+
+uint32_t HashMap::BucketOf(std::string_view key, uint32_t bucketCount) {
+  if (bucketCount == 0) return 0;
+  uint8_t digest[Md5::kDigestLength];
+  Md5::digest(key.empty() ? "" : key.data(), key.size(), digest);
+  uLong crc = crc32(crc32(0L, Z_NULL, 0), digest, Md5::kDigestLength);
+  return static_cast<uint32_t>(crc % bucketCount);
+}
+
+HashMap::Node** HashMap::find(std::string_view key) const {
+  if (bucketCount_ == 0) return nullptr;
+  Node** link = &buckets_[BucketOf(key, bucketCount_)];
+  while (*link != nullptr) {
+    Node* node = *link;
+    if (node->keyLength == key.size() &&
+        (key.empty() || std::memcmp(node->key(), key.data(), key.size()) == 0)) {
+      break;
+    }
+    link = &node->next;
+  }
+  return link;
+}
+
+bool HashMap::contains(const char* key) const { return key != nullptr && contains(KeyView(key)); }
+
+bool HashMap::contains(std::string_view key) const {
+  Node** link = find(key);
+  return link != nullptr && *link != nullptr;
+}
+
+QuillonObject* HashMap::get(const char* key) const {
+  return key == nullptr ? nullptr : get(KeyView(key));
+}
+
+QuillonObject* HashMap::get(std::string_view key) const {
+  Node** link = find(key);
+  return link == nullptr || *link == nullptr ? nullptr : (*link)->value;
+}
+
+bool HashMap::put(const char* key, QuillonObject* value) {
+  if (key == nullptr) {
+    delete value;
+    return false;
+  }
+  return put(KeyView(key), value);
+}
+
+bool HashMap::put(std::string_view key, QuillonObject* value) {
+  Node** link = find(key);
+  if (link == nullptr) {
+    delete value;
+    return false;
+  }
+  if (*link != nullptr) {
+    Node* node = *link;
+    if (node->value != value) {
+      delete node->value;
+      node->value = value;
+    }
+    return true;
+  }
+  void* block = nullptr;
+  if (key.size() < SIZE_MAX - sizeof(Node)) block = AllocBytes(sizeof(Node) + key.size() + 1);
+  if (block == nullptr) {
+    delete value;
+    return false;
+  }
+  Node* node = new (block) Node{nullptr, value, key.size()};
+  if (!key.empty()) std::memcpy(node->key(), key.data(), key.size());
+  node->key()[key.size()] = '\0';
+  *link = node;
+  ++count_;
+  return true;
+}
+
+bool HashMap::add(const char* key) {
+  if (key == nullptr) return false;
+  return add(KeyView(key));
+}
+
+bool HashMap::add(std::string_view key) {
+  QuillonObject* marker = new (std::nothrow) QuillonObject();
+  if (marker == nullptr) return false;
+  return put(key, marker);
+}
+
+bool HashMap::remove(const char* key) { return key != nullptr && remove(KeyView(key)); }
+
+bool HashMap::remove(std::string_view key) {
+  Node** link = find(key);
+  if (link == nullptr || *link == nullptr) return false;
+  Node* node = *link;
+  *link = node->next;
+  delete node->value;
+  node->~Node();
+  FreeBytes(node);
+  --count_;
+  return true;
+}
+
+}  // namespace quillon

@@ -1,0 +1,58 @@
+// A map from text keys to QuillonObjects it owns, with a fixed number of buckets chosen at
+// construction: the bucket of a key is the CRC-32 of the key's MD5 digest. The map never grows
+// or rehashes, and keys compare exactly (case-sensitive). It cannot be iterated.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "base/quillon_object.h"
+
+namespace quillon {
+
+class HashMap : public QuillonObject {
+ public:
+  static constexpr uint32_t kDefaultBucketCount = 100;
+
+  // 0 buckets means the default.
+  explicit HashMap(uint32_t bucketCount = kDefaultBucketCount);
+  HashMap(const HashMap&) = delete;
+  HashMap& operator=(const HashMap&) = delete;
+  // Deletes every value.
+  ~HashMap() override;
+
+  // Keys are NUL-terminated texts (a null key is never present) or byte ranges.
+  bool contains(const char* key) const;
+  bool contains(std::string_view key) const;
+  // The value of key, still owned by the map; null when absent.
+  QuillonObject* get(const char* key) const;
+  QuillonObject* get(std::string_view key) const;
+
+  // Stores value under key, deleting the value it replaces (putting the value already stored is
+  // a no-op). The map owns value from here on, even when the call fails: false (value deleted)
+  // for a null key or when memory runs out.
+  bool put(const char* key, QuillonObject* value);
+  bool put(std::string_view key, QuillonObject* value);
+  // Puts a fresh empty QuillonObject (the map used as a set of keys).
+  bool add(const char* key);
+  bool add(std::string_view key);
+  // Deletes the entry and its value; false when the key was absent.
+  bool remove(const char* key);
+  bool remove(std::string_view key);
+
+  uint32_t count() const { return count_; }
+  uint32_t bucketCount() const { return bucketCount_; }
+  // The bucket a key falls in: CRC-32 of its 16-byte MD5 digest, modulo the bucket count.
+  static uint32_t BucketOf(std::string_view key, uint32_t bucketCount);
+
+ private:
+  struct Node;
+
+  Node** find(std::string_view key) const;
+
+  Node** buckets_ = nullptr;
+  uint32_t bucketCount_ = 0;
+  uint32_t count_ = 0;
+};
+
+}  // namespace quillon

@@ -1,0 +1,194 @@
+#include "base/hash_map.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/memory.h"
+
+namespace quillon {
+namespace {
+
+// A value that counts its own destruction.
+class Tracked : public QuillonObject {
+ public:
+  Tracked(int id, int* destroyed) : id_(id), destroyed_(destroyed) {}
+  ~Tracked() override { ++*destroyed_; }
+  int id() const { return id_; }
+
+ private:
+  int id_;
+  int* destroyed_;
+};
+
+int IdOf(const HashMap& map, const std::string& key) {
+  auto* value = static_cast<Tracked*>(map.get(key.c_str()));
+  return value == nullptr ? -1 : value->id();
+}
+
+TEST(HashMapTest, BucketCountDefaultsToOneHundred) {
+  EXPECT_EQ(HashMap().bucketCount(), 100u);
+  EXPECT_EQ(HashMap(0).bucketCount(), 100u);
+  EXPECT_EQ(HashMap(7).bucketCount(), 7u);
+}
+
+// Expected values computed independently: crc32(md5(key)) modulo the bucket count.
+TEST(HashMapTest, BucketIsCrc32OfTheMd5Digest) {
+  struct Case {
+    const char* key;
+    uint32_t bucketOf100;
+    uint32_t bucketOf7;
+  };
+  const Case cases[] = {
+      {"", 24, 2},
+      {"example.com", 23, 1},
+      {"http://www.example.com/", 36, 1},
+      {"Key", 32, 0},
+      {"key", 36, 6},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HashMap::BucketOf(c.key, 100), c.bucketOf100) << c.key;
+    EXPECT_EQ(HashMap::BucketOf(c.key, 7), c.bucketOf7) << c.key;
+  }
+}
+
+TEST(HashMapTest, PutThenGetAndContains) {
+  int destroyed = 0;
+  HashMap map;
+  EXPECT_FALSE(map.contains("a"));
+  EXPECT_EQ(map.get("a"), nullptr);
+  EXPECT_TRUE(map.put("a", new Tracked(1, &destroyed)));
+  EXPECT_TRUE(map.put("b", new Tracked(2, &destroyed)));
+  EXPECT_TRUE(map.contains("a"));
+  EXPECT_EQ(IdOf(map, "a"), 1);
+  EXPECT_EQ(IdOf(map, "b"), 2);
+  EXPECT_EQ(map.count(), 2u);
+  EXPECT_EQ(destroyed, 0);
+}
+
+TEST(HashMapTest, NamesCompareExactly) {
+  int destroyed = 0;
+  HashMap map;
+  map.put("Key", new Tracked(1, &destroyed));
+  EXPECT_FALSE(map.contains("key"));
+  EXPECT_FALSE(map.contains("Key "));
+  EXPECT_FALSE(map.contains("Ke"));
+  EXPECT_TRUE(map.contains(std::string_view("Key")));
+  map.put(std::string_view("Key\0x", 5), new Tracked(2, &destroyed));
+  EXPECT_EQ(IdOf(map, "Key"), 1);
+  EXPECT_EQ(static_cast<Tracked*>(map.get(std::string_view("Key\0x", 5)))->id(), 2);
+}
+
+TEST(HashMapTest, PutReplacesAndDeletesThePreviousValue) {
+  int destroyed = 0;
+  HashMap map;
+  map.put("k", new Tracked(1, &destroyed));
+  EXPECT_TRUE(map.put("k", new Tracked(2, &destroyed)));
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(IdOf(map, "k"), 2);
+  EXPECT_EQ(map.count(), 1u);
+}
+
+TEST(HashMapTest, PuttingTheStoredValueAgainKeepsIt) {
+  int destroyed = 0;
+  HashMap map;
+  auto* value = new Tracked(1, &destroyed);
+  map.put("k", value);
+  EXPECT_TRUE(map.put("k", value));
+  EXPECT_EQ(destroyed, 0);
+  EXPECT_EQ(IdOf(map, "k"), 1);
+}
+
+TEST(HashMapTest, RemoveDeletesEntryAndValue) {
+  int destroyed = 0;
+  HashMap map;
+  map.put("k", new Tracked(1, &destroyed));
+  map.put("other", new Tracked(2, &destroyed));
+  EXPECT_TRUE(map.remove("k"));
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_FALSE(map.contains("k"));
+  EXPECT_FALSE(map.remove("k"));
+  EXPECT_EQ(IdOf(map, "other"), 2);
+  EXPECT_EQ(map.count(), 1u);
+}
+
+TEST(HashMapTest, AddMakesASetOfKeys) {
+  HashMap map;
+  EXPECT_TRUE(map.add("seen"));
+  EXPECT_TRUE(map.contains("seen"));
+  EXPECT_NE(map.get("seen"), nullptr);
+  EXPECT_TRUE(map.add("seen"));
+  EXPECT_EQ(map.count(), 1u);
+  EXPECT_TRUE(map.add(""));
+  EXPECT_TRUE(map.contains(""));
+}
+
+TEST(HashMapTest, DestructionDeletesEveryValue) {
+  int destroyed = 0;
+  {
+    HashMap map(3);
+    for (int i = 0; i < 50; ++i) map.put(std::to_string(i).c_str(), new Tracked(i, &destroyed));
+  }
+  EXPECT_EQ(destroyed, 50);
+}
+
+TEST(HashMapTest, ManyKeysAcrossFewBuckets) {
+  int destroyed = 0;
+  HashMap map(3);
+  const int kKeys = 2000;
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_TRUE(map.put("http://example.com/page" + std::to_string(i), new Tracked(i, &destroyed)));
+  }
+  EXPECT_EQ(map.count(), static_cast<uint32_t>(kKeys));
+  EXPECT_EQ(map.bucketCount(), 3u);
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_EQ(IdOf(map, "http://example.com/page" + std::to_string(i)), i);
+  }
+  for (int i = 0; i < kKeys; i += 2) {
+    ASSERT_TRUE(map.remove("http://example.com/page" + std::to_string(i)));
+  }
+  EXPECT_EQ(destroyed, kKeys / 2);
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_EQ(map.contains("http://example.com/page" + std::to_string(i)), i % 2 == 1) << i;
+  }
+  EXPECT_FALSE(map.contains("http://example.com/page"));
+}
+
+TEST(HashMapTest, NullKeyIsNeverStored) {
+  int destroyed = 0;
+  HashMap map;
+  EXPECT_FALSE(map.put(static_cast<const char*>(nullptr), new Tracked(1, &destroyed)));
+  EXPECT_EQ(destroyed, 1);  // the map took the value and deleted it
+  EXPECT_FALSE(map.contains(static_cast<const char*>(nullptr)));
+  EXPECT_EQ(map.get(static_cast<const char*>(nullptr)), nullptr);
+  EXPECT_FALSE(map.remove(static_cast<const char*>(nullptr)));
+  EXPECT_FALSE(map.add(static_cast<const char*>(nullptr)));
+}
+
+TEST(HashMapTest, OutOfMemoryFailsThePutAndDeletesTheValue) {
+  int destroyed = 0;
+  HashMap map;
+  auto* value = new Tracked(1, &destroyed);
+  SetAllocationFailureForTests(true);
+  bool ok = map.put("k", value);
+  SetAllocationFailureForTests(false);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_FALSE(map.contains("k"));
+  EXPECT_TRUE(map.put("k", new Tracked(2, &destroyed)));
+}
+
+TEST(HashMapTest, MapWhoseBucketsCouldNotBeAllocatedRefusesEverything) {
+  int destroyed = 0;
+  SetAllocationFailureForTests(true);
+  HashMap map;
+  SetAllocationFailureForTests(false);
+  EXPECT_EQ(map.bucketCount(), 0u);
+  EXPECT_FALSE(map.put("k", new Tracked(1, &destroyed)));
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_FALSE(map.contains("k"));
+  EXPECT_FALSE(map.remove("k"));
+}
+
+}  // namespace
+}  // namespace quillon
