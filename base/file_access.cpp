@@ -189,79 +189,58 @@ void FileHandle::close() {
   fd_ = -1;
 }
 
-FileHandle openForRead(const char* path, FileFailure& reason, LogBase& log) {
+namespace {
+
+// What an open function adds to the log after the common open-failure lines.
+enum class ExtraFailureItem { None, ErrorCode, FileName };
+
+// The shared body of the four open functions: path conversion, the open with its retries (and,
+// for a file being created, one more try after making a read-only file writable) and the
+// failure report.
+FileHandle OpenLogged(const char* path, int flags, ExtraFailureItem extra, FileFailure& reason,
+                      LogBase& log) {
   reason = FileFailure::None;
   StringBuffer p;
+  if (!ToPosixPath(path, p)) {
+    reason = FileFailure::Other;
+    return FileHandle();
+  }
+  int error = 0;
+  FileHandle handle = OpenWithRetries(p.getString(), flags, error);
+  if (!handle.isValid() && (flags & O_CREAT) && (flags & O_TRUNC) && error == EACCES &&
+      MakeWritable(p.getString())) {
+    handle = OpenWithRetries(p.getString(), flags, error);
+  }
+  if (!handle.isValid()) {
+    reason = FailureFor(error);
+    LogOpenFailure(log, p.getString(), error);
+    if (extra == ExtraFailureItem::ErrorCode) log.addTagHex("WindowsError", static_cast<uint32_t>(error));
+    if (extra == ExtraFailureItem::FileName) log.addTag("Filename", p.getString());
+  }
+  return handle;
+}
+
+}  // namespace
+
+FileHandle openForRead(const char* path, FileFailure& reason, LogBase& log) {
   if (path == nullptr || *path == '\0') {
     log.addError("Cannot open file, filename is empty.");
     reason = FileFailure::Other;
     return FileHandle();
   }
-  if (!ToPosixPath(path, p)) {
-    reason = FileFailure::Other;
-    return FileHandle();
-  }
-  int error = 0;
-  FileHandle handle = OpenWithRetries(p.getString(), O_RDONLY, error);
-  if (!handle.isValid()) {
-    reason = FailureFor(error);
-    LogOpenFailure(log, p.getString(), error);
-    log.addTagHex("WindowsError", static_cast<uint32_t>(error));
-  }
-  return handle;
+  return OpenLogged(path, O_RDONLY, ExtraFailureItem::ErrorCode, reason, log);
 }
 
 FileHandle openForAttributes(const char* path, FileFailure& reason, LogBase& log) {
-  reason = FileFailure::None;
-  StringBuffer p;
-  if (!ToPosixPath(path, p)) {
-    reason = FileFailure::Other;
-    return FileHandle();
-  }
-  int error = 0;
-  FileHandle handle = OpenWithRetries(p.getString(), O_RDONLY, error);
-  if (!handle.isValid()) {
-    reason = FailureFor(error);
-    LogOpenFailure(log, p.getString(), error);
-    log.addTagHex("WindowsError", static_cast<uint32_t>(error));
-  }
-  return handle;
+  return OpenLogged(path, O_RDONLY, ExtraFailureItem::ErrorCode, reason, log);
 }
 
 FileHandle openReadWrite(const char* path, FileFailure& reason, LogBase& log) {
-  reason = FileFailure::None;
-  StringBuffer p;
-  if (!ToPosixPath(path, p)) {
-    reason = FileFailure::Other;
-    return FileHandle();
-  }
-  int error = 0;
-  FileHandle handle = OpenWithRetries(p.getString(), O_RDWR | O_CREAT, error);
-  if (!handle.isValid()) {
-    reason = FailureFor(error);
-    LogOpenFailure(log, p.getString(), error);
-  }
-  return handle;
+  return OpenLogged(path, O_RDWR | O_CREAT, ExtraFailureItem::None, reason, log);
 }
 
 FileHandle createForWrite(const char* path, FileFailure& reason, LogBase& log) {
-  reason = FileFailure::None;
-  StringBuffer p;
-  if (!ToPosixPath(path, p)) {
-    reason = FileFailure::Other;
-    return FileHandle();
-  }
-  int error = 0;
-  FileHandle handle = OpenWithRetries(p.getString(), kCreateFlags, error);
-  if (!handle.isValid() && error == EACCES && MakeWritable(p.getString())) {
-    handle = OpenWithRetries(p.getString(), kCreateFlags, error);
-  }
-  if (!handle.isValid()) {
-    reason = FailureFor(error);
-    LogOpenFailure(log, p.getString(), error);
-    log.addTag("Filename", p.getString());
-  }
-  return handle;
+  return OpenLogged(path, kCreateFlags, ExtraFailureItem::FileName, reason, log);
 }
 
 bool getAttributes(const char* path, uint32_t& attributes, int& error, LogBase& log) {
