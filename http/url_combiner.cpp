@@ -1,0 +1,225 @@
+#include "http/url_combiner.h"
+
+#include <algorithm>
+#include <new>
+#include <string>
+
+namespace quillon {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." )
+bool IsSchemeName(std::string_view s) {
+  if (s.empty() || !IsAlpha(s[0])) return false;
+  for (char c : s) {
+    if (!IsAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+// "\" becomes "/"; spaces, controls, DEL and bytes of 0x80 and above become %XX; a "%" that
+// does not start a valid escape becomes %25. Valid escapes keep their letter case. None of
+// this creates or removes a delimiter, so it may come before the split.
+std::string Canonical(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '\\') {
+      out += '/';
+    } else if (c == '%') {
+      if (i + 2 < s.size() && IsHexDigit(s[i + 1]) && IsHexDigit(s[i + 2])) {
+        out += '%';
+      } else {
+        out += "%25";
+      }
+    } else if (c <= 0x20 || c >= 0x7F) {
+      out += '%';
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// The five components of RFC 3986 appendix B; "has" tells an empty component from a missing one.
+struct UriParts {
+  std::string_view scheme;
+  std::string_view authority;
+  std::string_view path;
+  std::string_view query;
+  std::string_view fragment;
+  bool hasScheme = false;
+  bool hasAuthority = false;
+  bool hasQuery = false;
+  bool hasFragment = false;
+};
+
+UriParts SplitUri(std::string_view s) {
+  UriParts parts;
+  size_t pos = 0;
+  const size_t colon = s.find_first_of(":/?#");
+  if (colon != std::string_view::npos && s[colon] == ':' && IsSchemeName(s.substr(0, colon))) {
+    parts.scheme = s.substr(0, colon);
+    parts.hasScheme = true;
+    pos = colon + 1;
+  }
+  if (s.substr(pos, 2) == "//") {
+    pos += 2;
+    const size_t end = std::min(s.find_first_of("/?#", pos), s.size());
+    parts.authority = s.substr(pos, end - pos);
+    parts.hasAuthority = true;
+    pos = end;
+  }
+  size_t end = std::min(s.find_first_of("?#", pos), s.size());
+  parts.path = s.substr(pos, end - pos);
+  pos = end;
+  if (pos < s.size() && s[pos] == '?') {
+    end = std::min(s.find('#', pos + 1), s.size());
+    parts.query = s.substr(pos + 1, end - pos - 1);
+    parts.hasQuery = true;
+    pos = end;
+  }
+  if (pos < s.size() && s[pos] == '#') {
+    parts.fragment = s.substr(pos + 1);
+    parts.hasFragment = true;
+  }
+  return parts;
+}
+
+void RemoveLastSegment(std::string& output) {
+  const size_t slash = output.rfind('/');
+  output.erase(slash == std::string::npos ? 0 : slash);
+}
+
+// RFC 3986 section 5.2.4, walking the input as a view so long paths stay linear.
+std::string RemoveDotSegments(std::string_view input) {
+  static constexpr std::string_view kSlash = "/";
+  std::string output;
+  output.reserve(input.size());
+  while (!input.empty()) {
+    if (input.starts_with("../")) {
+      input.remove_prefix(3);
+    } else if (input.starts_with("./")) {
+      input.remove_prefix(2);
+    } else if (input.starts_with("/./")) {
+      input.remove_prefix(2);
+    } else if (input == "/.") {
+      input = kSlash;
+    } else if (input.starts_with("/../")) {
+      input.remove_prefix(3);
+      RemoveLastSegment(output);
+    } else if (input == "/..") {
+      input = kSlash;
+      RemoveLastSegment(output);
+    } else if (input == "." || input == "..") {
+      input = {};
+    } else {
+      const size_t end = std::min(input.find('/', input[0] == '/' ? 1 : 0), input.size());
+      output.append(input.substr(0, end));
+      input.remove_prefix(end);
+    }
+  }
+  return output;
+}
+
+// RFC 3986 section 5.2.3.
+std::string MergePaths(const UriParts& base, std::string_view referencePath) {
+  std::string merged;
+  if (base.hasAuthority && base.path.empty()) {
+    merged = "/";
+  } else {
+    const size_t slash = base.path.rfind('/');
+    if (slash != std::string_view::npos) merged = base.path.substr(0, slash + 1);
+  }
+  merged.append(referencePath);
+  return merged;
+}
+
+// RFC 3986 sections 5.2.2 and 5.3; false when there is no scheme to resolve against.
+bool Resolve(std::string_view baseText, std::string_view referenceText, std::string& target) {
+  UriParts base = SplitUri(baseText);
+  UriParts ref = SplitUri(referenceText);
+  // Non-strict: a reference in the base's own scheme is relative ("http:g").
+  if (ref.hasScheme && base.hasScheme && EqualsIgnoreCase(ref.scheme, base.scheme)) {
+    ref.hasScheme = false;
+  }
+
+  UriParts t;
+  std::string path;
+  if (ref.hasScheme) {
+    t = ref;
+    path = RemoveDotSegments(ref.path);
+  } else {
+    if (!base.hasScheme) return false;
+    t.scheme = base.scheme;
+    t.hasScheme = true;
+    if (ref.hasAuthority) {
+      t.authority = ref.authority;
+      t.hasAuthority = true;
+      path = RemoveDotSegments(ref.path);
+      t.query = ref.query;
+      t.hasQuery = ref.hasQuery;
+    } else {
+      t.authority = base.authority;
+      t.hasAuthority = base.hasAuthority;
+      if (ref.path.empty()) {
+        path = base.path;
+        t.query = ref.hasQuery ? ref.query : base.query;
+        t.hasQuery = ref.hasQuery || base.hasQuery;
+      } else {
+        path = ref.path.starts_with('/') ? RemoveDotSegments(ref.path)
+                                         : RemoveDotSegments(MergePaths(base, ref.path));
+        t.query = ref.query;
+        t.hasQuery = ref.hasQuery;
+      }
+    }
+    t.fragment = ref.fragment;
+    t.hasFragment = ref.hasFragment;
+  }
+
+  target.clear();
+  target.append(t.scheme).append(":");
+  if (t.hasAuthority) target.append("//").append(t.authority);
+  target.append(path);
+  if (t.hasQuery) target.append("?").append(t.query);
+  if (t.hasFragment) target.append("#").append(t.fragment);
+  return true;
+}
+
+}  // namespace
+
+bool CombineUrl(std::string_view baseUrl, std::string_view reference, StringBuffer& combined) {
+  combined.clear();
+  try {
+    const std::string base = Canonical(baseUrl);
+    const std::string ref = Canonical(reference);
+    std::string target;
+    if (!Resolve(base, ref, target)) return false;
+    if (target.size() >= kCombinedUrlLimit) return false;
+    return combined.assign(target.data(), static_cast<uint32_t>(target.size()));
+  } catch (const std::bad_alloc&) {
+    combined.clear();
+    return false;
+  }
+}
+
+}  // namespace quillon
