@@ -1,6 +1,6 @@
-// The one place where base/ converts text between code pages, pivoting through UTF-16 code
-// units. Knows UTF-8, UTF-16LE/BE, ISO-8859-1, windows-1252, US-ASCII and the 7-bit part of
-// code page 437; every other code page is unknown here. Nothing is logged: callers decide.
+// The one place where base/ converts text between code pages: a thin seam over
+// EncodingConvert and the charset name resolver (base/encoding_convert.h, base/charset.h),
+// reporting loss separately from failure. Nothing is logged: callers decide.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +22,8 @@ inline constexpr int kCodePageUsAscii = 20127;
 bool ConvertCodePage(int fromCodePage, int toCodePage, const void* bytes, uint32_t length,
                      DataBuffer& out, bool* lossless = nullptr);
 
-// The code page for a charset name (utf-8 65001, utf-16/unicode 1200, iso-8859-1 28591,
-// windows-1252 1252, us-ascii 20127 and their usual aliases; case-insensitive ASCII, blanks
-// around it and "_" for "-" allowed), 0 when unknown. "ansi" gives the ANSI code page.
+// The code page for any name of the charset table (codePageForName): case-insensitive ASCII,
+// blanks around it and "_" for "-" allowed, 0 when unknown. "ansi" gives the ANSI code page.
 int CodePageForCharsetName(const char* name);
 
 }  // namespace quillon

@@ -78,8 +78,8 @@ TEST(TextConversionTest, ConvertsBetweenKnownCodePages) {
       {20127, 65001, "A\x80" "B", "AB", false},
       {65001, 20127, "A\xC3\xA9" "B", "AB", false},
       {437, 65001, "plain 7-bit", "plain 7-bit", true},
-      {437, 65001, "a\x82" "b", "ab", false},
-      {65001, 437, "a\xC3\xA9" "b", "ab", false},
+      {437, 65001, "a\x82" "b", "a\xC3\xA9" "b", true},
+      {65001, 437, "a\xC3\xA9" "b", "a\x82" "b", true},
       {1252, 28591, "\x80" "A", "A", false},
   };
   for (const ConversionCase& c : cases) {
@@ -124,7 +124,7 @@ TEST(TextConversionTest, SameCodePageOrTargetZeroCopiesBytesUnchanged) {
 }
 
 TEST(TextConversionTest, UnknownCodePageFailsWithNothingWritten) {
-  for (auto [from, to] : {std::pair{932, 65001}, {65001, 932}, {0, 65001}, {65000, 1200}}) {
+  for (auto [from, to] : {std::pair{50000, 65001}, {65001, 50000}, {0, 65001}, {20932, 1200}}) {
     DataBuffer out("kept", 4);
     bool lossless = true;
     EXPECT_FALSE(ConvertCodePage(from, to, "abc", 3, out, &lossless)) << from << " -> " << to;
@@ -145,7 +145,9 @@ TEST(TextConversionTest, LoneSurrogatesAndHalfUnitsAreDropped) {
       {1200, 65001, Utf16Le(u"A\xDE00"), "A", false},
       {1200, 65001, Utf16Le(u"A\xD83D"), "A", false},
       {1200, 65001, Utf16Le(u"\xDE00\xD83D"), "", false},
-      {1200, 1201, Utf16Le(u"\xD83D\xD83D\xDE00"), std::string("\xD8\x3D\xDE\x00", 4), false},
+      // UTF-16 to UTF-16 only swaps bytes: a lone surrogate stays.
+      {1200, 1201, Utf16Le(u"\xD83D\xD83D\xDE00"), std::string("\xD8\x3D\xD8\x3D\xDE\x00", 6),
+       true},
       {1200, 65001, std::string("A\x00" "B", 3), "A", false},
       {1201, 65001, std::string("\x00", 1), "", false},
   };
@@ -318,13 +320,15 @@ TEST(TextConversionTest, GarbageUtf8NeverCrashesAndKeepsOnlyWellFormedSequences)
     Result again = Convert(1200, 65001, wide.bytes);
     ASSERT_TRUE(again.lossless);  // no lone surrogates came out
 
-    std::string_view expectedSource = input;
-    if (expectedSource.substr(0, 3) == "\xEF\xBB\xBF") expectedSource.remove_prefix(3);
+    std::string expectedSource = input;
+    if (expectedSource.substr(0, 3) == "\xEF\xBB\xBF") expectedSource.erase(0, 3);
+    // The UTF-8 encoder writes nothing for U+0000.
+    std::erase(expectedSource, '\0');
     // The re-encoded text is the input with some bytes left out.
     size_t pos = 0;
     for (char c : again.bytes) {
       pos = expectedSource.find(c, pos);
-      ASSERT_NE(pos, std::string_view::npos);
+      ASSERT_NE(pos, std::string::npos);
       ++pos;
     }
     ASSERT_EQ(wide.lossless, again.bytes == expectedSource);
@@ -351,7 +355,7 @@ TEST(TextConversionTest, CharsetNamesResolve) {
       {"ISO_8859-1", 28591},    {"latin1", 28591},        {"windows-1252", 1252},
       {"Windows-1252", 1252},   {"us-ascii", 20127},      {"ASCII", 20127},
       {"ibm437", 437},          {"ut", 0},                {"", 0},
-      {"   ", 0},               {"nonsense", 0},          {"shift_jis", 0},
+      {"   ", 0},               {"nonsense", 0},          {"shift_jis", 932},
       {"utf-8x", 0},            {"windows-1252 ", 1252},
   };
   for (const NameCase& c : cases) {
