@@ -7,7 +7,8 @@ packages=(
   g++ cmake make ccache pkg-config
   zlib1g-dev libbz2-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  gzip python3
+  gzip python3 nginx-light tinyproxy
+  netcat-openbsd socat
   clang libclang-rt-14-dev
 )
 
