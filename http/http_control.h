@@ -1,0 +1,90 @@
+// The settings of one HTTP client: what goes into the request head, how to connect, the cache
+// switches and the cookie store. Plain data with defaults; nothing here validates or acts. The
+// cache stores and the client certificate join this object with the cache and HTTPS work.
+#pragma once
+
+#include <cstdint>
+
+#include "base/hash_map.h"
+#include "base/string_buffer.h"
+#include "http/mime_header.h"
+
+namespace quillon {
+
+// The cache switches and freshness limits.
+struct CacheControl {
+  bool skipFailedDomains = true;
+  bool quietNegative = false;
+  bool writeToCache = true;
+  bool readFromCache = true;
+  bool ignoreNoCache = false;
+  uint32_t defaultFreshnessMinutes = 10080;
+  int lastModifiedHeuristic = 1;
+  uint32_t lastModifiedPercent = 25;
+};
+
+class HttpControl {
+ public:
+  // The generic template's User-Agent unless the caller sets another.
+  static constexpr const char* kDefaultUserAgent =
+      "Quillon/1.0.0 (+https://brindlewood.example/quillon/agent.html)";
+  static constexpr uint32_t kMemoryCookieBuckets = 400;
+
+  HttpControl();
+  HttpControl(const HttpControl&) = delete;
+  HttpControl& operator=(const HttpControl&) = delete;
+
+  bool useSystemProxy = false;
+  int proxyPort = 80;
+  StringBuffer proxyDomain;
+  CacheControl cacheRules;
+  bool useHttpCache = false;
+  uint32_t max503Retries = 0;
+  uint32_t retryDelayMs = 2000;
+  bool sendHost = true;
+  StringBuffer userAgent;
+  StringBuffer referer;
+  StringBuffer accept;
+  StringBuffer connection;
+  StringBuffer acceptCharset;
+  StringBuffer acceptLanguage;
+  StringBuffer ntlmAuthorization;
+  uint64_t rangeStart = 0;
+  MimeHeader extraHeaders;
+  bool acceptGzip = true;
+  StringBuffer verb;
+  StringBuffer login;
+  StringBuffer password;
+  StringBuffer proxyLogin;
+  StringBuffer proxyPassword;
+  bool ntlmEnabled = false;
+  StringBuffer tlsProtocol;
+  StringBuffer cookieDir;
+  HashMap memoryCookies;
+  bool autoAddCookies = true;
+  bool autoSaveCookies = true;
+  uint32_t maxUrlLen = 2000;
+  uint64_t maxContentLength = 0;
+  uint32_t connectTimeoutSec = 10;
+  uint32_t readTimeout = 20;
+  uint32_t abortCheckMs = 0;
+  bool followRedirects = true;
+  StringBuffer requiredContentType;
+  bool composeOnly = false;
+  StringBuffer lastComposedRequest;
+
+  bool ieTemplate() const { return ieTemplate_; }
+  bool firefoxTemplate() const { return firefoxTemplate_; }
+  void setIeTemplate(bool on) { ieTemplate_ = on; }
+  // Choosing the Firefox-like template turns the IE-like one off.
+  void setFirefoxTemplate(bool on) {
+    firefoxTemplate_ = on;
+    if (on) ieTemplate_ = false;
+  }
+
+ private:
+  bool ieTemplate_ = false;
+  bool firefoxTemplate_ = false;
+};
+
+}  // namespace quillon

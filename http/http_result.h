@@ -1,0 +1,51 @@
+// The outcome of one HTTP exchange (the response head, redirect and cache state, what was sent)
+// and the charset rules that turn a finished text body into UTF-8. It performs no I/O.
+#pragma once
+
+#include <string_view>
+
+#include "base/data_buffer.h"
+#include "base/string_buffer.h"
+#include "http/http_response_header.h"
+
+namespace quillon {
+
+// The socket layer's report on the last read.
+struct SocketFlags {
+  bool timedOut = false;
+  bool aborted = false;
+  bool connectionLost = false;
+  bool endOfSession = false;
+};
+
+class HttpResult {
+ public:
+  HttpResult() = default;
+  HttpResult(const HttpResult&) = delete;
+  HttpResult& operator=(const HttpResult&) = delete;
+
+  // Clears the flags, finalUrl, cacheState, the header and needsReconnect before an attempt.
+  void reset();
+
+  bool redirected = false;
+  StringBuffer finalUrl;
+  int cacheState = 0;
+  bool fromCache = false;
+  bool needsReconnect = false;
+  HttpResponseHeader header;
+  StringBuffer verb;
+  StringBuffer lastRequest;
+  SocketFlags socketFlags;
+};
+
+// The "charset" attribute of the response's Content-Type, appended to charset; empty when
+// there is none.
+bool CharsetOfResponse(const HttpResult& result, StringBuffer& charset);
+
+// Appends body to text as UTF-8: the charset of Content-Type, else (8-bit body served as
+// text/html) the page's own meta charset, else windows-1252. UTF-8 and US-ASCII bodies are
+// taken as they are; a conversion that yields nothing (unknown charset) keeps the raw bytes.
+// False only when memory runs out.
+bool DecodeTextBody(const HttpResult& result, const DataBuffer& body, StringBuffer& text);
+
+}  // namespace quillon

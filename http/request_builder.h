@@ -1,0 +1,45 @@
+// Composes the request head (request line, header lines, blank line) in one of three fixed
+// templates: the generic one fed by the settings, and two that copy the header sets of old IE
+// and Firefox releases byte for byte. It sends nothing and does not parse the URL.
+#pragma once
+
+#include "base/platform.h"
+#include "base/string_buffer.h"
+#include "http/parse_url.h"
+
+namespace quillon {
+
+class HttpControl;
+class HttpResult;
+class LogBase;
+
+// What one request is about.
+struct RequestParts {
+  const char* url = nullptr;   // as the caller gave it; the request target through a proxy
+  const char* host = nullptr;  // as ParseUrl gave it
+  int port = kDefaultHttpPort;
+  const char* path = nullptr;   // the driver has made an empty path "/"
+  const char* query = nullptr;  // null or empty: none
+  bool viaProxy = false;        // ChooseProxy chose a proxy
+  bool conditional = false;     // revalidating a stale cache entry
+  const char* etag = nullptr;
+  SystemTime conditionalDate;  // year 0: no date
+};
+
+// Replaces head with the request head in the template the settings select (IE-like, else
+// Firefox-like, else generic). Writes the verb sent into result.verb and the head without its
+// final blank line into result.lastRequest. False, with a log line, when the request target or
+// a header value holds a CR or LF (such a request is never sent), or when memory runs out.
+bool ComposeRequest(const HttpControl& settings, const RequestParts& parts, HttpResult& result,
+                    StringBuffer& head, LogBase& log);
+
+// Appends "Authorization: Basic ..." (login and password set, NTLM off) and
+// "Proxy-Authorization: Basic ..." (proxy login and password set). False when memory runs out.
+bool AddBasicAuthHeaders(const HttpControl& settings, StringBuffer& head, LogBase& log);
+
+// Appends the Cookie line for host and path when cookies are switched on. Until the cookie store
+// exists only the switched-off branch acts; it logs "Not auto-adding cookies.".
+bool AddCookieHeader(const HttpControl& settings, const char* host, const char* path,
+                     StringBuffer& head, LogBase& log);
+
+}  // namespace quillon
