@@ -638,4 +638,21 @@ void FileAccess::close() {
   position_ = 0;
 }
 
+bool writeAt(const FileHandle& handle, uint64_t position, const void* bytes, uint32_t length) {
+  auto* next = static_cast<const uint8_t*>(bytes);
+  while (length > 0) {
+    ssize_t n = ::pwrite(handle.fd(), next, length, static_cast<off_t>(position));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    next += n;
+    length -= static_cast<uint32_t>(n);
+    position += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool truncateFile(const FileHandle& handle, uint64_t length) {
+  return ::ftruncate(handle.fd(), static_cast<off_t>(length)) == 0;
+}
+
 }  // namespace quillon

@@ -82,6 +82,12 @@ bool writeWholeFileUtf8(const char* path, const void* bytes, uint32_t length, Lo
 bool writeTwoPartFile(const char* path, const void* header, uint32_t headerLength,
                       const void* body, uint32_t bodyLength, LogBase* log);
 
+// Writes all the bytes at a position of an open file, whatever the descriptor's own offset;
+// false (errno kept) when the file system refuses them.
+bool writeAt(const FileHandle& handle, uint64_t position, const void* bytes, uint32_t length);
+// Cuts an open file to length bytes.
+bool truncateFile(const FileHandle& handle, uint64_t length);
+
 // Random-access reading of one file.
 class FileAccess {
  public:

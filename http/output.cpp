@@ -1,9 +1,5 @@
 #include "http/output.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
@@ -64,19 +60,13 @@ bool OutputFile::writeBytes(const uint8_t* bytes, uint32_t length, LogBase& log)
     log.addError("Output file is not open.");
     return false;
   }
-  while (length > 0) {
-    ssize_t n = ::pwrite(handle_.fd(), bytes, length, static_cast<off_t>(position_));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      log.addError("Failed to write to output file.");
-      log.addTag("filename", path_.getString());
-      return false;
-    }
-    bytes += n;
-    length -= static_cast<uint32_t>(n);
-    position_ += static_cast<uint64_t>(n);
-    if (position_ > size_) size_ = position_;
+  if (!writeAt(handle_, position_, bytes, length)) {
+    log.addError("Failed to write to output file.");
+    log.addTag("filename", path_.getString());
+    return false;
   }
+  position_ += length;
+  if (position_ > size_) size_ = position_;
   return true;
 }
 
@@ -89,7 +79,7 @@ bool OutputFile::seek(uint64_t position) {
 bool OutputFile::clear(LogBase& log) {
   position_ = 0;
   size_ = 0;
-  if (handle_.isValid() && ::ftruncate(handle_.fd(), 0) != 0) {
+  if (handle_.isValid() && !truncateFile(handle_, 0)) {
     log.addError("Failed to truncate output file.");
     return false;
   }

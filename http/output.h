@@ -1,6 +1,4 @@
-// Body sinks for HTTP responses: the full sink interface (position, size, clear, copy) over the
-// socket layer's write-only Output, kept in memory (OutputDataBuffer) or in a file
-// (OutputFile). They hold bytes only; decoding and limits are the reader's business.
+// Body sinks for HTTP responses, kept in memory (OutputDataBuffer) or in a file (OutputFile). They hold bytes only; decoding and limits are the reader's business.
 #pragma once
 
 #include <cstdint>
@@ -14,27 +12,8 @@ namespace quillon {
 
 class LogBase;
 
-class HttpOutput : public Output {
- public:
-  ~HttpOutput() override = default;
-
-  // Moves the write position to the current end.
-  virtual void takeEndAsPosition() = 0;
-  // Moves the write position; false (position unchanged) past the end.
-  virtual bool seek(uint64_t position) = 0;
-  virtual uint64_t size() const = 0;
-  // Appends "memory" or the file name.
-  virtual bool describe(StringBuffer& out) const = 0;
-  // Empties the sink; the position goes back to 0.
-  virtual bool clear(LogBase& log) = 0;
-  // Appends the whole content to out. False when it does not fit or cannot be read.
-  virtual bool copyTo(DataBuffer& out, LogBase& log) const = 0;
-  // The byte buffer behind the sink, or null (a file).
-  virtual DataBuffer* dataBuffer() { return nullptr; }
-};
-
 // Writes into a byte buffer owned by the caller, which must outlive the sink.
-class OutputDataBuffer : public HttpOutput {
+class OutputDataBuffer : public Output {
  public:
   // The position starts at the buffer's end, so writes append to what it holds.
   explicit OutputDataBuffer(DataBuffer& buffer) : buffer_(buffer), position_(buffer.length()) {}
@@ -58,7 +37,7 @@ class OutputDataBuffer : public HttpOutput {
 };
 
 // Writes into a file it creates (replacing any old one) and owns.
-class OutputFile : public HttpOutput {
+class OutputFile : public Output {
  public:
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
