@@ -1,0 +1,165 @@
+// HtmlHelp's URL utilities: percent decoding, the wildcard test of the spider's pattern lists
+// and the registrable-domain rule of the HTTP client and the cookie code.
+#include <cstring>
+#include <initializer_list>
+
+#include "base/html_help.h"
+#include "base/parse_engine.h"
+
+namespace quillon {
+
+namespace {
+
+// Endings under which the registrable domain is the last two labels.
+constexpr std::string_view kGenericEndings[] = {"com", "org",  "edu",  "net",  "mil",   "biz",
+                                                "info", "coop", "name", "aero", "museum"};
+// Free hosting services that give each user a subdomain of their own.
+constexpr std::string_view kHostingServices[] = {"blogspot", "typepad",   "blogs",
+                                                 "weblogs",  "tripod",    "f2s",
+                                                 "geocities", "wordpress", "lockergnome"};
+// Second-level labels under a country code that sit below the registrable domain.
+constexpr std::string_view kCountrySecondLevels[] = {"co", "com", "edu", "org", "net"};
+
+template <size_t N>
+bool IsOneOf(std::string_view label, const std::string_view (&list)[N]) {
+  for (std::string_view entry : list) {
+    if (label == entry) return true;
+  }
+  return false;
+}
+
+uint8_t HexValue(char c) {
+  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
+  return 0;
+}
+
+char FoldUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+bool SameText(std::string_view a, std::string_view b, bool caseSensitive) {
+  if (a.size() != b.size()) return false;
+  if (caseSensitive) return a == b;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldUpper(a[i]) != FoldUpper(b[i])) return false;
+  }
+  return true;
+}
+
+size_t FindText(std::string_view text, std::string_view part, bool caseSensitive) {
+  if (caseSensitive) return text.find(part);
+  const char* at = FindNoCase(text, part);
+  return at ? static_cast<size_t>(at - text.data()) : std::string_view::npos;
+}
+
+std::string_view TrimmedView(std::string_view text) {
+  constexpr std::string_view kTrim = " \t\r\n";
+  size_t start = text.find_first_not_of(kTrim);
+  if (start == std::string_view::npos) return {};
+  return text.substr(start, text.find_last_not_of(kTrim) - start + 1);
+}
+
+bool AppendLabels(StringBuffer& out, std::initializer_list<std::string_view> labels) {
+  bool first = true;
+  for (std::string_view label : labels) {
+    if (!first && !out.appendChar('.')) return false;
+    if (!out.append(label)) return false;
+    first = false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool HtmlHelp::UrlDecode(std::string_view text, DataBuffer& out) {
+  out.clear();
+  if (text.size() > UINT32_MAX || !out.reserve(static_cast<uint32_t>(text.size()) + 1)) {
+    return false;
+  }
+  for (size_t i = 0; i < text.size();) {
+    char c = text[i];
+    uint8_t byte = static_cast<uint8_t>(c);
+    if (c == '+') {
+      byte = ' ';
+      ++i;
+    } else if (c == '%') {
+      if (text.size() - i - 1 < 2) break;  // a cut-off escape ends the text
+      byte = static_cast<uint8_t>(HexValue(text[i + 1]) << 4 | HexValue(text[i + 2]));
+      i += 3;
+    } else {
+      ++i;
+    }
+    if (!out.appendByte(byte)) return false;
+  }
+  return true;
+}
+
+bool HtmlHelp::MatchesWildcard(std::string_view text, const char* pattern, bool caseSensitive) {
+  std::string_view rule = pattern ? pattern : "";
+  if (text.empty()) return rule.find_first_not_of('*') == std::string_view::npos;
+  if (rule.empty()) return false;
+  size_t star = rule.find('*');
+  if (star == std::string_view::npos) return SameText(text, rule, caseSensitive);
+
+  std::string_view head = rule.substr(0, star);
+  if (text.size() < head.size() || !SameText(text.substr(0, head.size()), head, caseSensitive)) {
+    return false;
+  }
+  std::string_view rest = text.substr(head.size());
+  rule.remove_prefix(star + 1);
+  // Each part between two stars: its first occurrence, then on after it.
+  for (star = rule.find('*'); star != std::string_view::npos; star = rule.find('*')) {
+    std::string_view part = rule.substr(0, star);
+    size_t at = FindText(rest, part, caseSensitive);
+    if (!part.empty()) {
+      if (at == std::string_view::npos) return false;
+      rest.remove_prefix(at + part.size());
+    }
+    rule.remove_prefix(star + 1);
+  }
+  // What follows the last star must end the text; nothing after it matches any rest.
+  if (rule.empty()) return true;
+  return rest.size() >= rule.size() &&
+         SameText(rest.substr(rest.size() - rule.size()), rule, caseSensitive);
+}
+
+bool HtmlHelp::BaseDomain(std::string_view host, StringBuffer& out) {
+  out.clear();
+  std::string_view name = TrimmedView(host);
+  name = TrimmedView(name.substr(0, name.find_first_of(":%&? =")));
+
+  // The number of non-empty labels and the last three of them.
+  size_t count = 0;
+  std::string_view last, second, third;
+  for (size_t from = 0; from <= name.size();) {
+    size_t dot = name.find('.', from);
+    if (dot == std::string_view::npos) dot = name.size();
+    if (dot > from) {
+      third = second;
+      second = last;
+      last = name.substr(from, dot - from);
+      ++count;
+    }
+    from = dot + 1;
+  }
+
+  if (count < 2) return out.append(name);
+  if (count == 2 || IsOneOf(last, kGenericEndings)) {
+    if (count == 3 && (last == "com" || last == "net") && IsOneOf(second, kHostingServices)) {
+      return AppendLabels(out, {third, second, last});
+    }
+    return AppendLabels(out, {second, last});
+  }
+  if (last == "us") {
+    if (second.size() == 2 || second == "dni" || second == "fed") {
+      return out.append(name.starts_with("www.") ? name.substr(4) : name);
+    }
+    return AppendLabels(out, {second, last});
+  }
+  if (IsOneOf(second, kCountrySecondLevels) || (second == "gov" && last.size() == 2)) {
+    return AppendLabels(out, {third, second, last});
+  }
+  return AppendLabels(out, {second, last});
+}
+
+}  // namespace quillon
