@@ -7,16 +7,9 @@
 #include "base/data_buffer.h"
 #include "base/string_buffer.h"
 #include "http/http_response_header.h"
+#include "net/quillon_socket.h"
 
 namespace quillon {
-
-// The socket layer's report on the last read.
-struct SocketFlags {
-  bool timedOut = false;
-  bool aborted = false;
-  bool connectionLost = false;
-  bool endOfSession = false;
-};
 
 class HttpResult {
  public:
@@ -35,6 +28,7 @@ class HttpResult {
   HttpResponseHeader header;
   StringBuffer verb;
   StringBuffer lastRequest;
+  // The socket layer's report on the last read (net's flags, passed to every socket read).
   SocketFlags socketFlags;
 };
 
