@@ -25,7 +25,8 @@ DataBuffer& DataBuffer::operator=(const DataBuffer& other) {
 DataBuffer::~DataBuffer() {
   checkMarker();
   release();
-  marker_ = 0;
+  // Volatile, so the optimiser keeps this store into an object that is ending its life.
+  *static_cast<volatile uint8_t*>(&marker_) = 0;
 }
 
 void DataBuffer::checkMarker() const {

@@ -94,8 +94,10 @@ StringBuffer& StringBuffer::operator=(const StringBuffer& other) {
 StringBuffer::~StringBuffer() {
   checkMarker();
   releaseText();
-  // Overwrite every field so that a use after destruction trips the marker check.
-  marker_ = kDestroyedFill;
+  // Overwrite every field so that a use after destruction trips the marker check. The marker
+  // is written through a volatile lvalue: stores into an object that is ending its life are
+  // otherwise dead to the optimiser and dropped.
+  *static_cast<volatile uint8_t*>(&marker_) = kDestroyedFill;
   flag_ = kDestroyedFill;
   text_ = nullptr;
   capacity_ = 0xDDDDDDDD;
