@@ -1,0 +1,40 @@
+#include "http/cls_http.h"
+
+#include <memory>
+#include <new>
+
+#include "base/progress.h"
+#include "http/date_parser.h"
+#include "http/request_driver.h"
+
+namespace quillon {
+
+ClsHttp::ClsHttp() { settings_.cacheRules.writeToCache = false; }
+
+bool ClsHttp::QuickGetStr(const char* url, StringBuffer& text, ProgressEvent* callback) {
+  log_.reset();
+  LogContextGuard context(log_, "QuickGetStr");
+  std::unique_ptr<ProgressMonitor> monitor;
+  if (callback != nullptr) {
+    monitor.reset(new (std::nothrow) ProgressMonitor(callback, 0));
+    if (!monitor) {
+      log_.addError("Out of memory");
+      return false;
+    }
+  }
+  result_.reset();
+  bool ok = FetchText(pool_, url, settings_, text, result_, log_, monitor.get());
+  if (monitor) monitor->finish();
+  return ok && result_.header.statusCode < 400;
+}
+
+bool ClsHttp::ModifiedDateText(StringBuffer& out) const {
+  StringBuffer lastModified;
+  if (!result_.header.getField("Last-Modified", lastModified)) {
+    out.clear();
+    return false;
+  }
+  return DateParser::ModifiedDateText(lastModified.getString(), out);
+}
+
+}  // namespace quillon

@@ -1,0 +1,121 @@
+#include "http/http_client.h"
+
+#include "base/log_base.h"
+#include "http/http_control.h"
+
+namespace quillon {
+
+namespace {
+
+HttpTestOverrides g_overrides;
+
+}  // namespace
+
+bool TlsChannelPlaceholder::EstablishChannel(const char*, int, uint32_t, LogBase& log,
+                                             ProgressMonitor*) {
+  failReason_ = kFailSecurityLibrary;
+  log.addError("Error loading security library");
+  log.addTagInt("failReason", failReason_);
+  return false;
+}
+
+void SetHttpOverridesForTests(const HttpTestOverrides& overrides) { g_overrides = overrides; }
+
+const HttpTestOverrides& HttpOverrides() { return g_overrides; }
+
+HttpClient::~HttpClient() {
+  LogNull quiet;
+  CloseClientConnection(quiet);
+}
+
+bool HttpClient::NormaliseHost(const char* host, StringBuffer& out) {
+  if (!out.assign(host ? host : "")) return false;
+  out.toLowerCase();
+  out.replaceAll("http://", "");
+  out.replaceAll("https://", "");
+  out.removeChar('/');
+  out.trim();
+  return true;
+}
+
+void HttpClient::CloseClientConnection(LogBase& log) {
+  channel_.ShutdownChannel(log);
+  socket_.Close(log);
+  host_.clear();
+}
+
+void ApplySocketTimeouts(QuillonSocket& socket, const HttpControl& settings) {
+  const HttpTestOverrides& o = HttpOverrides();
+  if (o.connectTimeoutMs != 0) {
+    socket.SetConnectTimeoutMs(o.connectTimeoutMs);
+  } else {
+    socket.SetConnectTimeoutSec(settings.connectTimeoutSec);
+  }
+  socket.SetIdleTimeoutMs(o.readTimeoutMs != 0 ? o.readTimeoutMs : settings.readTimeout * 1000);
+}
+
+bool HttpConnect(HttpClient& client, HttpControl& settings, const char* host, int port, bool tls,
+                 LogBase& log, ProgressMonitor* progress, bool& connectedNow) {
+  LogContextGuard context(log, "httpConnect");
+  log.addTag("hostname", host ? host : "");
+  log.addTagInt("port", port);
+  log.addTagInt("ssl", tls ? 1 : 0);
+  if (!client.recordHost(host)) return false;
+  client.setPort(port);
+  client.setTls(tls);
+  connectedNow = false;
+
+  if (!client.isOpen(tls)) {
+    QuillonSocket& socket = client.socket();
+    if (tls) {
+      client.channel().ShutdownChannel(log);
+    } else {
+      socket.Close(log);
+    }
+    ApplySocketTimeouts(socket, settings);
+
+    StringBuffer proxyHost;
+    int proxyPort = kDefaultHttpPort;
+    ChooseProxy(settings, tls ? "https://" : "http://", ProxyPurpose::Request, proxyHost,
+                proxyPort, log);
+    const char* targetHost = host ? host : "";
+    int targetPort = port;
+    if (!proxyHost.isEmpty()) {
+      log.addTag("proxyDomain", proxyHost.getString());
+      log.addTagInt("proxyPort", proxyPort);
+      targetHost = proxyHost.getString();
+      targetPort = proxyPort;
+    }
+    bool connected;
+    if (tls) {
+      client.channel().SetServerName(targetHost);
+      client.channel().SetProtocol(settings.tlsProtocol.getString());
+      connected = client.channel().EstablishChannel(targetHost, targetPort, settings.abortCheckMs,
+                                                    log, progress);
+    } else {
+      bool dnsFailed = false;
+      connected = socket.ConnectDispatch(targetHost, targetPort, settings.abortCheckMs, log,
+                                         dnsFailed, progress);
+    }
+    if (!connected) {
+      if (tls) {
+        client.channel().ShutdownChannel(log);
+      } else {
+        log.addTagInt("connectTimeoutSec", static_cast<int32_t>(socket.GetConnectTimeoutSec()));
+        log.addTagInt("idleTimeoutMs", static_cast<int32_t>(socket.GetIdleTimeoutMs()));
+        socket.Close(log);
+      }
+      log.addError("Failed to connect.");
+      return false;
+    }
+    connectedNow = true;
+  }
+  if (client.isOpen(tls)) {
+    log.addError("Connected");
+    return true;
+  }
+  log.addError("Socket not connected for HTTP request");
+  return false;
+}
+
+}  // namespace quillon

@@ -1,0 +1,130 @@
+#include "http/redirect.h"
+
+#include <cstring>
+
+#include "base/log_base.h"
+#include "base/output.h"
+#include "base/parse_engine.h"
+#include "base/progress.h"
+#include "http/http_client.h"
+#include "http/http_control.h"
+#include "http/http_result.h"
+#include "http/parse_url.h"
+#include "http/request_driver.h"
+#include "http/url_combiner.h"
+
+namespace quillon {
+
+namespace {
+
+// Takes credentials that came from a URL away for a request to another host, and gives them
+// back afterwards: a redirect must not carry them to a host the user never named.
+class CredentialsWithheld {
+ public:
+  CredentialsWithheld(HttpClient& client, HttpControl& settings, const StringBuffer& newHost)
+      : settings_(settings) {
+    const StringBuffer& owner = client.credentialHost();
+    if (owner.isEmpty() || owner.equalsIgnoreCase(newHost.getString())) return;
+    withheld_ = true;
+    login_.assign(settings.login);
+    password_.assign(settings.password);
+    settings.login.clear();
+    settings.password.clear();
+  }
+  ~CredentialsWithheld() {
+    if (!withheld_) return;
+    settings_.login.assign(login_);
+    settings_.password.assign(password_);
+  }
+  CredentialsWithheld(const CredentialsWithheld&) = delete;
+  CredentialsWithheld& operator=(const CredentialsWithheld&) = delete;
+
+ private:
+  HttpControl& settings_;
+  bool withheld_ = false;
+  StringBuffer login_;
+  StringBuffer password_;
+};
+
+}  // namespace
+
+bool IsFollowedRedirect(int status, const StringBuffer& verb) {
+  if (status == 301 || status == 302) return true;
+  const bool get = verb.isEmpty() || verb.equalsIgnoreCase("GET");
+  return get && (status == 303 || status == 307 || status == 308);
+}
+
+bool ResolveLocation(const char* current, const char* location, StringBuffer& newUrl) {
+  newUrl.clear();
+  if (current == nullptr || location == nullptr) return false;
+  // A path needs a current URL whose first "/" opens "//host".
+  if (location[0] == '/' && location[1] != '/') {
+    const char* slash = std::strchr(current, '/');
+    if (slash == nullptr || slash[1] != '/') return false;
+  }
+  // Everything goes through the combiner: absolute locations and "//host" ones come out encoded
+  // for a request line, and a path replaces the current one whatever query the URL had.
+  return CombineUrl(current, location, newUrl);
+}
+
+bool FollowRedirect(HttpClient& client, const char* url, int depth, HttpControl& settings,
+                    Output& sink, HttpResult& result, LogBase& log, ProgressMonitor* progress) {
+  if (depth > kMaxRedirectDepth) {
+    log.addError("Aborted to avoid infinite redirects.");
+    return false;
+  }
+  StringBuffer location;
+  result.header.getField("Location", location);
+  location.trim();
+  if (location.isEmpty()) {
+    log.addError("Got 301/302 redirect, but no new location.");
+    return false;
+  }
+  log.addTag("redirectUrl", location.getString());
+  if (FindNoCase(location.getString(), "PageNotFound") != nullptr) {
+    log.addError("This is actually a page-not-found error.");
+    return false;
+  }
+  StringBuffer newUrl;
+  if (!ResolveLocation(url, location.getString(), newUrl) || newUrl.isEmpty()) {
+    log.addError("Failed to construct new URL");
+    log.addTag("location", location.getString());
+    log.addTag("url", url);
+    return false;
+  }
+  if (progress != nullptr && progress->applicationSink() != nullptr) {
+    bool abort = false;
+    progress->applicationSink()->OnRedirect(url, newUrl.getString(), abort);
+    if (abort) {
+      log.addError("Aborted by application.");
+      return false;
+    }
+  }
+  // Cookies of a redirect answer are stored only when a cookie folder is set; the cookie store
+  // joins here with the cookie work.
+
+  if (!settings.followRedirects) {
+    result.redirected = true;
+    return result.finalUrl.assign(newUrl);
+  }
+
+  result.header.reset();
+  if (!sink.clear(log)) return false;
+  result.redirected = true;
+  if (!result.finalUrl.assign(newUrl)) return false;
+
+  ParsedUrl from;
+  ParsedUrl to;
+  const bool sameHost = ParseUrl(url, from) && ParseUrl(newUrl.getString(), to) &&
+                        from.host.equals(to.host);
+  bool ok;
+  {
+    CredentialsWithheld guard(client, settings, to.host);
+    ok = DriveRequest(client, newUrl.getString(), depth + 1, sameHost, true, settings, sink,
+                      result, log, progress);
+  }
+  // A failed target would get a negative cache entry here once the cache exists.
+  return ok;
+}
+
+}  // namespace quillon

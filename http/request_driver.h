@@ -1,0 +1,56 @@
+// The request driver: one GET from URL checks to finished body over a pooled client (connect,
+// send the composed head, read the head and the body, gzip, redirects, the retries after an
+// invalid head, a broken connection or a 503), and the fetches built on it, into bytes or text.
+// Not yet here: the HTTP cache (its steps find nothing and store nothing), storing cookies,
+// the NTLM answer to a 401, and HTTPS (a TLS connect fails).
+#pragma once
+
+#include <cstdint>
+
+#include "base/data_buffer.h"
+#include "base/string_buffer.h"
+
+namespace quillon {
+
+class HttpClient;
+class HttpConnPool;
+class HttpControl;
+class HttpResult;
+class LogBase;
+class Output;
+class ProgressMonitor;
+
+// Invalid heads are retried on a new connection while the depth is at most this (six answers).
+inline constexpr int kMaxInvalidHeadDepth = 4;
+// The head is sent in pieces of this many bytes.
+inline constexpr uint32_t kSendPiece = 4000;
+// A new connection must become writable within this long.
+inline constexpr uint32_t kWritableWaitSec = 1;
+// At most this many informational (1xx) heads are skipped before the final one.
+inline constexpr int kMaxInformationalHeads = 10;
+// How much of an answer without a status line is logged.
+inline constexpr uint32_t kInvalidHeadLogBytes = 500;
+
+// Runs one request for url through client into sink, leaving the outcome in result. usePooled
+// uses (or opens) the client's pooled connection; forceOneOff makes a request that finds it open
+// use a connection of its own. Outside callers pass depth 0 and both flags true. False with the
+// story in log; result keeps the status and head read so far.
+bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled,
+                  bool forceOneOff, HttpControl& settings, Output& sink, HttpResult& result,
+                  LogBase& log, ProgressMonitor* progress);
+
+// DriveRequest with the retries: a broken connection is re-opened once, and a 503 is asked again
+// up to max503Retries times after retryDelayMs. The last answer is the result.
+bool FetchWithRetry(HttpClient& client, const char* url, HttpControl& settings, Output& sink,
+                    HttpResult& result, LogBase& log, ProgressMonitor* progress);
+
+// Fetches url into out (appended) through the pool's client for its host and port. Credentials
+// in the URL serve this fetch and redirects to the same host only.
+bool FetchBytes(HttpConnPool& pool, const char* url, HttpControl& settings, DataBuffer& out,
+                HttpResult& result, LogBase& log, ProgressMonitor* progress);
+
+// FetchBytes, then the body decoded by its charset and appended to text as UTF-8.
+bool FetchText(HttpConnPool& pool, const char* url, HttpControl& settings, StringBuffer& text,
+               HttpResult& result, LogBase& log, ProgressMonitor* progress);
+
+}  // namespace quillon
