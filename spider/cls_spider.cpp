@@ -1,0 +1,212 @@
+#include "spider/cls_spider.h"
+
+#include <new>
+#include <utility>
+
+#include "base/html_help.h"
+#include "base/log_base.h"
+#include "base/parse_engine.h"
+#include "base/progress.h"
+#include "http/parse_url.h"
+
+namespace quillon {
+
+namespace {
+
+bool BeginsWithHttp(const char* text) {
+  return text != nullptr && FindNoCase(std::string_view(text).substr(0, 4), "http") != nullptr;
+}
+
+// The host of url as ParseUrl gives it, trimmed of white space.
+bool HostOf(const char* url, StringBuffer& host) {
+  ParsedUrl parsed;
+  ParseUrl(url, parsed);
+  parsed.host.trim();
+  return host.assign(parsed.host);
+}
+
+// True when the two hosts differ only by a leading "www." on one of them.
+bool DifferByWww(std::string_view a, std::string_view b) {
+  constexpr std::string_view kWww = "www.";
+  if (a.size() < b.size()) std::swap(a, b);
+  if (a.size() != b.size() + kWww.size() || FindNoCase(a.substr(0, kWww.size()), kWww) == nullptr) {
+    return false;
+  }
+  // Equal lengths: on the site means equal without regard to case.
+  return ClsSpider::IsHostOnSite(a.substr(kWww.size()), b);
+}
+
+}  // namespace
+
+ClsSpider::ClsSpider() : seen_(new (std::nothrow) HashMap(kSeenBuckets)) {
+  HttpControl& settings = http_.settings();
+  settings.setFirefoxTemplate(true);
+  settings.connectTimeoutSec = kConnectTimeoutSec;
+  settings.readTimeout = kReadTimeoutSec;
+  settings.cacheRules.readFromCache = true;
+  settings.cacheRules.writeToCache = true;
+  settings.useHttpCache = false;
+  settings.maxContentLength = kMaxContentLength;
+  settings.maxUrlLen = kMaxUrlLen;
+}
+
+void ClsSpider::BeginSite(const char* text) {
+  if (!BeginsWithHttp(text)) {
+    Reset(text);
+    return;
+  }
+  StringBuffer host;
+  HostOf(text, host);
+  Reset(host.getString());
+  QueueUrl(text);
+}
+
+void ClsSpider::Reset(const char* domain) {
+  domain_.assign(domain == nullptr ? "" : domain);
+  outbound_.clear();
+  spidered_.clear();
+  unspidered_.clear();
+  failed_.clear();
+  // Free the old set first: it may hold a million keys.
+  seen_.reset();
+  seen_.reset(new (std::nothrow) HashMap(kSeenBuckets));
+  robotsFetched_ = false;
+  robotsText_.clear();
+  robotsRules_.clear();
+  robotsRulesValid_ = false;
+  startUrl_.clear();
+  startPending_ = false;
+}
+
+bool ClsSpider::QueueUrl(const char* url) {
+  if (url == nullptr) return false;
+  StringBuffer host;
+  if (!HostOf(url, host)) return false;
+  if (domain_.isEmpty()) domain_.assign(host);
+  if (!host.isEmpty() && !IsHostOnSite(host.view(), domain_.view())) return false;
+  if (!unspidered_.appendCopy(url)) return false;
+  AddSeen(url);
+  if (startUrl_.isEmpty() && startUrl_.assign(url)) startPending_ = !startUrl_.isEmpty();
+  return true;
+}
+
+bool ClsSpider::CrawlNext(ProgressEvent* progress) {
+  log_.reset();
+  LogContextGuard context(log_, "CrawlNext");
+  log_.addTag("DllDate", kDllDate);
+  pageText_.clear();
+  if (obeyRobots_ && !robotsFetched_) {
+    StringBuffer ignored;
+    FetchRobots(ignored, progress);
+  }
+  currentUrl_.clear();
+
+  while (!unspidered_.isEmpty()) {
+    std::unique_ptr<StringBuffer> url = unspidered_.takeFront();
+    currentUrl_.assign(*url);
+    lastModified_.clear();
+    log_.addTag("url", url->getString());
+    StringBuffer body;
+    if (http_.QuickGetStr(url->getString(), body, progress)) {
+      HandleFetchedPage(std::move(url), progress, body);
+      return true;
+    }
+    StringBuffer httpLog;
+    http_.lastErrorText(httpLog);
+    log_.addTag("http", httpLog.getString());
+    if (!failed_.append(std::move(url))) log_.addError("Out of memory");
+  }
+  log_.addError("No unspidered URLs remaining.");
+  return false;
+}
+
+void ClsSpider::HandleFetchedPage(std::unique_ptr<StringBuffer> url, ProgressEvent* progress,
+                                  StringBuffer& body) {
+  bool isStart = startPending_ && url->equals(startUrl_);
+  if (isStart) startPending_ = false;
+  if (!spidered_.append(std::move(url))) log_.addError("Out of memory");
+  http_.ModifiedDateText(lastModified_);
+
+  const HttpResult& result = http_.result();
+  StringBuffer finalUrl;
+  bool follow = true;
+  if (result.redirected && !result.finalUrl.isEmpty() && finalUrl.assign(result.finalUrl)) {
+    if (IsOutbound(finalUrl.getString())) {
+      StringBuffer finalHost;
+      HostOf(finalUrl.getString(), finalHost);
+      if (isStart && DifferByWww(finalHost.view(), domain_.view())) {
+        // The start address moved to its own host with or without "www.": crawl that host.
+        domain_.assign(finalHost);
+      } else {
+        follow = false;
+      }
+    }
+    if (follow) {
+      AddSeen(finalUrl.view());
+    } else if (AddSeen(finalUrl.view())) {
+      RecordOutbound(finalUrl.view());
+    }
+  }
+  if (follow) {
+    // Relative links are relative to where the page really is.
+    const char* base = finalUrl.isEmpty() ? currentUrl_.getString() : finalUrl.getString();
+    ProcessPage(base, body.view(), progress);
+  }
+  if (!pageText_.assign(body)) log_.addError("Out of memory");
+}
+
+bool ClsSpider::AddPattern(OwningPtrArray& patterns, const char* pattern) {
+  if (pattern == nullptr) return false;
+  std::unique_ptr<StringBuffer> copy(new (std::nothrow) StringBuffer(pattern));
+  if (!copy || !patterns.append(copy.get())) return false;
+  copy.release();
+  return true;
+}
+
+bool ClsSpider::AddAvoidPattern(const char* pattern) { return AddPattern(avoidPatterns_, pattern); }
+
+bool ClsSpider::AddOutboundAvoidPattern(const char* pattern) {
+  return AddPattern(outboundAvoidPatterns_, pattern);
+}
+
+bool ClsSpider::AddMustMatchPattern(const char* pattern) {
+  return AddPattern(mustMatchPatterns_, pattern);
+}
+
+void ClsSpider::ClearPatterns() {
+  avoidPatterns_.removeAllAndDelete();
+  outboundAvoidPatterns_.removeAllAndDelete();
+  mustMatchPatterns_.removeAllAndDelete();
+}
+
+bool ClsSpider::MatchesAny(const OwningPtrArray& patterns, std::string_view text) const {
+  for (int i = 0; i < patterns.count(); ++i) {
+    if (HtmlHelp::MatchesWildcard(text, patterns.at<StringBuffer>(i)->getString(), false)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ClsSpider::PassesMustMatch(std::string_view text) const {
+  return mustMatchPatterns_.isEmpty() || MatchesAny(mustMatchPatterns_, text);
+}
+
+bool ClsSpider::AddSeen(std::string_view url) {
+  if (!seen_) return false;
+  // The set needs no values: a null one saves an object per URL. One lookup tells new from
+  // seen: only a new key raises the count.
+  uint32_t before = seen_->count();
+  return seen_->put(url, nullptr) && seen_->count() > before;
+}
+
+bool ClsSpider::IsSeen(std::string_view url) const { return seen_ && seen_->contains(url); }
+
+uint32_t ClsSpider::seenCount() const { return seen_ ? seen_->count() : 0; }
+
+void ClsSpider::RecordOutbound(std::string_view url) {
+  if (MatchesAny(outboundAvoidPatterns_, url)) return;
+  if (!outbound_.appendCopy(url)) log_.addError("Out of memory");
+}
+
+}  // namespace quillon

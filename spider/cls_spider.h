@@ -1,0 +1,186 @@
+// The crawl engine: crawls one site breadth-first, one page per CrawlNext, through its own
+// ClsHttp client. It keeps the queues (unspidered, spidered, failed, outbound), the seen set,
+// the robots rules and the last page's text. Link extraction and filtering live in
+// link_extraction.cpp, robots handling in robots.cpp. One thread uses an engine at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "base/cls_base.h"
+#include "base/ext_ptr_array.h"
+#include "base/hash_map.h"
+#include "base/string_buffer.h"
+#include "http/cls_http.h"
+#include "spider/robots.h"
+#include "spider/url_list.h"
+
+namespace quillon {
+
+class ProgressEvent;
+
+class ClsSpider : public ClsBase {
+ public:
+  // The seen set: every URL queued or considered as a link, for the whole crawl.
+  static constexpr uint32_t kSeenBuckets = 19997;
+  // The links of one page, to drop repeats before the costlier tests (at least this many
+  // buckets; large pages get more).
+  static constexpr uint32_t kPageLinkBuckets = 400;
+  // Client limits: they bound what one page and one URL can cost the crawl.
+  static constexpr uint64_t kMaxContentLength = 300000;
+  static constexpr uint32_t kMaxUrlLen = 300;
+  static constexpr uint32_t kConnectTimeoutSec = 10;
+  static constexpr uint32_t kReadTimeoutSec = 10;
+  // The library's build date as the crawl log reports it.
+  static constexpr const char* kDllDate = "Nov  7 2008";
+
+  // Sets up the client: Firefox-like template, the time-outs and limits above, both cache
+  // switches on (no cache folder is configured, so they have no effect), the HTTP cache off.
+  ClsSpider();
+  ClsSpider(const ClsSpider&) = delete;
+  ClsSpider& operator=(const ClsSpider&) = delete;
+  ~ClsSpider() override = default;
+
+  // ---- Crawl
+
+  // A text beginning with "http" (any case): domain := its host, then QueueUrl(text). Any
+  // other text becomes the domain as it is, and nothing is queued.
+  void BeginSite(const char* text);
+  // Domain := domain; the four lists emptied, a new seen set, robots to be fetched again, no
+  // start address. Pattern lists and settings stay.
+  void Reset(const char* domain);
+  // Appends url to the unspidered queue when its host is empty or on the site (equal to the
+  // domain or ending in "." + domain); an empty domain is first taken from url. The first URL
+  // queued after Reset is the start address, whose scheme, host and port serve robots.txt.
+  // False (nothing queued) when the host is off the site or memory runs out.
+  bool QueueUrl(const char* url);
+  // Takes URLs from the front of the queue until one fetches: failures go to the failed list,
+  // the good one to the spidered list, its links are queued and its text kept. False, with
+  // "No unspidered URLs remaining." logged, when the queue runs empty. progress may be null.
+  bool CrawlNext(ProgressEvent* progress);
+
+  // ---- Robots exclusion
+
+  // Fetches robots.txt once per site (a failed fetch is not repeated) and copies its text to
+  // out. True when there is a non-empty text, fetched now or earlier.
+  bool FetchRobots(StringBuffer& out, ProgressEvent* progress);
+  // True when the site's robots rules forbid link (fetching them first if need be).
+  bool IsDisallowed(const char* link, ProgressEvent* progress);
+
+  // ---- Links
+
+  // Appends to links (new StringBuffers, owned by the caller) the distinct usable href values
+  // of the page's "<a " anchors in page order, character references decoded, fragments cut,
+  // tracking redirects unwrapped. False only when memory runs out.
+  bool ExtractLinks(std::string_view page, ExtPtrArray& links) const;
+  // Extracts the page's links, resolves them against pageUrl, records off-site ones in the
+  // outbound list and appends new on-site ones the robots rules allow to the queue.
+  void ProcessPage(const char* pageUrl, std::string_view pageText, ProgressEvent* progress);
+  // True for links never followed: mail, ftp and script links, ad networks, and links ending
+  // in one of the fixed download extensions (by its first occurrence).
+  static bool IsFixedAvoid(std::string_view link);
+  // Makes link absolute against pageUrl (absolute links get the same encoding). False when it
+  // cannot be resolved, the result is too long or memory runs out; the link is then dropped.
+  static bool ResolveLink(StringBuffer& link, const char* pageUrl);
+  // True when url is an HTTP(S) address whose host is not on the site; other texts are on it.
+  bool IsOutbound(const char* url) const;
+  // Replaces a click-tracking link ("/redir.php?...url=", portal redirectors) by its decoded
+  // target; other links stay.
+  static void UnwrapRedirect(StringBuffer& link);
+  // True when host equals domain or ends with "." + domain (ASCII case-insensitive), or the
+  // domain is empty.
+  static bool IsHostOnSite(std::string_view host, std::string_view domain);
+
+  // ---- Settings (the application leaves them at their defaults)
+
+  // Links matching any avoid pattern are dropped; off-site links matching an outbound avoid
+  // pattern are not recorded; when must-match patterns exist only matching links pass.
+  // Patterns use "*" as in HtmlHelp::MatchesWildcard, case-insensitive. False on no memory.
+  bool AddAvoidPattern(const char* pattern);
+  bool AddOutboundAvoidPattern(const char* pattern);
+  bool AddMustMatchPattern(const char* pattern);
+  void ClearPatterns();
+  // 0: no limit; else no more links are queued once the spidered list holds more than this.
+  void setMaxUrls(int32_t maxUrls) { maxUrls_ = maxUrls; }
+  int32_t maxUrls() const { return maxUrls_; }
+  void setDropQueryStrings(bool drop) { dropQueryStrings_ = drop; }
+  bool dropQueryStrings() const { return dropQueryStrings_; }
+  void setDropHttps(bool drop) { dropHttps_ = drop; }
+  bool dropHttps() const { return dropHttps_; }
+  void setObeyRobots(bool obey) { obeyRobots_ = obey; }
+  bool obeyRobots() const { return obeyRobots_; }
+
+  // ---- State
+
+  const StringBuffer& domain() const { return domain_; }
+  const StringBuffer& currentUrl() const { return currentUrl_; }
+  // The body of the page last fetched successfully (UTF-8); empty after a failed CrawlNext.
+  const StringBuffer& pageText() const { return pageText_; }
+  // The page's Last-Modified date as "YYYY-MM-DD", or empty.
+  const StringBuffer& lastModified() const { return lastModified_; }
+  const StringBuffer& robotsText() const { return robotsText_; }
+  bool robotsFetched() const { return robotsFetched_; }
+  // The URL robots.txt is read from: the start address's scheme, host and port, else
+  // "http://" + domain.
+  bool RobotsUrl(StringBuffer& url) const;
+
+  int unspideredCount() const { return unspidered_.count(); }
+  int spideredCount() const { return spidered_.count(); }
+  int failedCount() const { return failed_.count(); }
+  int outboundCount() const { return outbound_.count(); }
+  // The i-th URL of a list, still owned by the engine; null when out of range.
+  const StringBuffer* unspideredUrl(int i) const { return unspidered_.at(i); }
+  const StringBuffer* spideredUrl(int i) const { return spidered_.at(i); }
+  const StringBuffer* failedUrl(int i) const { return failed_.at(i); }
+  const StringBuffer* outboundUrl(int i) const { return outbound_.at(i); }
+  // Whether url is in the seen set.
+  bool IsSeen(std::string_view url) const;
+  uint32_t seenCount() const;
+
+  // The client, for its settings (tests shorten its time-outs) and its last result.
+  ClsHttp& http() { return http_; }
+
+ private:
+  bool MatchesAny(const OwningPtrArray& patterns, std::string_view text) const;
+  bool PassesMustMatch(std::string_view text) const;
+  bool AddPattern(OwningPtrArray& patterns, const char* pattern);
+  // Adds url to the seen set; false when it was there already (or memory ran out).
+  bool AddSeen(std::string_view url);
+  // Records url in the outbound list unless it is avoided or already seen.
+  void RecordOutbound(std::string_view url);
+  // The twin of an on-site link (with "www." added or removed); false when none can be formed.
+  static bool FormTwin(std::string_view link, StringBuffer& twin);
+  // Reads the robots text into rules once per fetched text.
+  void EnsureRobotsRules();
+  // After a successful fetch of currentUrl_: record it and handle its links.
+  void HandleFetchedPage(std::unique_ptr<StringBuffer> url, ProgressEvent* progress,
+                         StringBuffer& body);
+
+  ClsHttp http_;
+  StringBuffer domain_;
+  UrlList unspidered_;
+  UrlList spidered_;
+  UrlList failed_;
+  UrlList outbound_;
+  std::unique_ptr<HashMap> seen_;
+  OwningPtrArray avoidPatterns_;
+  OwningPtrArray outboundAvoidPatterns_;
+  OwningPtrArray mustMatchPatterns_;
+  int32_t maxUrls_ = 0;
+  bool dropQueryStrings_ = false;
+  bool dropHttps_ = false;
+  bool robotsFetched_ = false;
+  StringBuffer robotsText_;
+  RobotsRules robotsRules_;
+  bool robotsRulesValid_ = false;
+  bool obeyRobots_ = true;
+  // The first URL queued after Reset, and whether its fetch has yet to be handled.
+  StringBuffer startUrl_;
+  bool startPending_ = false;
+  StringBuffer currentUrl_;
+  StringBuffer lastModified_;
+  StringBuffer pageText_;
+};
+
+}  // namespace quillon

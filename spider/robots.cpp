@@ -1,0 +1,188 @@
+#include "spider/robots.h"
+
+#include <memory>
+#include <new>
+
+#include "base/parse_engine.h"
+#include "base/progress.h"
+#include "http/parse_url.h"
+#include "spider/cls_spider.h"
+
+namespace quillon {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+void LowerAsciiInPlace(StringBuffer& text) {
+  std::string_view view = text.view();
+  char* bytes = const_cast<char*>(view.data());
+  for (size_t i = 0; i < view.size(); ++i) bytes[i] = LowerAscii(bytes[i]);
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool ContainsNoCase(std::string_view text, std::string_view pattern) {
+  return FindNoCase(text, pattern) != nullptr;
+}
+
+// The text after the line's first ":", trimmed.
+std::string_view ValueAfterColon(std::string_view line) {
+  size_t colon = line.find(':');
+  return colon == std::string_view::npos ? std::string_view() : Trimmed(line.substr(colon + 1));
+}
+
+}  // namespace
+
+bool RobotsRules::parse(std::string_view text, std::string_view userAgent) {
+  rules_.removeAllAndDelete();
+  text = Trimmed(text);
+  std::string_view agent = "*";
+  bool complete = true;
+  while (!text.empty()) {
+    size_t lineFeed = text.find('\n');
+    std::string_view line = text.substr(0, lineFeed);
+    text = lineFeed == std::string_view::npos ? std::string_view() : text.substr(lineFeed + 1);
+
+    line = Trimmed(line.substr(0, line.find('#')));
+    if (line.empty()) continue;
+    if (ContainsNoCase(line, "user-agent:")) {
+      agent = ValueAfterColon(line);
+      continue;
+    }
+    // Each User-agent line replaces the agent; an empty user agent of ours matches nothing.
+    bool applies = agent == "*" || (!userAgent.empty() && EqualsNoCase(agent, userAgent));
+    if (!applies || !ContainsNoCase(line, "disallow:")) continue;
+    std::string_view rule = ValueAfterColon(line);
+    if (rule.empty()) continue;
+    std::unique_ptr<StringBuffer> stored(new (std::nothrow) StringBuffer());
+    if (!stored || !stored->assign(rule)) {
+      complete = false;
+      continue;
+    }
+    LowerAsciiInPlace(*stored);
+    stored->shrink();
+    if (!rules_.append(stored.get())) {
+      complete = false;
+      continue;
+    }
+    stored.release();
+  }
+  return complete;
+}
+
+bool RobotsRules::disallows(std::string_view lowerPath) const {
+  for (int i = 0; i < rules_.count(); ++i) {
+    if (lowerPath.starts_with(rules_.at<StringBuffer>(i)->view())) return true;
+  }
+  return false;
+}
+
+bool RobotsPathOf(const char* url, StringBuffer& path) {
+  path.clear();
+  ParsedUrl parsed;
+  ParseUrl(url, parsed);
+  // A URL without a path is requested as "/", so that is the path the rules see.
+  if (!path.assign(parsed.path.isEmpty() ? std::string_view("/") : parsed.path.view())) {
+    return false;
+  }
+  LowerAsciiInPlace(path);
+  return true;
+}
+
+// ---- The engine's side: fetching the file once per site and asking the rules.
+
+bool ClsSpider::RobotsUrl(StringBuffer& url) const {
+  url.clear();
+  if (!startUrl_.isEmpty()) {
+    // The start address's scheme, host and port: "scheme://authority" up to the next "/".
+    std::string_view start = startUrl_.view();
+    size_t slashes = start.find("//");
+    if (slashes != std::string_view::npos) {
+      size_t end = start.find_first_of("/?#\\", slashes + 2);
+      std::string_view origin = start.substr(0, end);
+      // Any user information before "@" stays out of the robots address.
+      size_t at = origin.rfind('@');
+      bool ok = true;
+      if (at != std::string_view::npos && at > slashes) {
+        ok = url.append(origin.substr(0, slashes + 2)) && url.append(origin.substr(at + 1));
+      } else {
+        ok = url.append(origin);
+      }
+      return ok && url.append("/robots.txt");
+    }
+  }
+  return url.append("http://") && url.append(domain_) && url.append("/robots.txt");
+}
+
+bool ClsSpider::FetchRobots(StringBuffer& out, ProgressEvent* progress) {
+  out.clear();
+  if (robotsFetched_) {
+    log_.addInfo("Returning cached-in-memory robots.txt");
+    out.assign(robotsText_);
+    return !out.isEmpty();
+  }
+  // Set before the fetch, so a failed fetch is not repeated for this site.
+  robotsFetched_ = true;
+  robotsText_.clear();
+  robotsRulesValid_ = false;
+
+  StringBuffer url;
+  if (!RobotsUrl(url)) {
+    log_.addError("Out of memory");
+    return false;
+  }
+  CacheControl& cache = http_.settings().cacheRules;
+  bool readFromCache = cache.readFromCache;
+  bool writeToCache = cache.writeToCache;
+  cache.readFromCache = false;
+  cache.writeToCache = false;
+  log_.addTag("robotsUrl", url.getString());
+  StringBuffer body;
+  bool fetched = http_.QuickGetStr(url.getString(), body, progress);
+  cache.readFromCache = readFromCache;
+  cache.writeToCache = writeToCache;
+
+  if (!fetched) {
+    log_.addInfo("No robots.txt found");
+    return false;
+  }
+  robotsText_.assign(body);
+  out.assign(body);
+  log_.addInfo("Fetched robots.txt");
+  return true;
+}
+
+void ClsSpider::EnsureRobotsRules() {
+  if (robotsRulesValid_) return;
+  robotsRules_.parse(robotsText_.view(), http_.settings().userAgent.view());
+  robotsRulesValid_ = true;
+}
+
+bool ClsSpider::IsDisallowed(const char* link, ProgressEvent* progress) {
+  if (!robotsFetched_) {
+    StringBuffer ignored;
+    FetchRobots(ignored, progress);
+  }
+  EnsureRobotsRules();
+  if (robotsRules_.count() == 0) return false;
+  StringBuffer path;
+  if (!RobotsPathOf(link, path)) return false;
+  return robotsRules_.disallows(path.view());
+}
+
+}  // namespace quillon
