@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libbz2-dev libssl-dev qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gzip python3 nginx-light tinyproxy
-  netcat-openbsd socat
+  netcat-openbsd socat wget time
   clang libclang-rt-14-dev
 )
 

@@ -1,0 +1,128 @@
+// The Generate run: one breadth-first crawl of a site through the spider facade, written as
+// sitemap.htm and urllist.txt into a new dated folder, and the bounded diagnostic crawl. It
+// knows no front end: the dialog and the command line hand it the fields and a set of hooks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/sitemap_fields.h"
+#include "base/platform.h"
+
+namespace tollwick {
+
+// What the run needs of the spider facade, so that a test can stand in for the network.
+class PageSource {
+ public:
+  virtual ~PageSource() = default;
+  virtual void BeginSite(const std::string& domain) = 0;
+  virtual void QueueUrl(const std::string& url) = 0;
+  // True when a page was fetched.
+  virtual bool CrawlNext() = 0;
+  virtual int PendingCount() = 0;
+  virtual std::string CurrentUrl() = 0;
+  virtual std::string PageTitle() = 0;
+  virtual std::string PageKeywords() = 0;
+  virtual std::string PageDescription() = 0;
+  // False when the page has no usable Last-Modified date.
+  virtual bool PageModifiedDate(quillon::SystemTime& when) = 0;
+  // The engine's log of the last step, CR LF line ends.
+  virtual std::string ErrorLogText() = 0;
+};
+
+// What a front end provides. Every hook has a harmless default.
+class FrontEndHooks {
+ public:
+  virtual ~FrontEndHooks() = default;
+  // Handles at most one waiting window message.
+  virtual void PumpOneMessage() {}
+  virtual void SetCaption(const std::string& /*caption*/) {}
+  virtual void ShowWaitCursor(bool /*shown*/) {}
+  // Shows the corrected site address back to the user.
+  virtual void ShowSiteUrl(const std::string& /*siteUrl*/) {}
+  // Opens a folder (or a file) in the desktop's file manager or editor.
+  virtual void OpenPath(const std::string& /*path*/) {}
+  // An information message ("Please Select the type of Sitemap...").
+  virtual void ShowMessage(const std::string& /*text*/) {}
+  // A failure the user must hear of (a folder that cannot be trusted, a failed save).
+  virtual void ReportFailure(const std::string& /*text*/) {}
+  // Put the focus on the "&URL List" check box.
+  virtual void FocusUrlListFlag() {}
+  // Stop in the dialog, SIGINT/SIGTERM on the command line: the crawl loop ends and the files
+  // are still written from what was gathered.
+  virtual bool StopRequested() { return false; }
+  // After each listed page: pages listed so far, URLs waiting, the page's address.
+  virtual void PageDone(int /*pagesDone*/, int /*pagesWaiting*/, const std::string& /*url*/) {}
+  // When true, CrawlStepLog hears the engine's log text after every crawl step.
+  virtual bool WantsCrawlLog() { return false; }
+  virtual void CrawlStepLog(const std::string& /*errorLogText*/) {}
+  // Saves the fields in the profile (end of every Generate that chose an output).
+  virtual void SaveSettings(const SitemapFields& /*fields*/) {}
+};
+
+// A PageSource over a new VnSpider whose fetches end early once hooks.StopRequested() is true.
+std::unique_ptr<PageSource> MakeSpiderSource(FrontEndHooks& hooks);
+using PageSourceFactory = std::function<std::unique_ptr<PageSource>(FrontEndHooks&)>;
+
+inline constexpr uint32_t kPageDelayMs = 500;
+inline constexpr uint32_t kDiagnosticDelayMs = 1000;
+inline constexpr int kDiagnosticMaxPasses = 1000;
+inline constexpr char kNoOutputChosenMessage[] =
+    "Please Select the type of Sitemap to Generate to continue.";
+
+struct RunOptions {
+  // Pause after each crawl step.
+  uint32_t delayMs = kPageDelayMs;
+  // Makes the page source; empty means MakeSpiderSource (tests put a stand-in here).
+  PageSourceFactory makeSource;
+};
+
+enum class RunOutcome {
+  Finished,        // the files were written (pages that failed are left out)
+  NoOutputChosen,  // neither output flag set: nothing was done
+  Failed,          // the folder could not be made or trusted, or a file could not be saved
+};
+
+// The Generate command: checks the flags, empties the URL-list text, normalises the address,
+// makes the output folder, crawls, writes the chosen files, opens the folder and saves the
+// settings (also after a failed save).
+RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const RunOptions& options);
+
+// Puts "http://" before an address without a scheme and "/" after one that does not end in
+// "/", then shows the address back. An empty address becomes "/".
+void EnsureTrailingSlash(SitemapFields& fields, FrontEndHooks& hooks);
+
+// Puts "http://" before a non-empty address that has no "scheme://" at its start.
+void AddMissingScheme(std::string& siteUrl);
+
+// The spider's domain for a site address: its host as ParseUrl gives it (empty when none).
+std::string SiteDomain(const std::string& siteUrl);
+
+// Crawls the site and builds the sitemap text; saves it to path when the HTML flag is set and
+// appends the URL-list lines when the URL-list flag is set. False when the save failed (the
+// failure is reported through the hooks).
+bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHooks& hooks,
+                      const RunOptions& options);
+
+// Writes the trimmed URL-list text to "<output folder>/urllist.txt" when the flag is set (lines
+// separated by CR LF, none after the last). False when the save failed (reported).
+bool WriteUrlList(SitemapFields& fields, FrontEndHooks& hooks);
+
+struct DiagnosticOptions {
+  uint32_t delayMs = kDiagnosticDelayMs;
+  int maxPasses = kDiagnosticMaxPasses;
+  // Where the list goes; empty means "<temp>/Tollwick/sitemap.txt".
+  std::string outputPath;
+  PageSourceFactory makeSource;
+};
+
+// The hidden "Spider" command: at most maxPasses crawl steps, one line per step (the address, a
+// tab and the Last-Modified date in the locale's form, empty when none; or the step's log),
+// saved to the output path, which is then opened and stored in path. False when the folder or
+// the file failed (reported).
+bool DiagnosticCrawl(SitemapFields& fields, FrontEndHooks& hooks, const DiagnosticOptions& options,
+                     std::string& path);
+
+}  // namespace tollwick

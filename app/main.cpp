@@ -1,0 +1,17 @@
+// The tollwick executable: the headless command line (the dialog joins it later).
+#include <clocale>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+
+int main(int argc, char** argv) {
+  // The folder names follow the user's locale; nothing else here depends on it.
+  std::setlocale(LC_ALL, "");
+  tollwick::InstallStopSignals();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  int code = tollwick::RunCommandLine(args, std::cout, std::cerr);
+  std::cout.flush();
+  return code;
+}

@@ -1,0 +1,32 @@
+// The output folders of a run: the private "<temp>/Tollwick" folder and, inside it, a folder
+// named after the local date and time. The temporary directory is shared on Linux, so the
+// private folder is trusted only when it is a real directory owned by this user.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace tollwick {
+
+// The date and time as the user's locale writes them (strftime "%x %X").
+std::string LocaleDateTimeText(const std::tm& when);
+
+// The text without the nine characters a file name may not hold ("/", "\", ":", "*", "?", """,
+// "<", ">", "|"); spaces and everything else stay.
+std::string FolderNameFromDateText(std::string_view dateText);
+
+// Every pair "//" made one "/" (one pass, left to right).
+std::string CollapseSlashPairs(std::string_view path);
+
+// Creates "<temp>/Tollwick" with mode 0700 when missing and puts its path into folder. False,
+// with a message in error, when the path is a symbolic link, not a directory, owned by another
+// user, or cannot be made; a folder of ours that others may enter is made private again.
+bool PrepareTollwickFolder(std::string& folder, std::string& error);
+
+// Makes "<temp>/Tollwick/<date and time text>" (an existing one is reused: two runs in one
+// second share it) and puts its path into folder. False with a message in error, folder
+// unchanged, when either level cannot be made or trusted.
+bool MakeOutputFolder(const std::tm& when, std::string& folder, std::string& error);
+
+}  // namespace tollwick

@@ -1,0 +1,29 @@
+// The user's settings profile: company "Brindlewood", application "Tollwick", section
+// "Settings", read into and written from the dialog's fields. Every front end uses it; it holds
+// no state between calls. A value that cannot be read keeps the field as it is.
+#pragma once
+
+#include "app/generate_run.h"
+#include "app/sitemap_fields.h"
+
+namespace tollwick {
+
+inline constexpr char kLastResultsNotAvailable[] = "Last Results not available.";
+
+// Reads "URL", "Generate URLList", "Generate HTML Sitemap", "End Of Body", "Title",
+// "Description" and "Meta tags", in that order, each with the field's value as default.
+void LoadSettings(SitemapFields& fields);
+
+// Writes "URL", "Generate URLList", "Generate HTML Sitemap", "Last Folder" (the output folder),
+// "End Of Body", "Title", "Description" and "Meta tags", in that order; flags as 0 or 1.
+// Write failures are ignored.
+void SaveSettings(const SitemapFields& fields);
+
+// Reads "Last Folder" (default: the output folder field) into the output folder field; opens it
+// when it is not empty, else shows "Last Results not available.". True when there was a folder.
+bool ShowLastResults(SitemapFields& fields, FrontEndHooks& hooks);
+
+// Shows the one-time welcome message while "First Time" (default 1) is not 0, then writes 0.
+void ShowFirstTimeMessage(FrontEndHooks& hooks);
+
+}  // namespace tollwick
