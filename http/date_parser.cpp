@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/ascii.h"
+
 namespace quillon {
 
 namespace {
@@ -49,8 +51,6 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
 void SkipSpaces(std::string_view s, size_t& pos) {
   while (pos < s.size() && IsSpace(s[pos])) ++pos;
 }

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "base/ascii.h"
 #include "base/data_buffer.h"
 #include "base/parse_engine.h"
 #include "base/platform.h"
@@ -39,31 +40,6 @@ constexpr NamedCodePage kHeaderCharsets[] = {
     {"windows-1254", 1254},  {"windows-1255", 1255},   {"windows-1256", 1256},
     {"windows-1257", 1257},  {"koi8-r", 20866},        {"koi8-u", 21866},
 };
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool IsSevenBit(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<uint8_t>(c) >= 0x80) return false;
-  }
-  return true;
-}
 
 bool ConvertsCleanly(int codePage, std::string_view block) {
   DataBuffer scratch;
@@ -227,7 +203,7 @@ bool HttpResponseHeader::parse(std::string_view head) {
   }
 
   size_t start = cr;
-  while (start < head.size() && IsBlank(head[start])) ++start;
+  while (start < head.size() && IsBlankOrLineEnd(head[start])) ++start;
   std::string_view block = head.substr(start);
   size_t end = block.find("\r\n\r\n");
   if (end == std::string_view::npos) end = block.find("\n\r\n");

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/ascii.h"
 #include "base/log_base.h"
 #include "http/http_control.h"
 #include "net/system_proxy.h"
@@ -9,16 +10,6 @@
 namespace quillon {
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
-  }
-  return true;
-}
 
 size_t Smallest(size_t a, size_t b) { return a < b ? a : b; }
 

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/ascii.h"
 #include "base/content_coding.h"
 #include "base/log_base.h"
 #include "http/date_parser.h"
@@ -24,16 +25,6 @@ constexpr const char* kFirefoxUserAgent =
 constexpr const char* kFirefoxAccept =
     "Accept: text/xml,application/xml,application/xhtml+xml,text/html;q=0.9,text/plain;q=0.8,"
     "image/png,*/*;q=0.5\r\n";
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
-  }
-  return true;
-}
 
 bool HoldsLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;

@@ -4,6 +4,8 @@
 #include <new>
 #include <string>
 
+#include "base/ascii.h"
+
 namespace quillon {
 
 namespace {
@@ -14,16 +16,6 @@ bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
 // scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." )
 bool IsSchemeName(std::string_view s) {
   if (s.empty() || !IsAlpha(s[0])) return false;
@@ -159,7 +151,7 @@ bool Resolve(std::string_view baseText, std::string_view referenceText, std::str
   UriParts base = SplitUri(baseText);
   UriParts ref = SplitUri(referenceText);
   // Non-strict: a reference in the base's own scheme is relative ("http:g").
-  if (ref.hasScheme && base.hasScheme && EqualsIgnoreCase(ref.scheme, base.scheme)) {
+  if (ref.hasScheme && base.hasScheme && EqualsNoCase(ref.scheme, base.scheme)) {
     ref.hasScheme = false;
   }
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "base/ascii.h"
 #include "base/data_buffer.h"
 #include "base/html_help.h"
 #include "base/parse_engine.h"
@@ -33,8 +34,6 @@ constexpr uint64_t kMaxPageLinkBuckets = 16384;
 
 constexpr std::string_view kRedirectScript = "/redir.php?";
 constexpr std::string_view kRedirectTarget = "url=";
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 bool BeginsNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "base/ascii.h"
 #include "base/parse_engine.h"
 #include "base/progress.h"
 #include "http/parse_url.h"
@@ -12,28 +13,10 @@ namespace quillon {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
 void LowerAsciiInPlace(StringBuffer& text) {
   std::string_view view = text.view();
   char* bytes = const_cast<char*>(view.data());
   for (size_t i = 0; i < view.size(); ++i) bytes[i] = LowerAscii(bytes[i]);
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
 }
 
 bool ContainsNoCase(std::string_view text, std::string_view pattern) {
