@@ -239,6 +239,10 @@ class QuillonSocket : public QuillonObject {
   bool AbortRequested(ProgressMonitor* progress, uint32_t heartbeatMs);
   void AccountReceived(uint32_t count, ProgressMonitor* progress);
   void AccountSent(uint32_t count, ProgressMonitor* progress);
+  // Accounts bytes just sent and counts them in progress; false (logged) when it asks to abort.
+  bool CountSentBytes(uint32_t count, ProgressMonitor* progress, LogBase& log);
+  // The log lines of a send that stopped before its end: aborted, or the idle time-out.
+  void LogUnfinishedSend(bool aborted, uint32_t idleMs, LogBase& log);
   bool ConnectImpl(const char* host, int port, uint32_t heartbeatMs, LogBase& log,
                    bool& dnsFailed, ProgressMonitor* progress, bool withAbort);
   // ReceiveSome, or with peek the same wait and a recv that leaves the bytes queued (no

@@ -272,6 +272,24 @@ class BlockingRestorer {
 
 }  // namespace
 
+bool QuillonSocket::CountSentBytes(uint32_t count, ProgressMonitor* progress, LogBase& log) {
+  AccountSent(count, progress);
+  if (progress == nullptr) return true;
+  bool abort = false;
+  progress->consumeAndCheck(count, abort);
+  if (abort) log.addError("Socket send aborted by application");
+  return !abort;
+}
+
+void QuillonSocket::LogUnfinishedSend(bool aborted, uint32_t idleMs, LogBase& log) {
+  if (aborted) {
+    log.addError("Socket send aborted by application");
+    return;
+  }
+  log.addTagInt("idleTimeoutMs", static_cast<int32_t>(idleMs));
+  log.addError("Socket send idle timeout");
+}
+
 bool QuillonSocket::SendBytes2(const uint8_t* data, uint32_t length, uint32_t chunkSize,
                                uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress) {
   uint32_t chunk = EffectiveSendChunk(chunkSize);
@@ -315,27 +333,14 @@ bool QuillonSocket::SendBytes2(const uint8_t* data, uint32_t length, uint32_t ch
       continue;
     }
     if (rc > 0) {
-      AccountSent(static_cast<uint32_t>(rc), progress);
-      if (progress != nullptr) {
-        bool abort = false;
-        progress->consumeAndCheck(static_cast<uint32_t>(rc), abort);
-        if (abort) {
-          log.addError("Socket send aborted by application");
-          return false;
-        }
-      }
+      if (!CountSentBytes(static_cast<uint32_t>(rc), progress, log)) return false;
       sent += static_cast<uint32_t>(rc);
     } else {
       SleepMs(kZeroSendPauseMs);
     }
   }
   if (sent >= length) return true;
-  if (waitAborted) {
-    log.addError("Socket send aborted by application");
-  } else {
-    log.addTagInt("idleTimeoutMs", static_cast<int32_t>(idleMs));
-    log.addError("Socket send idle timeout");
-  }
+  LogUnfinishedSend(waitAborted, idleMs, log);
   return false;
 }
 
@@ -401,27 +406,14 @@ bool QuillonSocket::SendBytesWhileReceiving(const uint8_t* data, uint32_t length
     }
     if (rc > 0) {
       ++sends;
-      AccountSent(static_cast<uint32_t>(rc), progress);
-      if (progress != nullptr) {
-        bool abort = false;
-        progress->consumeAndCheck(static_cast<uint32_t>(rc), abort);
-        if (abort) {
-          log.addError("Socket send aborted by application");
-          return false;
-        }
-      }
+      if (!CountSentBytes(static_cast<uint32_t>(rc), progress, log)) return false;
       sent += static_cast<uint32_t>(rc);
     } else {
       SleepMs(kZeroSendPauseMs);
     }
   }
   if (sent >= length) return true;
-  if (waitAborted) {
-    log.addError("Socket send aborted by application");
-  } else {
-    log.addTagInt("idleTimeoutMs", static_cast<int32_t>(idleMs));
-    log.addError("Socket send idle timeout");
-  }
+  LogUnfinishedSend(waitAborted, idleMs, log);
   return false;
 }
 
