@@ -10,6 +10,7 @@ packages=(
   gzip python3 nginx-light tinyproxy
   netcat-openbsd socat wget time
   clang libclang-rt-14-dev
+  qt6-qpa-plugins xvfb xauth x11-apps
 )
 
 missing=()
