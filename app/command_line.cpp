@@ -20,6 +20,9 @@ extern char** environ;
 namespace tollwick {
 namespace {
 
+// How often a slow fetch checks for Ctrl-C.
+constexpr uint32_t kTerminalHeartbeatMs = 100;
+
 // The longest pause a user may ask for between pages: one hour.
 constexpr unsigned long kMaxDelayMs = 3600000;
 
@@ -52,6 +55,8 @@ class TerminalHooks : public FrontEndHooks {
   void ShowMessage(const std::string& text) override { err_ << text << "\n"; }
   void ReportFailure(const std::string& text) override { err_ << "tollwick: " << text << "\n"; }
   bool StopRequested() override { return StopSignalled(); }
+  // Ctrl-C is heard within a tenth of a second, even during a slow fetch.
+  uint32_t HeartbeatMs() override { return kTerminalHeartbeatMs; }
   void PageDone(int pagesDone, int pagesWaiting, const std::string& url) override {
     err_ << "[" << pagesDone << " done, " << pagesWaiting << " waiting] " << url << "\n";
   }
@@ -236,8 +241,7 @@ std::string UsageText() {
       "An address without a scheme gets \"http://\" in front. Exit codes: 0 the run finished\n"
       "(pages that failed are left out), 2 a usage error (also when neither output is chosen),\n"
       "1 any other failure.\n"
-      "Without arguments tollwick will open its dialog; the dialog is not built yet, so for\n"
-      "now it prints this text.\n";
+      "Without arguments tollwick opens its dialog.\n";
 }
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

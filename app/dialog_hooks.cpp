@@ -13,8 +13,6 @@
 
 #include "app/settings_profile.h"
 #include "app/sitemap_fields.h"
-#include "base/progress.h"
-#include "spider/vn_spider.h"
 
 namespace tollwick {
 namespace {
@@ -23,60 +21,6 @@ void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
   QMessageBox box(icon, QString::fromUtf8(kApplicationName), text, QMessageBox::Ok, parent);
   box.exec();
 }
-
-// The spider's event sink in the dialog: every callback is a chance to handle the window's
-// events and to end the fetch on Stop.
-class HeartbeatSink : public quillon::ProgressEvent {
- public:
-  explicit HeartbeatSink(FrontEndHooks& hooks) : hooks_(hooks) {}
-  void PercentUpdate(int /*percent*/, bool& abort) override { check(abort); }
-  void AbortCheck(bool& abort) override { check(abort); }
-  void IntervalTick(int /*value*/, bool& abort) override { check(abort); }
-  // True once a fetch was ended by Stop.
-  bool stopHeard() const { return stopHeard_; }
-
- private:
-  void check(bool& abort) {
-    if (stopHeard_ || hooks_.StopRequested()) {
-      stopHeard_ = true;
-      abort = true;
-    }
-  }
-  FrontEndHooks& hooks_;
-  bool stopHeard_ = false;
-};
-
-// After a Stop the engine would take the next queued URL in the same step (an aborted fetch is
-// a failed one to it), and on a fast server that fetch may finish before it hears the Stop.
-// So once Stop ended a fetch the source reports the crawl as over: no page, nothing waiting.
-class HeartbeatSpiderSource : public PageSource {
- public:
-  HeartbeatSpiderSource(FrontEndHooks& hooks, uint32_t heartbeatMs) : sink_(hooks) {
-    spider_.engine().http().settings().abortCheckMs = heartbeatMs;
-    spider_.setEventCallback(&sink_);
-  }
-
-  void BeginSite(const std::string& domain) override { spider_.BeginSite(domain.c_str()); }
-  void QueueUrl(const std::string& url) override { spider_.QueueUrl(url.c_str()); }
-  bool CrawlNext() override {
-    if (sink_.stopHeard()) return false;
-    bool fetched = spider_.CrawlNext();
-    return fetched && !sink_.stopHeard();
-  }
-  int PendingCount() override { return sink_.stopHeard() ? 0 : spider_.PendingCount(); }
-  std::string CurrentUrl() override { return spider_.CurrentUrl(); }
-  std::string PageTitle() override { return spider_.PageTitle(); }
-  std::string PageKeywords() override { return spider_.PageKeywords(); }
-  std::string PageDescription() override { return spider_.PageDescription(); }
-  bool PageModifiedDate(quillon::SystemTime& when) override {
-    return spider_.PageModifiedDate(when);
-  }
-  std::string ErrorLogText() override { return spider_.ErrorLogText(); }
-
- private:
-  HeartbeatSink sink_;
-  quillon::VnSpider spider_;
-};
 
 }  // namespace
 
@@ -142,9 +86,5 @@ bool DialogHooks::StopRequested() {
 }
 
 void DialogHooks::SaveSettings(const SitemapFields& fields) { tollwick::SaveSettings(fields); }
-
-std::unique_ptr<PageSource> MakeHeartbeatSpiderSource(FrontEndHooks& hooks, uint32_t heartbeatMs) {
-  return std::make_unique<HeartbeatSpiderSource>(hooks, heartbeatMs);
-}
 
 }  // namespace tollwick

@@ -60,6 +60,7 @@ class DialogHooks : public FrontEndHooks {
   void ReportFailure(const std::string& text) override;
   void FocusUrlListFlag() override;
   bool StopRequested() override;
+  uint32_t HeartbeatMs() override { return kDialogHeartbeatMs; }
   void SaveSettings(const SitemapFields& fields) override;
 
   // Stop pressed: the crawl loop ends after the current step and the files are still written.
@@ -74,10 +75,5 @@ class DialogHooks : public FrontEndHooks {
   bool stopRequested_ = false;
   bool cursorShown_ = false;
 };
-
-// A page source over a new VnSpider whose client has the dialog's heartbeat and whose event
-// sink asks hooks.StopRequested() at every callback (ending the fetch once it is true).
-std::unique_ptr<PageSource> MakeHeartbeatSpiderSource(FrontEndHooks& hooks,
-                                                      uint32_t heartbeatMs = kDialogHeartbeatMs);
 
 }  // namespace tollwick

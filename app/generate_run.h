@@ -53,6 +53,9 @@ class FrontEndHooks {
   // Stop in the dialog, SIGINT/SIGTERM on the command line: the crawl loop ends and the files
   // are still written from what was gathered.
   virtual bool StopRequested() { return false; }
+  // How often (ms) the HTTP client calls back while it waits on the network, so that
+  // StopRequested is heard during a slow fetch; 0 = only between pages.
+  virtual uint32_t HeartbeatMs() { return 0; }
   // After each listed page: pages listed so far, URLs waiting, the page's address.
   virtual void PageDone(int /*pagesDone*/, int /*pagesWaiting*/, const std::string& /*url*/) {}
   // When true, CrawlStepLog hears the engine's log text after every crawl step.

@@ -225,18 +225,10 @@ void MainDialog::BuildMenu() {
 
 void MainDialog::setRunOptions(const RunOptions& options) {
   runOptions_ = options;
-  if (!runOptions_.makeSource) {
-    runOptions_.makeSource = [](FrontEndHooks& hooks) { return MakeHeartbeatSpiderSource(hooks); };
-  }
 }
 
 void MainDialog::setDiagnosticOptions(const DiagnosticOptions& options) {
   diagnosticOptions_ = options;
-  if (!diagnosticOptions_.makeSource) {
-    diagnosticOptions_.makeSource = [](FrontEndHooks& hooks) {
-      return MakeHeartbeatSpiderSource(hooks);
-    };
-  }
 }
 
 void MainDialog::ShowFields() {

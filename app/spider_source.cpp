@@ -6,29 +6,46 @@
 namespace tollwick {
 namespace {
 
-// Lets a stop request end a fetch that is waiting on the network.
+// The spider's event sink: every callback is a chance for the front end to handle its events
+// and to end the fetch on a stop request.
 class StopSink : public quillon::ProgressEvent {
  public:
   explicit StopSink(FrontEndHooks& hooks) : hooks_(hooks) {}
   void PercentUpdate(int /*percent*/, bool& abort) override { check(abort); }
   void AbortCheck(bool& abort) override { check(abort); }
   void IntervalTick(int /*value*/, bool& abort) override { check(abort); }
+  // True once a fetch was ended by a stop request.
+  bool stopHeard() const { return stopHeard_; }
 
  private:
   void check(bool& abort) {
-    if (hooks_.StopRequested()) abort = true;
+    if (stopHeard_ || hooks_.StopRequested()) {
+      stopHeard_ = true;
+      abort = true;
+    }
   }
   FrontEndHooks& hooks_;
+  bool stopHeard_ = false;
 };
 
+// After a stop the engine would take the next queued URL in the same step (an aborted fetch is
+// a failed one to it), and on a fast server that fetch may finish before it hears the stop.
+// So once a stop ended a fetch the source reports the crawl as over: no page, nothing waiting.
 class SpiderSource : public PageSource {
  public:
-  explicit SpiderSource(FrontEndHooks& hooks) : sink_(hooks) { spider_.setEventCallback(&sink_); }
+  explicit SpiderSource(FrontEndHooks& hooks) : sink_(hooks) {
+    spider_.engine().http().settings().abortCheckMs = hooks.HeartbeatMs();
+    spider_.setEventCallback(&sink_);
+  }
 
   void BeginSite(const std::string& domain) override { spider_.BeginSite(domain.c_str()); }
   void QueueUrl(const std::string& url) override { spider_.QueueUrl(url.c_str()); }
-  bool CrawlNext() override { return spider_.CrawlNext(); }
-  int PendingCount() override { return spider_.PendingCount(); }
+  bool CrawlNext() override {
+    if (sink_.stopHeard()) return false;
+    bool fetched = spider_.CrawlNext();
+    return fetched && !sink_.stopHeard();
+  }
+  int PendingCount() override { return sink_.stopHeard() ? 0 : spider_.PendingCount(); }
   std::string CurrentUrl() override { return spider_.CurrentUrl(); }
   std::string PageTitle() override { return spider_.PageTitle(); }
   std::string PageKeywords() override { return spider_.PageKeywords(); }

@@ -89,7 +89,7 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
 TEST_F(CommandLineTest, HelpVersionAndNoArguments) {
   EXPECT_EQ(Run({"--help"}), kExitOk);
   EXPECT_NE(out.str().find("tollwick generate URL [options]"), std::string::npos);
-  EXPECT_NE(out.str().find("dialog is not built yet"), std::string::npos);
+  EXPECT_NE(out.str().find("Without arguments tollwick opens its dialog."), std::string::npos);
   EXPECT_EQ(Run({}), kExitOk);
   EXPECT_EQ(out.str(), UsageText());
   EXPECT_EQ(Run({"--version"}), kExitOk);
