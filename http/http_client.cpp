@@ -11,14 +11,6 @@ HttpTestOverrides g_overrides;
 
 }  // namespace
 
-bool TlsChannelPlaceholder::EstablishChannel(const char*, int, uint32_t, LogBase& log,
-                                             ProgressMonitor*) {
-  failReason_ = kFailSecurityLibrary;
-  log.addError("Error loading security library");
-  log.addTagInt("failReason", failReason_);
-  return false;
-}
-
 void SetHttpOverridesForTests(const HttpTestOverrides& overrides) { g_overrides = overrides; }
 
 const HttpTestOverrides& HttpOverrides() { return g_overrides; }
@@ -39,7 +31,7 @@ bool HttpClient::NormaliseHost(const char* host, StringBuffer& out) {
 }
 
 void HttpClient::CloseClientConnection(LogBase& log) {
-  channel_.ShutdownChannel(log);
+  ResetChannel(channel_, log);
   socket_.Close(log);
   host_.clear();
 }
@@ -52,6 +44,24 @@ void ApplySocketTimeouts(QuillonSocket& socket, const HttpControl& settings) {
     socket.SetConnectTimeoutSec(settings.connectTimeoutSec);
   }
   socket.SetIdleTimeoutMs(o.readTimeoutMs != 0 ? o.readTimeoutMs : settings.readTimeout * 1000);
+}
+
+void ResetChannel(SChannel& channel, LogBase& log) {
+  if (channel.HasSession()) {
+    channel.ShutdownChannel(true, log);
+  } else {
+    LogNull quiet;
+    channel.Socket().Close(quiet);
+  }
+}
+
+bool ConnectChannel(SChannel& channel, const HttpControl& settings, const char* host, int port,
+                    LogBase& log, ProgressMonitor* progress, bool& dnsFailed) {
+  channel.SetHost(host);
+  channel.SetPort(port);
+  channel.SetProtocol(settings.tlsProtocol.getString());
+  ApplySocketTimeouts(channel.Socket(), settings);
+  return channel.EstablishChannel(log, dnsFailed, settings.abortCheckMs, progress);
 }
 
 bool HttpConnect(HttpClient& client, HttpControl& settings, const char* host, int port, bool tls,
@@ -68,11 +78,11 @@ bool HttpConnect(HttpClient& client, HttpControl& settings, const char* host, in
   if (!client.isOpen(tls)) {
     QuillonSocket& socket = client.socket();
     if (tls) {
-      client.channel().ShutdownChannel(log);
+      ResetChannel(client.channel(), log);
     } else {
       socket.Close(log);
+      ApplySocketTimeouts(socket, settings);
     }
-    ApplySocketTimeouts(socket, settings);
 
     StringBuffer proxyHost;
     int proxyPort = kDefaultHttpPort;
@@ -87,19 +97,17 @@ bool HttpConnect(HttpClient& client, HttpControl& settings, const char* host, in
       targetPort = proxyPort;
     }
     bool connected;
+    bool dnsFailed = false;
     if (tls) {
-      client.channel().SetServerName(targetHost);
-      client.channel().SetProtocol(settings.tlsProtocol.getString());
-      connected = client.channel().EstablishChannel(targetHost, targetPort, settings.abortCheckMs,
-                                                    log, progress);
+      connected = ConnectChannel(client.channel(), settings, targetHost, targetPort, log, progress,
+                                 dnsFailed);
     } else {
-      bool dnsFailed = false;
       connected = socket.ConnectDispatch(targetHost, targetPort, settings.abortCheckMs, log,
                                          dnsFailed, progress);
     }
     if (!connected) {
       if (tls) {
-        client.channel().ShutdownChannel(log);
+        ResetChannel(client.channel(), log);
       } else {
         log.addTagInt("connectTimeoutSec", static_cast<int32_t>(socket.GetConnectTimeoutSec()));
         log.addTagInt("idleTimeoutMs", static_cast<int32_t>(socket.GetIdleTimeoutMs()));

@@ -1,7 +1,6 @@
 // One HTTP client of the connection pool: the host and port it serves, its pooled connection
-// (a plain socket, or the TLS channel once HTTPS exists) and the opening of that connection.
-// Running a request over it is the request driver's business (http/request_driver.h).
-// HTTPS is not available yet: the channel never opens and every TLS connect fails.
+// (a plain socket, or a TLS channel) and the opening of that connection. Running a request over
+// it is the request driver's business (http/request_driver.h).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +8,7 @@
 #include "base/quillon_object.h"
 #include "base/string_buffer.h"
 #include "net/quillon_socket.h"
+#include "net/schannel.h"
 #include "http/parse_url.h"
 
 namespace quillon {
@@ -16,25 +16,6 @@ namespace quillon {
 class HttpControl;
 class LogBase;
 class ProgressMonitor;
-
-// Stands in for the TLS channel until the HTTPS work replaces it: it is never open, and
-// establishing it fails with reason 100 and "Error loading security library".
-class TlsChannelPlaceholder {
- public:
-  static constexpr int kFailSecurityLibrary = 100;
-
-  bool IsOpen() const { return false; }
-  void SetServerName(const char*) {}
-  void SetProtocol(const char*) {}
-  // Logs "Error loading security library" and fails with reason 100.
-  bool EstablishChannel(const char* host, int port, uint32_t heartbeatMs, LogBase& log,
-                        ProgressMonitor* progress);
-  void ShutdownChannel(LogBase&) {}
-  int FailReason() const { return failReason_; }
-
- private:
-  int failReason_ = 0;
-};
 
 // Tests only: millisecond time-outs that replace connectTimeoutSec and readTimeout (0 keeps the
 // setting), and the pause of the 503 retries (null pauses for real).
@@ -66,9 +47,9 @@ class HttpClient : public QuillonObject {
   void setTls(bool tls) { tls_ = tls; }
 
   QuillonSocket& socket() { return socket_; }
-  TlsChannelPlaceholder& channel() { return channel_; }
+  SChannel& channel() { return channel_; }
   // Whether the pooled connection of that kind is open.
-  bool isOpen(bool tls) const { return tls ? channel_.IsOpen() : socket_.IsConnected(); }
+  bool isOpen(bool tls) const { return tls ? channel_.IsConnected() : socket_.IsConnected(); }
 
   // Shuts the TLS channel down, closes the socket and forgets the recorded host.
   void CloseClientConnection(LogBase& log);
@@ -82,13 +63,22 @@ class HttpClient : public QuillonObject {
   int port_ = kDefaultHttpPort;
   bool tls_ = false;
   QuillonSocket socket_;
-  TlsChannelPlaceholder channel_;
+  SChannel channel_;
   StringBuffer credentialHost_;
 };
 
 // Gives a socket the connect time-out (connectTimeoutSec) and the idle time-out (readTimeout
 // seconds as milliseconds), or the test overrides.
 void ApplySocketTimeouts(QuillonSocket& socket, const HttpControl& settings);
+
+// Closes a TLS channel: a session is shut down with close-notify, a bare socket just closed.
+void ResetChannel(SChannel& channel, LogBase& log);
+
+// Gives a TLS channel its target, protocol and time-outs and establishes it (abortCheckMs as
+// heartbeat). False with the channel's failure code set; dnsFailed when the name did not
+// resolve.
+bool ConnectChannel(SChannel& channel, const HttpControl& settings, const char* host, int port,
+                    LogBase& log, ProgressMonitor* progress, bool& dnsFailed);
 
 // Opens the client's pooled connection to host and port (through the chosen proxy, if any)
 // unless it is open already, and records host, port and tls in the client. connectedNow tells

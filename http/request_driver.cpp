@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "base/log_base.h"
 #include "base/output.h"
@@ -18,6 +19,7 @@
 #include "http/request_builder.h"
 #include "http/response_reader.h"
 #include "net/quillon_socket.h"
+#include "net/schannel.h"
 
 namespace quillon {
 
@@ -110,6 +112,7 @@ class Connection {
   ~Connection() {
     LogNull quiet;
     if (ownSocket_) ownSocket_->Close(quiet);
+    if (ownChannel_) ResetChannel(*ownChannel_, quiet);
   }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -117,7 +120,7 @@ class Connection {
   // Switches to a socket and channel of this request's own; false when memory runs out.
   bool makeOwn() {
     ownSocket_.reset(new (std::nothrow) QuillonSocket);
-    ownChannel_.reset(new (std::nothrow) TlsChannelPlaceholder);
+    ownChannel_.reset(new (std::nothrow) SChannel);
     if (!ownSocket_ || !ownChannel_) return false;
     socket_ = ownSocket_.get();
     channel_ = ownChannel_.get();
@@ -126,12 +129,12 @@ class Connection {
 
   bool tls() const { return tls_; }
   QuillonSocket& socket() { return *socket_; }
-  TlsChannelPlaceholder& channel() { return *channel_; }
-  bool isOpen() const { return tls_ ? channel_->IsOpen() : socket_->IsConnected(); }
+  SChannel& channel() { return *channel_; }
+  bool isOpen() const { return tls_ ? channel_->IsConnected() : socket_->IsConnected(); }
   // Closes the connection (a TLS channel is shut down).
   void close(LogBase& log) {
     if (tls_) {
-      channel_->ShutdownChannel(log);
+      ResetChannel(*channel_, log);
     } else {
       socket_->Close(log);
     }
@@ -139,7 +142,7 @@ class Connection {
   // Resets it and gives it the settings' time-outs before a connect.
   void prepare(const HttpControl& settings, LogBase& log) {
     close(log);
-    ApplySocketTimeouts(*socket_, settings);
+    ApplySocketTimeouts(tls_ ? channel_->Socket() : *socket_, settings);
   }
 
   // Connects to host and port (the proxy when viaProxy), abortCheckMs as heartbeat.
@@ -150,9 +153,7 @@ class Connection {
     log.addTagInt("port", port);
     if (tls_) {
       log.addError("Using HTTPS.");
-      channel_->SetServerName(host);
-      channel_->SetProtocol(settings.tlsProtocol.getString());
-      return channel_->EstablishChannel(host, port, settings.abortCheckMs, log, progress);
+      return ConnectChannel(*channel_, settings, host, port, log, progress, dnsFailed);
     }
     return socket_->ConnectDispatch(host, port, settings.abortCheckMs, log, dnsFailed, progress);
   }
@@ -160,9 +161,9 @@ class Connection {
  private:
   bool tls_;
   QuillonSocket* socket_;
-  TlsChannelPlaceholder* channel_;
+  SChannel* channel_;
   std::unique_ptr<QuillonSocket> ownSocket_;
-  std::unique_ptr<TlsChannelPlaceholder> ownChannel_;
+  std::unique_ptr<SChannel> ownChannel_;
 };
 
 void PauseBeforeRetry(uint32_t ms) {
@@ -282,6 +283,59 @@ bool ContentTypeAccepted(const HttpControl& settings, const HttpResponseHeader& 
   return false;
 }
 
+// Reads a response head over TLS: blocks are appended to bytes (which may hold bytes carried
+// over) until they contain the blank line; the bytes after it move to afterHead. A session that
+// ends after some bytes arrived leaves them all as the head. At most 64 KiB of head.
+bool ReadTlsHead(SChannel& channel, const HttpControl& settings, HttpResult& result,
+                 DataBuffer& bytes, DataBuffer& afterHead, LogBase& log,
+                 ProgressMonitor* progress) {
+  uint32_t searchFrom = 0;
+  for (;;) {
+    std::string_view seen = bytes.view();
+    size_t end = seen.find("\r\n\r\n", searchFrom);
+    if (end != std::string_view::npos && end + 4 <= QuillonSocket::kMaxHeadBlock) {
+      const uint32_t headLength = static_cast<uint32_t>(end + 4);
+      if (!afterHead.append(bytes.data() + headLength, bytes.length() - headLength)) {
+        log.addError("Out of memory");
+        return false;
+      }
+      return bytes.setLength(headLength);
+    }
+    if (end != std::string_view::npos || seen.size() >= QuillonSocket::kMaxHeadBlock) {
+      log.addError("Response header too large.");
+      log.addTagInt("maxHeaderSize", static_cast<int32_t>(QuillonSocket::kMaxHeadBlock));
+      return false;
+    }
+    searchFrom = seen.size() > 3 ? static_cast<uint32_t>(seen.size() - 3) : 0;
+    bool timedOut = false;
+    bool aborted = false;
+    bool error = false;
+    bool endOfSession = false;
+    bool closed = false;
+    const bool ok = channel.ReceiveBytes(bytes, settings.abortCheckMs, log, progress, timedOut,
+                                         aborted, error, endOfSession, closed);
+    result.socketFlags.timedOut = timedOut;
+    result.socketFlags.aborted = aborted;
+    result.socketFlags.error = error;
+    result.socketFlags.closedByPeer = closed;
+    if (ok && !endOfSession) continue;
+    if (aborted) {
+      log.addError("Application aborted prior to reading the response header.");
+      return false;
+    }
+    if (timedOut) {
+      log.addError("Timeout trying to read HTTP response header");
+      log.addTagInt("readTimeout", static_cast<int32_t>(settings.readTimeout));
+      return false;
+    }
+    if (endOfSession || closed) {
+      if (!bytes.isEmpty()) return true;
+      log.addError("HTTP server closed the connection before the response head could be read.");
+    }
+    return false;
+  }
+}
+
 }  // namespace
 
 bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled,
@@ -369,13 +423,16 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled
   }
   if (settings.composeOnly) return settings.lastComposedRequest.assign(head);
 
-  // A TLS connection never opens until HTTPS exists, so from here on the connection is plain.
-
   {
     CountingSuspended quiet(progress);
-    if (!connection.socket().SendBytes2(reinterpret_cast<const uint8_t*>(head.getString()),
-                                        head.length(), kSendPiece, settings.abortCheckMs, log,
-                                        progress)) {
+    const uint8_t* headData = reinterpret_cast<const uint8_t*>(head.getString());
+    const bool sent =
+        connection.tls()
+            ? connection.channel().SendBytes(headData, head.length(), settings.abortCheckMs, log,
+                                             progress)
+            : connection.socket().SendBytes2(headData, head.length(), kSendPiece,
+                                             settings.abortCheckMs, log, progress);
+    if (!sent) {
       log.addError("Failed to send HTTP GET");
       result.needsReconnect = true;
       connection.close(log);
@@ -384,13 +441,23 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled
   }
 
   const uint64_t bodyStart = sink.size();
+  // Over TLS the head arrives in blocks: what follows its blank line is the body's start (or,
+  // after an interim answer, the next head's).
+  DataBuffer carried;
   for (int informational = 0;; ++informational) {
     DataBuffer headBytes;
+    DataBuffer afterHead;
     bool gotHead;
     {
       CountingSuspended quiet(progress);
-      gotHead = connection.socket().ReceiveHeaderBlock(headBytes, settings.abortCheckMs, log,
-                                                       progress, &result.socketFlags);
+      if (connection.tls()) {
+        headBytes.moveFrom(carried);
+        gotHead = ReadTlsHead(connection.channel(), settings, result, headBytes, afterHead, log,
+                              progress);
+      } else {
+        gotHead = connection.socket().ReceiveHeaderBlock(headBytes, settings.abortCheckMs, log,
+                                                         progress, &result.socketFlags);
+      }
     }
     if (!gotHead) {
       connection.close(log);
@@ -450,12 +517,22 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled
     if (result.header.contentLength != 0 && progress != nullptr) {
       progress->resetTotal64(static_cast<int64_t>(result.header.contentLength));
     }
-    if (bareHtml && !sink.writeBytes(headBytes.data(), headBytes.length(), log)) {
-      connection.close(log);
-      return false;
+    if (bareHtml) {
+      // Everything that came is the page's start, over TLS the bytes after a blank line too.
+      if (!sink.writeBytes(headBytes.data(), headBytes.length(), log) ||
+          !sink.writeBytes(afterHead.data(), afterHead.length(), log)) {
+        connection.close(log);
+        return false;
+      }
+      afterHead.clear();
     }
 
-    if (!ReadBodyPlain(settings, result, sink, connection.socket(), log, progress)) {
+    const bool bodyRead =
+        connection.tls()
+            ? ReadBodyTls(settings, result, sink, afterHead.view(), connection.channel(), log,
+                          progress)
+            : ReadBodyPlain(settings, result, sink, connection.socket(), log, progress);
+    if (!bodyRead) {
       if (progress != nullptr && progress->isAborted()) {
         log.addError("Application aborted HTTP GET in event callback.");
       } else {
@@ -470,6 +547,7 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled
     // same connection: read the next head, at most ten times.
     const int status = result.header.statusCode;
     if (status >= 100 && status < 200) {
+      if (connection.tls()) carried.moveFrom(afterHead);
       if (informational >= kMaxInformationalHeads) {
         log.addError("Too many informational responses.");
         log.addTagInt("maxInformational", kMaxInformationalHeads);

@@ -11,6 +11,7 @@
 #include "http/http_control.h"
 #include "http/http_result.h"
 #include "net/quillon_socket.h"
+#include "net/schannel.h"
 
 namespace quillon {
 
@@ -340,6 +341,314 @@ bool DecodeGzipBody(HttpControl& settings, HttpResult& result, Output& sink, Log
     return false;
   }
   sink.takeEndAsPosition();
+  return true;
+}
+
+namespace {
+
+// One block read over TLS with its outcome.
+struct TlsRead {
+  bool ok = false;
+  bool timedOut = false;
+  bool aborted = false;
+  bool error = false;
+  bool endOfSession = false;
+  bool closed = false;
+  // The session ended (close-notify or the connection closed) rather than the read failing.
+  bool ended() const { return endOfSession || (!ok && closed && !timedOut && !aborted); }
+};
+
+TlsRead ReceiveTlsBlock(SChannel& channel, const HttpControl& settings, HttpResult& result,
+                        DataBuffer& block, LogBase& log, ProgressMonitor* progress) {
+  TlsRead read;
+  block.clear();
+  read.ok = channel.ReceiveBytes(block, settings.abortCheckMs, log, progress, read.timedOut,
+                                 read.aborted, read.error, read.endOfSession, read.closed);
+  result.socketFlags.timedOut = read.timedOut;
+  result.socketFlags.aborted = read.aborted;
+  result.socketFlags.error = read.error;
+  result.socketFlags.closedByPeer = read.closed;
+  return read;
+}
+
+void FireChunkedNotification(ProgressMonitor* progress) {
+  if (progress != nullptr && progress->applicationSink() != nullptr) {
+    progress->applicationSink()->OnChunked();
+  }
+}
+
+// A chunked body decoded as its bytes arrive (RFC 9112 section 7.1): size line, data, CR LF,
+// ..., the last chunk, trailer lines and the empty line.
+class ChunkedDecoder {
+ public:
+  enum class Step { kMore, kDone, kFailed };
+
+  ChunkedDecoder(HttpControl& settings, Output& sink, LogBase& log)
+      : settings_(settings), sink_(sink), log_(log) {}
+
+  // Takes the next bytes; kFailed after logging why.
+  Step feed(const uint8_t* bytes, uint32_t count) {
+    uint32_t at = 0;
+    while (at < count && state_ != State::kDone) {
+      switch (state_) {
+        case State::kSizeLine:
+        case State::kTrailer: {
+          const uint8_t byte = bytes[at++];
+          if (byte != '\n') {
+            if (!line_.append(reinterpret_cast<const char*>(&byte), 1)) return OutOfMemory();
+            if (state_ == State::kSizeLine && line_.length() > kMaxChunkSizeLine) {
+              return Fail("Failed to parse chunked SSL response data. (3)");
+            }
+            if (state_ == State::kTrailer && ++trailerBytes_ > kMaxTrailerBytes) {
+              return Fail("Chunked response trailer too large.");
+            }
+            break;
+          }
+          if (line_.lastChar() == '\r') line_.shorten(1);
+          Step step = state_ == State::kSizeLine ? SizeLineDone() : TrailerLineDone();
+          line_.clear();
+          if (step == Step::kFailed) return step;
+          break;
+        }
+        case State::kData: {
+          uint32_t take = count - at;
+          if (take > remaining_) take = static_cast<uint32_t>(remaining_);
+          if (!sink_.writeBytes(bytes + at, take, log_)) return Fail("Failed to write chunk data.");
+          at += take;
+          remaining_ -= take;
+          if (remaining_ == 0) {
+            state_ = State::kDataEnd;
+            dataEndLeft_ = 2;
+          }
+          break;
+        }
+        case State::kDataEnd:
+          // The two bytes after the data (CR LF) are passed over.
+          ++at;
+          if (--dataEndLeft_ == 0) state_ = State::kSizeLine;
+          break;
+        case State::kDone:
+          break;
+      }
+    }
+    return state_ == State::kDone ? Step::kDone : Step::kMore;
+  }
+
+  // What an early end of the session leaves: the size line or the data unfinished.
+  void LogEarlyEnd() {
+    log_.addError(state_ == State::kData || state_ == State::kDataEnd
+                      ? "Failed to parse chunked SSL response data. (4)"
+                      : "Failed to parse chunked SSL response data. (1)");
+  }
+
+ private:
+  enum class State { kSizeLine, kData, kDataEnd, kTrailer, kDone };
+
+  Step SizeLineDone() {
+    uint64_t size = 0;
+    switch (ParseChunkSize(line_.view(), size)) {
+      case SizeLine::kNoNumber:
+        return Fail("Failed to parse chunked SSL response data. (2)");
+      case SizeLine::kTooLarge:
+        return Fail("Chunk size does not fit 64 bits.");
+      case SizeLine::kSize:
+        break;
+    }
+    if (size == 0) {
+      state_ = State::kTrailer;
+      return Step::kMore;
+    }
+    // Checked before the chunk arrives: its announced size is never held beyond the limit.
+    const uint64_t limit = settings_.maxContentLength;
+    if (limit != 0 && (size > limit || sink_.size() > limit - size)) {
+      log_.addError("Chunked response is too large.");
+      log_.addTagInt64("maxContentLength", static_cast<int64_t>(limit));
+      log_.addTagInt64("receivedSoFar", static_cast<int64_t>(sink_.size()));
+      return Step::kFailed;
+    }
+    remaining_ = size;
+    state_ = State::kData;
+    return Step::kMore;
+  }
+
+  Step TrailerLineDone() {
+    if (line_.isEmpty()) state_ = State::kDone;
+    return Step::kMore;
+  }
+
+  Step Fail(const char* text) {
+    log_.addError(text);
+    return Step::kFailed;
+  }
+  Step OutOfMemory() { return Fail("Out of memory"); }
+
+  HttpControl& settings_;
+  Output& sink_;
+  LogBase& log_;
+  State state_ = State::kSizeLine;
+  StringBuffer line_;
+  uint64_t remaining_ = 0;
+  int dataEndLeft_ = 0;
+  uint32_t trailerBytes_ = 0;
+};
+
+void LogTlsBodyFailure(const HttpResult& result, LogBase& log) {
+  log.addError("Failed to get response data for HTTPS");
+  log.addTagInt64("ContentLength", static_cast<int64_t>(result.header.contentLength));
+  log.addTagInt("ResponseCode", result.header.statusCode);
+}
+
+}  // namespace
+
+bool ReadChunkedTls(std::string_view inHand, HttpControl& settings, HttpResult& result,
+                    SChannel& channel, Output& sink, LogBase& log, ProgressMonitor* progress) {
+  ChunkedDecoder decoder(settings, sink, log);
+  ChunkedDecoder::Step step = decoder.feed(reinterpret_cast<const uint8_t*>(inHand.data()),
+                                           static_cast<uint32_t>(inHand.size()));
+  DataBuffer block;
+  while (step == ChunkedDecoder::Step::kMore) {
+    TlsRead read = ReceiveTlsBlock(channel, settings, result, block, log, progress);
+    if (read.ended()) {
+      decoder.LogEarlyEnd();
+      return false;
+    }
+    if (!read.ok) {
+      LogNull quiet;
+      if (channel.HasSession()) channel.ShutdownChannel(true, quiet);
+      log.addError("Failed to get SSL chunked response data (1)");
+      return false;
+    }
+    step = decoder.feed(block.data(), block.length());
+  }
+  return step == ChunkedDecoder::Step::kDone;
+}
+
+bool ReadBodyTls(HttpControl& settings, HttpResult& result, Output& sink, std::string_view inHand,
+                 SChannel& channel, LogBase& log, ProgressMonitor* progress) {
+  const HttpResponseHeader& header = result.header;
+  if (header.contentLengthInvalid) {
+    log.addError("Invalid Content-Length.");
+    return false;
+  }
+  const int status = header.statusCode;
+  // Interim answers and HEAD have no body; what came after the head is the next answer's.
+  if ((status >= 100 && status <= 199) || result.verb.equalsIgnoreCase("HEAD")) {
+    log.addError("No response body to fetch...");
+    return true;
+  }
+  StringBuffer te;
+  const bool hasTe = header.fields.getFieldValue("Transfer-Encoding", te);
+  const bool chunked = hasTe && te.equalsIgnoreCase("chunked");
+  const uint64_t length = header.contentLength;
+  if (!header.hasContentLength) log.addError("No content-length header field.");
+  if (hasTe) {
+    log.addTag("transferEncoding", te.getString());
+  } else {
+    log.addError("No transfer-encoding header field.");
+  }
+  log.addTagInt64("sslContentLength", static_cast<int64_t>(length));
+  const uint32_t n = static_cast<uint32_t>(inHand.size());
+  log.addTagInt("extraLen", static_cast<int32_t>(n));
+
+  const uint64_t limit = settings.maxContentLength;
+  if (!chunked && length > 0 && limit != 0 && length > limit) {
+    log.addError("Content length more than the maximum allowed.");
+    log.addTagInt64("maxContentLength", static_cast<int64_t>(limit));
+    return false;
+  }
+  const uint8_t* extra = reinterpret_cast<const uint8_t*>(inHand.data());
+  if (!chunked && length > 0 && n >= length) {
+    // Bytes past the announced length belong to nobody: they are dropped.
+    log.addError("Already have entire response.");
+    if (!sink.writeBytes(extra, static_cast<uint32_t>(length), log)) return false;
+    if (progress != nullptr) {
+      bool abort = false;
+      progress->setDone64(static_cast<int64_t>(length), abort);
+    }
+    return true;
+  }
+  if (chunked) {
+    if (n == 0) log.addError("Getting chunked response. (dataLen=0)");
+    FireChunkedNotification(progress);
+    if (!ReadChunkedTls(inHand, settings, result, channel, sink, log, progress)) {
+      LogTlsBodyFailure(result, log);
+      return false;
+    }
+    return true;
+  }
+  if (length == 0 && header.hasContentLength) {
+    log.addError("Already have entire response.");
+    return true;
+  }
+
+  // By length, or (without one) until the session ends, never past maxContentLength.
+  uint64_t total = 0;
+  auto append = [&](const uint8_t* bytes, uint32_t count) {
+    if (length > 0 && total + count > length) count = static_cast<uint32_t>(length - total);
+    if (length == 0 && limit != 0 && total + count > limit) {
+      LogLimitPassed(settings, log);
+      log.addTagInt64("receivedSoFar", static_cast<int64_t>(total));
+      return false;
+    }
+    if (!sink.writeBytes(bytes, count, log)) return false;
+    total += count;
+    return true;
+  };
+  if (!append(extra, n)) return false;
+  // Into a memory sink the records are decrypted in place; bytes past the length are cut off
+  // and a read that passes the limit is taken back.
+  DataBuffer* direct = sink.dataBuffer();
+  DataBuffer block;
+  while (length == 0 || total < length) {
+    DataBuffer& target = direct != nullptr ? *direct : block;
+    const uint32_t before = direct != nullptr ? direct->length() : 0;
+    if (direct == nullptr) block.clear();
+    bool timedOut = false;
+    bool aborted = false;
+    bool error = false;
+    bool endOfSession = false;
+    bool closed = false;
+    const bool ok = channel.ReceiveBytes(target, settings.abortCheckMs, log, progress, timedOut,
+                                         aborted, error, endOfSession, closed);
+    result.socketFlags.timedOut = timedOut;
+    result.socketFlags.aborted = aborted;
+    result.socketFlags.error = error;
+    result.socketFlags.closedByPeer = closed;
+    uint32_t count = target.length() - before;
+    if (direct != nullptr) {
+      direct->setLength(before);
+      sink.takeEndAsPosition();
+    }
+    if (!ok || endOfSession) {
+      if (length == 0 && !aborted) {
+        log.addError("Finished reading response where content-length was unknown.");
+        return true;
+      }
+      log.addError("Failed to get complete HTTPS response");
+      LogTlsBodyFailure(result, log);
+      return false;
+    }
+    bool taken;
+    if (direct != nullptr) {
+      if (length > 0 && total + count > length) count = static_cast<uint32_t>(length - total);
+      taken = length != 0 || limit == 0 || total + count <= limit;
+      if (taken) {
+        direct->setLength(before + count);
+        sink.takeEndAsPosition();
+        total += count;
+      } else {
+        LogLimitPassed(settings, log);
+        log.addTagInt64("receivedSoFar", static_cast<int64_t>(total));
+      }
+    } else {
+      taken = append(block.data(), count);
+    }
+    if (!taken) {
+      LogNull quiet;
+      if (channel.HasSession()) channel.ShutdownChannel(true, quiet);
+      return false;
+    }
+  }
   return true;
 }
 

@@ -1,11 +1,12 @@
 // Reading a response body over a plain socket once its head is parsed: the rules that delimit it
 // (content length, chunked, until the peer closes, no body), the maxContentLength bound on every
 // path, and the gzip decoding of a finished body. The head itself is read by the request driver
-// with QuillonSocket::ReceiveHeaderBlock and parsed by HttpResponseHeader. The TLS readers
-// (ReadBodyTls, ReadChunkedTls) join this unit with the TLS channel.
+// with QuillonSocket::ReceiveHeaderBlock (over TLS by the driver's block reads) and parsed by
+// HttpResponseHeader. Over TLS the head arrives in blocks, so the body's first bytes come in hand.
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace quillon {
 
@@ -15,6 +16,7 @@ class LogBase;
 class Output;
 class ProgressMonitor;
 class QuillonSocket;
+class SChannel;
 
 // The read-until-close time-out of a 500 answer without length: readTimeout when below this many
 // seconds, else kServerErrorReadTimeoutSec.
@@ -33,6 +35,24 @@ inline constexpr uint32_t kMinGzipBodyLength = 10;
 // next head or revalidates), fails for other codes that carry no body (204 among them).
 bool ReadBodyPlain(HttpControl& settings, HttpResult& result, Output& sink, QuillonSocket& socket,
                    LogBase& log, ProgressMonitor* progress);
+
+// A chunk size line (with any extension) longer than this is refused.
+inline constexpr uint32_t kMaxChunkSizeLine = 4096;
+
+// Reads the body of the response whose head is in result.header from a TLS channel into sink;
+// inHand are the bytes that arrived after the head's blank line. Delimited by Content-Length
+// (bytes past it are dropped), by chunks (ReadChunkedTls), else by the end of the session or a
+// failing read. 1xx answers and HEAD requests have no body: true without reading. Every path
+// holds at most maxContentLength. False with the story in log; the sink keeps what arrived.
+bool ReadBodyTls(HttpControl& settings, HttpResult& result, Output& sink, std::string_view inHand,
+                 SChannel& channel, LogBase& log, ProgressMonitor* progress);
+
+// Decodes a chunked body as it arrives over channel, starting with the bytes in hand, into sink:
+// it ends after the last chunk, its trailer lines and the empty line. Bytes after that end are
+// ignored. False on a malformed chunk, a session that ends early, a failed read or a body past
+// maxContentLength.
+bool ReadChunkedTls(std::string_view inHand, HttpControl& settings, HttpResult& result,
+                    SChannel& channel, Output& sink, LogBase& log, ProgressMonitor* progress);
 
 // Replaces a finished body with its decoded form when it is longer than 10 bytes, begins with
 // 1F 8B and Content-Encoding is "gzip"; a body that does not decode stays as received. False only

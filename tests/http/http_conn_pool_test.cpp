@@ -165,13 +165,16 @@ TEST(HttpClientTest, HttpConnectToARefusedPortFails) {
   EXPECT_NE(text.find("idleTimeoutMs"), std::string::npos);
 }
 
-TEST(HttpClientTest, HttpConnectWithTlsFailsUntilTlsExists) {
+TEST(HttpClientTest, HttpConnectWithTlsToARefusedPortFails) {
   HttpClient client;
   HttpControl settings;
   Logger log;
   bool connectedNow = true;
-  EXPECT_FALSE(HttpConnect(client, settings, "127.0.0.1", 443, true, log, nullptr, connectedNow));
-  EXPECT_NE(testing::TextOf(log).find("Error loading security library"), std::string::npos);
+  EXPECT_FALSE(HttpConnect(client, settings, "127.0.0.1", testing::FreeLoopbackPort(), true, log,
+                           nullptr, connectedNow));
+  EXPECT_FALSE(connectedNow);
+  EXPECT_NE(testing::TextOf(log).find("Failed to connect."), std::string::npos);
+  EXPECT_EQ(client.channel().FailureCode(), QuillonSocket::kFailConnect);
 }
 
 }  // namespace

@@ -44,8 +44,14 @@ std::string Config(const std::string& prefix, const std::string& root, int port,
     config += "  gzip on;\n  gzip_min_length 20;\n  gzip_types text/plain text/css text/xml "
               "application/xml application/javascript;\n";
   }
-  config += "  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n    root " + root +
-            ";\n" + options.extraServerConfig + "\n  }\n}\n";
+  const bool ssl = !options.sslCertificate.empty() && !options.sslCertificateKey.empty();
+  config += "  server {\n    listen 127.0.0.1:" + std::to_string(port) + (ssl ? " ssl" : "") +
+            ";\n    root " + root + ";\n";
+  if (ssl) {
+    config += "    ssl_certificate " + options.sslCertificate + ";\n    ssl_certificate_key " +
+              options.sslCertificateKey + ";\n    ssl_protocols TLSv1.2 TLSv1.3;\n";
+  }
+  config += options.extraServerConfig + "\n  }\n}\n";
   return config;
 }
 
@@ -77,7 +83,8 @@ bool WaitForPort(int port, int timeoutMs) {
   return false;
 }
 
-NginxServer::NginxServer(const std::string& root, const NginxOptions& options) {
+NginxServer::NginxServer(const std::string& root, const NginxOptions& options)
+    : ssl_(!options.sslCertificate.empty() && !options.sslCertificateKey.empty()) {
   if (access(kNginxBinary, X_OK) != 0) {
     error_ = "nginx is not installed (tools/install-deps.sh installs nginx-light)";
     return;
@@ -109,6 +116,8 @@ NginxServer::~NginxServer() {
   waitpid(pid_, nullptr, 0);
 }
 
-std::string NginxServer::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string NginxServer::baseUrl() const {
+  return (ssl_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+}
 
 }  // namespace quillon::testing

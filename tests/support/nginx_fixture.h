@@ -11,6 +11,9 @@ namespace quillon::testing {
 struct NginxOptions {
   bool gzip = true;             // gzip on for text types (answers are then chunked)
   std::string extraServerConfig;  // lines added inside the server block
+  // When both are set the server speaks HTTPS with this certificate and key (PEM files).
+  std::string sslCertificate;
+  std::string sslCertificateKey;
 };
 
 class NginxServer {
@@ -23,13 +26,14 @@ class NginxServer {
 
   bool isRunning() const { return pid_ > 0; }
   int port() const { return port_; }
-  // "http://127.0.0.1:<port>"
+  // "http://127.0.0.1:<port>" ("https://..." for an HTTPS server)
   std::string baseUrl() const;
   // Why it did not start, for GTEST_SKIP messages.
   const std::string& error() const { return error_; }
 
  private:
   pid_t pid_ = -1;
+  bool ssl_ = false;
   int port_ = 0;
   std::string error_;
 };

@@ -1,0 +1,730 @@
+#include "net/schannel.h"
+
+#include <arpa/inet.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "base/log_base.h"
+
+namespace quillon {
+
+namespace {
+
+// The name under which the TLS library is reported when it cannot be initialised.
+constexpr const char* kSecurityLibraryName = "libssl.so.3";
+// SSL_read takes at most one record's plain text per call.
+constexpr uint32_t kPlainReadPiece = 16384;
+// Writes held up by a renegotiation get this many raw reads before the send gives up.
+constexpr int kMaxWriteRetries = 50;
+
+std::once_flag g_libraryOnce;
+bool g_libraryLoaded = false;
+
+// The text of the TLS library's first queued error, which the queue then forgets.
+void LogOpenSslError(LogBase& log) {
+  unsigned long code = ERR_get_error();
+  if (code != 0) {
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    log.addTag("openSslError", text);
+  }
+  ERR_clear_error();
+}
+
+bool IsIpLiteral(const char* host) {
+  unsigned char address[16];
+  return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
+}
+
+// The OpenSSL version number of a one-protocol mask; 0 for masks this build cannot offer.
+int VersionOfMask(uint32_t mask) {
+  switch (mask) {
+    case kProtocolTls10: return TLS1_VERSION;
+    case kProtocolTls11: return TLS1_1_VERSION;
+    case kProtocolTls12: return TLS1_2_VERSION;
+    case kProtocolTls13: return TLS1_3_VERSION;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+void SChannelInfoCallback(const SSL* ssl, int where, int) {
+  // A handshake starting after the first one is a renegotiation (TLS 1.2 and older; TLS 1.3
+  // post-handshake messages are not).
+  if ((where & SSL_CB_HANDSHAKE_START) == 0 || SSL_version(ssl) >= TLS1_3_VERSION) return;
+  auto* channel = static_cast<SChannel*>(SSL_get_app_data(ssl));
+  if (channel != nullptr && channel->handshakeDone_) channel->renegotiating_ = true;
+}
+
+const char* SecurityStatusName(uint32_t status) {
+  switch (status) {
+    case kSecEOk: return "SEC_E_OK";
+    case kSecIContinueNeeded: return "SEC_I_CONTINUE_NEEDED";
+    case kSecICompleteNeeded: return "SEC_I_COMPLETE_NEEDED";
+    case kSecICompleteAndContinue: return "SEC_I_COMPLETE_AND_CONTINUE";
+    case kSecIContextExpired: return "SEC_I_CONTEXT_EXPIRED";
+    case kSecEInvalidHandle: return "SEC_E_INVALID_HANDLE";
+    case kSecETargetUnknown: return "SEC_E_TARGET_UNKNOWN";
+    case kSecEInternalError: return "SEC_E_INTERNAL_ERROR";
+    case kSecEInvalidToken: return "SEC_E_INVALID_TOKEN";
+    case kSecELogonDenied: return "SEC_E_LOGON_DENIED";
+    case kSecEUnknownCredentials: return "SEC_E_UNKNOWN_CREDENTIALS";
+    case kSecENoCredentials: return "SEC_E_NO_CREDENTIALS";
+    case kSecEMessageAltered: return "SEC_E_MESSAGE_ALTERED";
+    case kSecENoAuthenticatingAuthority: return "SEC_E_NO_AUTHENTICATING_AUTHORITY";
+    case kSecEIncompleteMessage: return "SEC_E_INCOMPLETE_MESSAGE";
+    case kSecEUntrustedRoot: return "SEC_E_UNTRUSTED_ROOT";
+    case kSecEDecryptFailure: return "SEC_E_DECRYPT_FAILURE";
+    default: return nullptr;
+  }
+}
+
+void LogSecurityStatus(LogBase& log, uint32_t status) {
+  if (const char* name = SecurityStatusName(status)) {
+    log.addInfo(name);
+  } else {
+    log.addTagHex("scRet", status);
+  }
+}
+
+uint32_t ProtocolMaskOf(const char* text) {
+  StringBuffer name;
+  if (text == nullptr || !name.assign(text)) return 0;
+  name.trim();
+  name.toLowerCase();
+  // Collapse runs of white space into one space.
+  std::string collapsed;
+  bool space = false;
+  for (char c : name.view()) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      space = true;
+      continue;
+    }
+    if (space && !collapsed.empty()) collapsed += ' ';
+    space = false;
+    collapsed += c;
+  }
+  if (collapsed == "tls 1.0") return kProtocolTls10;
+  if (collapsed == "tls 1.1") return kProtocolTls11;
+  if (collapsed == "tls 1.2") return kProtocolTls12;
+  if (collapsed == "tls 1.3") return kProtocolTls13;
+  if (collapsed == "ssl 3.0") return kProtocolSsl3;
+  if (collapsed == "ssl 2.0") return kProtocolSsl2;
+  if (collapsed == "pct 1.0") return kProtocolPct1;
+  return 0;
+}
+
+void SChannel::SslFree::operator()(SSL* ssl) const { SSL_free(ssl); }
+void SChannel::SslCtxFree::operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
+void SChannel::BioFree::operator()(BIO* bio) const { BIO_free(bio); }
+
+SChannel::SChannel() = default;
+
+SChannel::~SChannel() {
+  FreeHandles();
+  LogNull quiet;
+  socket_.Close(quiet);
+}
+
+void SChannel::SetRequiredCertField(const char* name, const char* value) {
+  requiredField_.assign(name != nullptr ? name : "");
+  requiredValue_.assign(value != nullptr ? value : "");
+}
+
+bool SChannel::IsConnected() const {
+  return credentials_ != nullptr && context_ != nullptr && socket_.IsConnected();
+}
+
+SChannel::CallScope::CallScope(SChannel& channel, uint32_t heartbeatMs,
+                               ProgressMonitor* progress)
+    : channel_(channel), heartbeatMs_(channel.heartbeatMs_), progress_(channel.progress_) {
+  channel_.heartbeatMs_ = heartbeatMs;
+  channel_.progress_ = progress;
+  channel_.flags_.clear();
+}
+
+SChannel::CallScope::~CallScope() {
+  channel_.heartbeatMs_ = heartbeatMs_;
+  channel_.progress_ = progress_;
+}
+
+void SChannel::FreeHandles() {
+  context_.reset();
+  network_.reset();
+  input_ = nullptr;
+  output_ = nullptr;
+  credentials_.reset();
+  handshakeDone_ = false;
+  renegotiating_ = false;
+}
+
+void SChannel::ForcibleClose(LogBase& log) {
+  FreeHandles();
+  log.addInfo("Forcibly closing socket.");
+  LogNull quiet;
+  socket_.Close(quiet);
+}
+
+bool SChannel::LoadSecurityLibrary(LogBase& log) {
+  std::call_once(g_libraryOnce, [] {
+    g_libraryLoaded = OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS, nullptr) == 1;
+  });
+  if (!g_libraryLoaded) {
+    log.addError("Error loading security library");
+    log.addTag("securityLib", kSecurityLibraryName);
+  }
+  return g_libraryLoaded;
+}
+
+bool SChannel::CreateCredentials(const Certificate* clientCertificate, LogBase& log) {
+  credentials_.reset();
+  std::unique_ptr<SSL_CTX, SslCtxFree> ctx(SSL_CTX_new(TLS_client_method()));
+  uint32_t status = kSecEOk;
+  if (!ctx) {
+    status = kSecEInternalError;
+  } else {
+    // The certificate is checked by hand after the handshake (manual validation).
+    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
+    SSL_CTX_set_info_callback(ctx.get(), SChannelInfoCallback);
+    bool versionsSet;
+    if (enabledProtocols_ == 0) {
+      versionsSet = SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION) == 1 &&
+                    SSL_CTX_set_max_proto_version(ctx.get(), 0) == 1;
+    } else {
+      int version = VersionOfMask(enabledProtocols_);
+      versionsSet = version != 0 && SSL_CTX_set_min_proto_version(ctx.get(), version) == 1 &&
+                    SSL_CTX_set_max_proto_version(ctx.get(), version) == 1;
+    }
+    // A pinned version that this build or its security level cannot offer has no ciphers.
+    if (versionsSet) {
+      std::unique_ptr<SSL, SslFree> probe(SSL_new(ctx.get()));
+      STACK_OF(SSL_CIPHER)* ciphers = probe ? SSL_get1_supported_ciphers(probe.get()) : nullptr;
+      versionsSet = ciphers != nullptr && sk_SSL_CIPHER_num(ciphers) > 0;
+      sk_SSL_CIPHER_free(ciphers);
+    }
+    if (!versionsSet) status = kSecEAlgorithmMismatch;
+  }
+  if (status == kSecEOk && clientCertificate != nullptr) {
+    log.addTag("ClientCertDN", clientCertificate->subjectDn().getString());
+    if (SSL_CTX_use_certificate(ctx.get(), clientCertificate->x509()) != 1) {
+      status = kSecENoCredentials;
+    }
+  }
+  if (status != kSecEOk) {
+    ERR_clear_error();
+    LogSecurityStatus(log, status);
+    log.addError("Error returned by AcquireCredentialsHandle");
+    return false;
+  }
+  credentials_ = std::move(ctx);
+  return true;
+}
+
+bool SChannel::FlushEngineOutput(LogBase& log) {
+  if (output_ == nullptr) return true;
+  char* bytes = nullptr;
+  long length = BIO_get_mem_data(output_, &bytes);
+  if (length <= 0) return true;
+  uint32_t count = static_cast<uint32_t>(length);
+  bool sent = socket_.SendBytes2(reinterpret_cast<const uint8_t*>(bytes), count,
+                                 count < kRawSendChunk ? count : kRawSendChunk, heartbeatMs_,
+                                 log, progress_);
+  (void)BIO_reset(output_);
+  return sent;
+}
+
+bool SChannel::ReadRaw(uint32_t maxBytes, LogBase& log) {
+  char* room = nullptr;
+  ossl_ssize_t free = BIO_nwrite0(network_.get(), &room);
+  if (free <= 0 || room == nullptr) {
+    log.addError("No room for received data");
+    flags_.error = true;
+    return false;
+  }
+  uint32_t size = static_cast<uint64_t>(free) < maxBytes ? static_cast<uint32_t>(free) : maxBytes;
+  // Queued bytes are taken without a wait first; the wait, when needed, is the idle time-out in
+  // heartbeat slices (no heartbeat: one wait).
+  bool ok = socket_.ReceiveSome(reinterpret_cast<uint8_t*>(room), size, heartbeatMs_, log,
+                                progress_, flags_);
+  if (!ok) return false;
+  if (size > 0) BIO_nwrite(network_.get(), &room, static_cast<int>(size));
+  return true;
+}
+
+bool SChannel::PerformHandshake(LogBase& log) {
+  SSL* ssl = SSL_new(credentials_.get());
+  BIO* in = nullptr;
+  BIO* network = nullptr;
+  if (BIO_new_bio_pair(&in, kInputRing, &network, kInputRing) != 1) {
+    in = nullptr;
+    network = nullptr;
+  }
+  BIO* out = BIO_new(BIO_s_mem());
+  if (ssl == nullptr || in == nullptr || out == nullptr) {
+    SSL_free(ssl);
+    BIO_free(in);
+    BIO_free(network);
+    BIO_free(out);
+    LogSecurityStatus(log, kSecEInternalError);
+    log.addTagHex("initialScRet", kSecEInternalError);
+    log.addError("Error initializing security context");
+    return false;
+  }
+  // An empty output reads as "nothing yet" rather than the end of the stream.
+  BIO_set_mem_eof_return(out, -1);
+  SSL_set_bio(ssl, in, out);
+  context_.reset(ssl);
+  network_.reset(network);
+  input_ = in;
+  output_ = out;
+  SSL_set_app_data(ssl, this);
+  SSL_set_connect_state(ssl);
+  // The host name goes out as the server name indication; address literals are not names.
+  if (!host_.isEmpty() && !IsIpLiteral(host_.getString())) {
+    SSL_set_tlsext_host_name(ssl, host_.getString());
+  }
+
+  if (verbose_) log.addInfo("Calling InitializeSecurityContext (B)");
+  int rc = SSL_do_handshake(ssl);
+  if (rc != 1 && SSL_get_error(ssl, rc) != SSL_ERROR_WANT_READ) {
+    LogOpenSslError(log);
+    log.addTagHex("initialScRet", kSecEInternalError);
+    log.addError("Error initializing security context");
+    FreeHandles();
+    return false;
+  }
+  if (verbose_) {
+    LogSecurityStatus(log, kSecIContinueNeeded);
+    log.addInfo("Sending handshake data to server (B)");
+  }
+  if (!FlushEngineOutput(log)) {
+    log.addError("Error sending data to server in client handshake");
+    FreeHandles();
+    return false;
+  }
+  return ClientHandshakeLoop(true, log);
+}
+
+bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
+  SSL* ssl = context_.get();
+  for (;;) {
+    if (verbose_) log.addInfo("------------------ TOP OF LOOP ------------------");
+    if (readFirst) {
+      if (verbose_) log.addInfo("Receiving more from server...");
+      if (!ReadRaw(kHandshakeArea, log)) {
+        log.addTagInt("connectionClosed", flags_.closedByPeer ? 1 : 0);
+        log.addTagInt("timedOut", flags_.timedOut ? 1 : 0);
+        log.addError("Error reading data from server in handshake loop");
+        LogSecurityStatus(log, kSecEInternalError);
+        FreeHandles();
+        return false;
+      }
+    }
+    readFirst = true;
+    if (verbose_) log.addInfo("Calling InitializeSecurityContext (A)");
+    int rc = SSL_do_handshake(ssl);
+    int error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl, rc);
+    // Whatever the engine answered goes out, an alert after a failure included.
+    if (verbose_ && BIO_ctrl_pending(output_) > 0) {
+      log.addInfo("Sending handshake data to server. (A)");
+    }
+    if (!FlushEngineOutput(log)) {
+      log.addError("Error sending data to server (2) in handshake loop");
+      FreeHandles();
+      return false;
+    }
+    if (error == SSL_ERROR_NONE) {
+      if (verbose_) {
+        LogSecurityStatus(log, kSecEOk);
+        log.addInfo("clientHandshakeLoop returning true.");
+      }
+      handshakeDone_ = true;
+      return true;
+    }
+    if (error == SSL_ERROR_WANT_READ) {
+      if (verbose_) LogSecurityStatus(log, kSecEIncompleteMessage);
+      continue;
+    }
+    // A fatal error: a record that is not TLS is a badly formatted message.
+    uint32_t status = kSecEInternalError;
+    unsigned long code = ERR_peek_error();
+    if (ERR_GET_LIB(code) == ERR_LIB_SSL) {
+      status = kSecEIllegalMessage;
+      log.addError("The message received was unexpected or badly formatted.");
+    }
+    LogOpenSslError(log);
+    LogSecurityStatus(log, status);
+    log.addError("Aborting SSL client handshake because of fatal error");
+    if (verbose_) log.addInfo("clientHandshakeLoop returning false.");
+    FreeHandles();
+    return false;
+  }
+}
+
+bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbeatMs,
+                                ProgressMonitor* progress, const Certificate* clientCertificate) {
+  if (verbose_) log.openContext("EstablishChannel");
+  struct CloseContext {
+    LogBase& log;
+    bool open;
+    ~CloseContext() {
+      if (open) log.closeContext();
+    }
+  } contextCloser{log, verbose_};
+
+  serverCert_.reset();
+  serverCertVerified_ = false;
+  serverCertStatus_ = 0;
+  failureCode_ = 0;
+  dnsFailed = false;
+  protocolName_.clear();
+  cipherName_.clear();
+  CallScope call(*this, heartbeatMs, progress);
+
+  if (!LoadSecurityLibrary(log)) {
+    failureCode_ = kFailSecurityLibrary;
+    return false;
+  }
+  FreeHandles();
+  LogNull quiet;
+  socket_.Close(quiet);
+  if (!CreateCredentials(clientCertificate, log)) {
+    log.addError("Error creating credentials");
+    failureCode_ = kFailCredentials;
+    return false;
+  }
+  if (!socket_.ConnectDispatch(host_.getString(), port_, heartbeatMs, log, dnsFailed,
+                               progress)) {
+    failureCode_ = socket_.ConnectFailReason();
+    if (failureCode_ == 0) failureCode_ = QuillonSocket::kFailConnect;
+    FreeHandles();
+    return false;
+  }
+  if (!PerformHandshake(log)) {
+    failureCode_ = kFailHandshake;
+    log.addError("Error performing handshake");
+    FreeHandles();
+    socket_.Close(quiet);
+    return false;
+  }
+
+  X509* peer = SSL_get0_peer_certificate(context_.get());
+  if (peer == nullptr) {
+    socket_.Close(quiet);
+    failureCode_ = kFailNoServerCertificate;
+    log.addError("Error querying remote certificate");
+    FreeHandles();
+    return false;
+  }
+  serverCertVerified_ = VerifyServerCertificate(peer, SSL_get_peer_cert_chain(context_.get()),
+                                                host_.getString(), 0, verbose_, log,
+                                                &serverCertStatus_);
+  if (serverCertVerified_) {
+    log.addInfo("SSL Server Certificate verified");
+  } else {
+    log.addInfo("(warning) SSL Server Certificate not verified");
+    if (requireVerified_) {
+      log.addError("Failed to verify server certificate");
+      failureCode_ = kFailNotVerified;
+      FreeHandles();
+      socket_.Close(quiet);
+      return false;
+    }
+  }
+  serverCert_ = Certificate::FromX509(peer);
+  if (!serverCert_) {
+    log.addError("Out of memory");
+    failureCode_ = kFailNoServerCertificate;
+    FreeHandles();
+    socket_.Close(quiet);
+    return false;
+  }
+  LogConnectionInfo(log);
+  if (!CheckRequiredField(log)) {
+    failureCode_ = kFailRequiredField;
+    FreeHandles();
+    return false;
+  }
+  log.addInfo("Secure Channel Established.");
+  return true;
+}
+
+void SChannel::LogConnectionInfo(LogBase& log) {
+  SSL* ssl = context_.get();
+  const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl);
+  if (cipher == nullptr) {
+    log.addError("Error querying context attributes");
+    return;
+  }
+  LogContextGuard context(log, "ConnectionInfo");
+  protocolName_.assign(SSL_get_version(ssl));
+  cipherName_.assign(SSL_CIPHER_get_name(cipher));
+  log.addTag("protocol", protocolName_.getString());
+  log.addTag("cipher", cipherName_.getString());
+  log.addTagInt("cipherStrength", SSL_CIPHER_get_bits(cipher, nullptr));
+  const EVP_MD* digest = SSL_CIPHER_get_handshake_digest(cipher);
+  log.addTag("hash", digest != nullptr ? EVP_MD_get0_name(digest) : "");
+  log.addTagInt("hashStrength", digest != nullptr ? EVP_MD_get_size(digest) * 8 : 0);
+  // TLS 1.3 names no key exchange in the suite: the negotiated group says it.
+  int kx = SSL_CIPHER_get_kx_nid(cipher);
+  const char* kxName = OBJ_nid2sn(kx);
+  if (kx == NID_kx_any) {
+    const char* group = SSL_group_to_name(ssl, static_cast<int>(SSL_get_negotiated_group(ssl)));
+    if (group != nullptr) kxName = group;
+  }
+  log.addTag("keyExchange", kxName != nullptr ? kxName : "");
+  EVP_PKEY* key = nullptr;
+  int bits = 0;
+  if (SSL_get_peer_tmp_key(ssl, &key) == 1 && key != nullptr) {
+    bits = EVP_PKEY_get_bits(key);
+    EVP_PKEY_free(key);
+  }
+  log.addTagInt("keyExchangeStrength", bits);
+}
+
+bool SChannel::CheckRequiredField(LogBase& log) {
+  if (requiredField_.isEmpty() || requiredValue_.isEmpty()) return true;
+  StringBuffer value;
+  const char* field = requiredField_.getString();
+  if (std::strcmp(field, "issuerdn") == 0) {
+    value.assign(serverCert_->issuerDn());
+  } else if (std::strcmp(field, "issuercn") == 0) {
+    serverCert_->issuerPart("CN", value);
+  } else if (std::strcmp(field, "subjectdn") == 0) {
+    value.assign(serverCert_->subjectDn());
+  } else if (std::strcmp(field, "subjectcn") == 0) {
+    serverCert_->subjectPart("CN", value);
+  } else {
+    return true;
+  }
+  if (value.equals(requiredValue_)) return true;
+  log.addError("SSL server certificate fails to match requirement");
+  log.addTag("requireName", field);
+  log.addTag("requireValue", requiredValue_.getString());
+  log.addTag("certValue", value.getString());
+  LogNull quiet;
+  socket_.Close(quiet);
+  serverCert_.reset();
+  return false;
+}
+
+bool SChannel::SendBytes(const uint8_t* data, uint32_t length, uint32_t heartbeatMs,
+                         LogBase& log, ProgressMonitor* progress) {
+  if (length == 0) return true;
+  CallScope call(*this, heartbeatMs, progress);
+  for (uint32_t done = 0; done < length;) {
+    uint32_t piece = length - done < kMaxPlainPiece ? length - done : kMaxPlainPiece;
+    if (!SendSecure(data + done, piece, log)) return false;
+    done += piece;
+  }
+  return true;
+}
+
+bool SChannel::SendSecure(const uint8_t* data, uint32_t length, LogBase& log) {
+  if (verbose_) log.openContext("SendSecure");
+  struct CloseContext {
+    LogBase& log;
+    bool open;
+    ~CloseContext() {
+      if (open) log.closeContext();
+    }
+  } contextCloser{log, verbose_};
+
+  if (!g_libraryLoaded) {
+    log.addError("(SendSecure) Cannot send data, security library not loaded");
+    return false;
+  }
+  if (!context_) {
+    log.addError("(SendSecure) Cannot send data, not connected.");
+    return false;
+  }
+  if (!credentials_) {
+    log.addError("(SendSecure) Cannot send data, no client credentials exist");
+    return false;
+  }
+  if (length > SSL3_RT_MAX_PLAIN_LENGTH) {
+    log.addError("Message is too large for secure send");
+    return false;
+  }
+  for (int attempt = 0;; ++attempt) {
+    int rc = SSL_write(context_.get(), data, static_cast<int>(length));
+    if (rc > 0) break;
+    // A renegotiation in progress needs the server's answer before the record can go.
+    if (SSL_get_error(context_.get(), rc) == SSL_ERROR_WANT_READ && attempt < kMaxWriteRetries &&
+        FlushEngineOutput(log) && ReadRaw(kRawReadBlock, log)) {
+      continue;
+    }
+    LogOpenSslError(log);
+    log.addError("Failed to encrypt secure send request");
+    return false;
+  }
+  if (!FlushEngineOutput(log)) {
+    log.addError("Failed to send secure");
+    return false;
+  }
+  return true;
+}
+
+bool SChannel::ReceiveBytes(DataBuffer& out, uint32_t heartbeatMs, LogBase& log,
+                            ProgressMonitor* progress, bool& timedOut, bool& aborted, bool& error,
+                            bool& endOfSession, bool& connectionClosed) {
+  CallScope call(*this, heartbeatMs, progress);
+  endOfSession = false;
+  if (verbose_) log.addInfo("s2_ReceiveBytes...");
+  bool ok = RecvSecure(out, log, endOfSession);
+  timedOut = flags_.timedOut;
+  aborted = flags_.aborted;
+  error = flags_.error;
+  connectionClosed = flags_.closedByPeer || !socket_.IsConnected();
+  if (verbose_) {
+    log.addTagInt("s2_ReceiveBytes.RecvSecure.b", ok ? 1 : 0);
+    log.addTagInt("s2_ReceiveBytes.RecvSecure.bConnectionClosed", connectionClosed ? 1 : 0);
+    log.addTagInt("s2_ReceiveBytes.RecvSecure.bEndOfSession", endOfSession ? 1 : 0);
+  }
+  return ok;
+}
+
+bool SChannel::RecvSecure(DataBuffer& out, LogBase& log, bool& endOfSession) {
+  if (verbose_) log.openContext("RecvSecure");
+  struct CloseContext {
+    LogBase& log;
+    bool open;
+    ~CloseContext() {
+      if (open) log.closeContext();
+    }
+  } contextCloser{log, verbose_};
+
+  if (!g_libraryLoaded) {
+    log.addError("(RecvSecure) Cannot send data, security library not loaded");
+    flags_.error = true;
+    return false;
+  }
+  if (!context_) {
+    log.addError("(RecvSecure) Cannot send data, not connected.");
+    flags_.error = true;
+    return false;
+  }
+  if (!credentials_) {
+    log.addError("(RecvSecure) Cannot send data, no client credentials exist");
+    flags_.error = true;
+    return false;
+  }
+  SSL* ssl = context_.get();
+  if (verbose_ && BIO_ctrl_pending(input_) > 0) {
+    log.addTagInt("extraConnectDataSize", static_cast<int32_t>(BIO_ctrl_pending(input_)));
+  }
+  const uint32_t startLength = out.length();
+  for (;;) {
+    // Every complete record held is decrypted; a partial one stays as pending input.
+    for (;;) {
+      // Room for at least one record, grown by an eighth so a long body is not moved often.
+      if (out.capacity() - out.length() < kPlainReadPiece &&
+          !out.reserve(out.length() + kPlainReadPiece + out.length() / 8)) {
+        log.addError("Out of memory");
+        flags_.error = true;
+        return false;
+      }
+      int n = SSL_read(ssl, out.data() + out.length(), static_cast<int>(kPlainReadPiece));
+      if (n > 0) {
+        out.setLength(out.length() + static_cast<uint32_t>(n));
+        continue;
+      }
+      int error = SSL_get_error(ssl, n);
+      // The engine may have answered a renegotiation request or a key update.
+      if (!FlushEngineOutput(log)) {
+        log.addError("Failed to read SChannel response (3)");
+        flags_.error = true;
+        return false;
+      }
+      if (renegotiating_) {
+        renegotiating_ = false;
+        log.addInfo("Server requested renegotiate.");
+      }
+      if (error == SSL_ERROR_WANT_READ) break;
+      if (error == SSL_ERROR_ZERO_RETURN) {
+        // Data that came before the close-notify is delivered first.
+        if (out.length() > startLength) return true;
+        log.addError("End of session has been signalled.");
+        endOfSession = true;
+        ShutdownChannel(true, log);
+        if (verbose_) log.addInfo("Returning true (1)");
+        return true;
+      }
+      LogOpenSslError(log);
+      log.addTagHex("SysErrorCode", kSecEDecryptFailure);
+      log.addError("Error in DecryptMessage (2)");
+      flags_.error = true;
+      return false;
+    }
+    if (out.length() > startLength) return true;
+    if (verbose_) log.addInfo("Reading more from server...");
+    if (!ReadRaw(kRawReadBlock, log)) {
+      log.addError("Failed to read SChannel response (3)");
+      return false;
+    }
+  }
+}
+
+bool SChannel::ShutdownChannel(bool closeSocket, uint32_t heartbeatMs, LogBase& log,
+                               ProgressMonitor* progress) {
+  CallScope call(*this, heartbeatMs, progress);
+  return ShutdownChannel(closeSocket, log);
+}
+
+bool SChannel::ShutdownChannel(bool closeSocket, LogBase& log) {
+  if (verbose_) log.openContext("ShutdownChannel");
+  struct CloseContext {
+    LogBase& log;
+    bool open;
+    ~CloseContext() {
+      if (open) log.closeContext();
+    }
+  } contextCloser{log, verbose_};
+
+  const char* refusal = nullptr;
+  if (!context_) {
+    refusal = "Cannot shutdown channel, no context exists";
+  } else if (!credentials_) {
+    refusal = "Cannot shutdown channel, no credentials exist";
+  } else if (!g_libraryLoaded) {
+    refusal = "Cannot shutdown channel, security library not loaded";
+  }
+  if (refusal != nullptr) {
+    log.addError(refusal);
+    ForcibleClose(log);
+    return false;
+  }
+  log.addInfo("Shutting down SChannel");
+  if (SSL_shutdown(context_.get()) < 0 && BIO_ctrl_pending(output_) == 0) {
+    LogOpenSslError(log);
+    log.addError("Error in ApplyControlToken");
+    ForcibleClose(log);
+    return false;
+  }
+  ERR_clear_error();
+  // A peer that already closed the connection gets no close-notify.
+  if (socket_.IsConnected() && !FlushEngineOutput(log)) {
+    log.addError("Error sending close notify");
+    ForcibleClose(log);
+    return false;
+  }
+  FreeHandles();
+  if (closeSocket) {
+    log.addInfo("socket shutdown.");
+    LogNull quiet;
+    socket_.Close(quiet);
+  }
+  log.addInfo("Secure Channel Shutdown Complete.");
+  return true;
+}
+
+}  // namespace quillon

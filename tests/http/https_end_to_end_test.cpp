@@ -1,0 +1,540 @@
+// HTTPS end to end: a real nginx speaking TLS with certificates made by the test (a test CA the
+// test trusts through the trust file, a self-signed one, a wrong host name, an expired one), a
+// scripted TLS server for the body and head rules over TLS, and the tollwick program crawling an
+// https site (trusting the test CA through SSL_CERT_FILE).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/logger.h"
+#include "http/cls_http.h"
+#include "http/http_client.h"
+#include "net/certificate.h"
+#include "net/schannel.h"
+#include "tests/http/driver_test_util.h"
+#include "tests/support/nginx_fixture.h"
+#include "tests/support/test_support.h"
+#include "tests/support/tls_loopback_server.h"
+#include "tests/support/tls_test_pki.h"
+
+namespace quillon::testing {
+namespace {
+
+// The certificates and the site, made once for the program.
+struct HttpsWorld {
+  std::string site;
+  std::string index;
+  std::string large;
+  std::string text;
+  IssuedCert good;
+  IssuedCert selfSigned;
+  IssuedCert wrongHost;
+  IssuedCert expired;
+  std::string caFile;
+};
+
+const HttpsWorld& World() {
+  static HttpsWorld* world = [] {
+    auto* w = new HttpsWorld;
+    std::string pkiDir = FreshDir("https-pki");
+    TestPki pki(pkiDir);
+    w->caFile = pki.caFile();
+    CertSpec good;
+    good.subject = {{"O", "Tollwick Tests"}, {"CN", "127.0.0.1"}};
+    good.ips = {"127.0.0.1"};
+    good.dnsNames = {"localhost"};
+    w->good = pki.Issue("good", good);
+    CertSpec self = good;
+    self.selfSigned = true;
+    w->selfSigned = pki.Issue("self", self);
+    CertSpec wrong;
+    wrong.subject = {{"CN", "other.example"}};
+    wrong.dnsNames = {"other.example"};
+    w->wrongHost = pki.Issue("wronghost", wrong);
+    CertSpec expired = good;
+    expired.notBeforeSec = -60L * 86400;
+    expired.notAfterSec = -30L * 86400;
+    w->expired = pki.Issue("expired", expired);
+
+    w->site = FreshDir("https-site");
+    w->index = "<html><head><title>Secure</title></head><body><a href=\"/a.html\">a</a></body></html>";
+    WriteFileBytes(w->site + "index.html", w->index);
+    WriteFileBytes(w->site + "a.html", "<html><head><title>A</title></head><body>A</body></html>");
+    for (int i = 0; w->large.size() < 1024 * 1024; ++i) {
+      w->large += static_cast<char>((i * 131 + i / 7) & 0xFF);
+    }
+    WriteFileBytes(w->site + "large.bin", w->large);
+    for (int i = 0; i < 20000; ++i) w->text += "line " + std::to_string(i) + " of the text\n";
+    WriteFileBytes(w->site + "text.txt", w->text);
+    return w;
+  }();
+  return *world;
+}
+
+class TrustScope {
+ public:
+  explicit TrustScope(const std::string& file) { SetTrustFile(file.c_str()); }
+  ~TrustScope() { SetTrustFile(nullptr); }
+};
+
+NginxOptions TlsOptions(const IssuedCert& cert) {
+  NginxOptions options;
+  options.sslCertificate = cert.certFile;
+  options.sslCertificateKey = cert.keyFile;
+  return options;
+}
+
+#define START_NGINX(name, cert)                              \
+  NginxServer name(World().site, TlsOptions(cert));          \
+  if (!name.isRunning()) GTEST_SKIP() << name.error();
+
+// ---- Verification against nginx
+
+TEST(HttpsNginxTest, CertificateFromTrustedCaIsVerifiedAndPageArrives) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().good);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
+  EXPECT_EQ(f.status(), 200);
+  EXPECT_EQ(f.bodyText(), World().index);
+  std::string log = f.logText();
+  EXPECT_NE(log.find("SSL Server Certificate verified"), std::string::npos) << log;
+  EXPECT_EQ(log.find("(warning)"), std::string::npos) << log;
+  EXPECT_NE(log.find("Secure Channel Established."), std::string::npos);
+  EXPECT_NE(log.find("protocol: TLSv1.3"), std::string::npos) << log;
+}
+
+TEST(HttpsNginxTest, SelfSignedCertificateIsUntrustedRootWithoutStatusLineAndConnects) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().selfSigned);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
+  EXPECT_EQ(f.bodyText(), World().index);
+  std::string log = f.logText();
+  EXPECT_NE(log.find("(warning) SSL Server Certificate not verified"), std::string::npos) << log;
+  EXPECT_NE(log.find("serverName: 127.0.0.1"), std::string::npos);
+  EXPECT_EQ(log.find("WinVerifyTrustWarning"), std::string::npos);
+  EXPECT_EQ(log.find("Status = "), std::string::npos);
+
+  SChannel channel;
+  channel.SetHost("127.0.0.1");
+  channel.SetPort(nginx.port());
+  Logger chLog;
+  bool dnsFailed = false;
+  ASSERT_TRUE(channel.EstablishChannel(chLog, dnsFailed, 0, nullptr));
+  EXPECT_EQ(channel.ServerCertStatus(), kCertEUntrustedRoot);
+  EXPECT_FALSE(channel.ServerCertVerified());
+  ASSERT_NE(channel.ServerCertificate(), nullptr);
+  EXPECT_FALSE(channel.ServerCertificate()->trustedRoot());
+}
+
+TEST(HttpsNginxTest, WrongHostNameWarnsWithCnNoMatchAndStatusLine) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().wrongHost);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
+  std::string log = f.logText();
+  EXPECT_NE(log.find("serverName: 127.0.0.1"), std::string::npos) << log;
+  EXPECT_NE(log.find("This warning may be caused by using an IP address or a hostname that "
+                     "differs from that found in the certificate."),
+            std::string::npos);
+  EXPECT_NE(log.find("WinVerifyTrustWarning: CERT_E_CN_NO_MATCH"), std::string::npos);
+  EXPECT_NE(log.find("Status = 0x800b010f"), std::string::npos);
+  EXPECT_NE(log.find("(warning) SSL Server Certificate not verified"), std::string::npos);
+}
+
+TEST(HttpsNginxTest, ExpiredCertificateWarnsWithCertEExpired) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().expired);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
+  std::string log = f.logText();
+  EXPECT_NE(log.find("WinVerifyTrustWarning: CERT_E_EXPIRED"), std::string::npos) << log;
+  EXPECT_NE(log.find("Status = 0x800b0101"), std::string::npos);
+}
+
+TEST(HttpsNginxTest, RequireVerifiedFailsAnUnverifiedCertificateWithCode105) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().selfSigned);
+  SChannel channel;
+  channel.SetHost("127.0.0.1");
+  channel.SetPort(nginx.port());
+  channel.SetRequireVerified(true);
+  Logger log;
+  bool dnsFailed = false;
+  EXPECT_FALSE(channel.EstablishChannel(log, dnsFailed, 0, nullptr));
+  EXPECT_EQ(channel.FailureCode(), SChannel::kFailNotVerified);
+  EXPECT_NE(TextOf(log).find("Failed to verify server certificate"), std::string::npos);
+  EXPECT_FALSE(channel.Socket().IsConnected());
+}
+
+TEST(HttpsNginxTest, RequireVerifiedAcceptsTheTrustedCertificate) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().good);
+  SChannel channel;
+  channel.SetHost("127.0.0.1");
+  channel.SetPort(nginx.port());
+  channel.SetRequireVerified(true);
+  Logger log;
+  bool dnsFailed = false;
+  EXPECT_TRUE(channel.EstablishChannel(log, dnsFailed, 0, nullptr)) << TextOf(log);
+  EXPECT_TRUE(channel.ServerCertVerified());
+  EXPECT_TRUE(channel.IsConnected());
+  EXPECT_TRUE(channel.ShutdownChannel(true, log));
+  EXPECT_FALSE(channel.IsConnected());
+}
+
+TEST(HttpsNginxTest, RequiredSubjectCnMatchesExactlyAndFailsInOtherCaseWith106) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().wrongHost);
+  struct Case {
+    const char* field;
+    const char* value;
+    bool ok;
+  } cases[] = {
+      {"subjectcn", "other.example", true},
+      {"subjectcn", "OTHER.example", false},
+      {"issuercn", "Tollwick Test CA", true},
+      {"subjectdn", "CN=other.example", true},
+      {"issuerdn", "O=Tollwick Tests, CN=Tollwick Test CA", true},
+      {"serialnumber", "anything", true},
+  };
+  for (const Case& c : cases) {
+    SChannel channel;
+    channel.SetHost("127.0.0.1");
+    channel.SetPort(nginx.port());
+    channel.SetRequiredCertField(c.field, c.value);
+    Logger log;
+    bool dnsFailed = false;
+    EXPECT_EQ(channel.EstablishChannel(log, dnsFailed, 0, nullptr), c.ok)
+        << c.field << "=" << c.value << "\n" << TextOf(log);
+    if (!c.ok) {
+      EXPECT_EQ(channel.FailureCode(), SChannel::kFailRequiredField);
+      std::string text = TextOf(log);
+      EXPECT_NE(text.find("SSL server certificate fails to match requirement"), std::string::npos);
+      EXPECT_NE(text.find("certValue: other.example"), std::string::npos);
+    }
+  }
+}
+
+// ---- Bodies over TLS from nginx
+
+TEST(HttpsNginxTest, GzipAnswerArrivesChunkedAndIsDecoded) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().good);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/text.txt")) << f.logText();
+  EXPECT_EQ(f.bodyText(), World().text);
+  std::string log = f.logText();
+  EXPECT_NE(log.find("transferEncoding: chunked"), std::string::npos) << log;
+  EXPECT_NE(log.find("Content-Encoding: gzip"), std::string::npos);
+}
+
+TEST(HttpsNginxTest, OneMegabyteBodyArrivesWhole) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().good);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/large.bin")) << f.logText();
+  ASSERT_EQ(f.body.length(), World().large.size());
+  EXPECT_TRUE(f.bodyText() == World().large);
+}
+
+TEST(HttpsNginxTest, SecondRequestUsesAConnectionOfItsOwn) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().good);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
+  ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/a.html")) << f.logText();
+  std::string log = f.logText();
+  EXPECT_NE(log.find("Using existing connection to web server..."), std::string::npos) << log;
+  EXPECT_NE(log.find("Using new connection..."), std::string::npos);
+  EXPECT_EQ(f.bodyText(), "<html><head><title>A</title></head><body>A</body></html>");
+}
+
+TEST(HttpsNginxTest, QuickGetStrReadsAnHttpsPage) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().good);
+  ShortTimeouts timeouts;
+  ClsHttp http;
+  StringBuffer text;
+  ASSERT_TRUE(http.QuickGetStr((nginx.baseUrl() + "/index.html").c_str(), text, nullptr));
+  EXPECT_EQ(std::string(text.view()), World().index);
+}
+
+TEST(HttpsNginxTest, PinnedTls12IsNegotiatedAndUnavailableSsl3FailsWith101) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().good);
+  SChannel channel;
+  channel.SetHost("127.0.0.1");
+  channel.SetPort(nginx.port());
+  channel.SetProtocol(" TLS  1.2 ");
+  Logger log;
+  bool dnsFailed = false;
+  ASSERT_TRUE(channel.EstablishChannel(log, dnsFailed, 0, nullptr)) << TextOf(log);
+  EXPECT_EQ(std::string(channel.ProtocolName().view()), "TLSv1.2");
+
+  channel.SetProtocol("ssl 3.0");
+  Logger log2;
+  EXPECT_FALSE(channel.EstablishChannel(log2, dnsFailed, 0, nullptr));
+  EXPECT_EQ(channel.FailureCode(), SChannel::kFailCredentials);
+  EXPECT_NE(TextOf(log2).find("Error creating credentials"), std::string::npos);
+}
+
+// ---- Body and head rules over TLS, against a scripted server
+
+// Serves one request: reads the head, sends answer (in one record), then keeps the connection
+// open until the client leaves (so only the framing can end the body).
+TlsLoopbackServer::Script AnswerAndHold(std::string answer) {
+  return [answer](TlsServerSession& s) {
+    s.ReadRequestHead();
+    s.Send(answer);
+    s.WaitForClientClose(3000);
+  };
+}
+
+struct ScriptedFetch {
+  explicit ScriptedFetch(TlsLoopbackServer::Script script)
+      : server(World().good.certFile, World().good.keyFile, std::move(script)) {}
+  std::string url() const { return "https://127.0.0.1:" + std::to_string(server.port()) + "/"; }
+  TlsLoopbackServer server;
+};
+
+TEST(HttpsBodyTest, ChunkedBodyWithTrailersEndsAtItsEmptyLine) {
+  ShortTimeouts timeouts(1000, 5000);
+  ScriptedFetch peer(AnswerAndHold(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "5\r\nhello\r\n6; ext=1\r\n world\r\n0\r\nX-Trailer: one\r\nX-Other: two\r\n\r\n"));
+  Fetcher f;
+  f.settings.readTimeout = 5;
+  ASSERT_TRUE(f.fetch(peer.url())) << f.logText();
+  EXPECT_EQ(f.bodyText(), "hello world");
+  EXPECT_EQ(f.logText().find("Timeout"), std::string::npos);
+}
+
+TEST(HttpsBodyTest, ChunkedBodyArrivingInManyRecordsIsJoined) {
+  ShortTimeouts timeouts;
+  ScriptedFetch peer([](TlsServerSession& s) {
+    s.ReadRequestHead();
+    s.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r");
+    s.Send("\nabc\r\n1");
+    s.Send("0\r\n0123456789abcdef\r\n");
+    s.Send("0\r\n\r\n");
+    s.WaitForClientClose(3000);
+  });
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(peer.url())) << f.logText();
+  EXPECT_EQ(f.bodyText(), "abc0123456789abcdef");
+}
+
+TEST(HttpsBodyTest, ChunkSizeThatIsNotHexadecimalFails) {
+  ShortTimeouts timeouts;
+  ScriptedFetch peer(AnswerAndHold(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n"));
+  Fetcher f;
+  EXPECT_FALSE(f.fetch(peer.url()));
+  EXPECT_NE(f.logText().find("Failed to parse chunked SSL response data. (2)"), std::string::npos)
+      << f.logText();
+}
+
+TEST(HttpsBodyTest, SessionEndingInsideAChunkFails) {
+  ShortTimeouts timeouts;
+  ScriptedFetch peer([](TlsServerSession& s) {
+    s.ReadRequestHead();
+    s.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nshort");
+    s.EncryptCloseNotify();
+    s.SendPending();
+  });
+  Fetcher f;
+  EXPECT_FALSE(f.fetch(peer.url()));
+  EXPECT_NE(f.logText().find("Failed to parse chunked SSL response data. (4)"), std::string::npos)
+      << f.logText();
+}
+
+TEST(HttpsBodyTest, ChunkedBodyPastMaxContentLengthFailsBeforeTheChunkIsRead) {
+  ShortTimeouts timeouts;
+  ScriptedFetch peer(AnswerAndHold(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n400\r\n"));
+  Fetcher f;
+  f.settings.maxContentLength = 1000;
+  EXPECT_FALSE(f.fetch(peer.url()));
+  EXPECT_NE(f.logText().find("Chunked response is too large."), std::string::npos)
+      << f.logText();
+}
+
+TEST(HttpsBodyTest, ContentLengthAboveMaxContentLengthFailsBeforeAnyBodyByte) {
+  ShortTimeouts timeouts;
+  ScriptedFetch peer(AnswerAndHold("HTTP/1.1 200 OK\r\nContent-Length: 1001\r\n\r\n"));
+  Fetcher f;
+  f.settings.maxContentLength = 1000;
+  EXPECT_FALSE(f.fetch(peer.url()));
+  EXPECT_NE(f.logText().find("Content length more than the maximum allowed."),
+            std::string::npos);
+  EXPECT_TRUE(f.body.isEmpty());
+}
+
+TEST(HttpsBodyTest, BytesPastTheContentLengthAreDropped) {
+  ShortTimeouts timeouts;
+  ScriptedFetch peer(AnswerAndHold("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA"));
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(peer.url())) << f.logText();
+  EXPECT_EQ(f.bodyText(), "hello");
+  EXPECT_NE(f.logText().find("Already have entire response."), std::string::npos);
+}
+
+TEST(HttpsBodyTest, BodyUntilCloseNotifyWithoutLength) {
+  ShortTimeouts timeouts;
+  ScriptedFetch peer([](TlsServerSession& s) {
+    s.ReadRequestHead();
+    s.Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nfirst ");
+    s.Send("second");
+    s.EncryptCloseNotify();
+    s.SendPending();
+  });
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(peer.url())) << f.logText();
+  EXPECT_EQ(f.bodyText(), "first second");
+  EXPECT_NE(f.logText().find("Finished reading response where content-length was unknown."),
+            std::string::npos);
+}
+
+TEST(HttpsBodyTest, InterimAnswerInTheSameRecordIsSkipped) {
+  ShortTimeouts timeouts;
+  ScriptedFetch peer(AnswerAndHold(
+      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n"
+      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(peer.url())) << f.logText();
+  EXPECT_EQ(f.status(), 200);
+  EXPECT_EQ(f.bodyText(), "ok");
+}
+
+TEST(HttpsBodyTest, SeeOtherRedirectIsFollowedOverTls) {
+  ShortTimeouts timeouts;
+  // One server answers both requests on separate connections is not possible with a
+  // one-connection server, so the redirect points at an about:blank URL that needs none.
+  ScriptedFetch peer(AnswerAndHold(
+      "HTTP/1.1 303 See Other\r\nLocation: /about:blank\r\nContent-Length: 0\r\n\r\n"));
+  Fetcher f;
+  ASSERT_TRUE(f.fetch(peer.url())) << f.logText();
+  EXPECT_TRUE(f.result.redirected);
+}
+
+TEST(HttpsBodyTest, EndlessBodyIsBoundedByMaxContentLength) {
+  ShortTimeouts timeouts(1000, 3000);
+  ScriptedFetch peer([](TlsServerSession& s) {
+    s.ReadRequestHead();
+    s.Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n");
+    const std::string piece(8000, 'x');
+    for (int i = 0; i < 100000 && !s.stopping(); ++i) {
+      if (!s.Send(piece)) return;
+    }
+  });
+  Fetcher f;
+  f.settings.maxContentLength = 200000;
+  EXPECT_FALSE(f.fetch(peer.url()));
+  EXPECT_NE(f.logText().find("Content length more than the maximum allowed..."),
+            std::string::npos)
+      << f.logText();
+  EXPECT_LE(f.body.length(), 200000u);
+}
+
+TEST(HttpsBodyTest, EndlessHeadFailsAtTheHeadCap) {
+  ShortTimeouts timeouts(1000, 3000);
+  ScriptedFetch peer([](TlsServerSession& s) {
+    s.ReadRequestHead();
+    if (!s.Send("HTTP/1.1 200 OK\r\n")) return;
+    const std::string line = "X-Filler: " + std::string(990, 'y') + "\r\n";
+    for (int i = 0; i < 100000 && !s.stopping(); ++i) {
+      if (!s.Send(line)) return;
+    }
+  });
+  Fetcher f;
+  EXPECT_FALSE(f.fetch(peer.url()));
+  EXPECT_NE(f.logText().find("Response header too large."), std::string::npos) << f.logText();
+}
+
+TEST(HttpsBodyTest, ServerThatNeverAnswersTimesOutReadingTheHead) {
+  ShortTimeouts timeouts(1000, 300);
+  ScriptedFetch peer([](TlsServerSession& s) {
+    s.ReadRequestHead();
+    s.WaitForClientClose(3000);
+  });
+  Fetcher f;
+  EXPECT_FALSE(f.fetch(peer.url()));
+  EXPECT_NE(f.logText().find("Timeout trying to read HTTP response header"), std::string::npos)
+      << f.logText();
+}
+
+// ---- The whole program over TLS
+
+// The tollwick program beside this test's build: <build>/app/tollwick (absent when the
+// application is not built, as in the sanitizer builds).
+std::string TollwickPath() {
+  std::error_code error;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return "";
+  std::filesystem::path tollwick = self.parent_path().parent_path() / "app" / "tollwick";
+  return std::filesystem::exists(tollwick) ? tollwick.string() : "";
+}
+
+// Runs tollwick with args and the environment additions; returns its exit status, stdout in out.
+int RunTollwick(const std::string& program, const std::vector<std::string>& args,
+                const std::vector<std::string>& environment, std::string& out) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], 1);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  char block[4096];
+  ssize_t n;
+  while ((n = read(pipeFds[0], block, sizeof block)) > 0) out.append(block, n);
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+TEST(HttpsCrawlTest, TollwickGenerateCrawlsTheSiteOverTls) {
+  const std::string program = TollwickPath();
+  if (program.empty()) GTEST_SKIP() << "tollwick is not built beside this test";
+  START_NGINX(nginx, World().good);
+  const std::string home = FreshDir("tollwick-https");
+  std::string out;
+  int status = RunTollwick(program, {"generate", nginx.baseUrl() + "/", "--delay-ms", "0"},
+                           {"SSL_CERT_FILE=" + World().caFile, "TMPDIR=" + home,
+                            "XDG_CONFIG_HOME=" + home + "config"},
+                           out);
+  ASSERT_EQ(status, 0) << out;
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  std::string folder = out.substr(out.rfind('\n') == std::string::npos ? 0 : out.rfind('\n') + 1);
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  std::string urls = ReadFileBytes(folder + "urllist.txt");
+  EXPECT_NE(urls.find(nginx.baseUrl() + "/"), std::string::npos) << folder << "\n" << urls;
+  EXPECT_NE(urls.find(nginx.baseUrl() + "/a.html"), std::string::npos) << urls;
+  std::string sitemap = ReadFileBytes(folder + "sitemap.htm");
+  EXPECT_NE(sitemap.find("Secure"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillon::testing

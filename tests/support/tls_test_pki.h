@@ -1,0 +1,138 @@
+// Test certificates made with the OpenSSL API: a test CA, certificates it issues (or
+// self-signed ones) for chosen names, validity periods and usages, written as PEM files into a
+// scratch folder. P-256 keys, so making them costs next to nothing. Header-only.
+#pragma once
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillon::testing {
+
+struct PkeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct X509Free {
+  void operator()(X509* cert) const { X509_free(cert); }
+};
+using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+// What a certificate says.
+struct CertSpec {
+  // Subject name entries in order, e.g. {{"O", "Brindlewood"}, {"CN", "127.0.0.1"}}.
+  std::vector<std::pair<std::string, std::string>> subject;
+  std::vector<std::string> dnsNames;  // subjectAltName DNS entries
+  std::vector<std::string> ips;       // subjectAltName IP entries
+  long notBeforeSec = -3600;          // relative to now
+  long notAfterSec = 30L * 86400;
+  bool selfSigned = false;
+  bool serverAuth = true;  // extendedKeyUsage serverAuth (else clientAuth)
+};
+
+// Paths of one issued certificate and its key.
+struct IssuedCert {
+  std::string certFile;
+  std::string keyFile;
+};
+
+class TestPki {
+ public:
+  // Makes the CA in folder (which must exist; ends with "/").
+  explicit TestPki(std::string folder) : folder_(std::move(folder)) {
+    caKey_ = NewKey();
+    CertSpec spec;
+    spec.subject = {{"O", "Tollwick Tests"}, {"CN", "Tollwick Test CA"}};
+    caCert_ = Make(spec, caKey_.get(), nullptr, nullptr, true);
+    caFile_ = folder_ + "ca.pem";
+    WriteCert(caCert_.get(), caFile_);
+  }
+
+  // The CA certificate (PEM) to trust.
+  const std::string& caFile() const { return caFile_; }
+
+  // Issues a certificate named name (file stem) by the CA, or self-signed when spec says so.
+  IssuedCert Issue(const std::string& name, const CertSpec& spec) {
+    PkeyPtr key = NewKey();
+    X509Ptr cert = spec.selfSigned ? Make(spec, key.get(), nullptr, nullptr, false)
+                                   : Make(spec, key.get(), caCert_.get(), caKey_.get(), false);
+    IssuedCert issued{folder_ + name + ".pem", folder_ + name + ".key"};
+    WriteCert(cert.get(), issued.certFile);
+    FILE* file = std::fopen(issued.keyFile.c_str(), "wb");
+    if (file != nullptr) {
+      PEM_write_PrivateKey(file, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+      std::fclose(file);
+    }
+    return issued;
+  }
+
+ private:
+  static PkeyPtr NewKey() { return PkeyPtr(EVP_EC_gen("P-256")); }
+
+  static void AddExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
+    if (ext != nullptr) {
+      X509_add_ext(cert, ext, -1);
+      X509_EXTENSION_free(ext);
+    }
+  }
+
+  X509Ptr Make(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
+               bool ca) {
+    X509Ptr cert(X509_new());
+    X509_set_version(cert.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial_);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.notBeforeSec);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.notAfterSec);
+    X509_set_pubkey(cert.get(), key);
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    for (const auto& [field, value] : spec.subject) {
+      // A field name starting with "+" joins the previous entry's multi-valued part.
+      const bool joined = !field.empty() && field[0] == '+';
+      const std::string text = joined ? field.substr(1) : field;
+      X509_NAME_add_entry_by_txt(name, text.c_str(), MBSTRING_UTF8,
+                                 reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1,
+                                 joined ? -1 : 0);
+    }
+    X509* signer = issuer != nullptr ? issuer : cert.get();
+    X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
+    if (ca) {
+      AddExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:TRUE");
+      AddExtension(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign");
+    } else {
+      AddExtension(cert.get(), signer, NID_key_usage, "critical,digitalSignature,keyEncipherment");
+      AddExtension(cert.get(), signer, NID_ext_key_usage,
+                   spec.serverAuth ? "serverAuth" : "clientAuth");
+      std::string san;
+      for (const std::string& dns : spec.dnsNames) san += (san.empty() ? "" : ",") + ("DNS:" + dns);
+      for (const std::string& ip : spec.ips) san += (san.empty() ? "" : ",") + ("IP:" + ip);
+      if (!san.empty()) AddExtension(cert.get(), signer, NID_subject_alt_name, san);
+    }
+    X509_sign(cert.get(), issuerKey != nullptr ? issuerKey : key, EVP_sha256());
+    return cert;
+  }
+
+  static void WriteCert(X509* cert, const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return;
+    PEM_write_X509(file, cert);
+    std::fclose(file);
+  }
+
+  std::string folder_;
+  PkeyPtr caKey_;
+  X509Ptr caCert_;
+  std::string caFile_;
+  long serial_ = 1000;
+};
+
+}  // namespace quillon::testing
