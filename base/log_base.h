@@ -45,16 +45,22 @@ class LogBase : public QuillonObject {
 // A log nobody reads.
 class LogNull : public LogBase {};
 
-// Opens a named context for the lifetime of the guard.
+// Opens a named context for the lifetime of the guard (only when `open`, for contexts that
+// appear in verbose logs alone).
 class LogContextGuard {
  public:
-  LogContextGuard(LogBase& log, const char* name) : log_(log) { log_.openContext(name, 1); }
-  ~LogContextGuard() { log_.closeContext(); }
+  LogContextGuard(LogBase& log, const char* name, bool open = true) : log_(log), open_(open) {
+    if (open_) log_.openContext(name, 1);
+  }
+  ~LogContextGuard() {
+    if (open_) log_.closeContext();
+  }
   LogContextGuard(const LogContextGuard&) = delete;
   LogContextGuard& operator=(const LogContextGuard&) = delete;
 
  private:
   LogBase& log_;
+  bool open_;
 };
 
 }  // namespace quillon

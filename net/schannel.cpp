@@ -372,14 +372,7 @@ bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
 
 bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbeatMs,
                                 ProgressMonitor* progress, const Certificate* clientCertificate) {
-  if (verbose_) log.openContext("EstablishChannel");
-  struct CloseContext {
-    LogBase& log;
-    bool open;
-    ~CloseContext() {
-      if (open) log.closeContext();
-    }
-  } contextCloser{log, verbose_};
+  LogContextGuard context(log, "EstablishChannel", verbose_);
 
   serverCert_.reset();
   serverCertVerified_ = false;
@@ -530,14 +523,7 @@ bool SChannel::SendBytes(const uint8_t* data, uint32_t length, uint32_t heartbea
 }
 
 bool SChannel::SendSecure(const uint8_t* data, uint32_t length, LogBase& log) {
-  if (verbose_) log.openContext("SendSecure");
-  struct CloseContext {
-    LogBase& log;
-    bool open;
-    ~CloseContext() {
-      if (open) log.closeContext();
-    }
-  } contextCloser{log, verbose_};
+  LogContextGuard context(log, "SendSecure", verbose_);
 
   if (!g_libraryLoaded) {
     log.addError("(SendSecure) Cannot send data, security library not loaded");
@@ -594,14 +580,7 @@ bool SChannel::ReceiveBytes(DataBuffer& out, uint32_t heartbeatMs, LogBase& log,
 }
 
 bool SChannel::RecvSecure(DataBuffer& out, LogBase& log, bool& endOfSession) {
-  if (verbose_) log.openContext("RecvSecure");
-  struct CloseContext {
-    LogBase& log;
-    bool open;
-    ~CloseContext() {
-      if (open) log.closeContext();
-    }
-  } contextCloser{log, verbose_};
+  LogContextGuard context(log, "RecvSecure", verbose_);
 
   if (!g_libraryLoaded) {
     log.addError("(RecvSecure) Cannot send data, security library not loaded");
@@ -681,14 +660,7 @@ bool SChannel::ShutdownChannel(bool closeSocket, uint32_t heartbeatMs, LogBase& 
 }
 
 bool SChannel::ShutdownChannel(bool closeSocket, LogBase& log) {
-  if (verbose_) log.openContext("ShutdownChannel");
-  struct CloseContext {
-    LogBase& log;
-    bool open;
-    ~CloseContext() {
-      if (open) log.closeContext();
-    }
-  } contextCloser{log, verbose_};
+  LogContextGuard context(log, "ShutdownChannel", verbose_);
 
   const char* refusal = nullptr;
   if (!context_) {
