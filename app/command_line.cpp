@@ -1,11 +1,5 @@
 #include "app/command_line.h"
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,8 +8,7 @@
 #include <ostream>
 
 #include "app/settings_profile.h"
-
-extern char** environ;
+#include "base/platform.h"
 
 namespace tollwick {
 namespace {
@@ -26,20 +19,13 @@ constexpr uint32_t kTerminalHeartbeatMs = 100;
 // The longest pause a user may ask for between pages: one hour.
 constexpr unsigned long kMaxDelayMs = 3600000;
 
-volatile std::sig_atomic_t g_stopSignalled = 0;
-
-extern "C" void OnStopSignal(int /*signal*/) { g_stopSignalled = 1; }
-
 struct UsageError {
   std::string message;
 };
 
 // Starts xdg-open on path without waiting for it.
 void OpenWithDesktop(const std::string& path, std::ostream& err) {
-  pid_t pid = 0;
-  const char* argv[] = {"xdg-open", path.c_str(), nullptr};
-  if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, const_cast<char* const*>(argv), environ) !=
-      0) {
+  if (!quillon::LaunchDetached("xdg-open", path.c_str())) {
     err << "tollwick: could not start xdg-open for " << path << "\n";
   }
 }
@@ -266,18 +252,9 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   }
 }
 
-void InstallStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  // A second Ctrl-C ends the program the usual way.
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-bool StopSignalled() { return g_stopSignalled != 0; }
-void ResetStopSignalForTests() { g_stopSignalled = 0; }
-void RaiseStopForTests() { g_stopSignalled = 1; }
+void InstallStopSignals() { quillon::InstallStopSignalHandlers(); }
+bool StopSignalled() { return quillon::StopSignalled(); }
+void ResetStopSignalForTests() { quillon::SetStopSignalledForTests(false); }
+void RaiseStopForTests() { quillon::SetStopSignalledForTests(true); }
 
 }  // namespace tollwick

@@ -1,9 +1,5 @@
 #include "app/output_folder.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "base/platform.h"
@@ -11,37 +7,7 @@
 namespace tollwick {
 namespace {
 
-constexpr mode_t kPrivateMode = 0700;
 constexpr size_t kDateTextCapacity = 256;
-
-// mkdir that accepts an existing entry; the caller checks what is there.
-bool MakeDirectoryIfMissing(const std::string& path, std::string& error) {
-  if (mkdir(path.c_str(), kPrivateMode) == 0 || errno == EEXIST) return true;
-  error = "Cannot create the folder " + path + ": " + quillon::SystemErrorText(errno);
-  return false;
-}
-
-// lstat says a real directory owned by us; group and other bits are cleared when set.
-bool IsPrivateDirectory(const std::string& path, std::string& error) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0) {
-    error = "Cannot examine the folder " + path + ": " + quillon::SystemErrorText(errno);
-    return false;
-  }
-  if (!S_ISDIR(info.st_mode)) {
-    error = "Refusing to use " + path + ": it is not a directory (a link or a file is there).";
-    return false;
-  }
-  if (info.st_uid != geteuid()) {
-    error = "Refusing to use " + path + ": it belongs to another user.";
-    return false;
-  }
-  if ((info.st_mode & 077) != 0 && chmod(path.c_str(), kPrivateMode) != 0) {
-    error = "Cannot make the folder " + path + " private: " + quillon::SystemErrorText(errno);
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -73,7 +39,7 @@ std::string CollapseSlashPairs(std::string_view path) {
 
 bool PrepareTollwickFolder(std::string& folder, std::string& error) {
   folder = CollapseSlashPairs(quillon::TempDirectory() + "/Tollwick");
-  return MakeDirectoryIfMissing(folder, error) && IsPrivateDirectory(folder, error);
+  return quillon::MakePrivateDirectory(folder, error);
 }
 
 bool MakeOutputFolder(const std::tm& when, std::string& folder, std::string& error) {
@@ -81,7 +47,7 @@ bool MakeOutputFolder(const std::tm& when, std::string& folder, std::string& err
   if (!PrepareTollwickFolder(base, error)) return false;
   std::string dated =
       CollapseSlashPairs(base + "/" + FolderNameFromDateText(LocaleDateTimeText(when)));
-  if (!MakeDirectoryIfMissing(dated, error) || !IsPrivateDirectory(dated, error)) return false;
+  if (!quillon::MakePrivateDirectory(dated, error)) return false;
   folder = dated;
   return true;
 }

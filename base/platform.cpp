@@ -1,21 +1,32 @@
 #include "base/platform.h"
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <thread>
 
+extern char** environ;
+
 namespace quillon {
 
 namespace {
 std::atomic<int> g_ansiCodePageOverride{0};
+volatile std::sig_atomic_t g_stopSignalled = 0;
+
+constexpr mode_t kPrivateMode = 0700;
+
+extern "C" void OnStopSignal(int /*signal*/) { g_stopSignalled = 1; }
 
 SystemTime FromTm(const std::tm& tm, long nanoseconds) {
   SystemTime t;
@@ -114,6 +125,50 @@ int TimeZoneBiasMinutes() {
 
 void SleepMs(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool MakePrivateDirectory(const std::string& path, std::string& error) {
+  if (mkdir(path.c_str(), kPrivateMode) != 0 && errno != EEXIST) {
+    error = "Cannot create the folder " + path + ": " + SystemErrorText(errno);
+    return false;
+  }
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) {
+    error = "Cannot examine the folder " + path + ": " + SystemErrorText(errno);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    error = "Refusing to use " + path + ": it is not a directory (a link or a file is there).";
+    return false;
+  }
+  if (info.st_uid != geteuid()) {
+    error = "Refusing to use " + path + ": it belongs to another user.";
+    return false;
+  }
+  if ((info.st_mode & 077) != 0 && chmod(path.c_str(), kPrivateMode) != 0) {
+    error = "Cannot make the folder " + path + " private: " + SystemErrorText(errno);
+    return false;
+  }
+  return true;
+}
+
+void InstallStopSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopSignalled() { return g_stopSignalled != 0; }
+
+void SetStopSignalledForTests(bool signalled) { g_stopSignalled = signalled ? 1 : 0; }
+
+bool LaunchDetached(const char* program, const char* argument) {
+  pid_t pid = 0;
+  const char* argv[] = {program, argument, nullptr};
+  return posix_spawnp(&pid, program, nullptr, nullptr, const_cast<char* const*>(argv), environ) == 0;
 }
 
 }  // namespace quillon

@@ -52,4 +52,20 @@ int TimeZoneBiasMinutes();
 
 void SleepMs(uint32_t milliseconds);
 
+// Makes path a folder only this user can enter: created with mode 0700 when missing, then used
+// only when lstat shows a real directory owned by the user (group and other bits are cleared).
+// The temporary directory is shared, so a link or someone else's folder there is refused.
+// False with a message for the user in error.
+bool MakePrivateDirectory(const std::string& path, std::string& error);
+
+// SIGINT and SIGTERM set a flag the crawl loop reads instead of ending the process; a second
+// signal ends it the usual way.
+void InstallStopSignalHandlers();
+bool StopSignalled();
+void SetStopSignalledForTests(bool signalled);
+
+// Starts program with one argument (found on PATH) without waiting for it; false when it
+// could not be started.
+bool LaunchDetached(const char* program, const char* argument);
+
 }  // namespace quillon
