@@ -4,22 +4,17 @@
 //  - one 50 MB body through FetchBytes into memory (bytes per second), against curl -o /dev/null.
 // nginx is started here on a free port over a folder of generated pages, gzip off so both
 // clients receive the same bytes. Run the Release build: build-<name>-rel/bench/http_client_bench
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/data_buffer.h"
@@ -28,6 +23,7 @@
 #include "http/http_control.h"
 #include "http/http_result.h"
 #include "http/request_driver.h"
+#include "tests/support/nginx_fixture.h"
 
 namespace {
 
@@ -35,35 +31,7 @@ namespace fs = std::filesystem;
 
 constexpr int kSmallPages = 1000;
 constexpr size_t kLargeBody = 50u << 20;
-constexpr const char* kNginx = "/usr/sbin/nginx";
 constexpr const char* kCurl = "/usr/bin/curl";
-
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool PortUp(int port) {
-  for (int i = 0; i < 500; ++i) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    if (up) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
 
 // The page name built step by step: GCC 12 warns falsely (-Wrestrict) on "p" + to_string(i).
 std::string PageName(int i) {
@@ -90,45 +58,28 @@ class Site {
       std::string block(1 << 20, 'b');
       for (size_t done = 0; done < kLargeBody; done += block.size()) big << block;
     }
-    port_ = FreePort();
-    const std::string prefix = dir_.string() + "/";
-    std::ofstream(prefix + "nginx.conf")
-        << (geteuid() == 0 ? "user root root;\n" : "") << "worker_processes 1;\n"
-        << "error_log " << prefix << "error.log warn;\npid " << prefix << "nginx.pid;\n"
-        << "events { worker_connections 1024; }\nhttp {\n  include /etc/nginx/mime.types;\n"
-        << "  access_log off;\n  client_body_temp_path " << prefix << "body;\n"
-        << "  proxy_temp_path " << prefix << "proxy;\n  fastcgi_temp_path " << prefix
-        << "fastcgi;\n  uwsgi_temp_path " << prefix << "uwsgi;\n  scgi_temp_path " << prefix
-        << "scgi;\n  keepalive_requests 100000;\n  gzip off;\n  server {\n    listen 127.0.0.1:"
-        << port_ << ";\n    root " << prefix << "root;\n  }\n}\n";
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl(kNginx, kNginx, "-p", prefix.c_str(), "-c", (prefix + "nginx.conf").c_str(), "-g",
-            "daemon off;", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    if (!PortUp(port_)) {
-      std::fprintf(stderr, "nginx did not start\n");
+    // nginx keeps its files in $TMPDIR; ours, so they go with the folder.
+    setenv("TMPDIR", dir_.c_str(), 1);
+    quillon::testing::NginxOptions options;
+    options.gzip = false;
+    options.extraServerConfig = "    access_log off;";
+    nginx_ = std::make_unique<quillon::testing::NginxServer>((dir_ / "root").string(), options);
+    if (!nginx_->isRunning()) {
+      std::fprintf(stderr, "%s\n", nginx_->error().c_str());
       std::exit(1);
     }
   }
   ~Site() {
-    if (pid_ > 0) {
-      kill(pid_, SIGQUIT);
-      waitpid(pid_, nullptr, 0);
-    }
+    nginx_.reset();
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
 
-  std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
-  }
+  std::string url(const std::string& path) const { return nginx_->baseUrl() + "/" + path; }
 
  private:
   fs::path dir_;
-  int port_ = 0;
-  pid_t pid_ = -1;
+  std::unique_ptr<quillon::testing::NginxServer> nginx_;
 };
 
 Site& TheSite() {
