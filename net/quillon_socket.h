@@ -239,6 +239,25 @@ class QuillonSocket : public QuillonObject {
   bool AbortRequested(ProgressMonitor* progress, uint32_t heartbeatMs);
   void AccountReceived(uint32_t count, ProgressMonitor* progress);
   void AccountSent(uint32_t count, ProgressMonitor* progress);
+  // How one send loop cuts and logs: numFirstChunks chunks of firstChunk, then laterChunk;
+  // received, when set, is filled with what the peer sends meanwhile.
+  struct SendPlan {
+    uint32_t firstChunk;
+    uint32_t numFirstChunks;
+    uint32_t laterChunk;
+    DataBuffer* received;
+    const char* noSocketMessage;
+    const char* abortedMessage;
+    const char* throttleAbortedMessage;
+  };
+  // The body of SendBytes2 and SendBytesWhileReceiving.
+  bool SendLoop(const uint8_t* data, uint32_t length, const SendPlan& plan, uint32_t heartbeatMs,
+                LogBase& log, ProgressMonitor* progress);
+  // Waits up to idleMs for room to send in short steps, draining received between them;
+  // drainFailed when a drain failed (the peer closed or the read failed; already logged).
+  bool WaitWritableWhileDraining(DataBuffer& received, uint32_t heartbeatMs, uint32_t idleMs,
+                                 LogBase& log, ProgressMonitor* progress, bool& aborted,
+                                 bool& drainFailed);
   // Accounts bytes just sent and counts them in progress; false (logged) when it asks to abort.
   bool CountSentBytes(uint32_t count, ProgressMonitor* progress, LogBase& log);
   // The log lines of a send that stopped before its end: aborted, or the idle time-out.

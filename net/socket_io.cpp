@@ -293,55 +293,10 @@ void QuillonSocket::LogUnfinishedSend(bool aborted, uint32_t idleMs, LogBase& lo
 bool QuillonSocket::SendBytes2(const uint8_t* data, uint32_t length, uint32_t chunkSize,
                                uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress) {
   uint32_t chunk = EffectiveSendChunk(chunkSize);
-  uint32_t idleMs = idleTimeoutMs_ != 0 ? idleTimeoutMs_ : kNoTimeoutMs;
-  lastSendError_ = 0;
-  if (!fd_.valid()) {
-    log.addError("No socket exists for sending (2)");
-    return false;
-  }
-  SetNonBlocking(true);
-  BlockingRestorer restorer([this] {
-    if (fd_.valid()) SetNonBlocking(false);
-  });
-
-  uint32_t sent = 0;
-  bool waitAborted = false;
-  while (sent < length) {
-    uint32_t n = Min32(length - sent, chunk);
-    if (AbortRequested(progress, heartbeatMs)) {
-      log.addError("Socket SendBytes2 aborted by application. (1a)");
-      return false;
-    }
-    bool throttleAborted = false;
-    uploadThrottle_.wait(heartbeatMs, progress, throttleAborted);
-    if (throttleAborted) {
-      log.addError("Aborted by application while upload throttling (1b)");
-      return false;
-    }
-    ssize_t rc = SendRetry(fd_.get(), data + sent, n);
-    if (rc < 0) {
-      int error = errno;
-      lastSendError_ = WinsockErrorFromErrno(error);
-      if (!WouldBlock(error)) {
-        LogSocketError(lastSendError_, log);
-        log.addError("Error sending on socket");
-        log.addTagInt("send_size", static_cast<int32_t>(n));
-        DropConnection();
-        return false;
-      }
-      if (!WaitWritableWithAbort(heartbeatMs, 0, idleMs, log, progress, waitAborted)) break;
-      continue;
-    }
-    if (rc > 0) {
-      if (!CountSentBytes(static_cast<uint32_t>(rc), progress, log)) return false;
-      sent += static_cast<uint32_t>(rc);
-    } else {
-      SleepMs(kZeroSendPauseMs);
-    }
-  }
-  if (sent >= length) return true;
-  LogUnfinishedSend(waitAborted, idleMs, log);
-  return false;
+  SendPlan plan{chunk, 0, chunk, nullptr, "No socket exists for sending (2)",
+                "Socket SendBytes2 aborted by application. (1a)",
+                "Aborted by application while upload throttling (1b)"};
+  return SendLoop(data, length, plan, heartbeatMs, log, progress);
 }
 
 bool QuillonSocket::SendBytesWhileReceiving(const uint8_t* data, uint32_t length,
@@ -350,12 +305,19 @@ bool QuillonSocket::SendBytesWhileReceiving(const uint8_t* data, uint32_t length
                                             LogBase& log, ProgressMonitor* progress,
                                             DataBuffer& received) {
   if (length == 0) return true;
-  uint32_t first = EffectiveSendChunk(firstChunk);
-  uint32_t later = EffectiveSendChunk(laterChunk);
+  SendPlan plan{EffectiveSendChunk(firstChunk), numFirstChunks, EffectiveSendChunk(laterChunk),
+                &received, "No socket exists for sending (2a)",
+                "Socket SendBytes2 aborted by application. (1)",
+                "Aborted by application while upload throttling (2)"};
+  return SendLoop(data, length, plan, heartbeatMs, log, progress);
+}
+
+bool QuillonSocket::SendLoop(const uint8_t* data, uint32_t length, const SendPlan& plan,
+                             uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress) {
   uint32_t idleMs = idleTimeoutMs_ != 0 ? idleTimeoutMs_ : kNoTimeoutMs;
   lastSendError_ = 0;
   if (!fd_.valid()) {
-    log.addError("No socket exists for sending (2a)");
+    log.addError(plan.noSocketMessage);
     return false;
   }
   SetNonBlocking(true);
@@ -367,18 +329,18 @@ bool QuillonSocket::SendBytesWhileReceiving(const uint8_t* data, uint32_t length
   uint32_t sends = 0;
   bool waitAborted = false;
   while (sent < length) {
-    uint32_t n = Min32(length - sent, sends < numFirstChunks ? first : later);
+    uint32_t n = Min32(length - sent, sends < plan.numFirstChunks ? plan.firstChunk : plan.laterChunk);
     if (AbortRequested(progress, heartbeatMs)) {
-      log.addError("Socket SendBytes2 aborted by application. (1)");
+      log.addError(plan.abortedMessage);
       return false;
     }
     bool throttleAborted = false;
     uploadThrottle_.wait(heartbeatMs, progress, throttleAborted);
     if (throttleAborted) {
-      log.addError("Aborted by application while upload throttling (2)");
+      log.addError(plan.throttleAbortedMessage);
       return false;
     }
-    if (!AccumulateAvailable(received, log, progress)) return false;
+    if (plan.received && !AccumulateAvailable(*plan.received, log, progress)) return false;
     ssize_t rc = SendRetry(fd_.get(), data + sent, n);
     if (rc < 0) {
       int error = errno;
@@ -390,17 +352,13 @@ bool QuillonSocket::SendBytesWhileReceiving(const uint8_t* data, uint32_t length
         DropConnection();
         return false;
       }
-      if (!AccumulateAvailable(received, log, progress)) return false;
-      // Short steps, so what the peer sends meanwhile keeps being drained. The steps' own
-      // not-ready lines would only repeat themselves; the outcome is logged below.
-      bool writable = false;
-      LogNull quiet;
-      for (uint32_t waited = 0; waited < idleMs && !writable; waited += kWriteStepMs) {
-        writable = WaitWritableWithAbort(heartbeatMs, 0, kWriteStepMs, quiet, progress,
-                                         waitAborted);
-        if (writable || waitAborted) break;
-        if (!AccumulateAvailable(received, log, progress)) return false;
-      }
+      bool drainFailed = false;
+      bool writable = plan.received
+                          ? WaitWritableWhileDraining(*plan.received, heartbeatMs, idleMs, log,
+                                                      progress, waitAborted, drainFailed)
+                          : WaitWritableWithAbort(heartbeatMs, 0, idleMs, log, progress,
+                                                  waitAborted);
+      if (drainFailed) return false;
       if (!writable) break;
       continue;
     }
@@ -414,6 +372,24 @@ bool QuillonSocket::SendBytesWhileReceiving(const uint8_t* data, uint32_t length
   }
   if (sent >= length) return true;
   LogUnfinishedSend(waitAborted, idleMs, log);
+  return false;
+}
+
+bool QuillonSocket::WaitWritableWhileDraining(DataBuffer& received, uint32_t heartbeatMs,
+                                              uint32_t idleMs, LogBase& log,
+                                              ProgressMonitor* progress, bool& aborted,
+                                              bool& drainFailed) {
+  drainFailed = !AccumulateAvailable(received, log, progress);
+  if (drainFailed) return false;
+  // Short steps, so what the peer sends meanwhile keeps being drained. The steps' own
+  // not-ready lines would only repeat themselves; the caller logs the outcome.
+  LogNull quiet;
+  for (uint32_t waited = 0; waited < idleMs; waited += kWriteStepMs) {
+    if (WaitWritableWithAbort(heartbeatMs, 0, kWriteStepMs, quiet, progress, aborted)) return true;
+    if (aborted) return false;
+    drainFailed = !AccumulateAvailable(received, log, progress);
+    if (drainFailed) return false;
+  }
   return false;
 }
 
