@@ -212,11 +212,9 @@ void HttpFixtureServer::AcceptLoop() {
   }
 }
 
-bool HttpFixtureServer::ReadRequest(int fd, std::string& pending, Request& request) {
+bool HttpFixtureServer::ReadMore(int fd, std::string& pending) {
   char block[16384];
-  size_t end;
-  while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-    if (pending.size() > kMaxRequestHead || stopping()) return false;
+  while (!stopping()) {
     pollfd entry{fd, POLLIN, 0};
     int ready = ::poll(&entry, 1, kPollSliceMs);
     if (ready < 0) return false;
@@ -224,6 +222,15 @@ bool HttpFixtureServer::ReadRequest(int fd, std::string& pending, Request& reque
     ssize_t n = ::recv(fd, block, sizeof block, 0);
     if (n <= 0) return false;
     pending.append(block, static_cast<size_t>(n));
+    return true;
+  }
+  return false;
+}
+
+bool HttpFixtureServer::ReadRequest(int fd, std::string& pending, Request& request) {
+  size_t end;
+  while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+    if (pending.size() > kMaxRequestHead || !ReadMore(fd, pending)) return false;
   }
   request.head = pending.substr(0, end + 4);
   pending.erase(0, end + 4);
@@ -235,14 +242,7 @@ bool HttpFixtureServer::ReadRequest(int fd, std::string& pending, Request& reque
   size_t bodyLength = length.empty() ? 0 : std::strtoull(length.c_str(), nullptr, 10);
   if (bodyLength > kMaxRequestHead) return false;
   while (pending.size() < bodyLength) {
-    if (stopping()) return false;
-    pollfd entry{fd, POLLIN, 0};
-    int ready = ::poll(&entry, 1, kPollSliceMs);
-    if (ready < 0) return false;
-    if (ready == 0) continue;
-    ssize_t n = ::recv(fd, block, sizeof block, 0);
-    if (n <= 0) return false;
-    pending.append(block, static_cast<size_t>(n));
+    if (!ReadMore(fd, pending)) return false;
   }
   request.body = pending.substr(0, bodyLength);
   pending.erase(0, bodyLength);

@@ -106,6 +106,9 @@ class HttpFixtureServer {
 
   void AcceptLoop();
   void Serve(int fd, int connection);
+  // Waits (in poll slices, until the server stops) for more bytes and appends them; false when
+  // the peer closed, the read failed or the server is stopping.
+  bool ReadMore(int fd, std::string& pending);
   // Reads one request head (and its body); false when the peer closed or the server stops.
   bool ReadRequest(int fd, std::string& pending, Request& request);
   bool PickAnswer(const std::string& path, Answer& answer);
