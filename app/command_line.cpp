@@ -1,13 +1,16 @@
 #include "app/command_line.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <limits>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 #include "app/settings_profile.h"
+#include "app/sitemap_writer.h"
 #include "base/platform.h"
 
 namespace tollwick {
@@ -17,7 +20,9 @@ namespace {
 constexpr uint32_t kTerminalHeartbeatMs = 100;
 
 // The longest pause a user may ask for between pages: one hour.
-constexpr unsigned long kMaxDelayMs = 3600000;
+constexpr uint64_t kMaxDelayMs = 3600000;
+// The largest page limit a user may set: 1 GiB (a limit there must be: it bounds memory).
+constexpr uint64_t kMaxPageSizeLimit = 1ull << 30;
 
 struct UsageError {
   std::string message;
@@ -46,11 +51,26 @@ class TerminalHooks : public FrontEndHooks {
   void PageDone(int pagesDone, int pagesWaiting, const std::string& url) override {
     err_ << "[" << pagesDone << " done, " << pagesWaiting << " waiting] " << url << "\n";
   }
+  void PageTooLarge(const LeftOutPage& page) override {
+    err_ << "tollwick: warning: left out " << page.url << ": " << page.reason << "\n";
+  }
+  void CrawlFinished(const CrawlSummary& summary) override {
+    // A failed start page gets its own line below.
+    for (const LeftOutPage& page : summary.leftOut) {
+      if (!page.tooLarge && !summary.startFailed) {
+        err_ << "tollwick: failed: " << page.url << ": " << page.reason << "\n";
+      }
+    }
+    err_ << "tollwick: " << summary.Text() << "\n";
+    std::string outcome = summary.OutcomeText();
+    if (!outcome.empty()) err_ << "tollwick: " << outcome << "\n";
+  }
   bool WantsCrawlLog() override { return log_ != nullptr; }
   void CrawlStepLog(const std::string& text) override {
     if (log_) log_->write(text.data(), static_cast<std::streamsize>(text.size()));
   }
-  void SaveSettings(const SitemapFields& fields) override { tollwick::SaveSettings(fields); }
+  // A command-line run keeps the dialog's fields as they are; "last" must find its folder.
+  void SaveSettings(const SitemapFields& fields) override { SaveLastFolder(fields.outputFolder); }
 
   void setLog(std::ofstream* log) { log_ = log; }
 
@@ -60,74 +80,153 @@ class TerminalHooks : public FrontEndHooks {
   std::ofstream* log_ = nullptr;
 };
 
-// Reads argument i+1 as the value of option args[i].
-const std::string& TakeValue(const std::vector<std::string>& args, size_t& i) {
-  if (i + 1 >= args.size()) throw UsageError{"option " + args[i] + " needs a value"};
-  return args[++i];
+// Walks the arguments after the command; "--opt=value" and "--opt value" read alike.
+class ArgReader {
+ public:
+  explicit ArgReader(const std::vector<std::string>& args) : args_(args) {}
+
+  // Moves to the next argument; false at the end.
+  bool Next() {
+    if (++index_ >= args_.size()) return false;
+    const std::string& arg = args_[index_];
+    size_t equals = arg.find('=');
+    inlineValue_.reset();
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      name_ = arg.substr(0, equals);
+      inlineValue_ = arg.substr(equals + 1);
+    } else {
+      name_ = arg;
+    }
+    return true;
+  }
+  const std::string& name() const { return name_; }
+  bool IsOption() const { return name_.size() > 1 && name_[0] == '-'; }
+  // The option's value: after "=" or the next argument.
+  std::string Value() {
+    if (inlineValue_) return *inlineValue_;
+    if (index_ + 1 >= args_.size()) throw UsageError{"option " + name_ + " needs a value"};
+    return args_[++index_];
+  }
+  // A flag takes no value.
+  void NoValue() const {
+    if (inlineValue_) throw UsageError{"option " + name_ + " takes no value"};
+  }
+
+ private:
+  const std::vector<std::string>& args_;
+  size_t index_ = 0;
+  std::string name_;
+  std::optional<std::string> inlineValue_;
+};
+
+// A whole number from min to max; option and unit name it in the message.
+uint64_t ParseNumber(const std::string& text, uint64_t min, uint64_t max, const std::string& option,
+                     const char* unit) {
+  bool digits = !text.empty() && text.size() <= 19 &&
+                text.find_first_not_of("0123456789") == std::string::npos;
+  unsigned long long value = digits ? std::strtoull(text.c_str(), nullptr, 10) : max + 1;
+  if (value < min || value > max) {
+    throw UsageError{option + " wants a whole number of " + unit + " from " +
+                     std::to_string(min) + " to " + std::to_string(max) + ", not \"" + text +
+                     "\""};
+  }
+  return value;
 }
 
 uint32_t ParseDelay(const std::string& text) {
-  bool digits = !text.empty() && text.size() <= 10 &&
-                text.find_first_not_of("0123456789") == std::string::npos;
-  unsigned long value = digits ? std::strtoul(text.c_str(), nullptr, 10) : kMaxDelayMs + 1;
-  if (value > kMaxDelayMs) {
-    throw UsageError{"--delay-ms wants a whole number of milliseconds from 0 to 3600000, not \"" +
-                     text + "\""};
-  }
-  return static_cast<uint32_t>(value);
+  return static_cast<uint32_t>(ParseNumber(text, 0, kMaxDelayMs, "--delay-ms", "milliseconds"));
 }
 
 // The one site address among the arguments; an empty one is refused.
 void TakeSiteUrl(const std::string& arg, std::string& url, bool& haveUrl) {
   if (haveUrl) throw UsageError{"only one site address may be given (\"" + arg + "\" is extra)"};
-  if (arg.empty()) throw UsageError{"the site address is empty"};
+  if (TrimWhiteSpace(arg).empty()) throw UsageError{"the site address is empty"};
   url = arg;
   haveUrl = true;
 }
 
-bool IsOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
+// The exit code for a run a stop request ended: 128 + the signal, as shells report it.
+int StoppedExitCode() {
+  int signal = quillon::StopSignalNumber();
+  return kExitSignalBase + (signal != 0 ? signal : SIGINT);
+}
+
+int ExitCodeFor(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::Finished:
+      return kExitOk;
+    case RunOutcome::NoOutputChosen:
+    case RunOutcome::NoAddress:
+      return kExitUsage;
+    case RunOutcome::Stopped:
+      return StoppedExitCode();
+    case RunOutcome::StartPageFailed:
+    case RunOutcome::Failed:
+      break;
+  }
+  return kExitFailure;
+}
 
 int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                 const CommandLineContext& context) {
   SitemapFields fields;
-  LoadSettings(fields);
   RunOptions options;
   options.makeSource = context.makeSource;
   std::string logPath;
   bool open = false;
+  bool fromProfile = false;
   bool haveUrl = false;
   std::string url;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--html") {
-      fields.htmlSitemap = true;
-    } else if (arg == "--no-html") {
-      fields.htmlSitemap = false;
-    } else if (arg == "--urllist") {
-      fields.urlList = true;
-    } else if (arg == "--no-urllist") {
-      fields.urlList = false;
+  // Fields typed on the command line win over the profile, whatever the order of the options.
+  std::vector<std::function<void(SitemapFields&)>> typed;
+  auto set = [&typed](std::string SitemapFields::*field, std::string value) {
+    typed.push_back([field, value](SitemapFields& f) { f.*field = value; });
+  };
+  auto flag = [&typed](bool SitemapFields::*field, bool value) {
+    typed.push_back([field, value](SitemapFields& f) { f.*field = value; });
+  };
+  ArgReader reader(args);
+  while (reader.Next()) {
+    const std::string& arg = reader.name();
+    if (arg == "--help" || arg == "-h") {
+      out << UsageText();
+      return kExitOk;
+    } else if (arg == "--html" || arg == "--no-html") {
+      reader.NoValue();
+      flag(&SitemapFields::htmlSitemap, arg == "--html");
+    } else if (arg == "--urllist" || arg == "--no-urllist") {
+      reader.NoValue();
+      flag(&SitemapFields::urlList, arg == "--urllist");
     } else if (arg == "--title") {
-      fields.title = TakeValue(args, i);
+      set(&SitemapFields::title, reader.Value());
     } else if (arg == "--description") {
-      fields.description = TakeValue(args, i);
+      set(&SitemapFields::description, reader.Value());
     } else if (arg == "--meta-tags") {
-      fields.metaTags = TakeValue(args, i);
+      set(&SitemapFields::metaTags, reader.Value());
     } else if (arg == "--end-of-body") {
-      fields.endOfBody = TakeValue(args, i);
+      set(&SitemapFields::endOfBody, reader.Value());
+    } else if (arg == "--from-profile") {
+      reader.NoValue();
+      fromProfile = true;
     } else if (arg == "--delay-ms") {
-      options.delayMs = ParseDelay(TakeValue(args, i));
+      options.delayMs = ParseDelay(reader.Value());
+    } else if (arg == "--max-page-size") {
+      options.source.maxPageSize =
+          ParseNumber(reader.Value(), 1, kMaxPageSizeLimit, "--max-page-size", "bytes");
     } else if (arg == "--log") {
-      logPath = TakeValue(args, i);
+      logPath = reader.Value();
     } else if (arg == "--open") {
+      reader.NoValue();
       open = true;
-    } else if (IsOption(arg)) {
+    } else if (reader.IsOption()) {
       throw UsageError{"unknown option " + arg};
     } else {
       TakeSiteUrl(arg, url, haveUrl);
     }
   }
   if (!haveUrl) throw UsageError{"generate needs the site address"};
+  if (fromProfile) LoadSettings(fields);
+  for (const auto& apply : typed) apply(fields);
   fields.siteUrl = url;
   if (!fields.urlList && !fields.htmlSitemap) {
     err << kNoOutputChosenMessage << "\n";
@@ -152,9 +251,9 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
       outcome = RunOutcome::Failed;
     }
   }
-  if (outcome == RunOutcome::NoOutputChosen) return kExitUsage;
+  if (outcome == RunOutcome::NoOutputChosen || outcome == RunOutcome::NoAddress) return kExitUsage;
   if (!fields.outputFolder.empty()) out << fields.outputFolder << "\n";
-  return outcome == RunOutcome::Finished ? kExitOk : kExitFailure;
+  return ExitCodeFor(outcome);
 }
 
 int RunSpider(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -163,28 +262,39 @@ int RunSpider(const std::vector<std::string>& args, std::ostream& out, std::ostr
   DiagnosticOptions options;
   options.makeSource = context.makeSource;
   bool haveUrl = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--delay-ms") {
-      options.delayMs = ParseDelay(TakeValue(args, i));
-    } else if (arg == "-o") {
-      options.outputPath = TakeValue(args, i);
+  ArgReader reader(args);
+  while (reader.Next()) {
+    const std::string& arg = reader.name();
+    if (arg == "--help" || arg == "-h") {
+      out << UsageText();
+      return kExitOk;
+    } else if (arg == "--delay-ms") {
+      options.delayMs = ParseDelay(reader.Value());
+    } else if (arg == "-o" || arg == "--output") {
+      options.outputPath = reader.Value();
       if (options.outputPath.empty()) throw UsageError{"-o needs a file name"};
-    } else if (IsOption(arg)) {
+    } else if (reader.IsOption()) {
       throw UsageError{"unknown option " + arg};
     } else {
       TakeSiteUrl(arg, fields.siteUrl, haveUrl);
     }
   }
   if (!haveUrl) throw UsageError{"spider needs the site address"};
+  // A crawl of up to a thousand pages must not end in a file that cannot be written.
+  std::string error;
+  if (!options.outputPath.empty() && !quillon::CheckWritableFile(options.outputPath, error)) {
+    err << "tollwick: " << error << "\n";
+    return kExitFailure;
+  }
   TerminalHooks hooks(err, false);
   std::string path;
   bool ok = DiagnosticCrawl(fields, hooks, options, path);
   if (ok) out << path << "\n";
+  if (ok && StopSignalled()) return StoppedExitCode();
   return ok ? kExitOk : kExitFailure;
 }
 
-int RunLast(const std::vector<std::string>& args, std::ostream& out) {
+int RunLast(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() > 1) throw UsageError{"last takes no arguments"};
   // Prints instead of opening: the folder or the message, on stdout.
   class PrintHooks : public FrontEndHooks {
@@ -197,7 +307,12 @@ int RunLast(const std::vector<std::string>& args, std::ostream& out) {
     std::ostream& out_;
   } hooks(out);
   SitemapFields fields;
-  return ShowLastResults(fields, hooks) ? kExitOk : kExitFailure;
+  if (!ShowLastResults(fields, hooks)) return kExitFailure;
+  if (!quillon::IsDirectory(fields.outputFolder)) {
+    err << "tollwick: the last results folder " << fields.outputFolder << " no longer exists\n";
+    return kExitFailure;
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -206,27 +321,34 @@ std::string UsageText() {
   return
       "Usage:\n"
       "  tollwick generate URL [options]   crawl the site of URL and write the sitemap files\n"
-      "    --html | --no-html              write sitemap.htm (default: profile, else on)\n"
-      "    --urllist | --no-urllist        write urllist.txt (default: profile, else on)\n"
+      "    --html | --no-html              write sitemap.htm (default on)\n"
+      "    --urllist | --no-urllist        write urllist.txt (default on)\n"
       "    --title TEXT  --description TEXT  --meta-tags TEXT  --end-of-body TEXT\n"
+      "    --from-profile                  start from the dialog's saved fields instead of the\n"
+      "                                    built-in defaults\n"
       "    --delay-ms N                    pause after each page (default 500)\n"
+      "    --max-page-size BYTES           leave out pages larger than this (default 300000)\n"
       "    --log FILE                      append the error report text of every crawl step\n"
       "                                    (CR LF line ends) to FILE\n"
       "    --open                          open the output folder with xdg-open afterwards\n"
-      "    Output folder: <temp>/Tollwick/<local date-time text>/.\n"
+      "    Options take \"--opt VALUE\" or \"--opt=VALUE\". Output folder:\n"
+      "    <temp>/Tollwick/<local date-time text>/ (\" (2)\", \" (3)\", ... when it exists).\n"
       "    stdout: the output folder's path is the last line. stderr: one progress line per\n"
-      "    page (pages done, pages waiting, the page's address). Ctrl-C ends the crawl and\n"
-      "    still writes the files. Settings are loaded from and saved to the profile.\n"
+      "    page, a warning per page left out as too large, then every failed URL with its\n"
+      "    reason and a summary line. Ctrl-C ends the crawl and still writes the files from\n"
+      "    what was gathered. Only \"Last Folder\" is saved in the profile.\n"
       "  tollwick spider URL [--delay-ms N] [-o FILE]\n"
       "    the diagnostic crawl (at most 1000 passes, default pause 1000 ms): per line the URL,\n"
       "    a tab and the page's Last-Modified date (empty when it has none); default FILE\n"
       "    <temp>/Tollwick/sitemap.txt, printed as the last line of stdout\n"
       "  tollwick last                     print the last results folder, or\n"
-      "                                    \"Last Results not available.\" (exit 1)\n"
+      "                                    \"Last Results not available.\" (exit 1, also when\n"
+      "                                    the folder no longer exists)\n"
       "  tollwick --help | --version\n"
       "An address without a scheme gets \"http://\" in front. Exit codes: 0 the run finished\n"
-      "(pages that failed are left out), 2 a usage error (also when neither output is chosen),\n"
-      "1 any other failure.\n"
+      "(pages left out are listed on stderr), 1 the start page could not be fetched (the files\n"
+      "are still written) or any other failure, 2 a usage error (also when neither output is\n"
+      "chosen), 130/143 stopped by SIGINT/SIGTERM (the sitemap is partial).\n"
       "Without arguments tollwick opens its dialog.\n";
 }
 
@@ -243,7 +365,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
   try {
     if (args[0] == "generate") return RunGenerate(args, out, err, context);
     if (args[0] == "spider") return RunSpider(args, out, err, context);
-    if (args[0] == "last") return RunLast(args, out);
+    if (args[0] == "last") return RunLast(args, out, err);
     throw UsageError{"unknown command \"" + args[0] + "\""};
   } catch (const UsageError& error) {
     err << "tollwick: " << error.message << "\n"

@@ -1,6 +1,7 @@
 // The headless tollwick command line: generate, spider, last, --help and --version. It turns
-// arguments into the dialog's fields, runs the Generate run with hooks that print to the
-// terminal, and maps the outcome to an exit code. The dialog is not reached from here yet.
+// arguments into the dialog's fields (built-in defaults, or the profile's with --from-profile),
+// runs the Generate run with hooks that print to the terminal, and maps the outcome to an exit
+// code.
 #pragma once
 
 #include <iosfwd>
@@ -14,6 +15,8 @@ namespace tollwick {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// A run ended by a signal exits with 128 + its number (130 SIGINT, 143 SIGTERM).
+inline constexpr int kExitSignalBase = 128;
 
 inline constexpr char kVersionText[] = "Tollwick Version 1.0";
 
@@ -23,7 +26,9 @@ struct CommandLineContext {
 };
 
 // Runs the command in args (without the program name); results go to out, progress and errors
-// to err. Returns the exit code: 0 done, 2 usage error, 1 any other failure.
+// to err. Returns the exit code: 0 done, 2 usage error, 130/143 stopped by SIGINT/SIGTERM (the
+// files hold what was gathered), 1 any other failure (the start page could not be fetched, a
+// file could not be written).
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    const CommandLineContext& context = {});
 

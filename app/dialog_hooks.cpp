@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QString>
@@ -83,6 +84,20 @@ void DialogHooks::FocusUrlListFlag() { controls_.urlList->setFocus(Qt::OtherFocu
 bool DialogHooks::StopRequested() {
   QCoreApplication::processEvents();
   return stopRequested_;
+}
+
+void DialogHooks::PageDone(int pagesDone, int pagesWaiting, const std::string& url) {
+  controls_.status->setText(QStringLiteral("%1 done, %2 waiting: %3")
+                                .arg(pagesDone)
+                                .arg(pagesWaiting)
+                                .arg(QString::fromStdString(url)));
+}
+
+void DialogHooks::CrawlFinished(const CrawlSummary& summary) {
+  std::string text = summary.Text() + ".";
+  std::string outcome = summary.OutcomeText();
+  if (!outcome.empty()) text += "\n" + outcome;
+  controls_.status->setText(QString::fromStdString(text));
 }
 
 void DialogHooks::SaveSettings(const SitemapFields& fields) { tollwick::SaveSettings(fields); }

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QDialog;
+class QLabel;
 class QLineEdit;
 class QString;
 class QUrl;
@@ -42,6 +43,7 @@ struct DialogControls {
   QWidget* window = nullptr;
   QLineEdit* siteUrl = nullptr;
   QCheckBox* urlList = nullptr;
+  QLabel* status = nullptr;
 };
 
 // The run's hooks in the dialog. StopRequested first handles every pending event of the window:
@@ -61,6 +63,8 @@ class DialogHooks : public FrontEndHooks {
   void FocusUrlListFlag() override;
   bool StopRequested() override;
   uint32_t HeartbeatMs() override { return kDialogHeartbeatMs; }
+  void PageDone(int pagesDone, int pagesWaiting, const std::string& url) override;
+  void CrawlFinished(const CrawlSummary& summary) override;
   void SaveSettings(const SitemapFields& fields) override;
 
   // Stop pressed: the crawl loop ends after the current step and the files are still written.

@@ -17,9 +17,23 @@ namespace {
 // The pause is cut into slices so that a stop request is heard quickly.
 constexpr uint32_t kSleepSliceMs = 50;
 
-std::unique_ptr<PageSource> NewSource(const PageSourceFactory& make, FrontEndHooks& hooks) {
-  return make ? make(hooks) : MakeSpiderSource(hooks);
+std::unique_ptr<PageSource> NewSource(const PageSourceFactory& make, FrontEndHooks& hooks,
+                                      const SourceSettings& settings) {
+  return make ? make(hooks, settings) : MakeSpiderSource(hooks, settings);
 }
+
+// A log that keeps the first error line: the file functions log the system's reason first.
+class FirstErrorLog : public quillon::LogNull {
+ public:
+  bool addError(const char* text) override {
+    if (first_.empty() && text != nullptr) first_ = text;
+    return true;
+  }
+  const std::string& first() const { return first_; }
+
+ private:
+  std::string first_;
+};
 
 void PauseUnlessStopped(uint32_t delayMs, FrontEndHooks& hooks) {
   while (delayMs > 0 && !hooks.StopRequested()) {
@@ -40,11 +54,18 @@ bool HasScheme(const std::string& url) {
 }
 
 // Bytes unchanged ("ansi"); the file replaces any old one and a link in its place is refused.
-bool SaveAnsiText(const std::string& path, const std::string& text) {
-  if (text.size() > UINT32_MAX) return false;
-  quillon::LogNull log;
-  return quillon::writeWholeFile(path.c_str(), text.data(), static_cast<uint32_t>(text.size()),
-                                 &log);
+// A failure is reported through the hooks as what + " " + path + ": " + the system's reason.
+bool SaveAnsiText(const std::string& path, const std::string& text, const char* what,
+                  FrontEndHooks& hooks) {
+  FirstErrorLog log;
+  bool saved = text.size() <= UINT32_MAX &&
+               quillon::writeWholeFile(path.c_str(), text.data(),
+                                       static_cast<uint32_t>(text.size()), &log);
+  if (!saved) {
+    std::string reason = log.first().empty() ? "the file could not be written" : log.first();
+    hooks.ReportFailure(std::string(what) + " " + path + ": " + reason);
+  }
+  return saved;
 }
 
 std::tm LocalNow() {
@@ -67,16 +88,37 @@ std::string DateText(const quillon::SystemTime& when) {
   return LocaleDateTimeText(tm);
 }
 
+// Adds the pages the last crawl step left out to the summary; a page over the size limit is
+// reported as it is skipped.
+void NoteLeftOutPages(PageSource& spider, FrontEndHooks& hooks, CrawlSummary& summary) {
+  int count = spider.LeftOutCount();
+  for (int i = static_cast<int>(summary.leftOut.size()); i < count; ++i) {
+    summary.leftOut.push_back(spider.LeftOut(i));
+    if (summary.leftOut.back().tooLarge) hooks.PageTooLarge(summary.leftOut.back());
+  }
+}
+
 }  // namespace
 
 void AddMissingScheme(std::string& siteUrl) {
   if (!siteUrl.empty() && !HasScheme(siteUrl)) siteUrl.insert(0, "http://");
 }
 
+bool LooksLikeFolder(const std::string& siteUrl) {
+  if (siteUrl.empty()) return true;
+  if (siteUrl.back() == '/' || siteUrl.find('?') != std::string::npos) return false;
+  size_t hostStart = siteUrl.find("://");
+  hostStart = hostStart == std::string::npos ? 0 : hostStart + 3;
+  size_t pathStart = siteUrl.find('/', hostStart);
+  if (pathStart == std::string::npos) return true;  // a bare host
+  return siteUrl.find('.', siteUrl.rfind('/') + 1) == std::string::npos;
+}
+
 void EnsureTrailingSlash(SitemapFields& fields, FrontEndHooks& hooks) {
   std::string& url = fields.siteUrl;
+  url = TrimWhiteSpace(url);
   AddMissingScheme(url);
-  if (url.empty() || url.back() != '/') url += '/';
+  if (LooksLikeFolder(url)) url += '/';
   hooks.ShowSiteUrl(url);
 }
 
@@ -86,11 +128,43 @@ std::string SiteDomain(const std::string& siteUrl) {
   return std::string(parsed.host.getString());
 }
 
-RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const RunOptions& options) {
+int CrawlSummary::failedCount() const {
+  return static_cast<int>(leftOut.size()) - tooLargeCount();
+}
+
+int CrawlSummary::tooLargeCount() const {
+  int count = 0;
+  for (const LeftOutPage& page : leftOut) count += page.tooLarge ? 1 : 0;
+  return count;
+}
+
+std::string CrawlSummary::Text() const {
+  return std::to_string(listed) + (listed == 1 ? " page" : " pages") + " listed, " +
+         std::to_string(failedCount()) + " failed, " + std::to_string(tooLargeCount()) +
+         " too large, " + std::to_string(robotsExcluded) + " excluded by robots.txt, " +
+         std::to_string(offSite) + " off the site";
+}
+
+std::string CrawlSummary::OutcomeText() const {
+  if (stopped) {
+    return "stopped: the sitemap is partial (" + std::to_string(notCrawled) +
+           " waiting URLs were not crawled)";
+  }
+  if (!startFailed) return std::string();
+  if (leftOut.empty()) return "could not fetch the start page: nothing was fetched";
+  return "could not fetch " + leftOut.front().url + ": " + leftOut.front().reason;
+}
+
+RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const RunOptions& options,
+                           CrawlSummary* summaryOut) {
   if (!fields.urlList && !fields.htmlSitemap) {
     hooks.ShowMessage(kNoOutputChosenMessage);
     hooks.FocusUrlListFlag();
     return RunOutcome::NoOutputChosen;
+  }
+  if (TrimWhiteSpace(fields.siteUrl).empty()) {
+    hooks.ShowMessage(kNoAddressMessage);
+    return RunOutcome::NoAddress;
   }
   // Each run lists only its own pages.
   fields.urlListText.clear();
@@ -98,34 +172,41 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
   EnsureTrailingSlash(fields, hooks);
   std::string error;
   bool saved = false;
+  CrawlSummary summary;
   if (!MakeOutputFolder(LocalNow(), fields.outputFolder, error)) {
     hooks.ReportFailure(error);
   } else {
-    bool htmlSaved = BuildHtmlSitemap(fields.outputFolder + "/sitemap.htm", fields, hooks, options);
+    bool htmlSaved =
+        BuildHtmlSitemap(fields.outputFolder + "/sitemap.htm", fields, hooks, options, summary);
     bool listSaved = WriteUrlList(fields, hooks);
     saved = htmlSaved && listSaved;
     hooks.OpenPath(fields.outputFolder);
   }
   hooks.SaveSettings(fields);
-  return saved ? RunOutcome::Finished : RunOutcome::Failed;
+  if (summaryOut != nullptr) *summaryOut = summary;
+  if (!saved) return RunOutcome::Failed;
+  if (summary.stopped) return RunOutcome::Stopped;
+  return summary.startFailed ? RunOutcome::StartPageFailed : RunOutcome::Finished;
 }
 
 bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHooks& hooks,
-                      const RunOptions& options) {
+                      const RunOptions& options, CrawlSummary& summary) {
   hooks.ShowWaitCursor(true);
   std::string sitemap;
-  std::unique_ptr<PageSource> spider = NewSource(options.makeSource, hooks);
+  summary = CrawlSummary();
+  std::unique_ptr<PageSource> spider = NewSource(options.makeSource, hooks, options.source);
   spider->BeginSite(SiteDomain(fields.siteUrl));
   spider->QueueUrl(fields.siteUrl);
 
   AppendSitemapHead(sitemap, fields, quillon::AnsiCodePage() == quillon::kCodePageUtf8);
 
-  int pagesDone = 0;
+  int& pagesDone = summary.listed;
   for (;;) {
     hooks.PumpOneMessage();
     if (hooks.StopRequested()) break;
     bool fetched = spider->CrawlNext();
     if (hooks.WantsCrawlLog()) hooks.CrawlStepLog(spider->ErrorLogText());
+    NoteLeftOutPages(*spider, hooks, summary);
     if (fetched) {
       std::string title = spider->PageTitle();
       std::string keywords = spider->PageKeywords();
@@ -146,13 +227,16 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
     }
     PauseUnlessStopped(options.delayMs, hooks);
   }
+  summary.stopped = hooks.StopRequested();
+  summary.notCrawled = summary.stopped ? spider->NotCrawledCount() : 0;
+  summary.robotsExcluded = spider->RobotsExcludedCount();
+  summary.offSite = spider->OffSiteCount();
+  // The start page is the first URL fetched: nothing listed means it failed.
+  summary.startFailed = pagesDone == 0 && !summary.stopped;
+  hooks.CrawlFinished(summary);
 
   AppendSitemapFooter(sitemap, fields.endOfBody);
-  bool saved = true;
-  if (fields.htmlSitemap && !SaveAnsiText(path, sitemap)) {
-    hooks.ReportFailure("Could not save the sitemap to " + path);
-    saved = false;
-  }
+  bool saved = !fields.htmlSitemap || SaveAnsiText(path, sitemap, "Could not save the sitemap to", hooks);
   hooks.SetCaption(kApplicationName);
   spider.reset();
   hooks.ShowWaitCursor(false);
@@ -164,11 +248,7 @@ bool WriteUrlList(SitemapFields& fields, FrontEndHooks& hooks) {
   std::string path = fields.outputFolder + "/urllist.txt";
   fields.urlListText = TrimWhiteSpace(fields.urlListText);
   quillon::deleteFile(path.c_str());
-  if (!SaveAnsiText(path, fields.urlListText)) {
-    hooks.ReportFailure("Could not save the URL list to " + path);
-    return false;
-  }
-  return true;
+  return SaveAnsiText(path, fields.urlListText, "Could not save the URL list to", hooks);
 }
 
 bool DiagnosticCrawl(SitemapFields& fields, FrontEndHooks& hooks, const DiagnosticOptions& options,
@@ -184,9 +264,10 @@ bool DiagnosticCrawl(SitemapFields& fields, FrontEndHooks& hooks, const Diagnost
     path = folder + "/sitemap.txt";
   }
 
+  fields.siteUrl = TrimWhiteSpace(fields.siteUrl);
   AddMissingScheme(fields.siteUrl);
   std::string result;
-  std::unique_ptr<PageSource> spider = NewSource(options.makeSource, hooks);
+  std::unique_ptr<PageSource> spider = NewSource(options.makeSource, hooks, options.source);
   spider->BeginSite(SiteDomain(fields.siteUrl));
   spider->QueueUrl(fields.siteUrl);
 
@@ -211,10 +292,7 @@ bool DiagnosticCrawl(SitemapFields& fields, FrontEndHooks& hooks, const Diagnost
   }
   spider.reset();
 
-  if (!SaveAnsiText(path, result)) {
-    hooks.ReportFailure("Could not save the crawl list to " + path);
-    return false;
-  }
+  if (!SaveAnsiText(path, result, "Could not save the crawl list to", hooks)) return false;
   hooks.OpenPath(path);
   return true;
 }

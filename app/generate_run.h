@@ -7,11 +7,41 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/sitemap_fields.h"
 #include "base/platform.h"
 
 namespace tollwick {
+
+// A page the crawl could not list, with a short reason for the user.
+struct LeftOutPage {
+  std::string url;
+  std::string reason;
+  bool tooLarge = false;  // over the page size limit rather than failed
+};
+
+// What one crawl did, for the closing lines a front end shows.
+struct CrawlSummary {
+  int listed = 0;
+  // Failed fetches and pages over the size limit, in crawl order.
+  std::vector<LeftOutPage> leftOut;
+  int robotsExcluded = 0;
+  int offSite = 0;
+  // A stop request ended the crawl; waiting URLs were not crawled.
+  bool stopped = false;
+  int notCrawled = 0;
+  // The start page itself could not be fetched (its entry is leftOut's first).
+  bool startFailed = false;
+
+  int failedCount() const;
+  int tooLargeCount() const;
+  // "12 pages listed, 1 failed, 0 too large, 3 excluded by robots.txt, 5 off the site"
+  std::string Text() const;
+  // What ended the crawl early, or "" when it ran to its end: "stopped: the sitemap is partial
+  // (N waiting URLs were not crawled)" or "could not fetch URL: reason".
+  std::string OutcomeText() const;
+};
 
 // What the run needs of the spider facade, so that a test can stand in for the network.
 class PageSource {
@@ -30,6 +60,15 @@ class PageSource {
   virtual bool PageModifiedDate(quillon::SystemTime& when) = 0;
   // The engine's log of the last step, CR LF line ends.
   virtual std::string ErrorLogText() = 0;
+  // The pages left out so far (failed or too large; fetches ended by a stop are not counted),
+  // in crawl order.
+  virtual int LeftOutCount() { return 0; }
+  virtual LeftOutPage LeftOut(int /*index*/) { return {}; }
+  // URLs a stop left uncrawled (waiting, or whose fetch the stop ended).
+  virtual int NotCrawledCount() { return PendingCount(); }
+  // On-site links robots.txt disallowed, and off-site links met.
+  virtual int RobotsExcludedCount() { return 0; }
+  virtual int OffSiteCount() { return 0; }
 };
 
 // What a front end provides. Every hook has a harmless default.
@@ -58,6 +97,10 @@ class FrontEndHooks {
   virtual uint32_t HeartbeatMs() { return 0; }
   // After each listed page: pages listed so far, URLs waiting, the page's address.
   virtual void PageDone(int /*pagesDone*/, int /*pagesWaiting*/, const std::string& /*url*/) {}
+  // A page left out as larger than the size limit, when it is skipped.
+  virtual void PageTooLarge(const LeftOutPage& /*page*/) {}
+  // After the crawl, before the files are written.
+  virtual void CrawlFinished(const CrawlSummary& /*summary*/) {}
   // When true, CrawlStepLog hears the engine's log text after every crawl step.
   virtual bool WantsCrawlLog() { return false; }
   virtual void CrawlStepLog(const std::string& /*errorLogText*/) {}
@@ -65,37 +108,58 @@ class FrontEndHooks {
   virtual void SaveSettings(const SitemapFields& /*fields*/) {}
 };
 
-// A PageSource over a new VnSpider whose fetches end early once hooks.StopRequested() is true.
-std::unique_ptr<PageSource> MakeSpiderSource(FrontEndHooks& hooks);
-using PageSourceFactory = std::function<std::unique_ptr<PageSource>(FrontEndHooks&)>;
-
 inline constexpr uint32_t kPageDelayMs = 500;
+// The spider's page size limit (bytes); larger pages are left out.
+inline constexpr uint64_t kDefaultMaxPageSize = 300000;
+
+// What a page source is made with besides the hooks.
+struct SourceSettings {
+  uint64_t maxPageSize = kDefaultMaxPageSize;
+};
+
+// A PageSource over a new VnSpider whose fetches end early once hooks.StopRequested() is true.
+std::unique_ptr<PageSource> MakeSpiderSource(FrontEndHooks& hooks, const SourceSettings& settings);
+using PageSourceFactory =
+    std::function<std::unique_ptr<PageSource>(FrontEndHooks&, const SourceSettings&)>;
+
 inline constexpr uint32_t kDiagnosticDelayMs = 1000;
 inline constexpr int kDiagnosticMaxPasses = 1000;
 inline constexpr char kNoOutputChosenMessage[] =
     "Please Select the type of Sitemap to Generate to continue.";
+inline constexpr char kNoAddressMessage[] =
+    "Please enter the address of the site to map, e.g. http://www.example.com/.";
 
 struct RunOptions {
   // Pause after each crawl step.
   uint32_t delayMs = kPageDelayMs;
+  SourceSettings source;
   // Makes the page source; empty means MakeSpiderSource (tests put a stand-in here).
   PageSourceFactory makeSource;
 };
 
 enum class RunOutcome {
-  Finished,        // the files were written (pages that failed are left out)
-  NoOutputChosen,  // neither output flag set: nothing was done
-  Failed,          // the folder could not be made or trusted, or a file could not be saved
+  Finished,         // the files were written (pages left out are in the summary)
+  NoOutputChosen,   // neither output flag set: nothing was done
+  NoAddress,        // the site address is empty: nothing was done
+  Failed,           // the folder could not be made or trusted, or a file could not be saved
+  StartPageFailed,  // the files were written, but the start page could not be fetched
+  Stopped,          // a stop request ended the crawl; the files hold what was gathered
 };
 
-// The Generate command: checks the flags, empties the URL-list text, normalises the address,
+// The Generate command: checks the flags and the address, empties the URL-list text, normalises the address,
 // makes the output folder, crawls, writes the chosen files, opens the folder and saves the
-// settings (also after a failed save).
-RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const RunOptions& options);
+// settings (also after a failed save). summary, when given, receives the crawl's summary.
+RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const RunOptions& options,
+                           CrawlSummary* summary = nullptr);
 
-// Puts "http://" before an address without a scheme and "/" after one that does not end in
-// "/", then shows the address back. An empty address becomes "/".
+// Trims the address, puts "http://" before one without a scheme and "/" after one that looks
+// like a folder (no query, no "." in its last path segment), then shows the address back. An
+// empty address becomes "/".
 void EnsureTrailingSlash(SitemapFields& fields, FrontEndHooks& hooks);
+
+// Whether "/" belongs after the address: it does not end in "/", has no query and its last
+// path segment holds no "." ("http://host", "http://host/docs"; not ".../page.html").
+bool LooksLikeFolder(const std::string& siteUrl);
 
 // Puts "http://" before a non-empty address that has no "scheme://" at its start.
 void AddMissingScheme(std::string& siteUrl);
@@ -104,10 +168,10 @@ void AddMissingScheme(std::string& siteUrl);
 std::string SiteDomain(const std::string& siteUrl);
 
 // Crawls the site and builds the sitemap text; saves it to path when the HTML flag is set and
-// appends the URL-list lines when the URL-list flag is set. False when the save failed (the
-// failure is reported through the hooks).
+// appends the URL-list lines when the URL-list flag is set; fills summary and hands it to the
+// hooks. False when the save failed (the failure is reported through the hooks).
 bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHooks& hooks,
-                      const RunOptions& options);
+                      const RunOptions& options, CrawlSummary& summary);
 
 // Writes the trimmed URL-list text to "<output folder>/urllist.txt" when the flag is set (lines
 // separated by CR LF, none after the last). False when the save failed (reported).
@@ -118,6 +182,7 @@ struct DiagnosticOptions {
   int maxPasses = kDiagnosticMaxPasses;
   // Where the list goes; empty means "<temp>/Tollwick/sitemap.txt".
   std::string outputPath;
+  SourceSettings source;
   PageSourceFactory makeSource;
 };
 

@@ -116,7 +116,7 @@ MainDialog::MainDialog(DialogServices& services, QWidget* parent)
   setWindowIcon(TollwickIcon());
   BuildControls();
   BuildMenu();
-  hooks_ = std::make_unique<DialogHooks>(DialogControls{this, siteUrl_, urlList_}, services_);
+  hooks_ = std::make_unique<DialogHooks>(DialogControls{this, siteUrl_, urlList_, status_}, services_);
   setRunOptions(RunOptions{});
   setDiagnosticOptions(DiagnosticOptions{});
   LoadSettings(fields_);
@@ -199,6 +199,11 @@ void MainDialog::BuildControls() {
   layout->addLayout(flags);
   layout->addWidget(group, 1);
   layout->addLayout(buttons);
+  status_ = new QLabel(this);
+  status_->setObjectName(kIdStatus);
+  status_->setWordWrap(true);
+  status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(status_);
   resize(560, sizeHint().height());
 }
 
@@ -282,9 +287,10 @@ void MainDialog::RunLocked(Command command) {
 }
 
 void MainDialog::GenerateSitemap() {
-  // The check of the outputs comes before the window is locked, so its message and the focus
-  // on "&URL List" reach a window that answers.
-  if (!crawling_ && !urlList_->isChecked() && !htmlSitemap_->isChecked()) {
+  // The checks of the outputs and the address come before the window is locked, so their
+  // message and the focus on "&URL List" reach a window that answers.
+  bool noOutput = !urlList_->isChecked() && !htmlSitemap_->isChecked();
+  if (!crawling_ && (noOutput || siteUrl_->text().trimmed().isEmpty())) {
     ReadControls();
     tollwick::GenerateSitemap(fields_, *hooks_, runOptions_);
     return;

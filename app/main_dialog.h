@@ -13,6 +13,7 @@
 
 class QAction;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QMenuBar;
 class QPlainTextEdit;
@@ -36,6 +37,8 @@ inline constexpr char kIdClose[] = "1";  // the dialog's OK button
 inline constexpr char kIdAbout[] = "16";
 // The Stop button shown while a crawl runs.
 inline constexpr char kIdStop[] = "stop";
+// The status line under the buttons: pages done and waiting during a crawl, the summary after.
+inline constexpr char kIdStatus[] = "status";
 
 // The link targets and the example address of the URL label; they all lead to the maker.
 inline constexpr char kExampleSiteUrl[] = "http://www.brindlewood.example/";
@@ -123,6 +126,7 @@ class MainDialog : public QDialog {
   QPushButton* lastResults_ = nullptr;
   QPushButton* spider_ = nullptr;
   QPushButton* close_ = nullptr;
+  QLabel* status_ = nullptr;
 
   std::unique_ptr<DialogHooks> hooks_;
 };

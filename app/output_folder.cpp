@@ -1,6 +1,7 @@
 #include "app/output_folder.h"
 
 #include <cstring>
+#include <string>
 
 #include "base/platform.h"
 
@@ -8,6 +9,8 @@ namespace tollwick {
 namespace {
 
 constexpr size_t kDateTextCapacity = 256;
+// Runs started in the same second get " (2)" ... " (kMaxFolderSuffix)" after the date.
+constexpr int kMaxFolderSuffix = 1000;
 
 }  // namespace
 
@@ -47,9 +50,21 @@ bool MakeOutputFolder(const std::tm& when, std::string& folder, std::string& err
   if (!PrepareTollwickFolder(base, error)) return false;
   std::string dated =
       CollapseSlashPairs(base + "/" + FolderNameFromDateText(LocaleDateTimeText(when)));
-  if (!quillon::MakePrivateDirectory(dated, error)) return false;
-  folder = dated;
-  return true;
+  // Only a folder this run made is written into: another run's files are never overwritten.
+  for (int suffix = 1; suffix <= kMaxFolderSuffix; ++suffix) {
+    std::string candidate = suffix == 1 ? dated : dated + " (" + std::to_string(suffix) + ")";
+    switch (quillon::MakeNewPrivateDirectory(candidate, error)) {
+      case quillon::NewDirectory::Made:
+        folder = candidate;
+        return true;
+      case quillon::NewDirectory::Failed:
+        return false;
+      case quillon::NewDirectory::Exists:
+        break;
+    }
+  }
+  error = "Cannot create a new folder beside " + dated + ": too many runs in one second.";
+  return false;
 }
 
 }  // namespace tollwick

@@ -70,6 +70,11 @@ void SaveSettings(const SitemapFields& fields) {
   profile.writeString("Meta tags", fields.metaTags);
 }
 
+void SaveLastFolder(const std::string& folder) {
+  Profile profile;
+  profile.writeString("Last Folder", folder);
+}
+
 bool ShowLastResults(SitemapFields& fields, FrontEndHooks& hooks) {
   {
     Profile profile;

@@ -19,6 +19,9 @@ void LoadSettings(SitemapFields& fields);
 // Write failures are ignored.
 void SaveSettings(const SitemapFields& fields);
 
+// Writes "Last Folder" alone: a command-line run leaves the dialog's fields as they are.
+void SaveLastFolder(const std::string& folder);
+
 // Reads "Last Folder" (default: the output folder field) into the output folder field; opens it
 // when it is not empty, else shows "Last Results not available.". True when there was a folder.
 bool ShowLastResults(SitemapFields& fields, FrontEndHooks& hooks);

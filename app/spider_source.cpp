@@ -33,8 +33,10 @@ class StopSink : public quillon::ProgressEvent {
 // So once a stop ended a fetch the source reports the crawl as over: no page, nothing waiting.
 class SpiderSource : public PageSource {
  public:
-  explicit SpiderSource(FrontEndHooks& hooks) : sink_(hooks) {
-    spider_.engine().http().settings().abortCheckMs = hooks.HeartbeatMs();
+  SpiderSource(FrontEndHooks& hooks, const SourceSettings& settings) : sink_(hooks) {
+    quillon::HttpControl& http = spider_.engine().http().settings();
+    http.abortCheckMs = hooks.HeartbeatMs();
+    http.maxContentLength = settings.maxPageSize;
     spider_.setEventCallback(&sink_);
   }
 
@@ -54,16 +56,38 @@ class SpiderSource : public PageSource {
     return spider_.PageModifiedDate(when);
   }
   std::string ErrorLogText() override { return spider_.ErrorLogText(); }
+  // Fetches ended by a stop come last in the engine's failed list (once the stop is heard every
+  // fetch ends at once); they are pages not crawled, not pages lost.
+  int LeftOutCount() override { return spider_.engine().failedCount() - StoppedFetches(); }
+  int NotCrawledCount() override { return StoppedFetches() + spider_.PendingCount(); }
+  LeftOutPage LeftOut(int index) override {
+    const quillon::FailedFetch* failed = spider_.engine().failedFetch(index);
+    if (failed == nullptr) return {};
+    return {std::string(failed->url.view()), std::string(failed->reason.view()),
+            failed->kind == quillon::FetchFailureKind::TooLarge};
+  }
+  int RobotsExcludedCount() override { return spider_.engine().robotsExcludedCount(); }
+  int OffSiteCount() override { return spider_.engine().outboundCount(); }
 
  private:
+  int StoppedFetches() const {
+    const quillon::ClsSpider& engine = spider_.engine();
+    int stopped = 0;
+    for (int i = engine.failedCount() - 1;
+         i >= 0 && engine.failedFetch(i)->kind == quillon::FetchFailureKind::Stopped; --i) {
+      ++stopped;
+    }
+    return stopped;
+  }
+
   StopSink sink_;
   quillon::VnSpider spider_;
 };
 
 }  // namespace
 
-std::unique_ptr<PageSource> MakeSpiderSource(FrontEndHooks& hooks) {
-  return std::make_unique<SpiderSource>(hooks);
+std::unique_ptr<PageSource> MakeSpiderSource(FrontEndHooks& hooks, const SourceSettings& settings) {
+  return std::make_unique<SpiderSource>(hooks, settings);
 }
 
 }  // namespace tollwick

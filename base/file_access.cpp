@@ -416,6 +416,7 @@ bool writeWholeFile(const char* path, const void* bytes, uint32_t length, LogBas
   FileHandle handle = OpenWithRetries(p.getString(), kCreateFlags, error);
   if (!handle.isValid()) {
     out.addTagQuotedPrintable("ansiFilename", p.getString());
+    AddErrorText(out, error);
     out.addError("Failed to write complete file (7)");
     return false;
   }

@@ -1,5 +1,6 @@
 #include "base/platform.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/random.h>
@@ -26,7 +27,7 @@ volatile std::sig_atomic_t g_stopSignalled = 0;
 
 constexpr mode_t kPrivateMode = 0700;
 
-extern "C" void OnStopSignal(int /*signal*/) { g_stopSignalled = 1; }
+extern "C" void OnStopSignal(int signal) { g_stopSignalled = signal; }
 
 SystemTime FromTm(const std::tm& tm, long nanoseconds) {
   SystemTime t;
@@ -127,6 +128,13 @@ void SleepMs(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+NewDirectory MakeNewPrivateDirectory(const std::string& path, std::string& error) {
+  if (mkdir(path.c_str(), kPrivateMode) == 0) return NewDirectory::Made;
+  if (errno == EEXIST) return NewDirectory::Exists;
+  error = "Cannot create the folder " + path + ": " + SystemErrorText(errno);
+  return NewDirectory::Failed;
+}
+
 bool MakePrivateDirectory(const std::string& path, std::string& error) {
   if (mkdir(path.c_str(), kPrivateMode) != 0 && errno != EEXIST) {
     error = "Cannot create the folder " + path + ": " + SystemErrorText(errno);
@@ -152,6 +160,21 @@ bool MakePrivateDirectory(const std::string& path, std::string& error) {
   return true;
 }
 
+bool IsDirectory(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CheckWritableFile(const std::string& path, std::string& error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "Cannot write to " + path + ": " + SystemErrorText(errno);
+    return false;
+  }
+  close(fd);
+  return true;
+}
+
 void InstallStopSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
@@ -163,7 +186,9 @@ void InstallStopSignalHandlers() {
 
 bool StopSignalled() { return g_stopSignalled != 0; }
 
-void SetStopSignalledForTests(bool signalled) { g_stopSignalled = signalled ? 1 : 0; }
+int StopSignalNumber() { return g_stopSignalled; }
+
+void SetStopSignalledForTests(bool signalled) { g_stopSignalled = signalled ? SIGINT : 0; }
 
 bool LaunchDetached(const char* program, const char* argument) {
   pid_t pid = 0;

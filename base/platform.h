@@ -58,10 +58,25 @@ void SleepMs(uint32_t milliseconds);
 // False with a message for the user in error.
 bool MakePrivateDirectory(const std::string& path, std::string& error);
 
+// Creates path with mode 0700 only when nothing is there yet (an exclusive mkdir), so the
+// caller knows the folder is its own. Failed comes with a message in error.
+enum class NewDirectory { Made, Exists, Failed };
+NewDirectory MakeNewPrivateDirectory(const std::string& path, std::string& error);
+
+// True when path names a directory (links followed).
+bool IsDirectory(const std::string& path);
+
+// Whether path can be opened for writing (created when missing, never truncated, a link in its
+// place refused). False with a message for the user in error.
+bool CheckWritableFile(const std::string& path, std::string& error);
+
 // SIGINT and SIGTERM set a flag the crawl loop reads instead of ending the process; a second
 // signal ends it the usual way.
 void InstallStopSignalHandlers();
 bool StopSignalled();
+// The signal that set the flag (SIGINT or SIGTERM), 0 when none.
+int StopSignalNumber();
+// Sets the flag as SIGINT would, or clears it.
 void SetStopSignalledForTests(bool signalled);
 
 // Starts program with one argument (found on PATH) without waiting for it; false when it

@@ -214,4 +214,63 @@ bool CombineUrl(std::string_view baseUrl, std::string_view reference, StringBuff
   }
 }
 
+namespace {
+
+// The normal form of "scheme://authority" + rest for an http(s) URL; defaultPort is the
+// scheme's ("80" or "443").
+std::string NormalForm(std::string_view scheme, std::string_view authority, std::string_view rest,
+                       std::string_view defaultPort) {
+  // User information keeps its case; the host after the last "@" is folded.
+  size_t at = authority.rfind('@');
+  size_t hostStart = at == std::string_view::npos ? 0 : at + 1;
+  std::string_view hostPort = authority.substr(hostStart);
+  // A port follows the last ":" that is not inside an IPv6 literal.
+  size_t colon = hostPort.rfind(':');
+  size_t bracket = hostPort.rfind(']');
+  if (colon != std::string_view::npos && bracket != std::string_view::npos && colon < bracket) {
+    colon = std::string_view::npos;
+  }
+  std::string_view host = hostPort.substr(0, colon);
+  std::string_view port =
+      colon == std::string_view::npos ? std::string_view() : hostPort.substr(colon + 1);
+
+  std::string out;
+  out.reserve(scheme.size() + 3 + authority.size() + rest.size() + 1);
+  for (char c : scheme) out += LowerAscii(c);
+  out += "://";
+  out.append(authority.substr(0, hostStart));
+  for (char c : host) out += LowerAscii(c);
+  if (!port.empty() && port != defaultPort) out.append(":").append(port);
+  if (rest.empty() || rest.front() != '/') out += '/';
+  out.append(rest);
+  return out;
+}
+
+}  // namespace
+
+bool NormalizeUrl(StringBuffer& url) {
+  std::string_view text = url.view();
+  std::string_view defaultPort;
+  size_t schemeLength = 0;
+  if (StartsWithNoCase(text, "http://")) {
+    schemeLength = 4;
+    defaultPort = "80";
+  } else if (StartsWithNoCase(text, "https://")) {
+    schemeLength = 5;
+    defaultPort = "443";
+  } else {
+    return true;
+  }
+  std::string_view afterScheme = text.substr(schemeLength + 3);
+  size_t authorityEnd = std::min(afterScheme.find_first_of("/?#"), afterScheme.size());
+  try {
+    std::string normal = NormalForm(text.substr(0, schemeLength), afterScheme.substr(0, authorityEnd),
+                                    afterScheme.substr(authorityEnd), defaultPort);
+    if (normal == text) return true;
+    return url.assign(normal.data(), static_cast<uint32_t>(normal.size()));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 }  // namespace quillon

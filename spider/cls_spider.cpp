@@ -8,6 +8,7 @@
 #include "base/parse_engine.h"
 #include "base/progress.h"
 #include "http/parse_url.h"
+#include "http/url_combiner.h"
 
 namespace quillon {
 
@@ -66,7 +67,8 @@ void ClsSpider::Reset(const char* domain) {
   outbound_.clear();
   spidered_.clear();
   unspidered_.clear();
-  failed_.clear();
+  failed_.removeAllAndDelete();
+  robotsExcluded_ = 0;
   // Free the old set first: it may hold a million keys.
   seen_.reset();
   seen_.reset(new (std::nothrow) HashMap(kSeenBuckets));
@@ -78,14 +80,16 @@ void ClsSpider::Reset(const char* domain) {
   startPending_ = false;
 }
 
-bool ClsSpider::QueueUrl(const char* url) {
-  if (url == nullptr) return false;
+bool ClsSpider::QueueUrl(const char* text) {
+  if (text == nullptr) return false;
+  StringBuffer url;
+  if (!url.assign(text) || !NormalizeUrl(url)) return false;
   StringBuffer host;
-  if (!HostOf(url, host)) return false;
+  if (!HostOf(url.getString(), host)) return false;
   if (domain_.isEmpty()) domain_.assign(host);
   if (!host.isEmpty() && !IsHostOnSite(host.view(), domain_.view())) return false;
-  if (!unspidered_.appendCopy(url)) return false;
-  AddSeen(url);
+  if (!unspidered_.appendCopy(url.view())) return false;
+  AddSeen(url.view());
   if (startUrl_.isEmpty() && startUrl_.assign(url)) startPending_ = !startUrl_.isEmpty();
   return true;
 }
@@ -111,13 +115,37 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
       HandleFetchedPage(std::move(url), progress, body);
       return true;
     }
-    StringBuffer httpLog;
-    http_.lastErrorText(httpLog);
-    log_.addTag("http", httpLog.getString());
-    if (!failed_.append(std::move(url))) log_.addError("Out of memory");
+    RecordFailedFetch(*url);
   }
   log_.addError("No unspidered URLs remaining.");
   return false;
+}
+
+void ClsSpider::RecordFailedFetch(const StringBuffer& url) {
+  StringBuffer httpLog;
+  http_.lastErrorText(httpLog);
+  log_.addTag("http", httpLog.getString());
+  std::unique_ptr<FailedFetch> failed(new (std::nothrow) FailedFetch);
+  if (!failed || !failed->url.assign(url)) {
+    log_.addError("Out of memory");
+    return;
+  }
+  failed->kind = DescribeFetchFailure(url.getString(), http_.result(), http_.settings(),
+                                      httpLog.view(), failed->reason);
+  if (!failed_.append(failed.get())) {
+    log_.addError("Out of memory");
+    return;
+  }
+  failed.release();
+}
+
+const FailedFetch* ClsSpider::failedFetch(int i) const {
+  return i >= 0 && i < failed_.count() ? failed_.at<FailedFetch>(i) : nullptr;
+}
+
+const StringBuffer* ClsSpider::failedUrl(int i) const {
+  const FailedFetch* failed = failedFetch(i);
+  return failed ? &failed->url : nullptr;
 }
 
 void ClsSpider::HandleFetchedPage(std::unique_ptr<StringBuffer> url, ProgressEvent* progress,
@@ -130,7 +158,8 @@ void ClsSpider::HandleFetchedPage(std::unique_ptr<StringBuffer> url, ProgressEve
   const HttpResult& result = http_.result();
   StringBuffer finalUrl;
   bool follow = true;
-  if (result.redirected && !result.finalUrl.isEmpty() && finalUrl.assign(result.finalUrl)) {
+  if (result.redirected && !result.finalUrl.isEmpty() && finalUrl.assign(result.finalUrl) &&
+      NormalizeUrl(finalUrl)) {
     if (IsOutbound(finalUrl.getString())) {
       StringBuffer finalHost;
       HostOf(finalUrl.getString(), finalHost);

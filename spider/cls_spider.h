@@ -13,12 +13,21 @@
 #include "base/hash_map.h"
 #include "base/string_buffer.h"
 #include "http/cls_http.h"
+#include "http/fetch_failure.h"
 #include "spider/robots.h"
 #include "spider/url_list.h"
 
 namespace quillon {
 
 class ProgressEvent;
+
+// One URL of the failed list with why it failed.
+struct FailedFetch : QuillonObject {
+  StringBuffer url;
+  // A short reason for a person ("connection refused", "HTTP 404 Not Found").
+  StringBuffer reason;
+  FetchFailureKind kind = FetchFailureKind::Failed;
+};
 
 class ClsSpider : public ClsBase {
  public:
@@ -50,7 +59,8 @@ class ClsSpider : public ClsBase {
   // Domain := domain; the four lists emptied, a new seen set, robots to be fetched again, no
   // start address. Pattern lists and settings stay.
   void Reset(const char* domain);
-  // Appends url to the unspidered queue when its host is empty or on the site (equal to the
+  // Appends url, in its normal form (scheme and host lower-cased, default port dropped, "/" for
+  // an empty path), to the unspidered queue when its host is empty or on the site (equal to the
   // domain or ending in "." + domain); an empty domain is first taken from url. The first URL
   // queued after Reset is the start address, whose scheme, host and port serve robots.txt.
   // False (nothing queued) when the host is off the site or memory runs out.
@@ -80,7 +90,8 @@ class ClsSpider : public ClsBase {
   // True for links never followed: mail, ftp and script links, ad networks, and links ending
   // in one of the fixed download extensions (by its first occurrence).
   static bool IsFixedAvoid(std::string_view link);
-  // Makes link absolute against pageUrl (absolute links get the same encoding). False when it
+  // Makes link absolute against pageUrl, in its normal form (absolute links get the same
+  // encoding). False when it
   // cannot be resolved, the result is too long or memory runs out; the link is then dropped.
   static bool ResolveLink(StringBuffer& link, const char* pageUrl);
   // True when url is an HTTP(S) address whose host is not on the site; other texts are on it.
@@ -132,8 +143,12 @@ class ClsSpider : public ClsBase {
   // The i-th URL of a list, still owned by the engine; null when out of range.
   const StringBuffer* unspideredUrl(int i) const { return unspidered_.at(i); }
   const StringBuffer* spideredUrl(int i) const { return spidered_.at(i); }
-  const StringBuffer* failedUrl(int i) const { return failed_.at(i); }
+  const StringBuffer* failedUrl(int i) const;
   const StringBuffer* outboundUrl(int i) const { return outbound_.at(i); }
+  // The i-th entry of the failed list: the URL and why it failed; null when out of range.
+  const FailedFetch* failedFetch(int i) const;
+  // On-site links left out because robots.txt disallows them.
+  int robotsExcludedCount() const { return robotsExcluded_; }
   // Whether url is in the seen set.
   bool IsSeen(std::string_view url) const;
   uint32_t seenCount() const;
@@ -153,6 +168,8 @@ class ClsSpider : public ClsBase {
   static bool FormTwin(std::string_view link, StringBuffer& twin);
   // Reads the robots text into rules once per fetched text.
   void EnsureRobotsRules();
+  // After a failed fetch of url: the failed list, the reason and the client's log.
+  void RecordFailedFetch(const StringBuffer& url);
   // After a successful fetch of currentUrl_: record it and handle its links.
   void HandleFetchedPage(std::unique_ptr<StringBuffer> url, ProgressEvent* progress,
                          StringBuffer& body);
@@ -161,7 +178,8 @@ class ClsSpider : public ClsBase {
   StringBuffer domain_;
   UrlList unspidered_;
   UrlList spidered_;
-  UrlList failed_;
+  OwningPtrArray failed_;
+  int robotsExcluded_ = 0;
   UrlList outbound_;
   std::unique_ptr<HashMap> seen_;
   OwningPtrArray avoidPatterns_;

@@ -77,7 +77,8 @@ bool ClsSpider::ResolveLink(StringBuffer& link, const char* pageUrl) {
                   link.view(), combined)) {
     return false;
   }
-  return link.assign(combined);
+  // One spelling per page, so that "HTTP://Host:80" and "http://host/" meet in the seen set.
+  return NormalizeUrl(combined) && link.assign(combined);
 }
 
 bool ClsSpider::IsHostOnSite(std::string_view host, std::string_view domain) {
@@ -178,7 +179,10 @@ void ClsSpider::ProcessPage(const char* pageUrl, std::string_view pageText,
       if (!MatchesAny(outboundAvoidPatterns_, link.view())) outbound_.appendCopy(link.view());
       continue;
     }
-    if (obeyRobots_ && IsDisallowed(link.getString(), progress)) continue;
+    if (obeyRobots_ && IsDisallowed(link.getString(), progress)) {
+      ++robotsExcluded_;
+      continue;
+    }
     if (!queueOpen) continue;
     // A site reachable with and without "www." is crawled once, under the form met first.
     if (!FormTwin(link.view(), twin) || IsSeen(twin.view())) continue;

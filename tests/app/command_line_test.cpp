@@ -5,6 +5,7 @@
 #include <QSettings>
 
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -70,6 +71,9 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
       {{"generate", "a.example", "--delay-ms", "99999999999"}, "--delay-ms wants a whole number"},
       {{"generate", "a.example", "--delay-ms", "12x"}, "--delay-ms wants a whole number"},
       {{"generate", "a.example", "--colour"}, "unknown option --colour"},
+      {{"generate", "a.example", "--html=yes"}, "option --html takes no value"},
+      {{"generate", "a.example", "--max-page-size=0"}, "--max-page-size wants a whole number"},
+      {{"generate", " \t"}, "the site address is empty"},
       {{"generate", "a.example", "--no-html", "--no-urllist"},
        "Please Select the type of Sitemap to Generate to continue."},
       {{"spider"}, "spider needs the site address"},
@@ -94,6 +98,8 @@ TEST_F(CommandLineTest, HelpVersionAndNoArguments) {
   EXPECT_EQ(out.str(), UsageText());
   EXPECT_EQ(Run({"--version"}), kExitOk);
   EXPECT_EQ(out.str(), "Tollwick Version 1.0\n");
+  EXPECT_EQ(Run({"generate", "--help"}), kExitOk);
+  EXPECT_EQ(out.str(), UsageText());
 }
 
 TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
@@ -103,14 +109,17 @@ TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
   EXPECT_EQ(folder.rfind(quillon::TempDirectory() + "Tollwick/", 0), 0u) << folder;
   EXPECT_EQ(ReadFileBytes(folder + "/urllist.txt"), "http://example.com/\r\nhttp://example.com/b");
   EXPECT_EQ(err.str(),
-            "[1 done, 1 waiting] http://example.com/\n[2 done, 0 waiting] http://example.com/b\n");
+            "[1 done, 1 waiting] http://example.com/\n[2 done, 0 waiting] http://example.com/b\n"
+            "tollwick: 2 pages listed, 0 failed, 0 too large, 0 excluded by robots.txt, "
+            "0 off the site\n");
   EXPECT_EQ(script.queued, std::vector<std::string>{"http://example.com/"});
 }
 
-TEST_F(CommandLineTest, OptionsFillTheHeadAndTheProfileRemembersThem) {
-  ASSERT_EQ(Run({"generate", "http://example.com/", "--delay-ms", "0", "--title", "T1",
-                 "--description", "D1", "--meta-tags", "<meta m />", "--end-of-body", "E1",
-                 "--no-urllist"}),
+TEST_F(CommandLineTest, RunsStartFromTheDefaultsAndSaveOnlyTheLastFolder) {
+  script.steps = {Page("http://example.com/", "Home")};
+  ASSERT_EQ(Run({"generate", "http://example.com/", "--delay-ms=0", "--title", "T1",
+                 "--description=D1", "--meta-tags", "<meta m />", "--end-of-body", "E1",
+                 "--no-urllist", "--max-page-size=5000"}),
             kExitOk);
   std::string folder = LastLine();
   std::string sitemap = ReadFileBytes(folder + "/sitemap.htm");
@@ -118,19 +127,61 @@ TEST_F(CommandLineTest, OptionsFillTheHeadAndTheProfileRemembersThem) {
                          "<meta name=\"description\" content=\"D1\" />\r\n"),
             std::string::npos);
   EXPECT_NE(sitemap.find("\r\nE1\r\n</body>"), std::string::npos);
+  EXPECT_EQ(script.settings.maxPageSize, 5000u);
 
-  // The next run takes the saved values as its defaults, and "last" knows the folder.
-  script.crawlCalls = 0;
+  // No title is carried over to the next run, and the dialog's fields stay as they were.
   ASSERT_EQ(Run({"generate", "http://example.com/", "--delay-ms", "0"}), kExitOk);
-  std::string second = ReadFileBytes(LastLine() + "/sitemap.htm");
-  EXPECT_NE(second.find("<title>T1</title>"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(LastLine() + "/sitemap.htm").find("<title>Sitemap</title>"),
+            std::string::npos);
+  QSettings profile("Brindlewood", "Tollwick");
+  EXPECT_FALSE(profile.contains("Settings/Title"));
   EXPECT_EQ(Run({"last"}), kExitOk);
   EXPECT_EQ(out.str(), LastLine() + "\n");
+
+  // --from-profile starts from the dialog's saved fields; options typed still win.
+  profile.setValue("Settings/Title", "Saved title");
+  profile.setValue("Settings/Description", "Saved description");
+  profile.sync();
+  ASSERT_EQ(Run({"generate", "--description", "Typed", "--from-profile", "http://example.com/",
+                 "--delay-ms", "0"}),
+            kExitOk);
+  sitemap = ReadFileBytes(LastLine() + "/sitemap.htm");
+  EXPECT_NE(sitemap.find("<title>Saved title</title>"), std::string::npos);
+  EXPECT_NE(sitemap.find("content=\"Typed\""), std::string::npos);
 }
 
-TEST_F(CommandLineTest, LastBeforeAnyRunIsNotAvailable) {
+TEST_F(CommandLineTest, StderrTellsWhatWasLeftOutAndTheStartPageFailureExitsOne) {
+  script.steps = {
+      Page("http://example.com/", "Home", 2),
+      testing::Failure({{"http://example.com/big", "larger than the page size limit", true},
+                        {"http://example.com/gone", "HTTP 404 Not Found", false}}),
+  };
+  script.offSite = 2;
+  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitOk);
+  EXPECT_EQ(err.str(),
+            "[1 done, 2 waiting] http://example.com/\n"
+            "tollwick: warning: left out http://example.com/big: larger than the page size limit\n"
+            "tollwick: failed: http://example.com/gone: HTTP 404 Not Found\n"
+            "tollwick: 1 page listed, 1 failed, 1 too large, 0 excluded by robots.txt, "
+            "2 off the site\n");
+
+  script.steps = {testing::Failure({{"http://example.com/", "connection refused", false}})};
+  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitFailure);
+  EXPECT_NE(err.str().find("tollwick: could not fetch http://example.com/: connection refused\n"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(err.str().find("tollwick: failed:"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(LastLine() + "/urllist.txt"));
+}
+
+TEST_F(CommandLineTest, LastFailsBeforeAnyRunAndWhenTheFolderIsGone) {
   EXPECT_EQ(Run({"last"}), kExitFailure);
   EXPECT_EQ(out.str(), "Last Results not available.\n");
+  script.steps = {Page("http://example.com/", "Home")};
+  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitOk);
+  std::filesystem::remove_all(LastLine());
+  EXPECT_EQ(Run({"last"}), kExitFailure);
+  EXPECT_NE(err.str().find("no longer exists"), std::string::npos);
 }
 
 TEST_F(CommandLineTest, LogFileGetsEveryCrawlStep) {
@@ -148,8 +199,9 @@ TEST_F(CommandLineTest, UnwritableLogFileFailsBeforeTheCrawl) {
 TEST_F(CommandLineTest, StopSignalEndsTheCrawlAndStillWritesTheFiles) {
   script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
   RaiseStopForTests();
-  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitOk);
+  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitSignalBase + SIGINT);
   EXPECT_EQ(script.crawlCalls, 0);
+  EXPECT_NE(err.str().find("stopped: the sitemap is partial"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(LastLine() + "/urllist.txt"), "");
   EXPECT_NE(ReadFileBytes(LastLine() + "/sitemap.htm").find("</html>"), std::string::npos);
 }
@@ -160,6 +212,12 @@ TEST_F(CommandLineTest, SpiderWritesItsListToTheDefaultPath) {
   std::string path = quillon::TempDirectory() + "Tollwick/sitemap.txt";
   EXPECT_EQ(LastLine(), path);
   EXPECT_EQ(ReadFileBytes(path), "http://example.com/\t\r\n");
+}
+
+TEST_F(CommandLineTest, SpiderChecksItsFileBeforeCrawling) {
+  EXPECT_EQ(Run({"spider", "example.com", "-o", "/nonexistent-dir/list.txt"}), kExitFailure);
+  EXPECT_NE(err.str().find("Cannot write to /nonexistent-dir/list.txt: "), std::string::npos);
+  EXPECT_EQ(script.crawlCalls, 0);
 }
 
 TEST_F(CommandLineTest, SpiderWritesToTheFileGiven) {

@@ -10,11 +10,13 @@
 #include <QSettings>
 #include <clocale>
 #include <cstdlib>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 
 #include "app/generate_run.h"
 #include "app/sitemap_fields.h"
+#include "base/platform.h"
 #include "tests/net/resolver_fake.h"
 #include "tests/support/nginx_fixture.h"
 #include "tests/support/test_support.h"
@@ -51,32 +53,51 @@ struct Outcome {
   }
 };
 
-// Runs a program with the arguments (no shell), stdout and stderr captured in files.
-Outcome RunProgram(const std::vector<std::string>& args) {
-  std::string dir = quillon::testing::ScratchDir();
-  std::string outPath = dir + "run.out";
-  std::string errPath = dir + "run.err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  Outcome outcome;
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+// A program started with the arguments (no shell), stdout and stderr captured in files.
+class Running {
+ public:
+  explicit Running(const std::vector<std::string>& args) {
+    static int runs = 0;
+    std::string dir = quillon::testing::ScratchDir();
+    outPath_ = dir + "run" + std::to_string(++runs) + ".out";
+    errPath_ = dir + "run" + std::to_string(runs) + ".err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+    posix_spawn_file_actions_destroy(&actions);
   }
-  posix_spawn_file_actions_destroy(&actions);
-  outcome.out = ReadFileBytes(outPath);
-  outcome.err = ReadFileBytes(errPath);
-  return outcome;
-}
+  // What stderr holds so far.
+  std::string ErrSoFar() const { return ReadFileBytes(errPath_); }
+  void Signal(int signal) const {
+    if (pid_ > 0) kill(pid_, signal);
+  }
+  Outcome Wait() {
+    Outcome outcome;
+    if (pid_ > 0) {
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      pid_ = 0;
+    }
+    outcome.out = ReadFileBytes(outPath_);
+    outcome.err = ReadFileBytes(errPath_);
+    return outcome;
+  }
+
+ private:
+  pid_t pid_ = 0;
+  std::string outPath_;
+  std::string errPath_;
+};
+
+Outcome RunProgram(const std::vector<std::string>& args) { return Running(args).Wait(); }
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -139,7 +160,7 @@ TEST_F(CrawlSiteTest, GeneratedSiteGivesTheExpectedFilesByteForByte) {
   EXPECT_EQ(ReadFileBytes(folder + "/urllist.txt"), expectedList);
   EXPECT_EQ(ReadFileBytes(folder + "/sitemap.htm"), expectedMap);
   // One progress line per listed page.
-  size_t lines = std::count(run.err.begin(), run.err.end(), '\n');
+  size_t lines = std::count(run.err.begin(), run.err.end(), '[');
   size_t pages = std::count(expectedList.begin(), expectedList.end(), '\n') + 1;
   EXPECT_EQ(lines, pages);
 }
@@ -159,20 +180,23 @@ TEST_F(CrawlSiteTest, AddressWithoutSchemeIsCrawledOverHttp) {
             Base() + "/docs/\r\n" + Base() + "/docs/guide.html\r\n" + Base() + "/list.html");
 }
 
-TEST_F(CrawlSiteTest, HttpsAddressEndsWithAnEmptyList) {
-  std::string hostAndPort = Base().substr(std::string("http://").size());
-  Outcome run = Generate("https://" + hostAndPort + "/");
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(ReadFileBytes(run.LastLine() + "/urllist.txt"), "");
-  EXPECT_NE(ReadFileBytes(run.LastLine() + "/sitemap.htm").find("<ul>\r\n</ul>"),
-            std::string::npos);
-}
-
-TEST_F(CrawlSiteTest, RefusingPortEndsWithAnEmptyList) {
-  int port = quillon::testing::FreeLoopbackPort();
-  Outcome run = Generate("http://127.0.0.1:" + std::to_string(port) + "/");
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(ReadFileBytes(run.LastLine() + "/urllist.txt"), "");
+TEST_F(CrawlSiteTest, StopSignalMidCrawlWritesWhatWasGatheredAndExits130) {
+  Running running({TollwickBinary(), "generate", Base() + "/", "--delay-ms", "100"});
+  for (int wait = 0; wait < 200 && running.ErrSoFar().find("[3 done") == std::string::npos;
+       ++wait) {
+    quillon::SleepMs(50);
+  }
+  running.Signal(SIGINT);
+  Outcome run = running.Wait();
+  EXPECT_EQ(run.exitCode, 130) << run.err;
+  EXPECT_NE(run.err.find("tollwick: stopped: the sitemap is partial ("), std::string::npos)
+      << run.err;
+  // Every page reported done is in the list, once.
+  std::string list = ReadFileBytes(run.LastLine() + "/urllist.txt");
+  long done = std::count(run.err.begin(), run.err.end(), '[');
+  EXPECT_GE(done, 3);
+  EXPECT_EQ(std::count(list.begin(), list.end(), '\n') + 1, done);
+  EXPECT_NE(ReadFileBytes(run.LastLine() + "/sitemap.htm").find("</html>"), std::string::npos);
 }
 
 TEST_F(CrawlSiteTest, EmptyAddressIsAUsageError) {
@@ -195,20 +219,136 @@ TEST_F(CrawlSiteTest, DiagnosticCrawlListsEveryPageWithATab) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
 }
 
-// Hooks that keep nothing: the run's own outcome is what these tests look at.
-class QuietHooks : public FrontEndHooks {};
+// A hand-made site with the traps real sites set: a ">" hidden in a quoted attribute, an
+// upper-case scheme, a bare "http://host:port" link, a folder without its slash, a file as the
+// start address, robots.txt, a missing page, a page over the size limit and an off-site link.
+class TrapSiteTest : public ::testing::Test {
+ protected:
+  static constexpr int kMaxPageSize = 4000;
 
-TEST(UnresolvableHostTest, RunEndsNormallyWithAnEmptyList) {
+  static void SetUpTestSuite() {
+    root_ = new std::string(quillon::testing::FreshDir("trap_site"));
+    NginxOptions options;
+    options.gzip = false;
+    server_ = new NginxServer(*root_, options);
+    if (!server_->isRunning()) return;
+    const std::string base = server_->baseUrl();
+    const std::string upperBase = "HTTP" + base.substr(4);
+    Write("index.html",
+          "<html><head><title>Trap home</title></head><body>\n"
+          "<a title='a > b' href=\"quoted.html\">Quoted</a>\n"
+          "<a href=\"" + upperBase + "/upper.html\">Upper</a>\n"
+          "<a href=\"" + base + "\">Bare host</a> <a href=\"" + base + "/\">Home again</a>\n"
+          "<a href=\"docs\">Folder</a> <a href=\"private/secret.html\">Private</a>\n"
+          "<a href=\"missing.html\">Missing</a> <a href=\"big.html\">Big</a>\n"
+          "<a href=\"http://elsewhere.example/\">Away</a>\n</body></html>\n");
+    Write("quoted.html", "<title>Quoted</title>");
+    Write("upper.html", "<title>Upper</title>");
+    Write("docs/index.html", "<title>Docs</title><a href=\"guide.html\">Guide</a>");
+    Write("docs/guide.html", "<title>Guide</title>");
+    Write("private/secret.html", "<title>Secret</title>");
+    Write("big.html", "<title>Big</title>" + std::string(kMaxPageSize * 2, 'x'));
+    Write("robots.txt", "User-agent: *\nDisallow: /private/\n");
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete root_;
+  }
+  void SetUp() override {
+    if (!server_->isRunning()) GTEST_SKIP() << server_->error();
+  }
+  static void Write(const std::string& name, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(*root_ + "/" + name).parent_path());
+    quillon::testing::WriteFileBytes(*root_ + "/" + name, text);
+  }
+  static std::vector<std::string> Args(const std::string& url) {
+    return {TollwickBinary(), "generate",        url,
+            "--delay-ms",     "0",               "--max-page-size",
+            std::to_string(kMaxPageSize)};
+  }
+  static std::string Base() { return server_->baseUrl(); }
+
+  static std::string* root_;
+  static NginxServer* server_;
+};
+
+std::string* TrapSiteTest::root_ = nullptr;
+NginxServer* TrapSiteTest::server_ = nullptr;
+
+TEST_F(TrapSiteTest, EveryTrapIsCrawledRightAndTheSummarySaysWhatWasLeftOut) {
+  const std::string base = Base();
+  Outcome run = RunProgram(Args("  HTTP" + base.substr(4) + "/index.html \t"));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFileBytes(run.LastLine() + "/urllist.txt"),
+            base + "/index.html\r\n" + base + "/quoted.html\r\n" + base + "/upper.html\r\n" +
+                base + "/\r\n" + base + "/docs\r\n" + base + "/docs/guide.html");
+  for (const std::string& line :
+       {"tollwick: warning: left out " + base + "/big.html: larger than the page size limit of " +
+            "4000 bytes\n",
+        "tollwick: failed: " + base + "/missing.html: HTTP 404 Not Found\n",
+        std::string("tollwick: 6 pages listed, 1 failed, 1 too large, 1 excluded by robots.txt, "
+                    "1 off the site\n")}) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+  }
+}
+
+TEST_F(TrapSiteTest, StartPageFailuresExitOneWithTheReasonAndStillWriteTheFiles) {
+  const std::string hostAndPort = Base().substr(std::string("http://").size());
+  const std::string refused =
+      "http://127.0.0.1:" + std::to_string(quillon::testing::FreeLoopbackPort()) + "/";
+  struct Case {
+    std::string url;
+    std::string reason;
+  } cases[] = {
+      {refused, "connection refused"},
+      {"https://" + hostAndPort + "/", "TLS handshake failed"},
+      {Base() + "/nothing.html", "HTTP 404 Not Found"},
+      {Base() + "/big.html", "larger than the page size limit of 4000 bytes"},
+  };
+  for (const Case& c : cases) {
+    Outcome run = RunProgram(Args(c.url));
+    EXPECT_EQ(run.exitCode, 1) << c.url;
+    EXPECT_NE(run.err.find("tollwick: could not fetch " + c.url + ": " + c.reason + "\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadFileBytes(run.LastLine() + "/urllist.txt"), "") << c.url;
+  }
+}
+
+TEST_F(TrapSiteTest, TwoRunsAtOnceGetAFolderEachWithAllTheirPages) {
+  Running first(Args(Base() + "/docs/"));
+  Running second(Args(Base() + "/docs/"));
+  Outcome one = first.Wait();
+  Outcome two = second.Wait();
+  ASSERT_EQ(one.exitCode, 0) << one.err;
+  ASSERT_EQ(two.exitCode, 0) << two.err;
+  EXPECT_NE(one.LastLine(), two.LastLine());
+  for (const Outcome* run : {&one, &two}) {
+    EXPECT_EQ(ReadFileBytes(run->LastLine() + "/urllist.txt"),
+              Base() + "/docs/\r\n" + Base() + "/docs/guide.html");
+  }
+}
+
+// Hooks that keep the summary: the run's own outcome is what this test looks at.
+class SummaryHooks : public FrontEndHooks {
+ public:
+  void CrawlFinished(const CrawlSummary& finished) override { summary = finished; }
+  CrawlSummary summary;
+};
+
+TEST(UnresolvableHostTest, StartPageFailsWithTheLookupAsReason) {
   quillon::testing::FakeResolver::Instance().Install();
   std::setlocale(LC_TIME, "C");
   SitemapFields fields;
   fields.siteUrl = "http://nowhere.test/";
   RunOptions options;
   options.delayMs = 0;
-  QuietHooks hooks;
+  SummaryHooks hooks;
   RunOutcome outcome = GenerateSitemap(fields, hooks, options);
   quillon::testing::FakeResolver::Instance().Uninstall();
-  EXPECT_EQ(outcome, RunOutcome::Finished);
+  EXPECT_EQ(outcome, RunOutcome::StartPageFailed);
+  EXPECT_EQ(hooks.summary.OutcomeText(),
+            "could not fetch http://nowhere.test/: could not resolve host nowhere.test");
   EXPECT_EQ(ReadFileBytes(fields.outputFolder + "/urllist.txt"), "");
   EXPECT_NE(ReadFileBytes(fields.outputFolder + "/sitemap.htm").find("<ul>\r\n</ul>"),
             std::string::npos);

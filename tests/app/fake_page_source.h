@@ -20,6 +20,8 @@ struct FakeStep {
   int pendingAfter = 0;
   bool hasDate = false;
   quillon::SystemTime date;
+  // Pages the step left out before it ended.
+  std::vector<LeftOutPage> leftOut;
 };
 
 struct FakeScript {
@@ -28,6 +30,9 @@ struct FakeScript {
   std::string domain;
   std::vector<std::string> queued;
   int crawlCalls = 0;
+  SourceSettings settings;
+  int robotsExcluded = 0;
+  int offSite = 0;
 };
 
 class FakePageSource : public PageSource {
@@ -42,6 +47,7 @@ class FakePageSource : public PageSource {
       return false;
     }
     current_ = &script_.steps[next_++];
+    leftOut_.insert(leftOut_.end(), current_->leftOut.begin(), current_->leftOut.end());
     return current_->fetched;
   }
   int PendingCount() override { return current_ ? current_->pendingAfter : 0; }
@@ -57,21 +63,38 @@ class FakePageSource : public PageSource {
   std::string ErrorLogText() override {
     return current_ ? current_->log : "No unspidered URLs remaining.\r\n";
   }
+  int LeftOutCount() override { return static_cast<int>(leftOut_.size()); }
+  LeftOutPage LeftOut(int index) override { return leftOut_.at(static_cast<size_t>(index)); }
+  int RobotsExcludedCount() override { return script_.robotsExcluded; }
+  int OffSiteCount() override { return script_.offSite; }
 
  private:
   FakeScript& script_;
   size_t next_ = 0;
   const FakeStep* current_ = nullptr;
+  std::vector<LeftOutPage> leftOut_;
 };
 
 inline PageSourceFactory FakeFactory(FakeScript& script) {
-  return [&script](FrontEndHooks&) { return std::make_unique<FakePageSource>(script); };
+  return [&script](FrontEndHooks&, const SourceSettings& settings) {
+    script.settings = settings;
+    return std::make_unique<FakePageSource>(script);
+  };
 }
 
 inline FakeStep Page(const std::string& url, const std::string& title, int pendingAfter = 0) {
   FakeStep step;
   step.url = url;
   step.title = title;
+  step.pendingAfter = pendingAfter;
+  return step;
+}
+
+// A step that fetched nothing: every URL it tried was left out.
+inline FakeStep Failure(std::vector<LeftOutPage> leftOut, int pendingAfter = 0) {
+  FakeStep step;
+  step.fetched = false;
+  step.leftOut = std::move(leftOut);
   step.pendingAfter = pendingAfter;
   return step;
 }

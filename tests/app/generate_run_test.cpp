@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <filesystem>
+#include <functional>
 
 #include "app/output_folder.h"
 #include "app/sitemap_writer.h"
@@ -23,12 +24,17 @@ using testing::Page;
 class RecordingHooks : public FrontEndHooks {
  public:
   void SetCaption(const std::string& caption) override { captions.push_back(caption); }
-  void ShowWaitCursor(bool shown) override { cursor.push_back(shown); }
+  void ShowWaitCursor(bool shown) override {
+    cursor.push_back(shown);
+    if (shown && onWaitCursor) onWaitCursor();
+  }
   void ShowSiteUrl(const std::string& url) override { shownUrl = url; }
   void OpenPath(const std::string& path) override { opened.push_back(path); }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void ReportFailure(const std::string& text) override { failures.push_back(text); }
   void FocusUrlListFlag() override { focused = true; }
+  void PageTooLarge(const LeftOutPage& page) override { tooLarge.push_back(page.url); }
+  void CrawlFinished(const CrawlSummary& finished) override { summary = finished; }
   bool StopRequested() override { return stopAfterPages >= 0 && pages >= stopAfterPages; }
   void PageDone(int done, int waiting, const std::string& url) override {
     pages = done;
@@ -41,13 +47,15 @@ class RecordingHooks : public FrontEndHooks {
     savedFolder = fields.outputFolder;
   }
 
-  std::vector<std::string> captions, opened, messages, failures, progress;
+  std::vector<std::string> captions, opened, messages, failures, progress, tooLarge;
+  CrawlSummary summary;
   std::vector<bool> cursor;
   std::string shownUrl, logs, savedFolder;
   bool focused = false;
   int saves = 0;
   int pages = 0;
   int stopAfterPages = -1;
+  std::function<void()> onWaitCursor;
 };
 
 class GenerateRunTest : public ::testing::Test {
@@ -93,6 +101,11 @@ TEST(EnsureTrailingSlashTest, AddsSchemeAndSlashAndShowsTheResult) {
       {"HTTPS://Example.com/a/", "HTTPS://Example.com/a/"},
       {"ftp://example.com", "ftp://example.com/"},
       {"", "/"},
+      // Trimmed; a file or a query is crawled as typed.
+      {" \t http://example.com/docs \r\n", "http://example.com/docs/"},
+      {"http://example.com/sub/page.html", "http://example.com/sub/page.html"},
+      {"example.com/index.php?id=1", "http://example.com/index.php?id=1"},
+      {"http://example.com/v1.2/docs", "http://example.com/v1.2/docs/"},
   };
   for (const AddressCase& c : cases) {
     SitemapFields fields;
@@ -176,7 +189,7 @@ TEST_F(GenerateRunTest, UrlListHasCrLfBetweenLinesAndNoneAfterTheLast) {
 }
 
 TEST_F(GenerateRunTest, EmptyCrawlGivesEmptyListAndEmptyUrlListFile) {
-  ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Finished);
+  ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::StartPageFailed);
   EXPECT_NE(Sitemap().find("<ul>\r\n</ul>\r\n"), std::string::npos);
   EXPECT_TRUE(Exists("urllist.txt"));
   EXPECT_EQ(UrlList(), "");
@@ -191,6 +204,7 @@ TEST_F(GenerateRunTest, UrlListTextIsEmptiedAtTheStartOfEveryRun) {
 
 TEST_F(GenerateRunTest, AnAddressWithoutSchemeOrSlashIsCompletedFirst) {
   fields.siteUrl = "Example.com:8080";
+  script.steps = {Page("http://example.com:8080/", "Home")};
   ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Finished);
   EXPECT_EQ(fields.siteUrl, "http://Example.com:8080/");
   EXPECT_EQ(script.domain, "example.com");
@@ -228,32 +242,61 @@ TEST_F(GenerateRunTest, StopEndsTheCrawlAndStillWritesTheFiles) {
                   Page("http://example.com/c", "C")};
   hooks.stopAfterPages = 1;
   options.delayMs = 600000;  // the pause is cut short by the stop
-  ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Finished);
+  ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Stopped);
   EXPECT_EQ(script.crawlCalls, 1);
+  EXPECT_TRUE(hooks.summary.stopped);
+  EXPECT_EQ(hooks.summary.notCrawled, 2);
   EXPECT_EQ(UrlList(), "http://example.com/");
   EXPECT_NE(Sitemap().find("</html>"), std::string::npos);
 }
 
-TEST_F(GenerateRunTest, FailedSaveIsReportedAndTheRunStillSavesSettings) {
+TEST_F(GenerateRunTest, FailedSaveIsReportedWithItsReasonAndTheRunStillSavesSettings) {
   script.steps = {Page("http://example.com/", "A")};
-  // In the folders of this second and the next few, both file names are taken by folders, so
-  // neither file can be written.
-  std::time_t now = std::time(nullptr);
-  for (int ahead = 0; ahead < 5; ++ahead) {
-    std::time_t then = now + ahead;
-    std::tm when{};
-    localtime_r(&then, &when);
-    std::string folder, error;
-    ASSERT_TRUE(MakeOutputFolder(when, folder, error)) << error;
-    std::filesystem::create_directories(folder + "/sitemap.htm");
-    std::filesystem::create_directories(folder + "/urllist.txt/keep");
-  }
+  // Once the run has made its folder, both file names are taken by folders.
+  hooks.onWaitCursor = [this] {
+    std::filesystem::create_directories(fields.outputFolder + "/sitemap.htm");
+    std::filesystem::create_directories(fields.outputFolder + "/urllist.txt/keep");
+  };
   EXPECT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Failed);
   ASSERT_EQ(hooks.failures.size(), 2u);
-  EXPECT_NE(hooks.failures[0].find("sitemap.htm"), std::string::npos);
-  EXPECT_NE(hooks.failures[1].find("urllist.txt"), std::string::npos);
+  EXPECT_EQ(hooks.failures[0], "Could not save the sitemap to " + fields.outputFolder +
+                                   "/sitemap.htm: Is a directory");
+  EXPECT_NE(hooks.failures[1].find("urllist.txt: "), std::string::npos);
   EXPECT_EQ(hooks.opened.size(), 1u);
   EXPECT_EQ(hooks.saves, 1);
+}
+
+TEST_F(GenerateRunTest, SummaryCountsWhatTheCrawlLeftOut) {
+  const LeftOutPage big{"http://example.com/big", "larger than the page size limit", true};
+  const LeftOutPage gone{"http://example.com/gone", "HTTP 404 Not Found", false};
+  FakeStep home = Page("http://example.com/", "A", 2);
+  FakeStep after = Page("http://example.com/b", "B");
+  after.leftOut = {big, gone};
+  script.steps = {home, after};
+  script.robotsExcluded = 3;
+  script.offSite = 4;
+  options.source.maxPageSize = 1234;
+  ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Finished);
+  EXPECT_EQ(script.settings.maxPageSize, 1234u);
+  EXPECT_EQ(hooks.tooLarge, std::vector<std::string>{big.url});
+  EXPECT_EQ(hooks.summary.Text(),
+            "2 pages listed, 1 failed, 1 too large, 3 excluded by robots.txt, 4 off the site");
+  EXPECT_EQ(hooks.summary.OutcomeText(), "");
+}
+
+TEST_F(GenerateRunTest, StartPageThatFailsIsTheRunsOutcome) {
+  script.steps = {testing::Failure({{"http://example.com/", "connection refused", false}})};
+  ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::StartPageFailed);
+  EXPECT_TRUE(Exists("sitemap.htm"));
+  EXPECT_EQ(hooks.summary.OutcomeText(), "could not fetch http://example.com/: connection refused");
+}
+
+TEST_F(GenerateRunTest, EmptyAddressShowsAMessageAndCrawlsNothing) {
+  fields.siteUrl = " \t ";
+  EXPECT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::NoAddress);
+  EXPECT_EQ(hooks.messages, std::vector<std::string>{kNoAddressMessage});
+  EXPECT_EQ(script.crawlCalls, 0);
+  EXPECT_TRUE(fields.outputFolder.empty());
 }
 
 TEST_F(GenerateRunTest, UntrustedTollwickFolderFailsTheRunWithAMessage) {

@@ -177,6 +177,7 @@ TEST_F(MainDialogTest, EveryControlCarriesItsTextAndId) {
 
   std::vector<std::string> labels;
   for (QLabel* label : dialog->findChildren<QLabel*>()) {
+    if (label->objectName() == kIdStatus) continue;  // a status line, not a control's label
     labels.push_back(label->text().toStdString());
     EXPECT_NE(label->buddy(), nullptr) << label->text().toStdString();
   }
@@ -321,31 +322,41 @@ TEST_F(MainDialogTest, NeitherOutputChosenAsksForOneAndFocusesUrlList) {
   EXPECT_FALSE(ProfileValue("URL").isValid());
 }
 
+TEST_F(MainDialogTest, EmptyAddressAsksForOneAndCrawlsNothing) {
+  FakeScript script;
+  auto dialog = Start();
+  UseFakeSite(*dialog, script);
+  Control<QLineEdit>(*dialog, kIdSiteUrl)->setText("  ");
+  QTest::mouseClick(Control<QPushButton>(*dialog, kIdGenerate), Qt::LeftButton);
+  EXPECT_EQ(services.infos, std::vector<std::string>{kNoAddressMessage});
+  EXPECT_EQ(script.crawlCalls, 0);
+  EXPECT_TRUE(services.opened.empty());
+}
+
+TEST_F(MainDialogTest, StatusLineShowsTheSummaryAfterTheCrawl) {
+  FakeScript script;
+  script.steps = {Page("http://example.com/", "Home", 1),
+                  testing::Failure({{"http://example.com/b", "HTTP 404 Not Found", false}})};
+  auto dialog = Start();
+  UseFakeSite(*dialog, script);
+  Control<QLineEdit>(*dialog, kIdSiteUrl)->setText("http://example.com/");
+  QTest::mouseClick(Control<QPushButton>(*dialog, kIdGenerate), Qt::LeftButton);
+  EXPECT_EQ(Control<QLabel>(*dialog, kIdStatus)->text().toStdString(),
+            "1 page listed, 1 failed, 0 too large, 0 excluded by robots.txt, 0 off the site.");
+}
+
 TEST_F(MainDialogTest, FailedSaveShowsAMessageNamingThePath) {
   FakeScript script;
   script.steps = {Page("http://example.com/", "Home")};
-  // In the folders of this second and the next few, sitemap.htm is taken by a folder (removed
-  // again at the end, so later runs of this program can write there).
-  std::vector<std::string> blocked;
-  std::time_t now = std::time(nullptr);
-  for (int ahead = 0; ahead < 5; ++ahead) {
-    std::time_t then = now + ahead;
-    std::tm when{};
-    localtime_r(&then, &when);
-    std::string folder, error;
-    ASSERT_TRUE(MakeOutputFolder(when, folder, error)) << error;
-    blocked.push_back(folder + "/sitemap.htm");
-    std::filesystem::remove_all(blocked.back());
-    std::filesystem::create_directories(blocked.back());
-  }
-  struct Unblock {
-    std::vector<std::string>& paths;
-    ~Unblock() {
-      for (const std::string& path : paths) std::filesystem::remove_all(path);
-    }
-  } unblock{blocked};
   auto dialog = Start();
-  UseFakeSite(*dialog, script);
+  // Once the run has made its folder, sitemap.htm there is taken by a folder.
+  RunOptions options;
+  options.delayMs = 0;
+  options.makeSource = [&script, &dialog](FrontEndHooks& hooks, const SourceSettings& settings) {
+    std::filesystem::create_directories(dialog->fields().outputFolder + "/sitemap.htm");
+    return FakeFactory(script)(hooks, settings);
+  };
+  dialog->setRunOptions(options);
   Control<QLineEdit>(*dialog, kIdSiteUrl)->setText("http://example.com/");
   QTest::mouseClick(Control<QPushButton>(*dialog, kIdGenerate), Qt::LeftButton);
   std::string path = dialog->fields().outputFolder + "/sitemap.htm";

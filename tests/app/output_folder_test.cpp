@@ -119,14 +119,16 @@ TEST(OutputFolderTest, DatedFolderInsideTheTollwickFolder) {
   EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
-TEST(OutputFolderTest, TwoRunsInOneSecondShareTheFolder) {
+TEST(OutputFolderTest, RunsInOneSecondGetAFolderEach) {
   TempDirGuard temp("shared");
-  std::string first;
-  std::string second;
+  std::setlocale(LC_TIME, "C");
   std::string error;
-  ASSERT_TRUE(MakeOutputFolder(SampleTime(), first, error)) << error;
-  ASSERT_TRUE(MakeOutputFolder(SampleTime(), second, error)) << error;
-  EXPECT_EQ(first, second);
+  std::string base = temp.dir() + "Tollwick/030924 070503";
+  for (const std::string& expected : {base, base + " (2)", base + " (3)"}) {
+    std::string folder;
+    ASSERT_TRUE(MakeOutputFolder(SampleTime(), folder, error)) << error;
+    EXPECT_EQ(folder, expected);
+  }
 }
 
 }  // namespace

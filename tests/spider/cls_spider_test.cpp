@@ -90,7 +90,7 @@ TEST_F(CrawlTest, BeginSiteWithBareDomainQueuesNothing) {
 TEST_F(CrawlTest, BeginSiteWithUrlTakesItsHostAndQueuesIt) {
   spider_.BeginSite("HTTP://Site.Test:8080/start?x=1");
   EXPECT_STREQ("site.test", spider_.domain().getString());
-  EXPECT_EQ(Urls({"HTTP://Site.Test:8080/start?x=1"}), Pending());
+  EXPECT_EQ(Urls({"http://site.test:8080/start?x=1"}), Pending());
 }
 
 TEST_F(CrawlTest, QueueUrlRefusesOtherHostsAndAcceptsPathsAndSubdomains) {

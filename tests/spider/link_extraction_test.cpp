@@ -166,7 +166,13 @@ TEST(ResolveLinkTest, RelativeAndAbsoluteLinks) {
       {"?q=1", "http://h/a/b", "http://h/a/b?q=1"},
       {"//other/x", "http://h/", "http://other/x"},
       {"http://h/a b", "http://h/", "http://h/a%20b"},
-      {"HTTP://H/x", "http://h/", "http://H/x"},
+      // One spelling per page: scheme and host folded, default port dropped, "/" for no path.
+      {"HTTP://H/x", "http://h/", "http://h/x"},
+      {"http://H:80", "http://h/", "http://h/"},
+      {"https://H:443?q=A", "http://h/", "https://h/?q=A"},
+      {"http://h:8080", "http://h/", "http://h:8080/"},
+      {"http://U:P@H:80/P", "http://h/", "http://U:P@h/P"},
+      {"http://[::1]:80/", "http://h/", "http://[::1]/"},
       {"a b.html", "http://h/", "http://h/a%20b.html"},
   };
   for (const auto& c : cases) {
