@@ -331,7 +331,8 @@ bool ContentTypeAccepted(const HttpControl& settings, const HttpResponseHeader& 
 
 // Reads a response head over TLS: blocks are appended to bytes (which may hold bytes carried
 // over) until they contain the blank line; the bytes after it move to afterHead. A session that
-// ends after some bytes arrived leaves them all as the head. At most 64 KiB of head.
+// ends before the blank line fails, with or without part of a head, as on a plain connection.
+// At most 64 KiB of head.
 bool ReadTlsHead(SChannel& channel, const HttpControl& settings, HttpResult& result,
                  DataBuffer& bytes, DataBuffer& afterHead, LogBase& log,
                  ProgressMonitor* progress) {
@@ -375,7 +376,6 @@ bool ReadTlsHead(SChannel& channel, const HttpControl& settings, HttpResult& res
       return false;
     }
     if (endOfSession || closed) {
-      if (!bytes.isEmpty()) return true;
       log.addError("HTTP server closed the connection before the response head could be read.");
     }
     return false;
