@@ -18,14 +18,30 @@ class LogBase;
 class ProgressMonitor;
 
 // Tests only: millisecond time-outs that replace connectTimeoutSec and readTimeout (0 keeps the
-// setting), and the pause of the 503 retries (null pauses for real).
+// setting), the pause of the 503 retries (null pauses for real), and a call with the descriptor
+// of a plain connection just before a request head goes out on it (so a test can let its
+// server's reset arrive first).
 struct HttpTestOverrides {
   uint32_t connectTimeoutMs = 0;
   uint32_t readTimeoutMs = 0;
   void (*pause)(uint32_t ms) = nullptr;
+  void (*beforeSend)(int fd) = nullptr;
 };
 void SetHttpOverridesForTests(const HttpTestOverrides& overrides);
 const HttpTestOverrides& HttpOverrides();
+
+// A login and password that came in a fetch's URL, with the host they were given for.
+struct UrlCredentials {
+  StringBuffer host;  // lower-cased; empty while the fetch's URL carried none
+  StringBuffer login;
+  StringBuffer password;
+
+  void clear() {
+    host.clear();
+    login.clear();
+    password.clear();
+  }
+};
 
 class HttpClient : public QuillonObject {
  public:
@@ -54,9 +70,10 @@ class HttpClient : public QuillonObject {
   // Shuts the TLS channel down, closes the socket and forgets the recorded host.
   void CloseClientConnection(LogBase& log);
 
-  // The host whose URL supplied the login and password of the current fetch (empty when the
-  // caller's own credentials, or none, are in use): they are sent to that host only.
-  StringBuffer& credentialHost() { return credentialHost_; }
+  // The credentials of the current fetch's URL: while their host is set they stand in for the
+  // settings' login and password and go to that host only (request_driver.cpp decides).
+  UrlCredentials& urlCredentials() { return urlCredentials_; }
+  const UrlCredentials& urlCredentials() const { return urlCredentials_; }
 
  private:
   StringBuffer host_;
@@ -64,7 +81,7 @@ class HttpClient : public QuillonObject {
   bool tls_ = false;
   QuillonSocket socket_;
   SChannel channel_;
-  StringBuffer credentialHost_;
+  UrlCredentials urlCredentials_;
 };
 
 // Gives a socket the connect time-out (connectTimeoutSec) and the idle time-out (readTimeout

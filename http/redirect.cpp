@@ -15,39 +15,6 @@
 
 namespace quillon {
 
-namespace {
-
-// Takes credentials that came from a URL away for a request to another host, and gives them
-// back afterwards: a redirect must not carry them to a host the user never named.
-class CredentialsWithheld {
- public:
-  CredentialsWithheld(HttpClient& client, HttpControl& settings, const StringBuffer& newHost)
-      : settings_(settings) {
-    const StringBuffer& owner = client.credentialHost();
-    if (owner.isEmpty() || owner.equalsIgnoreCase(newHost.getString())) return;
-    withheld_ = true;
-    login_.assign(settings.login);
-    password_.assign(settings.password);
-    settings.login.clear();
-    settings.password.clear();
-  }
-  ~CredentialsWithheld() {
-    if (!withheld_) return;
-    settings_.login.assign(login_);
-    settings_.password.assign(password_);
-  }
-  CredentialsWithheld(const CredentialsWithheld&) = delete;
-  CredentialsWithheld& operator=(const CredentialsWithheld&) = delete;
-
- private:
-  HttpControl& settings_;
-  bool withheld_ = false;
-  StringBuffer login_;
-  StringBuffer password_;
-};
-
-}  // namespace
-
 bool IsFollowedRedirect(int status, const StringBuffer& verb) {
   if (status == 301 || status == 302) return true;
   const bool get = verb.isEmpty() || verb.equalsIgnoreCase("GET");
@@ -117,12 +84,9 @@ bool FollowRedirect(HttpClient& client, const char* url, int depth, HttpControl&
   ParsedUrl to;
   const bool sameHost = ParseUrl(url, from) && ParseUrl(newUrl.getString(), to) &&
                         from.host.equals(to.host);
-  bool ok;
-  {
-    CredentialsWithheld guard(client, settings, to.host);
-    ok = DriveRequest(client, newUrl.getString(), depth + 1, sameHost, true, settings, sink,
-                      result, log, progress);
-  }
+  // The driver sends credentials that came in a URL to that URL's host only.
+  const bool ok = DriveRequest(client, newUrl.getString(), depth + 1, sameHost, true, settings,
+                               sink, result, log, progress);
   // A failed target would get a negative cache entry here once the cache exists.
   return ok;
 }

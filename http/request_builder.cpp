@@ -82,7 +82,11 @@ class HeadWriter {
   }
   void cookieAndBasic(const HttpControl& settings, const RequestParts& parts) {
     if (ok_ && !AddCookieHeader(settings, parts.host, parts.path, head_, log_)) ok_ = false;
-    if (ok_ && !AddBasicAuthHeaders(settings, head_, log_)) ok_ = false;
+    if (!ok_) return;
+    const bool added = parts.credentials != nullptr
+                           ? AddBasicAuthHeaders(settings, *parts.credentials, head_, log_)
+                           : AddBasicAuthHeaders(settings, head_, log_);
+    if (!added) ok_ = false;
   }
 
  private:
@@ -176,7 +180,7 @@ void FirefoxTemplate(const HttpControl& settings, const RequestParts& parts, Hea
   w.cookieAndBasic(settings, parts);
 }
 
-bool AppendBasicLine(const char* name, const StringBuffer& user, const StringBuffer& secret,
+bool AppendBasicLine(const char* name, const char* user, const char* secret,
                      StringBuffer& head) {
   StringBuffer pair;
   StringBuffer encoded;
@@ -236,16 +240,24 @@ bool ComposeRequest(const HttpControl& settings, const RequestParts& parts, Http
 }
 
 bool AddBasicAuthHeaders(const HttpControl& settings, StringBuffer& head, LogBase& log) {
-  if (!settings.login.isEmpty() && !settings.password.isEmpty() && !settings.ntlmEnabled) {
+  const BasicCredentials own{settings.login.getString(), settings.password.getString()};
+  return AddBasicAuthHeaders(settings, own, head, log);
+}
+
+bool AddBasicAuthHeaders(const HttpControl& settings, const BasicCredentials& credentials,
+                         StringBuffer& head, LogBase& log) {
+  if (*credentials.login != '\0' && *credentials.password != '\0' && !settings.ntlmEnabled) {
     log.addError("Adding Basic Authentication Header");
-    log.addTag("login", settings.login.getString());
-    if (!AppendBasicLine("Authorization", settings.login, settings.password, head)) return false;
+    log.addTag("login", credentials.login);
+    if (!AppendBasicLine("Authorization", credentials.login, credentials.password, head)) {
+      return false;
+    }
   }
   if (!settings.proxyLogin.isEmpty() && !settings.proxyPassword.isEmpty()) {
     log.addError("Adding Basic Proxy Authentication Header");
     log.addTag("login", settings.proxyLogin.getString());
-    if (!AppendBasicLine("Proxy-Authorization", settings.proxyLogin, settings.proxyPassword,
-                         head)) {
+    if (!AppendBasicLine("Proxy-Authorization", settings.proxyLogin.getString(),
+                         settings.proxyPassword.getString(), head)) {
       return false;
     }
   }

@@ -13,6 +13,13 @@ class HttpControl;
 class HttpResult;
 class LogBase;
 
+// The login and password of one request's "Authorization: Basic" line (no line when either is
+// empty).
+struct BasicCredentials {
+  const char* login = "";
+  const char* password = "";
+};
+
 // What one request is about.
 struct RequestParts {
   const char* url = nullptr;   // as the caller gave it; the request target through a proxy
@@ -24,6 +31,7 @@ struct RequestParts {
   bool conditional = false;     // revalidating a stale cache entry
   const char* etag = nullptr;
   SystemTime conditionalDate;  // year 0: no date
+  const BasicCredentials* credentials = nullptr;  // null: the settings' login and password
 };
 
 // Replaces head with the request head in the template the settings select (IE-like, else
@@ -36,6 +44,9 @@ bool ComposeRequest(const HttpControl& settings, const RequestParts& parts, Http
 // Appends "Authorization: Basic ..." (login and password set, NTLM off) and
 // "Proxy-Authorization: Basic ..." (proxy login and password set). False when memory runs out.
 bool AddBasicAuthHeaders(const HttpControl& settings, StringBuffer& head, LogBase& log);
+// The same with the request's own credentials in place of the settings' login and password.
+bool AddBasicAuthHeaders(const HttpControl& settings, const BasicCredentials& credentials,
+                         StringBuffer& head, LogBase& log);
 
 // Appends the Cookie line for host and path when cookies are switched on. Until the cookie store
 // exists only the switched-off branch acts; it logs "Not auto-adding cookies.".

@@ -49,9 +49,10 @@ bool SaveResponseCookies(const HttpControl&, const HttpResult&, const char*, Log
   return false;
 }
 // Whether a 401 is one the NTLM exchange answers (it then logs no status lines).
-bool NtlmWillAnswer(const HttpControl& settings, const HttpResult& result) {
-  return result.header.statusCode == 401 && settings.ntlmEnabled && !settings.login.isEmpty() &&
-         !settings.password.isEmpty();
+bool NtlmWillAnswer(const HttpControl& settings, const BasicCredentials& credentials,
+                    const HttpResult& result) {
+  return result.header.statusCode == 401 && settings.ntlmEnabled && *credentials.login != '\0' &&
+         *credentials.password != '\0';
 }
 // Whether a WWW-Authenticate field of the answer is exactly "NTLM" (any case).
 bool OffersOnlyNtlm(const HttpResponseHeader& header) {
@@ -83,6 +84,51 @@ bool StartsWithNoCase(const char* text, const char* prefix) {
     if (a != b) return false;
   }
   return true;
+}
+
+// The credentials a request to host carries: during a fetch whose URL brought some, those for
+// the URL's own host and none for any other (no redirect, reconnect or retry takes them
+// elsewhere); otherwise the settings' login and password.
+BasicCredentials CredentialsFor(const HttpClient& client, const HttpControl& settings,
+                                const char* host) {
+  const UrlCredentials& fromUrl = client.urlCredentials();
+  if (fromUrl.host.isEmpty()) return {settings.login.getString(), settings.password.getString()};
+  if (!fromUrl.host.equalsIgnoreCase(host)) return {};
+  return {fromUrl.login.getString(), fromUrl.password.getString()};
+}
+
+// Binds the credentials in a fetch's URL to the client for the length of that fetch.
+class UrlCredentialsScope {
+ public:
+  explicit UrlCredentialsScope(HttpClient& client) : client_(client) {}
+  ~UrlCredentialsScope() { client_.urlCredentials().clear(); }
+  UrlCredentialsScope(const UrlCredentialsScope&) = delete;
+  UrlCredentialsScope& operator=(const UrlCredentialsScope&) = delete;
+
+  // Takes user and password when the URL carries both. False when memory runs out.
+  bool bind(const ParsedUrl& url) {
+    if (url.user.isEmpty() || url.password.isEmpty()) return true;
+    UrlCredentials& own = client_.urlCredentials();
+    if (!own.host.assign(url.host) || !own.login.assign(url.user) ||
+        !own.password.assign(url.password)) {
+      own.clear();
+      return false;
+    }
+    own.host.toLowerCase();
+    return true;
+  }
+
+ private:
+  HttpClient& client_;
+};
+
+// The credentials that went with the request whose answer result holds (the last redirect
+// target's, when redirected).
+BasicCredentials CredentialsForAnswer(const HttpClient& client, const HttpControl& settings,
+                                      const char* url, const HttpResult& result) {
+  ParsedUrl answered;
+  if (!ParseUrl(result.redirected ? result.finalUrl.getString() : url, answered)) return {};
+  return CredentialsFor(client, settings, answered.host.getString());
 }
 
 // Bytes of the head, the connect and the send are not body progress.
@@ -285,7 +331,8 @@ bool ContentTypeAccepted(const HttpControl& settings, const HttpResponseHeader& 
 
 // Reads a response head over TLS: blocks are appended to bytes (which may hold bytes carried
 // over) until they contain the blank line; the bytes after it move to afterHead. A session that
-// ends after some bytes arrived leaves them all as the head. At most 64 KiB of head.
+// ends before the blank line fails, with or without part of a head, as on a plain connection.
+// At most 64 KiB of head.
 bool ReadTlsHead(SChannel& channel, const HttpControl& settings, HttpResult& result,
                  DataBuffer& bytes, DataBuffer& afterHead, LogBase& log,
                  ProgressMonitor* progress) {
@@ -329,7 +376,6 @@ bool ReadTlsHead(SChannel& channel, const HttpControl& settings, HttpResult& res
       return false;
     }
     if (endOfSession || closed) {
-      if (!bytes.isEmpty()) return true;
       log.addError("HTTP server closed the connection before the response head could be read.");
     }
     return false;
@@ -378,6 +424,7 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled
   }
   parsed.host.toLowerCase();
   if (client.host().isEmpty() && !client.recordHost(parsed.host.getString())) return false;
+  const BasicCredentials credentials = CredentialsFor(client, settings, parsed.host.getString());
 
   bool tls = StartsWithNoCase(url, "https:");
   StringBuffer proxyHost;
@@ -415,6 +462,7 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled
   parts.conditional = cached.revalidate;
   parts.etag = cached.etag.getString();
   parts.conditionalDate = cached.expiry;
+  parts.credentials = &credentials;
   StringBuffer head;
   if (!ComposeRequest(settings, parts, result, head, log)) {
     log.addError("Failed to compose the request.");
@@ -425,6 +473,9 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled
 
   {
     CountingSuspended quiet(progress);
+    if (HttpOverrides().beforeSend != nullptr && !connection.tls()) {
+      HttpOverrides().beforeSend(connection.socket().SocketFd());
+    }
     const uint8_t* headData = reinterpret_cast<const uint8_t*>(head.getString());
     const bool sent =
         connection.tls()
@@ -488,7 +539,7 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled
       return false;
     }
 
-    if (!NtlmWillAnswer(settings, result)) {
+    if (!NtlmWillAnswer(settings, credentials, result)) {
       log.addTagInt("StatusCode", result.header.statusCode);
       log.addTag("StatusText", result.header.reasonText.getString());
     }
@@ -633,7 +684,8 @@ bool FetchWithRetry(HttpClient& client, const char* url, HttpControl& settings, 
     }
 
     const int status = result.header.statusCode;
-    if (OffersOnlyNtlm(result.header) && NtlmWillAnswer(settings, result)) {
+    if (OffersOnlyNtlm(result.header) &&
+        NtlmWillAnswer(settings, CredentialsForAnswer(client, settings, url, result), result)) {
       bool answered = false;
       bool ntlmOk =
           AnswerNtlmChallenge(client, url, settings, sink, result, log, progress, answered);
@@ -663,30 +715,15 @@ bool FetchBytes(HttpConnPool& pool, const char* url, HttpControl& settings, Data
     return false;
   }
 
-  // Credentials in the URL serve this fetch (and same-host redirects) only; the caller's own
-  // login and password come back afterwards.
-  const bool urlCredentials = !parsed.user.isEmpty() && !parsed.password.isEmpty();
-  StringBuffer callerLogin;
-  StringBuffer callerPassword;
-  if (urlCredentials) {
-    if (!callerLogin.assign(settings.login) || !callerPassword.assign(settings.password) ||
-        !settings.login.assign(parsed.user) || !settings.password.assign(parsed.password) ||
-        !client->credentialHost().assign(parsed.host)) {
-      settings.login.assign(callerLogin);
-      settings.password.assign(callerPassword);
-      return false;
-    }
+  // Credentials in the URL serve this fetch's requests to the URL's host only; the settings
+  // stay untouched.
+  UrlCredentialsScope credentials(*client);
+  if (!credentials.bind(parsed)) {
+    log.addError("Out of memory");
+    return false;
   }
-
   OutputDataBuffer sink(out);
-  bool ok = FetchWithRetry(*client, url, settings, sink, result, log, progress);
-
-  if (urlCredentials) {
-    settings.login.assign(callerLogin);
-    settings.password.assign(callerPassword);
-    client->credentialHost().clear();
-  }
-  return ok;
+  return FetchWithRetry(*client, url, settings, sink, result, log, progress);
 }
 
 bool FetchText(HttpConnPool& pool, const char* url, HttpControl& settings, StringBuffer& text,

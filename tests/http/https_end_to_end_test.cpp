@@ -16,6 +16,7 @@
 #include "net/certificate.h"
 #include "net/schannel.h"
 #include "tests/http/driver_test_util.h"
+#include "tests/support/http_fixture_server.h"
 #include "tests/support/nginx_fixture.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tls_loopback_server.h"
@@ -462,6 +463,48 @@ TEST(HttpsBodyTest, EndlessHeadFailsAtTheHeadCap) {
   Fetcher f;
   EXPECT_FALSE(f.fetch(peer.url()));
   EXPECT_NE(f.logText().find("Response header too large."), std::string::npos) << f.logText();
+}
+
+// The server sends part of a head and closes: the fetch fails over TLS as it does on a plain
+// connection, whether the session ends with close-notify or the connection just closes.
+TEST(HttpsBodyTest, CloseInsideTheHeadFailsAsOnAPlainConnection) {
+  const std::string part = "HTTP/1.1 200 OK\r\nContent-Type: text/ht";
+  struct Case {
+    const char* name;
+    bool tls;
+    bool closeNotify;
+  } cases[] = {
+      {"plain", false, false},
+      {"tls, close-notify", true, true},
+      {"tls, connection closed", true, false},
+  };
+  for (const Case& c : cases) {
+    ShortTimeouts timeouts;
+    Fetcher f;
+    bool ok;
+    if (!c.tls) {
+      HttpFixtureServer server;
+      server.AddHandler("/", [&part](int fd, const HttpFixtureServer::Request&) {
+        HttpFixtureServer::SendAll(fd, part);
+        return HttpFixtureServer::After::kClose;
+      });
+      ok = f.fetch(server.Url("/"));
+    } else {
+      ScriptedFetch peer([&part, &c](TlsServerSession& s) {
+        s.ReadRequestHead();
+        s.Encrypt(part);
+        if (c.closeNotify) s.EncryptCloseNotify();
+        s.SendPending();
+      });
+      ok = f.fetch(peer.url());
+    }
+    const std::string log = f.logText();
+    EXPECT_FALSE(ok) << c.name << log;
+    EXPECT_NE(log.find("Failed to get response header"), std::string::npos) << c.name << log;
+    EXPECT_EQ(f.status(), 0) << c.name;
+    EXPECT_TRUE(f.body.isEmpty()) << c.name;
+    EXPECT_TRUE(f.result.socketFlags.closedByPeer) << c.name;
+  }
 }
 
 TEST(HttpsBodyTest, ServerThatNeverAnswersTimesOutReadingTheHead) {

@@ -1,10 +1,17 @@
 #include "http/redirect.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <atomic>
 #include <string>
 
+#include "base/platform.h"
 #include "base/progress.h"
+#include "http/http_client.h"
 #include "tests/http/driver_test_util.h"
 #include "tests/net/resolver_fake.h"
 #include "tests/support/http_fixture_server.h"
@@ -251,6 +258,53 @@ TEST_F(TwoHostRedirectTest, UrlCredentialsFollowSameHostRedirectsOnly) {
   ASSERT_TRUE(f_.fetch(urlA("/away", "u:p@"))) << f_.logText();
   ASSERT_EQ(other_.RequestCount(), 1u);
   EXPECT_EQ(other_.Requests()[0].head.find("Authorization"), std::string::npos);
+  EXPECT_TRUE(f_.settings.login.isEmpty());
+}
+
+// The server whose held connection is reset when the first request head bound for it is about
+// to go out, and the wait for that reset to arrive: the send then meets it and the driver
+// re-opens the connection.
+std::atomic<HttpFixtureServer*> dropping{nullptr};
+void DropTheHeldConnectionFirst(int fd) {
+  HttpFixtureServer* server = dropping.load();
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (server == nullptr || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+      ntohs(peer.sin_port) != server->port()) {
+    return;
+  }
+  dropping.store(nullptr);
+  for (int i = 0; i < 500 && server->ConnectionCount() == 0; ++i) SleepMs(10);  // accepted yet?
+  server->ResetHeldConnections();
+  pollfd entry{fd, POLLIN, 0};
+  ::poll(&entry, 1, 5000);
+}
+
+TEST_F(TwoHostRedirectTest, UrlCredentialsNeverReachAnotherHostOnReconnectOr503Retry) {
+  server_.AddResponse("/away", Redirect(302, urlB("/x")));
+  other_.HoldNextConnections(1);
+  other_.AddResponse("/x", HttpFixtureServer::Response(503, "Service Unavailable", "busy"));
+  other_.AddResponse("/x", Ok("on b"));
+  f_.settings.max503Retries = 1;
+  HttpTestOverrides overrides = HttpOverrides();
+  overrides.beforeSend = &DropTheHeldConnectionFirst;
+  SetHttpOverridesForTests(overrides);
+  dropping.store(&other_);
+
+  ASSERT_TRUE(f_.fetch(urlA("/away", "u:p@"))) << f_.logText();
+  EXPECT_EQ(f_.bodyText(), "on b");
+  EXPECT_NE(f_.logText().find("New connection established, re-trying GET"), std::string::npos)
+      << f_.logText();
+  auto onA = server_.Requests();
+  ASSERT_EQ(onA.size(), 2u);  // the first try and the 503 retry
+  for (const auto& request : onA) {
+    EXPECT_NE(request.head.find("\r\nAuthorization: Basic dTpw\r\n"), std::string::npos);
+  }
+  auto onB = other_.Requests();
+  ASSERT_EQ(onB.size(), 2u);  // the reconnect's 503 and the retry's 200
+  for (const auto& request : onB) {
+    EXPECT_EQ(request.head.find("Authorization"), std::string::npos) << request.head;
+  }
   EXPECT_TRUE(f_.settings.login.isEmpty());
 }
 

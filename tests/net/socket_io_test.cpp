@@ -613,9 +613,19 @@ TEST_F(SocketIoTest, SendToAPeerThatNeverReadsHitsTheIdleTimeout) {
 }
 
 TEST_F(SocketIoTest, SendToAPeerThatResetsFailsAndDropsTheConnection) {
-  LoopbackPeer peer([](int fd) { testing::ResetAndClose(fd); }, true);
+  // The peer resets only once the connect has been checked: a reset before that fails the
+  // connect instead.
+  std::atomic<bool> connected{false};
+  LoopbackPeer peer(
+      [&connected](int fd) {
+        for (int i = 0; i < 500 && !connected.load(); ++i) SleepMs(10);
+        testing::ResetAndClose(fd);
+      },
+      true);
   ConnectTo(peer.port());
-  SleepMs(50);  // the reset has arrived
+  connected.store(true);
+  pollfd entry{socket_.SocketFd(), POLLIN, 0};
+  ASSERT_EQ(::poll(&entry, 1, 5000), 1);  // the reset has arrived
   const std::string body = Pattern(200000);
   EXPECT_FALSE(socket_.SendBytes2(reinterpret_cast<const uint8_t*>(body.data()),
                                   static_cast<uint32_t>(body.size()), 0, 50, log_, nullptr));

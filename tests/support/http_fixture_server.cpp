@@ -98,6 +98,17 @@ void HttpFixtureServer::ClearResponses(const std::string& path) {
   }
 }
 
+void HttpFixtureServer::HoldNextConnections(int count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  holdsLeft_ = count;
+}
+
+void HttpFixtureServer::ResetHeldConnections() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (int fd : heldFds_) ResetAndClose(fd);
+  heldFds_.clear();
+}
+
 std::vector<HttpFixtureServer::Request> HttpFixtureServer::Requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
@@ -142,6 +153,7 @@ void HttpFixtureServer::Stop() {
     threads.swap(connectionThreads_);
   }
   for (auto& thread : threads) thread.join();
+  ResetHeldConnections();
   if (listenFd_ >= 0) ::close(listenFd_);
   listenFd_ = -1;
 }
@@ -207,6 +219,11 @@ void HttpFixtureServer::AcceptLoop() {
       break;
     }
     int connection = ++connections_;
+    if (holdsLeft_ > 0) {
+      --holdsLeft_;
+      heldFds_.push_back(fd);
+      continue;
+    }
     openFds_.push_back(fd);
     connectionThreads_.emplace_back([this, fd, connection] { Serve(fd, connection); });
   }

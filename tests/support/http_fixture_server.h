@@ -60,6 +60,10 @@ class HttpFixtureServer {
   void AddHandler(const std::string& path, Handler handler);
   // Forgets the answers of path (all paths when empty).
   void ClearResponses(const std::string& path = "");
+  // The next count connections are accepted and left alone (nothing read or answered; they
+  // still count as connections) until ResetHeldConnections closes them with a reset.
+  void HoldNextConnections(int count);
+  void ResetHeldConnections();
 
   // Every request received so far, in arrival order (thread-safe copies).
   std::vector<Request> Requests() const;
@@ -125,6 +129,8 @@ class HttpFixtureServer {
   std::vector<int> openFds_;
   std::vector<std::thread> connectionThreads_;
   int connections_ = 0;
+  int holdsLeft_ = 0;
+  std::vector<int> heldFds_;
 };
 
 }  // namespace quillon::testing
