@@ -663,8 +663,8 @@ bool FetchWithRetry(HttpClient& client, const char* url, HttpControl& settings, 
         if (result.redirected) {
           ParsedUrl target;
           ParseUrl(result.finalUrl.getString(), target);
-          const bool tls =
-              target.port == kDefaultHttpsPort || result.finalUrl.beginsWith("https");
+          const bool tls = target.port == kDefaultHttpsPort ||
+                           StartsWithNoCase(result.finalUrl.getString(), "https");
           connected = HttpConnect(client, settings, target.host.getString(), target.port, tls,
                                   log, progress, connectedNow);
           again = result.finalUrl.getString();
