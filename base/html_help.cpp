@@ -1,8 +1,5 @@
 #include "base/html_help.h"
 
-#include <utility>
-
-#include "base/ext_ptr_array.h"
 #include "base/parse_engine.h"
 
 namespace quillon {
@@ -54,88 +51,27 @@ bool ReplaceEscapedQuotes(StringBuffer& clean, uint32_t& from) {
 }
 
 // The meta elements of a page, each as "seek <meta, copy until quoted(>), append >" gives it.
-// A quoted copy that finds no ">" outside quotes walks to the end of the page before it falls
-// back to the first ">"; on a page built of such elements that walk would repeat for every one
-// of them. After the first such walk the stop of every later "<meta" is worked out in one
-// backward pass instead, with the same results.
+// On a page of elements whose quotes hide every later ">", each quoted copy would walk to the
+// end of the page; the engine answers such repeated searches from a table.
 class MetaWalker {
  public:
   explicit MetaWalker(std::string_view page) { ok_ = engine_.load(page); }
 
   // The next element's raw tag with ">" appended; false when no "<meta" is left.
-  bool next(StringBuffer& tag);
+  bool next(StringBuffer& tag) {
+    tag.clear();
+    if (!ok_ || !engine_.seek(kMetaStart)) return false;
+    ok_ = engine_.copyUntilQuoted('>', tag) && tag.appendChar('>');
+    return ok_;
+  }
   bool failed() const { return !ok_ || engine_.outOfMemory(); }
 
  private:
   static constexpr std::string_view kMetaStart = "<meta";
 
-  uint32_t stopFor(uint32_t start);
-  bool buildStops();
-
   ParseEngine engine_;
   bool ok_ = false;
-  bool haveStops_ = false;
-  ExtIntArray starts_;  // every "<meta" after the walk that ran to the end, ascending
-  ExtIntArray stops_;   // their stops, in descending order of start
-  int cursor_ = 0;
 };
-
-bool MetaWalker::next(StringBuffer& tag) {
-  tag.clear();
-  if (!ok_ || !engine_.seek(kMetaStart)) return false;
-  uint32_t stop = haveStops_ ? stopFor(engine_.position()) : engine_.findQuoted('>', false);
-  if (stop < engine_.length()) {
-    ok_ = engine_.copyTo(stop, tag);
-  } else {
-    ok_ = engine_.copyUntil('>', tag);
-    if (ok_ && !haveStops_ && !engine_.atEnd()) ok_ = haveStops_ = buildStops();
-  }
-  ok_ = ok_ && tag.appendChar('>');
-  return ok_;
-}
-
-uint32_t MetaWalker::stopFor(uint32_t start) {
-  while (cursor_ < starts_.count() && static_cast<uint32_t>(starts_.get(cursor_)) < start) {
-    ++cursor_;
-  }
-  if (cursor_ < starts_.count() && static_cast<uint32_t>(starts_.get(cursor_)) == start) {
-    return static_cast<uint32_t>(stops_.get(stops_.count() - 1 - cursor_));
-  }
-  return engine_.findQuoted('>', false);
-}
-
-bool MetaWalker::buildStops() {
-  std::string_view all = engine_.text();
-  for (size_t from = engine_.position();;) {
-    const char* at = FindNoCase(all.substr(from), kMetaStart);
-    if (!at) break;
-    from = static_cast<size_t>(at - all.data());
-    if (!starts_.append(static_cast<int32_t>(from))) return false;
-    ++from;
-  }
-  if (starts_.count() == 0) return true;
-  // Walking backwards, atOff/atDouble/atSingle say where a quoted copy that starts here
-  // outside quotes / inside double / inside single quotes would stop (end: none).
-  const uint32_t none = static_cast<uint32_t>(all.size());
-  uint32_t atOff = none, atDouble = none, atSingle = none;
-  int k = starts_.count() - 1;
-  const auto first = static_cast<uint32_t>(starts_.get(0));
-  for (uint32_t i = none; i-- > first && k >= 0;) {
-    char c = all[i];
-    if (c == '>') {
-      atOff = i;
-    } else if (c == '"') {
-      std::swap(atOff, atDouble);
-    } else if (c == '\'') {
-      std::swap(atOff, atSingle);
-    }
-    if (static_cast<uint32_t>(starts_.get(k)) == i) {
-      if (!stops_.append(static_cast<int32_t>(atOff))) return false;
-      --k;
-    }
-  }
-  return true;
-}
 
 // The charset a content-type meta element names: the text after "charset=" in its content, up
 // to the first double quote, else the first ";", else the first space; without "charset=" in

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/memory.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -89,6 +91,7 @@ const char* FindNoCase(std::string_view text, std::string_view pattern) {
 
 bool ParseEngine::load(std::string_view text) {
   position_ = 0;
+  forgetQuotedStops();
   std::string_view current = text_.view();
   if (!text.empty() && text.data() >= current.data() &&
       text.data() < current.data() + current.size()) {
@@ -110,6 +113,7 @@ bool ParseEngine::load(std::string_view text) {
 }
 
 bool ParseEngine::append(std::string_view text) {
+  forgetQuotedStops();  // a c in the new text can end searches that found none
   if (text_.append(text)) return true;
   outOfMemory_ = true;
   return false;
@@ -220,6 +224,22 @@ bool ParseEngine::copyUntilAnyUnescaped(const char* set, StringBuffer& out) {
 }
 
 uint32_t ParseEngine::findQuoted(char c, bool strict) const {
+  if (quoted_.stops && quoted_.c == c && quoted_.strict == strict && position_ >= quoted_.base &&
+      position_ < length()) {
+    return quoted_.stops[position_ - quoted_.base];
+  }
+  uint32_t stop = walkQuoted(c, strict);
+  // A search that finds no c outside quotes walks to the end of the text, and on a page of
+  // such tags every search would. Searches of one scan walk disjoint stretches unless they
+  // rescan, so once the walks add up to more than the text, the stops of every later position
+  // are worked out in one backward pass (a table of 4 bytes per byte of text, kept until the
+  // text changes): the searches of a scan cost linear time together.
+  quotedWalked_ += (stop < length() ? stop + 1 : stop) - position_;
+  if (quotedWalked_ > length()) buildQuotedStops(c, strict);
+  return stop;
+}
+
+uint32_t ParseEngine::walkQuoted(char c, bool strict) const {
   std::string_view all = text_.view();
   bool inQuote = false;
   char opener = 0;
@@ -242,6 +262,48 @@ uint32_t ParseEngine::findQuoted(char c, bool strict) const {
   }
   return static_cast<uint32_t>(all.size());
 }
+
+void ParseEngine::buildQuotedStops(char c, bool strict) const {
+  quotedWalked_ = 0;
+  quoted_ = QuotedStops();
+  std::string_view all = text_.view();
+  const auto end = static_cast<uint32_t>(all.size());
+  if (position_ >= end) return;
+  auto* stops = static_cast<uint32_t*>(AllocBytes(sizeof(uint32_t) * (end - position_)));
+  if (!stops) return;  // the searches keep walking: slower, same answers
+  quoted_.stops.reset(stops);
+  quoted_.base = position_;
+  quoted_.c = c;
+  quoted_.strict = strict;
+  // The walk's states: outside quotes, outside right after a closing quote (where the strict
+  // rule reads quotes as text), inside double and inside single quotes. next[s] is where a
+  // walk entering the following position in state s stops.
+  enum { kOutside, kAfterClose, kInDouble, kInSingle };
+  uint32_t next[4] = {end, end, end, end};
+  for (uint32_t i = end; i-- > position_;) {
+    const char ch = all[i];
+    const bool quote = ch == '"' || ch == '\'';
+    const uint32_t outside = ch == c    ? i
+                             : ch == '"'  ? next[kInDouble]
+                             : ch == '\'' ? next[kInSingle]
+                                          : next[kOutside];
+    const uint32_t afterClose = !strict || ch == c ? outside
+                                : quote            ? next[kAfterClose]
+                                                   : next[kOutside];
+    next[kInDouble] = ch == '"' ? next[kAfterClose] : next[kInDouble];
+    next[kInSingle] = ch == '\'' ? next[kAfterClose] : next[kInSingle];
+    next[kOutside] = outside;
+    next[kAfterClose] = afterClose;
+    stops[i - position_] = outside;
+  }
+}
+
+void ParseEngine::forgetQuotedStops() {
+  quoted_ = QuotedStops();
+  quotedWalked_ = 0;
+}
+
+void ParseEngine::FreeDeleter::operator()(uint32_t* block) const { FreeBytes(block); }
 
 bool ParseEngine::copyUntilQuoted(char c, StringBuffer& out) {
   uint32_t end = findQuoted(c, false);

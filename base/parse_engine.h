@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "base/string_buffer.h"
@@ -88,16 +89,35 @@ class ParseEngine {
   bool copyTo(uint32_t end, StringBuffer& out);
 
   // The index of the next c outside quoted sections as copyUntilQuoted sees them, or length()
-  // when there is none. The position does not move.
+  // when there is none. The position does not move. Searches that keep walking over the same
+  // text are answered from a table (see the .cpp), so a scan's searches take linear time.
   uint32_t findQuoted(char c, bool strict) const;
 
   // True once a load or a copy has run out of memory (copyThrough's false alone cannot say).
   bool outOfMemory() const { return outOfMemory_; }
 
  private:
+  struct FreeDeleter {
+    void operator()(uint32_t* block) const;
+  };
+  // Where a quoted search for c would stop from each position from base on; none when empty.
+  struct QuotedStops {
+    std::unique_ptr<uint32_t[], FreeDeleter> stops;
+    uint32_t base = 0;
+    char c = 0;
+    bool strict = false;
+  };
+
+  uint32_t walkQuoted(char c, bool strict) const;
+  void buildQuotedStops(char c, bool strict) const;
+  void forgetQuotedStops();
+
   StringBuffer text_;
   uint32_t position_ = 0;
   bool outOfMemory_ = false;
+  // A memo of the searches, not part of the engine's value: rebuilt from the text on demand.
+  mutable QuotedStops quoted_;
+  mutable uint64_t quotedWalked_ = 0;  // bytes walked by quoted searches since the last table
 };
 
 }  // namespace quillon

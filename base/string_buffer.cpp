@@ -246,18 +246,32 @@ void StringBuffer::clear() {
 }
 
 bool StringBuffer::assign(const char* text) {
-  clear();
-  return append(text);
+  if (!text) {
+    clear();
+    return true;
+  }
+  return assign(text, static_cast<uint32_t>(std::strlen(text)));
 }
 
 bool StringBuffer::assign(const char* bytes, uint32_t length) {
+  checkMarker();
+  if (bytes && bytes >= text_ && bytes < text_ + capacity_ &&
+      length < capacity_ - static_cast<size_t>(bytes - text_)) {
+    // A piece of this buffer's own text: clearing first would lose it, so move it to the front.
+    std::memmove(text_, bytes, length);
+    setLength(length);
+    return true;
+  }
   clear();
   return append(bytes, length);
 }
 
 bool StringBuffer::assign(std::string_view text) {
-  clear();
-  return append(text);
+  if (text.size() > UINT32_MAX) {
+    clear();
+    return false;
+  }
+  return assign(text.data(), static_cast<uint32_t>(text.size()));
 }
 
 bool StringBuffer::assign(const StringBuffer& other) {

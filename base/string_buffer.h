@@ -64,6 +64,7 @@ class StringBuffer : public QuillonObject {
   bool appendChars(char c, uint32_t count);
 
   void clear();  // length 0, capacity kept
+  // Clear, then append; a text taken from this buffer itself (whole or a piece) is kept.
   bool assign(const char* text);
   bool assign(const char* bytes, uint32_t length);
   bool assign(std::string_view text);

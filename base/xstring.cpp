@@ -51,6 +51,12 @@ void ReserveUtf16(DataBuffer& utf16, uint64_t units) {
   if (bytes <= UINT32_MAX && utf16.capacity() < bytes) utf16.reserve(static_cast<uint32_t>(bytes));
 }
 
+bool PointsInto(const DataBuffer& buffer, const void* p) {
+  const uint8_t* data = buffer.data();
+  const auto* byte = static_cast<const uint8_t*>(p);
+  return data != nullptr && byte >= data && byte < data + buffer.capacity();
+}
+
 }  // namespace
 
 XString::XString() { clear(); }
@@ -149,14 +155,19 @@ bool XString::setFromUtf16(const char16_t* text) {
     clear();
     return true;
   }
-  utf16_.clear();
   uint64_t units = 0;
   while (text[units] != 0) ++units;
-  ReserveUtf16(utf16_, units);
-  if (!utf16_.appendWideText(text)) {
+  // The text may be this value's own UTF-16 form or a part of it: then the new form is built
+  // aside, since clearing or growing the form would lose the text.
+  DataBuffer aside;
+  DataBuffer& target = PointsInto(utf16_, text) ? aside : utf16_;
+  target.clear();
+  ReserveUtf16(target, units);
+  if (!target.appendWideText(text)) {
     clear();
     return false;
   }
+  if (&target == &aside) utf16_.moveFrom(aside);
   keepOnly(true, false, false, Representable::Unknown);
   return true;
 }

@@ -19,7 +19,8 @@ class XString : public QuillonObject {
   ~XString() override = default;
 
   // Each setter makes its form the only valid one. Null or empty texts set an empty value.
-  // False when memory runs out, the value then empty.
+  // False when memory runs out, the value then empty. The text may be one of this value's own
+  // forms, or a piece of one.
   bool setFromAnsi(const char* text);
   bool setFromUtf8(const char* text);
   bool setFromUtf8(const char* bytes, uint32_t length);

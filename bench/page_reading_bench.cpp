@@ -145,7 +145,7 @@ BENCHMARK(BM_QuoteMazeGetMetaContent)
     ->Range(1 << 10, 1 << 16)
     ->Unit(benchmark::kMillisecond);
 
-// The same elements walked one by one with copy until quoted: quadratic, for comparison.
+// The same elements walked one by one with copy until quoted, without the tag clean-up.
 void BM_QuoteMazePlainWalk(benchmark::State& state) {
   const std::string page = QuoteMaze(state.range(0));
   quillon::ParseEngine engine;

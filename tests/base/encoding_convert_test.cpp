@@ -288,6 +288,7 @@ TEST(EncodingConvertTest, WindowsVariantGoldenBytes) {
       {1252, "\x81", 0},
       {1252, "\x9F", 0x0178},
       {1252, "\x8D", 0},
+      {20924, "\x9F", 0x20AC},  // IBM 1047's currency sign
       {932, "\x5C", 0x005C},
       {932, "\x7E", 0x007E},
       {932, "\x81\x60", 0xFF5E},

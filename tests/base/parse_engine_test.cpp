@@ -363,6 +363,40 @@ TEST(ParseEngineQuotedTest, FindQuotedStartsOutsideQuotesAtThePosition) {
   EXPECT_EQ(engine.findQuoted('>', false), engine.length());
 }
 
+TEST(ParseEngineQuotedTest, RepeatedSearchesAgreeWithAFreshWalk) {
+  // Searches from every position, up and then down, rescan the text, so the engine soon
+  // answers them from its table; a fresh engine walks each one by itself.
+  const char* pieces[] = {"'", "\"", ">", "''", "\"\"", "<a ", "x", " "};
+  const std::pair<char, bool> searches[] = {{'>', false}, {'>', true}, {'"', true}};
+  std::mt19937 random(2024);
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    for (int i = 1 + static_cast<int>(random() % 30); i > 0; --i) text += pieces[random() % 8];
+    ParseEngine engine, fresh;
+    ASSERT_TRUE(engine.load(text));
+    for (uint32_t step = 0; step <= 2 * text.size() + 1; ++step) {
+      uint32_t at = step <= text.size() ? step : static_cast<uint32_t>(2 * text.size() + 1 - step);
+      for (auto [c, strict] : searches) {
+        engine.setPosition(at);
+        ASSERT_TRUE(fresh.load(text));
+        fresh.setPosition(at);
+        ASSERT_EQ(engine.findQuoted(c, strict), fresh.findQuoted(c, strict))
+            << text << " from " << at << " for " << c << (strict ? " strict" : "");
+      }
+    }
+  }
+  // Appended text can end a search that found nothing before.
+  ParseEngine engine;
+  ASSERT_TRUE(engine.load("a'>'"));
+  for (uint32_t at : {0u, 1u, 0u}) {
+    engine.setPosition(at);
+    EXPECT_EQ(engine.findQuoted('>', false), 4u);
+  }
+  ASSERT_TRUE(engine.append(" >"));
+  engine.setPosition(0);
+  EXPECT_EQ(engine.findQuoted('>', false), 5u);
+}
+
 // --- the text itself ---
 
 TEST(ParseEngineTextTest, LoadReplacesTheTextAndAppendKeepsThePosition) {

@@ -7,6 +7,7 @@
 #include "base/data_buffer.h"
 #include "base/ext_ptr_array.h"
 #include "base/memory.h"
+#include "base/xstring.h"
 
 namespace quillon {
 namespace {
@@ -95,6 +96,48 @@ TEST(StringBufferMemoryTest, AppendingItsOwnTextSurvivesReallocation) {
   for (int i = 0; i < 6; ++i) ASSERT_TRUE(text.append(text.getString(), text.length()));
   EXPECT_EQ(text.length(), 640u);
   EXPECT_TRUE(text.beginsWith("01234567890123456789"));
+}
+
+TEST(StringBufferMemoryTest, SettersGivenTheirOwnTextKeepIt) {
+  auto buffer = [](std::string_view initial, auto set) {
+    StringBuffer s(initial);
+    set(s);
+    return std::string(s.view());
+  };
+  auto xstring = [](const std::string& utf8, auto set) {
+    XString x;
+    x.setFromUtf8(utf8.c_str());
+    set(x);
+    return std::string(x.getUtf8());
+  };
+  const std::string longText(300, 'x');
+  const struct {
+    const char* what;
+    std::string got;
+    std::string expected;
+  } cases[] = {
+      {"assign own text", buffer("abcdef", [](StringBuffer& s) { s.assign(s.getString()); }),
+       "abcdef"},
+      {"assign own bytes",
+       buffer("abcdef", [](StringBuffer& s) { s.assign(s.getString(), s.length()); }), "abcdef"},
+      {"assign own tail", buffer("abcdef", [](StringBuffer& s) { s.assign(s.getString() + 2); }),
+       "cdef"},
+      {"assign own middle",
+       buffer("abcdef", [](StringBuffer& s) { s.assign(s.view().substr(1, 3)); }), "bcd"},
+      {"assign itself", buffer("abcdef", [](StringBuffer& s) { s.assign(s); }), "abcdef"},
+      {"append itself, growing", buffer(longText, [](StringBuffer& s) { s.append(s); }),
+       longText + longText},
+      {"prepend own tail", buffer("abcdef", [](StringBuffer& s) { s.prepend(s.getString() + 4); }),
+       "efabcdef"},
+      {"XString own UTF-8", xstring("abc", [](XString& x) { x.setFromUtf8(x.getUtf8()); }), "abc"},
+      {"XString own UTF-8 piece",
+       xstring("abcdef", [](XString& x) { x.setFromUtf8(x.getUtf8() + 1, 3); }), "bcd"},
+      {"XString own ANSI", xstring("abc", [](XString& x) { x.setFromAnsi(x.getAnsi()); }), "abc"},
+      {"XString own UTF-16 tail",
+       xstring(longText, [](XString& x) { x.setFromUtf16(x.getUtf16() + 1); }),
+       longText.substr(1)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.what;
 }
 
 TEST(StringBufferMemoryTest, ShrinkFreesOnlyWhenWorthIt) {

@@ -401,6 +401,15 @@ TEST(ExtractLinksBadInputTest, ManyAnchorsWithoutClosingTag) {
   EXPECT_EQ(1000, links.count());
 }
 
+TEST(ExtractLinksBadInputTest, TagEndsHiddenInQuotes) {
+  // Every ">" sits inside quotes, so each tag falls back to ending at its first ">".
+  std::string page;
+  for (int i = 0; i < 8; ++i) page += "<a href=p" + std::to_string(i % 3) + " '>'";
+  page += "<a href=\"q'>'\" '>'<A HREF='r' '>'<a title='>' href=s '>'";
+  ClsSpider spider;
+  EXPECT_EQ(Links({"p0", "p1", "p2", "q'", "r"}), Extract(spider, page));
+}
+
 TEST(ExtractLinksBadInputTest, UnclosedTagAndQuotes) {
   ClsSpider spider;
   // The tag readers close what the page left open.
