@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "base/memory.h"
 
@@ -152,6 +153,13 @@ bool DataBuffer::appendWideText(const char16_t* text) {
   while (text[units]) ++units;
   uint64_t bytes = (uint64_t{units} + 1) * sizeof(char16_t);
   if (bytes > UINT32_MAX) return false;
+  // The text may lie in this buffer's own bytes, which growing would free: copy it first.
+  const uint8_t* own = data_;
+  if (own != nullptr && reinterpret_cast<const uint8_t*>(text) >= own &&
+      reinterpret_cast<const uint8_t*>(text) < own + length_) {
+    std::u16string copy(text, units);
+    return appendWideText(copy.c_str());
+  }
   // Written unit by unit so that the bytes are little-endian whatever the host.
   if (!growFor(bytes)) return false;
   for (size_t i = 0; i <= units; ++i) {

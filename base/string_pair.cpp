@@ -21,11 +21,16 @@ StringPair* StringPair::Create(const char* first, const char* second) {
 }
 
 bool StringPair::Set(std::unique_ptr<StringBuffer>& side, std::string_view text) {
-  side.reset();
-  if (text.empty()) return true;
-  std::unique_ptr<StringBuffer> buffer(new (std::nothrow) StringBuffer());
-  // A buffer whose own allocation failed holds the shared empty text: the append says so.
-  if (buffer == nullptr || !buffer->append(text)) return false;
+  // The new text is copied before the old one goes: it may be the old one (or a piece of it).
+  std::unique_ptr<StringBuffer> buffer;
+  if (!text.empty()) {
+    buffer.reset(new (std::nothrow) StringBuffer());
+    // A buffer whose own allocation failed holds the shared empty text: the append says so.
+    if (buffer == nullptr || !buffer->append(text)) {
+      side.reset();
+      return false;
+    }
+  }
   side = std::move(buffer);
   return true;
 }

@@ -105,6 +105,11 @@ TEST(DataBufferContentTest, WideTextIsLittleEndianWithItsTerminator) {
   DataBuffer empty;
   ASSERT_TRUE(empty.appendWideText(nullptr));
   EXPECT_EQ(empty.view(), std::string("\0\0", 2));
+  // Its own bytes appended again, although the buffer grows and moves meanwhile.
+  DataBuffer own;
+  ASSERT_TRUE(own.appendWideText(std::u16string(30000, u'x').c_str()));
+  ASSERT_TRUE(own.appendWideText(reinterpret_cast<const char16_t*>(own.data())));
+  EXPECT_EQ(own.length(), 4u * 30001u);
 }
 
 TEST(DataBufferContentTest, SwapByteOrderLeavesAPartialUnitAlone) {

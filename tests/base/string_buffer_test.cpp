@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "base/data_buffer.h"
 #include "base/ext_ptr_array.h"
 #include "base/memory.h"
+#include "base/string_pair.h"
 #include "base/xstring.h"
 
 namespace quillon {
@@ -110,6 +112,11 @@ TEST(StringBufferMemoryTest, SettersGivenTheirOwnTextKeepIt) {
     set(x);
     return std::string(x.getUtf8());
   };
+  auto pair = [](auto set) {
+    std::unique_ptr<StringPair> p(StringPair::Create("ab", "cd"));
+    set(*p);
+    return std::string(p->firstText()) + "|" + p->secondText();
+  };
   const std::string longText(300, 'x');
   const struct {
     const char* what;
@@ -136,6 +143,9 @@ TEST(StringBufferMemoryTest, SettersGivenTheirOwnTextKeepIt) {
       {"XString own UTF-16 tail",
        xstring(longText, [](XString& x) { x.setFromUtf16(x.getUtf16() + 1); }),
        longText.substr(1)},
+      {"StringPair own first", pair([](StringPair& p) { p.setFirst(p.firstText()); }), "ab|cd"},
+      {"StringPair own second tail",
+       pair([](StringPair& p) { p.setSecond(p.secondText() + 1); }), "ab|d"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.what;
 }
