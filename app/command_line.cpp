@@ -65,6 +65,9 @@ class TerminalHooks : public FrontEndHooks {
     std::string outcome = summary.OutcomeText();
     if (!outcome.empty()) err_ << "tollwick: " << outcome << "\n";
   }
+  void XmlSitemapWritten(const std::string& summary) override {
+    err_ << "tollwick: " << summary << "\n";
+  }
   bool WantsCrawlLog() override { return log_ != nullptr; }
   void CrawlStepLog(const std::string& text) override {
     if (log_) log_->write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -185,6 +188,9 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   auto flag = [&typed](bool SitemapFields::*field, bool value) {
     typed.push_back([field, value](SitemapFields& f) { f.*field = value; });
   };
+  auto engine = [&typed](std::function<void(EngineOptions&)> change) {
+    typed.push_back([change](SitemapFields& f) { change(f.engine); });
+  };
   ArgReader reader(args);
   while (reader.Next()) {
     const std::string& arg = reader.name();
@@ -197,6 +203,15 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "--urllist" || arg == "--no-urllist") {
       reader.NoValue();
       flag(&SitemapFields::urlList, arg == "--urllist");
+    } else if (arg == "--xml" || arg == "--no-xml") {
+      reader.NoValue();
+      flag(&SitemapFields::xmlSitemap, arg == "--xml");
+    } else if (arg == "--xml-gzip" || arg == "--no-xml-gzip") {
+      reader.NoValue();
+      flag(&SitemapFields::xmlGzip, arg == "--xml-gzip");
+    } else if (arg == "--respect-nofollow") {
+      reader.NoValue();
+      engine([](EngineOptions& e) { e.respectNofollow = true; });
     } else if (arg == "--title") {
       set(&SitemapFields::title, reader.Value());
     } else if (arg == "--description") {
@@ -228,7 +243,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   if (fromProfile) LoadSettings(fields);
   for (const auto& apply : typed) apply(fields);
   fields.siteUrl = url;
-  if (!fields.urlList && !fields.htmlSitemap) {
+  if (!fields.urlList && !fields.htmlSitemap && !fields.xmlSitemap) {
     err << kNoOutputChosenMessage << "\n";
     return kExitUsage;
   }

@@ -135,10 +135,14 @@ void MainDialog::BuildControls() {
   urlList_->setObjectName(kIdUrlList);
   htmlSitemap_ = new QCheckBox(QStringLiteral("&HTML Sitemap"), this);
   htmlSitemap_->setObjectName(kIdHtmlSitemap);
+  xmlSitemap_ = new QCheckBox(QStringLiteral("&XML Sitemap"), this);
+  xmlSitemap_->setObjectName(kIdXmlSitemap);
   auto* flags = new QHBoxLayout;
   flags->addWidget(urlList_);
   flags->addSpacing(24);
   flags->addWidget(htmlSitemap_);
+  flags->addSpacing(24);
+  flags->addWidget(xmlSitemap_);
   flags->addStretch(1);
 
   auto* group = new QGroupBox(QStringLiteral("For HTML Sitemap only"), this);
@@ -240,6 +244,7 @@ void MainDialog::ShowFields() {
   siteUrl_->setText(QString::fromStdString(fields_.siteUrl));
   urlList_->setChecked(fields_.urlList);
   htmlSitemap_->setChecked(fields_.htmlSitemap);
+  xmlSitemap_->setChecked(fields_.xmlSitemap);
   title_->setText(QString::fromStdString(fields_.title));
   description_->setPlainText(ToControlText(fields_.description));
   metaTags_->setPlainText(ToControlText(fields_.metaTags));
@@ -250,6 +255,7 @@ void MainDialog::ReadControls() {
   fields_.siteUrl = siteUrl_->text().toStdString();
   fields_.urlList = urlList_->isChecked();
   fields_.htmlSitemap = htmlSitemap_->isChecked();
+  fields_.xmlSitemap = xmlSitemap_->isChecked();
   fields_.title = title_->text().toStdString();
   fields_.description = FromControlText(description_->toPlainText());
   fields_.metaTags = FromControlText(metaTags_->toPlainText());
@@ -267,6 +273,7 @@ void MainDialog::SetCrawling(bool crawling) {
   for (QPlainTextEdit* edit : {description_, metaTags_, endOfBody_}) edit->setReadOnly(crawling);
   urlList_->setEnabled(!crawling);
   htmlSitemap_->setEnabled(!crawling);
+  xmlSitemap_->setEnabled(!crawling);
   stop_->setEnabled(crawling);
   stop_->setVisible(crawling);
   if (crawling) stop_->setFocus(Qt::OtherFocusReason);
@@ -289,7 +296,8 @@ void MainDialog::RunLocked(Command command) {
 void MainDialog::GenerateSitemap() {
   // The checks of the outputs and the address come before the window is locked, so their
   // message and the focus on "&URL List" reach a window that answers.
-  bool noOutput = !urlList_->isChecked() && !htmlSitemap_->isChecked();
+  bool noOutput =
+      !urlList_->isChecked() && !htmlSitemap_->isChecked() && !xmlSitemap_->isChecked();
   if (!crawling_ && (noOutput || siteUrl_->text().trimmed().isEmpty())) {
     ReadControls();
     tollwick::GenerateSitemap(fields_, *hooks_, runOptions_);

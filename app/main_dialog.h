@@ -26,6 +26,7 @@ inline constexpr char kIdSiteUrl[] = "1001";
 inline constexpr char kIdGenerate[] = "1002";
 inline constexpr char kIdUrlList[] = "1004";
 inline constexpr char kIdHtmlSitemap[] = "1005";
+inline constexpr char kIdXmlSitemap[] = "xml";
 inline constexpr char kIdLastResults[] = "1006";
 inline constexpr char kIdEndOfBody[] = "1007";
 inline constexpr char kIdTitle[] = "1008";
@@ -117,6 +118,7 @@ class MainDialog : public QDialog {
   QLineEdit* siteUrl_ = nullptr;
   QCheckBox* urlList_ = nullptr;
   QCheckBox* htmlSitemap_ = nullptr;
+  QCheckBox* xmlSitemap_ = nullptr;
   QLineEdit* title_ = nullptr;
   QPlainTextEdit* description_ = nullptr;
   QPlainTextEdit* metaTags_ = nullptr;

@@ -56,6 +56,7 @@ void LoadSettings(SitemapFields& fields) {
   profile.readString("Title", fields.title);
   profile.readString("Description", fields.description);
   profile.readString("Meta tags", fields.metaTags);
+  profile.readFlag("Generate XML Sitemap", fields.xmlSitemap);
 }
 
 void SaveSettings(const SitemapFields& fields) {
@@ -68,6 +69,7 @@ void SaveSettings(const SitemapFields& fields) {
   profile.writeString("Title", fields.title);
   profile.writeString("Description", fields.description);
   profile.writeString("Meta tags", fields.metaTags);
+  profile.writeInt("Generate XML Sitemap", fields.xmlSitemap ? 1 : 0);
 }
 
 void SaveLastFolder(const std::string& folder) {

@@ -11,11 +11,13 @@ namespace tollwick {
 inline constexpr char kLastResultsNotAvailable[] = "Last Results not available.";
 
 // Reads "URL", "Generate URLList", "Generate HTML Sitemap", "End Of Body", "Title",
-// "Description" and "Meta tags", in that order, each with the field's value as default.
+// "Description" and "Meta tags", in that order, each with the field's value as default, then
+// "Generate XML Sitemap".
 void LoadSettings(SitemapFields& fields);
 
 // Writes "URL", "Generate URLList", "Generate HTML Sitemap", "Last Folder" (the output folder),
-// "End Of Body", "Title", "Description" and "Meta tags", in that order; flags as 0 or 1.
+// "End Of Body", "Title", "Description" and "Meta tags", in that order, then "Generate XML
+// Sitemap"; flags as 0 or 1.
 // Write failures are ignored.
 void SaveSettings(const SitemapFields& fields);
 

@@ -74,7 +74,7 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
       {{"generate", "a.example", "--html=yes"}, "option --html takes no value"},
       {{"generate", "a.example", "--max-page-size=0"}, "--max-page-size wants a whole number"},
       {{"generate", " \t"}, "the site address is empty"},
-      {{"generate", "a.example", "--no-html", "--no-urllist"},
+      {{"generate", "a.example", "--no-html", "--no-urllist", "--no-xml"},
        "Please Select the type of Sitemap to Generate to continue."},
       {{"spider"}, "spider needs the site address"},
       {{"spider", ""}, "the site address is empty"},
@@ -111,7 +111,7 @@ TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
   EXPECT_EQ(err.str(),
             "[1 done, 1 waiting] http://example.com/\n[2 done, 0 waiting] http://example.com/b\n"
             "tollwick: 2 pages listed, 0 failed, 0 too large, 0 excluded by robots.txt, "
-            "0 off the site\n");
+            "0 off the site\ntollwick: 2 URLs in the XML sitemap\n");
   EXPECT_EQ(script.queued, std::vector<std::string>{"http://example.com/"});
 }
 
@@ -163,7 +163,7 @@ TEST_F(CommandLineTest, StderrTellsWhatWasLeftOutAndTheStartPageFailureExitsOne)
             "tollwick: warning: left out http://example.com/big: larger than the page size limit\n"
             "tollwick: failed: http://example.com/gone: HTTP 404 Not Found\n"
             "tollwick: 1 page listed, 1 failed, 1 too large, 0 excluded by robots.txt, "
-            "2 off the site\n");
+            "2 off the site\ntollwick: 1 URL in the XML sitemap\n");
 
   script.steps = {testing::Failure({{"http://example.com/", "connection refused", false}})};
   ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitFailure);

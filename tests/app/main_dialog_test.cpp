@@ -312,6 +312,7 @@ TEST_F(MainDialogTest, NeitherOutputChosenAsksForOneAndFocusesUrlList) {
   Control<QLineEdit>(*dialog, kIdSiteUrl)->setText("http://example.com/");
   Control<QCheckBox>(*dialog, kIdUrlList)->setChecked(false);
   Control<QCheckBox>(*dialog, kIdHtmlSitemap)->setChecked(false);
+  Control<QCheckBox>(*dialog, kIdXmlSitemap)->setChecked(false);
   Control<QPushButton>(*dialog, kIdGenerate)->setFocus();
   QTest::mouseClick(Control<QPushButton>(*dialog, kIdGenerate), Qt::LeftButton);
   EXPECT_EQ(services.infos,
