@@ -444,6 +444,73 @@ TEST_F(XmlSiteTest, ListsOnlyIndexableHtmlPagesOnceWithTheirDatesAndLeavesTheOth
             "sitemap.xml.gz");
 }
 
+// One site on which each of the engine's options changes what is crawled.
+TEST(EngineOptionsTest, EachOptionChangesTheCrawlAsItSays) {
+  std::string root = quillon::testing::FreshDir("options_site");
+  NginxOptions nginx;
+  nginx.gzip = false;
+  nginx.extraServerConfig =
+      "location /ua/ { if ($http_user_agent != \"MyAgent\") { return 404; } }";
+  NginxServer server(root, nginx);
+  if (!server.isRunning()) GTEST_SKIP() << server.error();
+  const std::string base = server.baseUrl();
+  auto write = [&root](const std::string& name, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(root + "/" + name).parent_path());
+    quillon::testing::WriteFileBytes(root + "/" + name, text);
+  };
+  write("index.html",
+        std::string("<a href=a.html>A</a> <a href=skip/b.html>B</a> <a href=q.html?x=1>Q</a>\n") +
+        "<a href=https" + base.substr(4) + "/s.html>S</a> <a rel=nofollow href=nf.html>NF</a>\n"
+        "<a href=tw/x.html>TW</a> <a href=ob/x.html>OB</a> <a href=ua/page.html>UA</a>\n"
+        "<a href=http://elsewhere.example/x>E</a> <a href=http://other.example/y>O</a>\n");
+  write("a.html", "<a href=a2.html>A2</a>");
+  for (const char* name : {"a2.html", "skip/b.html", "q.html", "nf.html", "tw/x.html",
+                           "ob/x.html", "ua/page.html"}) {
+    write(name, "<title>page</title>");
+  }
+  write("robots.txt",
+        "User-agent: Tollwick\nDisallow: /tw/\nUser-agent: OtherBot\nDisallow: /ob/\n"
+        "User-agent: MyAgent\nDisallow: /a2\n");
+  const std::string outputDir = quillon::testing::ScratchDir() + "chosen/out";
+  std::filesystem::create_directories(quillon::testing::ScratchDir() + "chosen");
+
+  const struct {
+    std::vector<std::string> options;
+    std::vector<std::string> pages;
+    std::string summary;  // listed, failed, too large, excluded by robots.txt, off the site
+  } cases[] = {
+      {{}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 2"},
+      {{"--avoid", "*SKIP*", "--avoid=*nothing*"}, {"/index.html", "/a.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "6 2 0 1 2"},
+      {{"--must-match", "*.html"}, {"/index.html", "/a.html", "/skip/b.html", "/nf.html", "/ob/x.html", "/a2.html"}, "6 2 0 1 0"},
+      {{"--outbound-avoid", "*elsewhere*"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 1"},
+      {{"--max-urls", "1"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html"}, "6 2 0 1 2"},
+      {{"--drop-query"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 2"},
+      {{"--drop-https"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 1 0 1 2"},
+      {{"--respect-nofollow"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/ob/x.html", "/a2.html"}, "6 2 0 1 2"},
+      {{"--user-agent", "MyAgent"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/ua/page.html"}, "7 1 0 2 2"},
+      {{"--robots-agent", "otherbot"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/tw/x.html", "/a2.html"}, "7 2 0 1 2"},
+      {{"--output-dir", outputDir}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 2"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {TollwickBinary(), "generate", base + "/index.html", "--delay-ms", "0"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Outcome run = RunProgram(args);
+    std::string label = c.options.empty() ? "(defaults)" : c.options[0];
+    ASSERT_EQ(run.exitCode, 0) << label << run.err;
+    std::string expected;
+    for (const std::string& page : c.pages) expected += (expected.empty() ? "" : "\r\n") + base + page;
+    EXPECT_EQ(ReadFileBytes(run.LastLine() + "/urllist.txt"), expected) << label;
+    int listed, failed, large, robots, offSite;
+    std::sscanf(c.summary.c_str(), "%d %d %d %d %d", &listed, &failed, &large, &robots, &offSite);
+    std::string summary = "tollwick: " + std::to_string(listed) + " pages listed, " +
+                          std::to_string(failed) + " failed, " + std::to_string(large) +
+                          " too large, " + std::to_string(robots) + " excluded by robots.txt, " +
+                          std::to_string(offSite) + " off the site\n";
+    EXPECT_NE(run.err.find(summary), std::string::npos) << label << "\n" << run.err;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outputDir), {}), 1);
+}
+
 // Hooks that keep the summary: the run's own outcome is what this test looks at.
 class SummaryHooks : public FrontEndHooks {
  public:
