@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/options_dialog.h"
 #include "app/settings_profile.h"
 
 namespace tollwick {
@@ -176,6 +177,9 @@ void MainDialog::BuildControls() {
   lastResults_ = new QPushButton(QStringLiteral("&Last Results"), this);
   lastResults_->setObjectName(kIdLastResults);
   lastResults_->setAutoDefault(false);
+  options_ = new QPushButton(QStringLiteral("&Options..."), this);
+  options_->setObjectName(kIdOptions);
+  options_->setAutoDefault(false);
   spider_ = new QPushButton(QStringLiteral("Spider"), this);
   spider_->setObjectName(kIdSpider);
   spider_->setAutoDefault(false);
@@ -187,6 +191,7 @@ void MainDialog::BuildControls() {
   buttons->addWidget(generate_);
   buttons->addWidget(stop_);
   buttons->addWidget(lastResults_);
+  buttons->addWidget(options_);
   buttons->addStretch(1);
   buttons->addWidget(spider_);
   buttons->addWidget(close_);
@@ -195,6 +200,7 @@ void MainDialog::BuildControls() {
   connect(stop_, &QPushButton::clicked, this, &MainDialog::StopCrawl);
   connect(lastResults_, &QPushButton::clicked, this, &MainDialog::ShowLastResults);
   connect(spider_, &QPushButton::clicked, this, &MainDialog::DiagnosticCrawl);
+  connect(options_, &QPushButton::clicked, this, &MainDialog::ShowOptions);
   connect(close_, &QPushButton::clicked, this, &QDialog::accept);
 
   auto* layout = new QVBoxLayout(this);
@@ -266,6 +272,7 @@ void MainDialog::SetCrawling(bool crawling) {
   crawling_ = crawling;
   generate_->setEnabled(!crawling);
   lastResults_->setEnabled(!crawling);
+  options_->setEnabled(!crawling);
   spider_->setEnabled(!crawling);
   menuBar_->setEnabled(!crawling);
   // The run works on the fields it was given; edits made meanwhile would be lost.
@@ -316,6 +323,15 @@ void MainDialog::DiagnosticCrawl() {
 void MainDialog::ShowLastResults() {
   if (crawling_) return;
   tollwick::ShowLastResults(fields_, *hooks_);
+}
+
+void MainDialog::ShowOptions() {
+  if (crawling_) return;
+  OptionsDialog box(fields_, this);
+  services_.RunModal(box);
+  if (box.result() != QDialog::Accepted) return;
+  box.Apply(fields_);
+  SaveOptions(fields_);
 }
 
 void MainDialog::ShowFirstTimeMessage() { tollwick::ShowFirstTimeMessage(*hooks_); }

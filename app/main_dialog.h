@@ -78,6 +78,9 @@ class MainDialog : public QDialog {
   void DiagnosticCrawl();
   // "&Last Results": opens the last output folder or says it is not available.
   void ShowLastResults();
+  // "&Options...": the engine's options, the XML compression and the output folder, stored in
+  // the profile when the box is accepted.
+  void ShowOptions();
   // The one-time welcome message.
   void ShowFirstTimeMessage();
   // Stop: ends the crawl after the current step; the files are written from what was gathered.
@@ -126,6 +129,7 @@ class MainDialog : public QDialog {
   QPushButton* generate_ = nullptr;
   QPushButton* stop_ = nullptr;
   QPushButton* lastResults_ = nullptr;
+  QPushButton* options_ = nullptr;
   QPushButton* spider_ = nullptr;
   QPushButton* close_ = nullptr;
   QLabel* status_ = nullptr;
