@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include "tests/app/fake_page_source.h"
@@ -100,6 +101,24 @@ TEST_F(CommandLineTest, HelpVersionAndNoArguments) {
   EXPECT_EQ(out.str(), "Tollwick Version 1.0\n");
   EXPECT_EQ(Run({"generate", "--help"}), kExitOk);
   EXPECT_EQ(out.str(), UsageText());
+}
+
+// Every option --help names is described in the man page, and the man page names no other.
+TEST(ManPageTest, NamesTheOptionsOfTheUsageText) {
+  std::string page = ReadFileBytes(std::string(std::getenv("QUILLON_SOURCE_DIR")) + "/docs/tollwick.1");
+  for (size_t at = page.find("\\-"); at != std::string::npos; at = page.find("\\-", at)) {
+    page.erase(at, 1);
+  }
+  auto options = [](const std::string& text) {
+    std::set<std::string> found;
+    for (size_t at = text.find("--"); at != std::string::npos; at = text.find("--", at + 2)) {
+      size_t end = text.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
+      found.insert(text.substr(at, end - at));
+    }
+    return found;
+  };
+  ASSERT_FALSE(page.empty());
+  EXPECT_EQ(options(UsageText()), options(page));
 }
 
 TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
