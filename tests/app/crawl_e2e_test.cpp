@@ -471,8 +471,8 @@ TEST(EngineOptionsTest, EachOptionChangesTheCrawlAsItSays) {
   write("robots.txt",
         "User-agent: Tollwick\nDisallow: /tw/\nUser-agent: OtherBot\nDisallow: /ob/\n"
         "User-agent: MyAgent\nDisallow: /a2\n");
-  const std::string outputDir = quillon::testing::ScratchDir() + "chosen/out";
-  std::filesystem::create_directories(quillon::testing::ScratchDir() + "chosen");
+  // A folder that does not exist yet, in one that does.
+  const std::string outputDir = quillon::testing::FreshDir("chosen") + "/out";
 
   const struct {
     std::vector<std::string> options;
