@@ -65,11 +65,12 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   maxUrls_->setValue(engine.maxUrls);
   dropQuery_ = NewCheckBox(QStringLiteral("Drop &query strings"), kIdDropQuery,
                            engine.dropQueryStrings, this);
-  dropHttps_ = NewCheckBox(QStringLiteral("Drop http&s links"), kIdDropHttps, engine.dropHttps,
-                           this);
+  dropHttps_ =
+      NewCheckBox(QStringLiteral("Drop http&s links"), kIdDropHttps, engine.dropHttps, this);
   respectNofollow_ = NewCheckBox(QStringLiteral("Respect &nofollow"), kIdRespectNofollow,
                                  engine.respectNofollow, this);
-  userAgent_ = NewLineEdit(kIdUserAgent, engine.userAgent, QStringLiteral("the built-in one"), this);
+  userAgent_ =
+      NewLineEdit(kIdUserAgent, engine.userAgent, QStringLiteral("the built-in one"), this);
   robotsAgent_ = NewLineEdit(kIdRobotsAgent, engine.robotsAgent, QStringLiteral("none"), this);
   xmlGzip_ = NewCheckBox(QStringLiteral("&Compress the XML sitemap (gzip)"), kIdXmlGzip,
                          fields.xmlGzip, this);
@@ -92,7 +93,8 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("Patterns: one per line, \"*\" matches anything."), this));
+  layout->addWidget(
+      new QLabel(QStringLiteral("Patterns: one per line, \"*\" matches anything."), this));
   layout->addLayout(form);
   layout->addWidget(buttons);
 }

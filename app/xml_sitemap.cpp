@@ -41,8 +41,8 @@ std::string UrlsetOpening() {
 constexpr char kUrlsetClosing[] = "</urlset>\n";
 
 std::string IndexText(const std::vector<std::string>& locs) {
-  std::string text = std::string(kXmlDeclaration) + "<sitemapindex xmlns=\"" + kSitemapNamespace +
-                     "\">\n";
+  std::string text =
+      std::string(kXmlDeclaration) + "<sitemapindex xmlns=\"" + kSitemapNamespace + "\">\n";
   for (const std::string& loc : locs) {
     text += "<sitemap><loc>" + XmlLocText(loc) + "</loc></sitemap>\n";
   }
@@ -128,8 +128,8 @@ std::string XmlLocText(std::string_view url) {
 XmlVerdict XmlSitemapList::Add(const PageListing& page) {
   XmlVerdict verdict = XmlVerdict::Listed;
   std::string_view url = page.finalUrl;
-  bool absolute = quillon::StartsWithNoCase(url, "http://") ||
-                  quillon::StartsWithNoCase(url, "https://");
+  bool absolute =
+      quillon::StartsWithNoCase(url, "http://") || quillon::StartsWithNoCase(url, "https://");
   if (page.offSiteRedirect) {
     verdict = XmlVerdict::OffSite;
   } else if (page.statusCode < 200 || page.statusCode > 299) {
@@ -167,12 +167,12 @@ std::string XmlSitemapList::SummaryText() const {
   std::string reasons;
   for (const auto& reason : kReasons) {
     if (Count(reason.verdict) == 0) continue;
-    reasons += (reasons.empty() ? "" : ", ") + std::to_string(Count(reason.verdict)) + " " +
-               reason.text;
+    reasons +=
+        (reasons.empty() ? "" : ", ") + std::to_string(Count(reason.verdict)) + " " + reason.text;
   }
   size_t listed = entries_.size();
-  std::string text = std::to_string(listed) + (listed == 1 ? " URL" : " URLs") +
-                     " in the XML sitemap";
+  std::string text =
+      std::to_string(listed) + (listed == 1 ? " URL" : " URLs") + " in the XML sitemap";
   return reasons.empty() ? text : text + " (left out: " + reasons + ")";
 }
 
@@ -193,8 +193,9 @@ std::vector<XmlSitemapFile> BuildXmlSitemapFiles(const std::vector<XmlSitemapEnt
   size_t count = 0;
   for (const XmlSitemapEntry& entry : entries) {
     std::string element = XmlUrlElement(entry);
-    bool full = count == limits.maxUrls || parts.back().text.size() + element.size() +
-                                                   std::strlen(kUrlsetClosing) > limits.maxBytes;
+    bool full =
+        count == limits.maxUrls ||
+        parts.back().text.size() + element.size() + std::strlen(kUrlsetClosing) > limits.maxBytes;
     if (count > 0 && full) {
       parts.back().text += kUrlsetClosing;
       parts.emplace_back();
@@ -231,7 +232,8 @@ bool GzipText(std::string_view text, std::string& out) {
   out.clear();
   z_stream stream{};
   // 15 window bits + 16: a gzip wrapper with a zero time stamp, so equal input gives equal bytes.
-  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
     return false;
   }
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));

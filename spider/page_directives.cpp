@@ -41,9 +41,8 @@ void ReadRobotsDirectives(std::string_view value, RobotsDirectives& directives) 
 
 bool RelHolds(std::string_view rel, std::string_view word) {
   bool found = false;
-  ForEachWord(rel, " \t\r\n", [&found, word](std::string_view part) {
-    found = found || EqualsNoCase(part, word);
-  });
+  ForEachWord(rel, " \t\r\n",
+              [&found, word](std::string_view part) { found = found || EqualsNoCase(part, word); });
   return found;
 }
 
@@ -55,7 +54,8 @@ bool ReadCanonicalHref(std::string_view page, StringBuffer& href) {
   while (parser.seek(kLinkStart)) {
     tag.clear();
     if (!parser.copyUntilQuoted('>', tag) || !tag.appendChar('>')) return false;
-    if (!HtmlHelp::CleanTag(tag.view(), clean) || !HtmlHelp::GetAttribute(clean.view(), "rel", rel)) {
+    if (!HtmlHelp::CleanTag(tag.view(), clean) ||
+        !HtmlHelp::GetAttribute(clean.view(), "rel", rel)) {
       return false;
     }
     if (!RelHolds(rel.view(), "canonical")) continue;

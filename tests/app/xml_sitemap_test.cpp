@@ -1,7 +1,6 @@
 #include "app/xml_sitemap.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,13 +19,13 @@ TEST(XmlSitemapTest, LastModifiedBecomesAW3cDateTimeOnlyWhenItIsAnImfFixdate) {
   } cases[] = {
       {"Sun, 06 Nov 1994 08:49:37 GMT", "1994-11-06T08:49:37+00:00"},
       {"  Thu, 29 Feb 2024 23:59:59 GMT ", "2024-02-29T23:59:59+00:00"},
-      {"Thu, 29 Feb 2023 00:00:00 GMT", ""},     // no such day
-      {"Sun, 06 Nov 1994 24:00:00 GMT", ""},     // no such hour
-      {"Sun, 06 Nov 1994 08:49:60 GMT", ""},     // leap seconds are no xsd:dateTime
-      {"Sun, 06 Nov 1994 08:49:37 CET", ""},     // HTTP dates are GMT
-      {"Sunday, 06-Nov-94 08:49:37 GMT", ""},    // RFC 850
-      {"Sun Nov  6 08:49:37 1994", ""},          // asctime
-      {"Sun, 06 nov 1994 08:49:37 GMT", ""},     // month names are case-sensitive
+      {"Thu, 29 Feb 2023 00:00:00 GMT", ""},   // no such day
+      {"Sun, 06 Nov 1994 24:00:00 GMT", ""},   // no such hour
+      {"Sun, 06 Nov 1994 08:49:60 GMT", ""},   // leap seconds are no xsd:dateTime
+      {"Sun, 06 Nov 1994 08:49:37 CET", ""},   // HTTP dates are GMT
+      {"Sunday, 06-Nov-94 08:49:37 GMT", ""},  // RFC 850
+      {"Sun Nov  6 08:49:37 1994", ""},        // asctime
+      {"Sun, 06 nov 1994 08:49:37 GMT", ""},   // month names are case-sensitive
       {"Sun, 06 Nov 1994 08:49:37 GMT junk", ""},
       {"", ""},
   };
@@ -46,18 +45,33 @@ TEST(XmlSitemapTest, OnlySuccessfulIndexableHtmlPagesAtTheirCanonicalAddressAreL
   } cases[] = {
       {page([](PageListing&) {}), XmlVerdict::Listed},
       {page([](PageListing&) {}), XmlVerdict::Duplicate},
-      {page([](PageListing& p) { p.finalUrl = "http://site.test/b"; p.contentType = "Application/XHTML+XML ; charset=x"; }), XmlVerdict::Listed},
+      {page([](PageListing& p) {
+         p.finalUrl = "http://site.test/b";
+         p.contentType = "Application/XHTML+XML ; charset=x";
+       }),
+       XmlVerdict::Listed},
       {page([](PageListing& p) { p.contentType = "text/plain"; }), XmlVerdict::NotHtml},
       {page([](PageListing& p) { p.contentType = ""; }), XmlVerdict::NotHtml},
-      {page([](PageListing& p) { p.statusCode = 203; p.finalUrl = "http://site.test/c"; }), XmlVerdict::Listed},
+      {page([](PageListing& p) {
+         p.statusCode = 203;
+         p.finalUrl = "http://site.test/c";
+       }),
+       XmlVerdict::Listed},
       {page([](PageListing& p) { p.statusCode = 300; }), XmlVerdict::NotSuccess},
       {page([](PageListing& p) { p.noindex = true; }), XmlVerdict::Noindex},
-      {page([](PageListing& p) { p.canonical = "http://site.test/z"; }), XmlVerdict::CanonicalElsewhere},
-      {page([](PageListing& p) { p.canonical = "https://site.test/d"; p.finalUrl = p.canonical; }), XmlVerdict::Listed},
+      {page([](PageListing& p) { p.canonical = "http://site.test/z"; }),
+       XmlVerdict::CanonicalElsewhere},
+      {page([](PageListing& p) {
+         p.canonical = "https://site.test/d";
+         p.finalUrl = p.canonical;
+       }),
+       XmlVerdict::Listed},
       {page([](PageListing& p) { p.offSiteRedirect = true; }), XmlVerdict::OffSite},
       {page([](PageListing& p) { p.finalUrl = "/relative"; }), XmlVerdict::Unusable},
-      {page([](PageListing& p) { p.finalUrl = "http://site.test/" + std::string(2031, 'x'); }), XmlVerdict::Listed},
-      {page([](PageListing& p) { p.finalUrl = "http://site.test/" + std::string(2032, 'x'); }), XmlVerdict::Unusable},
+      {page([](PageListing& p) { p.finalUrl = "http://site.test/" + std::string(2031, 'x'); }),
+       XmlVerdict::Listed},
+      {page([](PageListing& p) { p.finalUrl = "http://site.test/" + std::string(2032, 'x'); }),
+       XmlVerdict::Unusable},
   };
   XmlSitemapList list;
   for (size_t i = 0; i < std::size(cases); ++i) {
@@ -78,9 +92,11 @@ TEST(XmlSitemapTest, LocIsPercentEncodedWhereAUriMustBeAndEntityEscaped) {
 TEST(XmlSitemapTest, LargeListsSplitIntoPartsWithAValidIndexAndGzipKeepsTheText) {
   std::vector<XmlSitemapEntry> entries;
   for (int i = 0; i < 7; ++i) {
-    entries.push_back({"http://s.test/p" + std::to_string(i) + "?a&b", i % 2 ? "2024-01-02T03:04:05+00:00" : ""});
+    entries.push_back(
+        {"http://s.test/p" + std::to_string(i) + "?a&b", i % 2 ? "2024-01-02T03:04:05+00:00" : ""});
   }
-  const std::string schemas = std::string(std::getenv("QUILLON_SOURCE_DIR")) + "/tests/data/app/xsd/";
+  const std::string schemas =
+      std::string(std::getenv("QUILLON_SOURCE_DIR")) + "/tests/data/app/xsd/";
   const struct {
     XmlFileLimits limits;
     std::vector<size_t> urlsPerPart;
@@ -93,7 +109,8 @@ TEST(XmlSitemapTest, LargeListsSplitIntoPartsWithAValidIndexAndGzipKeepsTheText)
   for (const auto& c : cases) {
     for (bool gzip : {false, true}) {
       std::string folder = quillon::testing::FreshDir("xml_split");
-      std::vector<XmlSitemapFile> files = BuildXmlSitemapFiles(entries, "http://s.test/", gzip, c.limits);
+      std::vector<XmlSitemapFile> files =
+          BuildXmlSitemapFiles(entries, "http://s.test/", gzip, c.limits);
       std::vector<std::string> written;
       std::string error;
       ASSERT_TRUE(WriteXmlSitemapFiles(folder, files, written, error)) << error;
@@ -110,27 +127,24 @@ TEST(XmlSitemapTest, LargeListsSplitIntoPartsWithAValidIndexAndGzipKeepsTheText)
         if (index) {
           std::string suffix = gzip ? ".xml.gz" : ".xml";
           for (size_t p = 1; p <= parts; ++p) {
-            EXPECT_NE(files[i].text.find("<loc>http://s.test/sitemap-" + std::to_string(p) + suffix + "</loc>"), std::string::npos);
+            EXPECT_NE(files[i].text.find("<loc>http://s.test/sitemap-" + std::to_string(p) +
+                                         suffix + "</loc>"),
+                      std::string::npos);
           }
         } else {
           size_t urls = 0;
-          for (size_t at = files[i].text.find("<url>"); at != std::string::npos; at = files[i].text.find("<url>", at + 1)) ++urls;
+          for (size_t at = files[i].text.find("<url>"); at != std::string::npos;
+               at = files[i].text.find("<url>", at + 1))
+            ++urls;
           EXPECT_EQ(urls, c.urlsPerPart[i]);
           EXPECT_LE(files[i].text.size(), c.limits.maxBytes);
         }
         std::string onDisk = ReadFileBytes(written[i]);
         if (gzip) {
-          std::string inflated(files[i].text.size(), '\0');
-          uLongf length = inflated.size();
-          z_stream stream{};
-          inflateInit2(&stream, 15 + 16);
-          stream.next_in = reinterpret_cast<Bytef*>(onDisk.data());
-          stream.avail_in = static_cast<uInt>(onDisk.size());
-          stream.next_out = reinterpret_cast<Bytef*>(inflated.data());
-          stream.avail_out = static_cast<uInt>(length);
-          EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
-          inflateEnd(&stream);
-          onDisk = inflated;
+          std::string unpacked = folder + "/unpacked";
+          ASSERT_EQ(std::system(("gzip -dc '" + written[i] + "' > '" + unpacked + "'").c_str()), 0);
+          onDisk = ReadFileBytes(unpacked);
+          std::filesystem::remove(unpacked);
         }
         EXPECT_EQ(onDisk, files[i].text);
       }
