@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +65,9 @@ class TerminalHooks : public FrontEndHooks {
     err_ << "tollwick: " << summary.Text() << "\n";
     std::string outcome = summary.OutcomeText();
     if (!outcome.empty()) err_ << "tollwick: " << outcome << "\n";
+  }
+  void XmlSitemapWritten(const std::string& summary) override {
+    err_ << "tollwick: " << summary << "\n";
   }
   bool WantsCrawlLog() override { return log_ != nullptr; }
   void CrawlStepLog(const std::string& text) override {
@@ -185,6 +189,9 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   auto flag = [&typed](bool SitemapFields::*field, bool value) {
     typed.push_back([field, value](SitemapFields& f) { f.*field = value; });
   };
+  auto engine = [&typed](std::function<void(EngineOptions&)> change) {
+    typed.push_back([change](SitemapFields& f) { change(f.engine); });
+  };
   ArgReader reader(args);
   while (reader.Next()) {
     const std::string& arg = reader.name();
@@ -197,6 +204,41 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "--urllist" || arg == "--no-urllist") {
       reader.NoValue();
       flag(&SitemapFields::urlList, arg == "--urllist");
+    } else if (arg == "--xml" || arg == "--no-xml") {
+      reader.NoValue();
+      flag(&SitemapFields::xmlSitemap, arg == "--xml");
+    } else if (arg == "--xml-gzip" || arg == "--no-xml-gzip") {
+      reader.NoValue();
+      flag(&SitemapFields::xmlGzip, arg == "--xml-gzip");
+    } else if (arg == "--respect-nofollow") {
+      reader.NoValue();
+      engine([](EngineOptions& e) { e.respectNofollow = true; });
+    } else if (arg == "--avoid" || arg == "--must-match" || arg == "--outbound-avoid") {
+      std::string pattern = reader.Value();
+      if (pattern.empty()) throw UsageError{arg + " needs a pattern"};
+      auto list = arg == "--avoid"        ? &EngineOptions::avoid
+                  : arg == "--must-match" ? &EngineOptions::mustMatch
+                                          : &EngineOptions::outboundAvoid;
+      engine([list, pattern](EngineOptions& e) { (e.*list).push_back(pattern); });
+    } else if (arg == "--max-urls") {
+      auto most = static_cast<int32_t>(
+          ParseNumber(reader.Value(), 0, INT32_MAX, "--max-urls", "pages"));
+      engine([most](EngineOptions& e) { e.maxUrls = most; });
+    } else if (arg == "--drop-query") {
+      reader.NoValue();
+      engine([](EngineOptions& e) { e.dropQueryStrings = true; });
+    } else if (arg == "--drop-https") {
+      reader.NoValue();
+      engine([](EngineOptions& e) { e.dropHttps = true; });
+    } else if (arg == "--user-agent" || arg == "--robots-agent") {
+      std::string name = reader.Value();
+      if (name.find_first_of("\r\n") != std::string::npos) {
+        throw UsageError{arg + " may not hold a line break"};
+      }
+      auto text = arg == "--user-agent" ? &EngineOptions::userAgent : &EngineOptions::robotsAgent;
+      engine([text, name](EngineOptions& e) { e.*text = name; });
+    } else if (arg == "--output-dir") {
+      set(&SitemapFields::outputDir, reader.Value());
     } else if (arg == "--title") {
       set(&SitemapFields::title, reader.Value());
     } else if (arg == "--description") {
@@ -228,7 +270,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   if (fromProfile) LoadSettings(fields);
   for (const auto& apply : typed) apply(fields);
   fields.siteUrl = url;
-  if (!fields.urlList && !fields.htmlSitemap) {
+  if (!fields.urlList && !fields.htmlSitemap && !fields.xmlSitemap) {
     err << kNoOutputChosenMessage << "\n";
     return kExitUsage;
   }
@@ -323,20 +365,44 @@ std::string UsageText() {
       "  tollwick generate URL [options]   crawl the site of URL and write the sitemap files\n"
       "    --html | --no-html              write sitemap.htm (default on)\n"
       "    --urllist | --no-urllist        write urllist.txt (default on)\n"
+      "    --xml | --no-xml                write sitemap.xml, the sitemaps.org XML sitemap\n"
+      "                                    (default on; split with an index above 50,000 URLs\n"
+      "                                    or 50 MB)\n"
+      "    --xml-gzip                      write it gzip-compressed (sitemap.xml.gz)\n"
       "    --title TEXT  --description TEXT  --meta-tags TEXT  --end-of-body TEXT\n"
       "    --from-profile                  start from the dialog's saved fields instead of the\n"
       "                                    built-in defaults\n"
       "    --delay-ms N                    pause after each page (default 500)\n"
       "    --max-page-size BYTES           leave out pages larger than this (default 300000)\n"
+      "    --output-dir DIR                make the dated output folder in DIR instead of\n"
+      "                                    <temp>/Tollwick (DIR is created when missing)\n"
+      "    --avoid PATTERN                 do not follow links matching PATTERN (\"*\" matches\n"
+      "                                    anything, case-insensitive; repeatable)\n"
+      "    --must-match PATTERN            follow only links matching a PATTERN (repeatable)\n"
+      "    --outbound-avoid PATTERN        do not count off-site links matching PATTERN\n"
+      "    --max-urls N                    queue no more links once N pages were fetched\n"
+      "                                    (default 0: no limit)\n"
+      "    --drop-query                    cut links at their \"?\"\n"
+      "    --drop-https                    do not follow https links\n"
+      "    --respect-nofollow              do not follow rel=\"nofollow\" links nor the links\n"
+      "                                    of pages whose robots meta or X-Robots-Tag says\n"
+      "                                    nofollow\n"
+      "    --user-agent TEXT               send TEXT as User-Agent (also matched against\n"
+      "                                    robots.txt groups)\n"
+      "    --robots-agent NAME             honour robots.txt groups for NAME besides \"*\"\n"
+      "                                    (default \"Tollwick\")\n"
       "    --log FILE                      append the error report text of every crawl step\n"
       "                                    (CR LF line ends) to FILE\n"
       "    --open                          open the output folder with xdg-open afterwards\n"
       "    Options take \"--opt VALUE\" or \"--opt=VALUE\". Output folder:\n"
       "    <temp>/Tollwick/<local date-time text>/ (\" (2)\", \" (3)\", ... when it exists).\n"
+      "    The XML sitemap lists only pages answered 2xx as HTML, at their address after\n"
+      "    redirects, without noindex and without a canonical link elsewhere, each once.\n"
       "    stdout: the output folder's path is the last line. stderr: one progress line per\n"
       "    page, a warning per page left out as too large, then every failed URL with its\n"
-      "    reason and a summary line. Ctrl-C ends the crawl and still writes the files from\n"
-      "    what was gathered. Only \"Last Folder\" is saved in the profile.\n"
+      "    reason, a summary line and the XML sitemap's count. Ctrl-C ends the crawl and\n"
+      "    still writes the files from what was gathered. Only \"Last Folder\" is saved in\n"
+      "    the profile. See tollwick(1).\n"
       "  tollwick spider URL [--delay-ms N] [-o FILE]\n"
       "    the diagnostic crawl (at most 1000 passes, default pause 1000 ms): per line the URL,\n"
       "    a tab and the page's Last-Modified date (empty when it has none); default FILE\n"

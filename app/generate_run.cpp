@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "app/first_error_log.h"
 #include "app/output_folder.h"
 #include "app/sitemap_writer.h"
 #include "base/file_access.h"
@@ -21,19 +22,6 @@ std::unique_ptr<PageSource> NewSource(const PageSourceFactory& make, FrontEndHoo
                                       const SourceSettings& settings) {
   return make ? make(hooks, settings) : MakeSpiderSource(hooks, settings);
 }
-
-// A log that keeps the first error line: the file functions log the system's reason first.
-class FirstErrorLog : public quillon::LogNull {
- public:
-  bool addError(const char* text) override {
-    if (first_.empty() && text != nullptr) first_ = text;
-    return true;
-  }
-  const std::string& first() const { return first_; }
-
- private:
-  std::string first_;
-};
 
 void PauseUnlessStopped(uint32_t delayMs, FrontEndHooks& hooks) {
   while (delayMs > 0 && !hooks.StopRequested()) {
@@ -157,7 +145,7 @@ std::string CrawlSummary::OutcomeText() const {
 
 RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const RunOptions& options,
                            CrawlSummary* summaryOut) {
-  if (!fields.urlList && !fields.htmlSitemap) {
+  if (!fields.urlList && !fields.htmlSitemap && !fields.xmlSitemap) {
     hooks.ShowMessage(kNoOutputChosenMessage);
     hooks.FocusUrlListFlag();
     return RunOutcome::NoOutputChosen;
@@ -173,13 +161,15 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
   std::string error;
   bool saved = false;
   CrawlSummary summary;
-  if (!MakeOutputFolder(LocalNow(), fields.outputFolder, error)) {
+  if (!MakeOutputFolder(LocalNow(), fields.outputDir, fields.outputFolder, error)) {
     hooks.ReportFailure(error);
   } else {
-    bool htmlSaved =
-        BuildHtmlSitemap(fields.outputFolder + "/sitemap.htm", fields, hooks, options, summary);
+    XmlSitemapList xml;
+    bool htmlSaved = BuildHtmlSitemap(fields.outputFolder + "/sitemap.htm", fields, hooks, options,
+                                      summary, &xml);
     bool listSaved = WriteUrlList(fields, hooks);
-    saved = htmlSaved && listSaved;
+    bool xmlSaved = WriteXmlSitemap(fields, xml, hooks);
+    saved = htmlSaved && listSaved && xmlSaved;
     hooks.OpenPath(fields.outputFolder);
   }
   hooks.SaveSettings(fields);
@@ -190,11 +180,14 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
 }
 
 bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHooks& hooks,
-                      const RunOptions& options, CrawlSummary& summary) {
+                      const RunOptions& options, CrawlSummary& summary, XmlSitemapList* xml) {
   hooks.ShowWaitCursor(true);
   std::string sitemap;
   summary = CrawlSummary();
-  std::unique_ptr<PageSource> spider = NewSource(options.makeSource, hooks, options.source);
+  SourceSettings settings = options.source;
+  settings.engine = fields.engine;
+  settings.followCanonical = fields.xmlSitemap;
+  std::unique_ptr<PageSource> spider = NewSource(options.makeSource, hooks, settings);
   spider->BeginSite(SiteDomain(fields.siteUrl));
   spider->QueueUrl(fields.siteUrl);
 
@@ -219,6 +212,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
       }
       std::string item = FormatListItem(std::move(keywords), std::move(title), description, url);
       if (fields.htmlSitemap) sitemap += item;
+      if (xml != nullptr) xml->Add(spider->CurrentPageListing());
       hooks.PageDone(++pagesDone, spider->PendingCount(), url);
     } else {
       if (spider->PendingCount() == 0) break;
@@ -249,6 +243,23 @@ bool WriteUrlList(SitemapFields& fields, FrontEndHooks& hooks) {
   fields.urlListText = TrimWhiteSpace(fields.urlListText);
   quillon::deleteFile(path.c_str());
   return SaveAnsiText(path, fields.urlListText, "Could not save the URL list to", hooks);
+}
+
+bool WriteXmlSitemap(const SitemapFields& fields, const XmlSitemapList& xml, FrontEndHooks& hooks) {
+  if (!fields.xmlSitemap) return true;
+  // The index names its parts by absolute address: they belong at the root of the site.
+  std::string root = SiteRootOf(xml.entries().empty() ? std::string_view(fields.siteUrl)
+                                                      : std::string_view(xml.entries()[0].loc));
+  std::vector<std::string> written;
+  std::string error;
+  if (!WriteXmlSitemapFiles(fields.outputFolder,
+                            BuildXmlSitemapFiles(xml.entries(), root, fields.xmlGzip), written,
+                            error)) {
+    hooks.ReportFailure(error);
+    return false;
+  }
+  hooks.XmlSitemapWritten(xml.SummaryText());
+  return true;
 }
 
 bool DiagnosticCrawl(SitemapFields& fields, FrontEndHooks& hooks, const DiagnosticOptions& options,

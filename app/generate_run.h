@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/sitemap_fields.h"
+#include "app/xml_sitemap.h"
 #include "base/platform.h"
 
 namespace tollwick {
@@ -69,6 +70,13 @@ class PageSource {
   // On-site links robots.txt disallowed, and off-site links met.
   virtual int RobotsExcludedCount() { return 0; }
   virtual int OffSiteCount() { return 0; }
+  // What the last fetched page's answer says for the XML sitemap; by default a 200 HTML page
+  // at CurrentUrl().
+  virtual PageListing CurrentPageListing() {
+    PageListing page;
+    page.finalUrl = CurrentUrl();
+    return page;
+  }
 };
 
 // What a front end provides. Every hook has a harmless default.
@@ -101,6 +109,8 @@ class FrontEndHooks {
   virtual void PageTooLarge(const LeftOutPage& /*page*/) {}
   // After the crawl, before the files are written.
   virtual void CrawlFinished(const CrawlSummary& /*summary*/) {}
+  // After the XML sitemap was written: "N URLs in the XML sitemap (left out: ...)".
+  virtual void XmlSitemapWritten(const std::string& /*summary*/) {}
   // When true, CrawlStepLog hears the engine's log text after every crawl step.
   virtual bool WantsCrawlLog() { return false; }
   virtual void CrawlStepLog(const std::string& /*errorLogText*/) {}
@@ -115,6 +125,9 @@ inline constexpr uint64_t kDefaultMaxPageSize = 300000;
 // What a page source is made with besides the hooks.
 struct SourceSettings {
   uint64_t maxPageSize = kDefaultMaxPageSize;
+  EngineOptions engine;
+  // Queue the address a page's canonical link names (the XML sitemap lists it instead).
+  bool followCanonical = false;
 };
 
 // A PageSource over a new VnSpider whose fetches end early once hooks.StopRequested() is true.
@@ -146,9 +159,10 @@ enum class RunOutcome {
   Stopped,          // a stop request ended the crawl; the files hold what was gathered
 };
 
-// The Generate command: checks the flags and the address, empties the URL-list text, normalises the address,
-// makes the output folder, crawls, writes the chosen files, opens the folder and saves the
-// settings (also after a failed save). summary, when given, receives the crawl's summary.
+// The Generate command: checks the flags (one of the three outputs) and the address, empties the
+// URL-list text, normalises the address, makes the output folder, crawls, writes the chosen
+// files, opens the folder and saves the settings (also after a failed save). The engine options
+// come from fields. summary, when given, receives the crawl's summary.
 RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const RunOptions& options,
                            CrawlSummary* summary = nullptr);
 
@@ -168,10 +182,16 @@ void AddMissingScheme(std::string& siteUrl);
 std::string SiteDomain(const std::string& siteUrl);
 
 // Crawls the site and builds the sitemap text; saves it to path when the HTML flag is set and
-// appends the URL-list lines when the URL-list flag is set; fills summary and hands it to the
-// hooks. False when the save failed (the failure is reported through the hooks).
+// appends the URL-list lines when the URL-list flag is set; adds every fetched page to xml when
+// given; fills summary and hands it to the hooks. False when the save failed (the failure is
+// reported through the hooks).
 bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHooks& hooks,
-                      const RunOptions& options, CrawlSummary& summary);
+                      const RunOptions& options, CrawlSummary& summary,
+                      XmlSitemapList* xml = nullptr);
+
+// Writes sitemap.xml (split with an index when large, gzip-compressed when asked) into the
+// output folder when the XML flag is set. False when a file failed (reported).
+bool WriteXmlSitemap(const SitemapFields& fields, const XmlSitemapList& xml, FrontEndHooks& hooks);
 
 // Writes the trimmed URL-list text to "<output folder>/urllist.txt" when the flag is set (lines
 // separated by CR LF, none after the last). False when the save failed (reported).

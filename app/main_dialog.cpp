@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/options_dialog.h"
 #include "app/settings_profile.h"
 
 namespace tollwick {
@@ -135,10 +136,14 @@ void MainDialog::BuildControls() {
   urlList_->setObjectName(kIdUrlList);
   htmlSitemap_ = new QCheckBox(QStringLiteral("&HTML Sitemap"), this);
   htmlSitemap_->setObjectName(kIdHtmlSitemap);
+  xmlSitemap_ = new QCheckBox(QStringLiteral("&XML Sitemap"), this);
+  xmlSitemap_->setObjectName(kIdXmlSitemap);
   auto* flags = new QHBoxLayout;
   flags->addWidget(urlList_);
   flags->addSpacing(24);
   flags->addWidget(htmlSitemap_);
+  flags->addSpacing(24);
+  flags->addWidget(xmlSitemap_);
   flags->addStretch(1);
 
   auto* group = new QGroupBox(QStringLiteral("For HTML Sitemap only"), this);
@@ -172,6 +177,9 @@ void MainDialog::BuildControls() {
   lastResults_ = new QPushButton(QStringLiteral("&Last Results"), this);
   lastResults_->setObjectName(kIdLastResults);
   lastResults_->setAutoDefault(false);
+  options_ = new QPushButton(QStringLiteral("&Options..."), this);
+  options_->setObjectName(kIdOptions);
+  options_->setAutoDefault(false);
   spider_ = new QPushButton(QStringLiteral("Spider"), this);
   spider_->setObjectName(kIdSpider);
   spider_->setAutoDefault(false);
@@ -183,6 +191,7 @@ void MainDialog::BuildControls() {
   buttons->addWidget(generate_);
   buttons->addWidget(stop_);
   buttons->addWidget(lastResults_);
+  buttons->addWidget(options_);
   buttons->addStretch(1);
   buttons->addWidget(spider_);
   buttons->addWidget(close_);
@@ -191,6 +200,7 @@ void MainDialog::BuildControls() {
   connect(stop_, &QPushButton::clicked, this, &MainDialog::StopCrawl);
   connect(lastResults_, &QPushButton::clicked, this, &MainDialog::ShowLastResults);
   connect(spider_, &QPushButton::clicked, this, &MainDialog::DiagnosticCrawl);
+  connect(options_, &QPushButton::clicked, this, &MainDialog::ShowOptions);
   connect(close_, &QPushButton::clicked, this, &QDialog::accept);
 
   auto* layout = new QVBoxLayout(this);
@@ -240,6 +250,7 @@ void MainDialog::ShowFields() {
   siteUrl_->setText(QString::fromStdString(fields_.siteUrl));
   urlList_->setChecked(fields_.urlList);
   htmlSitemap_->setChecked(fields_.htmlSitemap);
+  xmlSitemap_->setChecked(fields_.xmlSitemap);
   title_->setText(QString::fromStdString(fields_.title));
   description_->setPlainText(ToControlText(fields_.description));
   metaTags_->setPlainText(ToControlText(fields_.metaTags));
@@ -250,6 +261,7 @@ void MainDialog::ReadControls() {
   fields_.siteUrl = siteUrl_->text().toStdString();
   fields_.urlList = urlList_->isChecked();
   fields_.htmlSitemap = htmlSitemap_->isChecked();
+  fields_.xmlSitemap = xmlSitemap_->isChecked();
   fields_.title = title_->text().toStdString();
   fields_.description = FromControlText(description_->toPlainText());
   fields_.metaTags = FromControlText(metaTags_->toPlainText());
@@ -260,6 +272,7 @@ void MainDialog::SetCrawling(bool crawling) {
   crawling_ = crawling;
   generate_->setEnabled(!crawling);
   lastResults_->setEnabled(!crawling);
+  options_->setEnabled(!crawling);
   spider_->setEnabled(!crawling);
   menuBar_->setEnabled(!crawling);
   // The run works on the fields it was given; edits made meanwhile would be lost.
@@ -267,6 +280,7 @@ void MainDialog::SetCrawling(bool crawling) {
   for (QPlainTextEdit* edit : {description_, metaTags_, endOfBody_}) edit->setReadOnly(crawling);
   urlList_->setEnabled(!crawling);
   htmlSitemap_->setEnabled(!crawling);
+  xmlSitemap_->setEnabled(!crawling);
   stop_->setEnabled(crawling);
   stop_->setVisible(crawling);
   if (crawling) stop_->setFocus(Qt::OtherFocusReason);
@@ -289,7 +303,8 @@ void MainDialog::RunLocked(Command command) {
 void MainDialog::GenerateSitemap() {
   // The checks of the outputs and the address come before the window is locked, so their
   // message and the focus on "&URL List" reach a window that answers.
-  bool noOutput = !urlList_->isChecked() && !htmlSitemap_->isChecked();
+  bool noOutput =
+      !urlList_->isChecked() && !htmlSitemap_->isChecked() && !xmlSitemap_->isChecked();
   if (!crawling_ && (noOutput || siteUrl_->text().trimmed().isEmpty())) {
     ReadControls();
     tollwick::GenerateSitemap(fields_, *hooks_, runOptions_);
@@ -308,6 +323,15 @@ void MainDialog::DiagnosticCrawl() {
 void MainDialog::ShowLastResults() {
   if (crawling_) return;
   tollwick::ShowLastResults(fields_, *hooks_);
+}
+
+void MainDialog::ShowOptions() {
+  if (crawling_) return;
+  OptionsDialog box(fields_, this);
+  services_.RunModal(box);
+  if (box.result() != QDialog::Accepted) return;
+  box.Apply(fields_);
+  SaveOptions(fields_);
 }
 
 void MainDialog::ShowFirstTimeMessage() { tollwick::ShowFirstTimeMessage(*hooks_); }

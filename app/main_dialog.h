@@ -26,6 +26,7 @@ inline constexpr char kIdSiteUrl[] = "1001";
 inline constexpr char kIdGenerate[] = "1002";
 inline constexpr char kIdUrlList[] = "1004";
 inline constexpr char kIdHtmlSitemap[] = "1005";
+inline constexpr char kIdXmlSitemap[] = "xml";
 inline constexpr char kIdLastResults[] = "1006";
 inline constexpr char kIdEndOfBody[] = "1007";
 inline constexpr char kIdTitle[] = "1008";
@@ -77,6 +78,9 @@ class MainDialog : public QDialog {
   void DiagnosticCrawl();
   // "&Last Results": opens the last output folder or says it is not available.
   void ShowLastResults();
+  // "&Options...": the engine's options, the XML compression and the output folder, stored in
+  // the profile when the box is accepted.
+  void ShowOptions();
   // The one-time welcome message.
   void ShowFirstTimeMessage();
   // Stop: ends the crawl after the current step; the files are written from what was gathered.
@@ -117,6 +121,7 @@ class MainDialog : public QDialog {
   QLineEdit* siteUrl_ = nullptr;
   QCheckBox* urlList_ = nullptr;
   QCheckBox* htmlSitemap_ = nullptr;
+  QCheckBox* xmlSitemap_ = nullptr;
   QLineEdit* title_ = nullptr;
   QPlainTextEdit* description_ = nullptr;
   QPlainTextEdit* metaTags_ = nullptr;
@@ -124,6 +129,7 @@ class MainDialog : public QDialog {
   QPushButton* generate_ = nullptr;
   QPushButton* stop_ = nullptr;
   QPushButton* lastResults_ = nullptr;
+  QPushButton* options_ = nullptr;
   QPushButton* spider_ = nullptr;
   QPushButton* close_ = nullptr;
   QLabel* status_ = nullptr;

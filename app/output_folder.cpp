@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/first_error_log.h"
+#include "base/file_access.h"
 #include "base/platform.h"
 
 namespace tollwick {
@@ -11,6 +13,18 @@ namespace {
 constexpr size_t kDateTextCapacity = 256;
 // Runs started in the same second get " (2)" ... " (kMaxFolderSuffix)" after the date.
 constexpr int kMaxFolderSuffix = 1000;
+
+// A folder the user named: made when missing (its parents must exist), used as it is otherwise.
+bool PrepareChosenFolder(const std::string& parent, std::string& base, std::string& error) {
+  base = parent;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  if (quillon::IsDirectory(base)) return true;
+  FirstErrorLog log;
+  if (quillon::createDirectory(base.c_str(), log) && quillon::IsDirectory(base)) return true;
+  error = "Cannot create the output folder " + base +
+          (log.first().empty() ? std::string() : ": " + log.first());
+  return false;
+}
 
 }  // namespace
 
@@ -45,9 +59,14 @@ bool PrepareTollwickFolder(std::string& folder, std::string& error) {
   return quillon::MakePrivateDirectory(folder, error);
 }
 
-bool MakeOutputFolder(const std::tm& when, std::string& folder, std::string& error) {
+bool MakeOutputFolder(const std::tm& when, const std::string& parent, std::string& folder,
+                      std::string& error) {
   std::string base;
-  if (!PrepareTollwickFolder(base, error)) return false;
+  if (parent.empty()) {
+    if (!PrepareTollwickFolder(base, error)) return false;
+  } else if (!PrepareChosenFolder(parent, base, error)) {
+    return false;
+  }
   std::string dated =
       CollapseSlashPairs(base + "/" + FolderNameFromDateText(LocaleDateTimeText(when)));
   // Only a folder this run made is written into: another run's files are never overwritten.

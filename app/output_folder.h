@@ -24,10 +24,12 @@ std::string CollapseSlashPairs(std::string_view path);
 // user, or cannot be made; a folder of ours that others may enter is made private again.
 bool PrepareTollwickFolder(std::string& folder, std::string& error);
 
-// Makes a new "<temp>/Tollwick/<date and time text>" folder, with " (2)", " (3)", ... after the
-// date when that folder exists already (two runs in one second get two folders), and puts its
-// path into folder. False with a message in error, folder unchanged, when either level cannot
-// be made or trusted.
-bool MakeOutputFolder(const std::tm& when, std::string& folder, std::string& error);
+// Makes a new "<parent>/<date and time text>" folder, with " (2)", " (3)", ... after the date
+// when that folder exists already (two runs in one second get two folders), and puts its path
+// into folder. An empty parent means "<temp>/Tollwick" (private, see above); another parent is
+// created when missing. False with a message in error, folder unchanged, when either level
+// cannot be made or trusted.
+bool MakeOutputFolder(const std::tm& when, const std::string& parent, std::string& folder,
+                      std::string& error);
 
 }  // namespace tollwick

@@ -1,6 +1,8 @@
 #include "app/settings_profile.h"
 
 #include <QSettings>
+#include <QStringList>
+#include <algorithm>
 #include <QString>
 #include <QVariant>
 
@@ -40,10 +42,55 @@ class Profile {
     settings_.setValue(key, QString::fromStdString(value));
   }
   void writeInt(const char* key, int value) { settings_.setValue(key, value); }
+  // A pattern list is one string, one pattern per line.
+  void readList(const char* key, std::vector<std::string>& field) {
+    QVariant value = settings_.value(key);
+    if (!value.isValid() || !value.canConvert<QString>()) return;
+    field.clear();
+    for (const QString& line : value.toString().split('\n', Qt::SkipEmptyParts)) {
+      field.push_back(line.toStdString());
+    }
+  }
+  void writeList(const char* key, const std::vector<std::string>& list) {
+    QStringList lines;
+    for (const std::string& item : list) lines << QString::fromStdString(item);
+    settings_.setValue(key, lines.join('\n'));
+  }
 
  private:
   QSettings settings_;
 };
+
+// The Options box's values, after the dialog's own keys.
+void ReadOptions(Profile& profile, SitemapFields& fields) {
+  EngineOptions& engine = fields.engine;
+  profile.readFlag("XML Gzip", fields.xmlGzip);
+  profile.readString("Output Directory", fields.outputDir);
+  profile.readList("Avoid", engine.avoid);
+  profile.readList("Must Match", engine.mustMatch);
+  profile.readList("Outbound Avoid", engine.outboundAvoid);
+  engine.maxUrls = std::max(0, profile.readInt("Max URLs", engine.maxUrls));
+  profile.readFlag("Drop Query Strings", engine.dropQueryStrings);
+  profile.readFlag("Drop HTTPS", engine.dropHttps);
+  profile.readFlag("Respect Nofollow", engine.respectNofollow);
+  profile.readString("User Agent", engine.userAgent);
+  profile.readString("Robots Agent", engine.robotsAgent);
+}
+
+void WriteOptions(Profile& profile, const SitemapFields& fields) {
+  const EngineOptions& engine = fields.engine;
+  profile.writeInt("XML Gzip", fields.xmlGzip ? 1 : 0);
+  profile.writeString("Output Directory", fields.outputDir);
+  profile.writeList("Avoid", engine.avoid);
+  profile.writeList("Must Match", engine.mustMatch);
+  profile.writeList("Outbound Avoid", engine.outboundAvoid);
+  profile.writeInt("Max URLs", engine.maxUrls);
+  profile.writeInt("Drop Query Strings", engine.dropQueryStrings ? 1 : 0);
+  profile.writeInt("Drop HTTPS", engine.dropHttps ? 1 : 0);
+  profile.writeInt("Respect Nofollow", engine.respectNofollow ? 1 : 0);
+  profile.writeString("User Agent", engine.userAgent);
+  profile.writeString("Robots Agent", engine.robotsAgent);
+}
 
 }  // namespace
 
@@ -56,6 +103,8 @@ void LoadSettings(SitemapFields& fields) {
   profile.readString("Title", fields.title);
   profile.readString("Description", fields.description);
   profile.readString("Meta tags", fields.metaTags);
+  profile.readFlag("Generate XML Sitemap", fields.xmlSitemap);
+  ReadOptions(profile, fields);
 }
 
 void SaveSettings(const SitemapFields& fields) {
@@ -68,6 +117,13 @@ void SaveSettings(const SitemapFields& fields) {
   profile.writeString("Title", fields.title);
   profile.writeString("Description", fields.description);
   profile.writeString("Meta tags", fields.metaTags);
+  profile.writeInt("Generate XML Sitemap", fields.xmlSitemap ? 1 : 0);
+  WriteOptions(profile, fields);
+}
+
+void SaveOptions(const SitemapFields& fields) {
+  Profile profile;
+  WriteOptions(profile, fields);
 }
 
 void SaveLastFolder(const std::string& folder) {

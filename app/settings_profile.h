@@ -11,13 +11,20 @@ namespace tollwick {
 inline constexpr char kLastResultsNotAvailable[] = "Last Results not available.";
 
 // Reads "URL", "Generate URLList", "Generate HTML Sitemap", "End Of Body", "Title",
-// "Description" and "Meta tags", in that order, each with the field's value as default.
+// "Description" and "Meta tags", in that order, each with the field's value as default, then
+// "Generate XML Sitemap" and the options (see SaveOptions).
 void LoadSettings(SitemapFields& fields);
 
 // Writes "URL", "Generate URLList", "Generate HTML Sitemap", "Last Folder" (the output folder),
-// "End Of Body", "Title", "Description" and "Meta tags", in that order; flags as 0 or 1.
+// "End Of Body", "Title", "Description" and "Meta tags", in that order, then "Generate XML
+// Sitemap" and the options; flags as 0 or 1.
 // Write failures are ignored.
 void SaveSettings(const SitemapFields& fields);
+
+// Writes the Options box's values: "XML Gzip", "Output Directory", "Avoid", "Must Match",
+// "Outbound Avoid" (patterns one per line), "Max URLs", "Drop Query Strings", "Drop HTTPS",
+// "Respect Nofollow", "User Agent", "Robots Agent".
+void SaveOptions(const SitemapFields& fields);
 
 // Writes "Last Folder" alone: a command-line run leaves the dialog's fields as they are.
 void SaveLastFolder(const std::string& folder);

@@ -3,7 +3,9 @@
 // fill it; what each field means is the dialog's business.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tollwick {
 
@@ -16,10 +18,38 @@ inline constexpr char kDefaultMetaTags[] =
 
 inline constexpr char kApplicationName[] = "Tollwick";
 
+// The robots.txt name the crawl answers to besides "*".
+inline constexpr char kDefaultRobotsAgent[] = "Tollwick";
+
+// The crawl engine's own settings, as the command line's options and the dialog's Options box
+// set them. The defaults leave the engine as it always crawled.
+struct EngineOptions {
+  // Wildcard patterns ("*" matches any run, case-insensitive): links matching an avoid pattern
+  // are dropped; when must-match patterns exist only matching links (on pages that match)
+  // pass; off-site links matching an outbound-avoid pattern are not counted.
+  std::vector<std::string> avoid;
+  std::vector<std::string> mustMatch;
+  std::vector<std::string> outboundAvoid;
+  // 0: no limit; else no more links are queued once more pages than this were fetched.
+  int32_t maxUrls = 0;
+  bool dropQueryStrings = false;
+  bool dropHttps = false;
+  bool respectNofollow = false;
+  // Empty: the engine's own; else sent as User-Agent and matched against robots.txt groups.
+  std::string userAgent;
+  std::string robotsAgent = kDefaultRobotsAgent;
+};
+
 struct SitemapFields {
   std::string siteUrl;
   bool urlList = true;
   bool htmlSitemap = true;
+  // sitemap.xml (sitemaps.org), gzip-compressed as sitemap.xml.gz when xmlGzip is set.
+  bool xmlSitemap = true;
+  bool xmlGzip = false;
+  // Where the dated output folders go; empty means "<temp>/Tollwick".
+  std::string outputDir;
+  EngineOptions engine;
   std::string endOfBody;
   std::string title = "Sitemap";
   std::string description;

@@ -1,10 +1,42 @@
 // The Generate run's page source over the spider facade.
+#include <cstdint>
+
 #include "app/generate_run.h"
 #include "base/progress.h"
 #include "spider/vn_spider.h"
 
 namespace tollwick {
 namespace {
+
+// The Firefox-like template carries its own fixed User-Agent line; a crawl that names its own
+// agent uses the generic template with the same Accept lines instead.
+void UseOwnUserAgent(quillon::HttpControl& http, const std::string& userAgent) {
+  http.setFirefoxTemplate(false);
+  http.setIeTemplate(false);
+  http.userAgent.assign(userAgent.c_str());
+  http.accept.assign(
+      "text/xml,application/xml,application/xhtml+xml,text/html;q=0.9,text/plain;q=0.8,"
+      "image/png,*/*;q=0.5");
+  http.acceptCharset.assign("ISO-8859-1,utf-8;q=0.7,*;q=0.7");
+  http.acceptLanguage.assign("en-us,en;q=0.5");
+  http.connection.assign("keep-alive");
+}
+
+void ApplyEngineOptions(quillon::ClsSpider& engine, const SourceSettings& settings) {
+  const EngineOptions& options = settings.engine;
+  for (const std::string& pattern : options.avoid) engine.AddAvoidPattern(pattern.c_str());
+  for (const std::string& pattern : options.mustMatch) engine.AddMustMatchPattern(pattern.c_str());
+  for (const std::string& pattern : options.outboundAvoid) {
+    engine.AddOutboundAvoidPattern(pattern.c_str());
+  }
+  engine.setMaxUrls(options.maxUrls);
+  engine.setDropQueryStrings(options.dropQueryStrings);
+  engine.setDropHttps(options.dropHttps);
+  engine.setRespectNofollow(options.respectNofollow);
+  engine.setRobotsAgent(options.robotsAgent.c_str());
+  engine.setFollowCanonical(settings.followCanonical);
+  if (!options.userAgent.empty()) UseOwnUserAgent(engine.http().settings(), options.userAgent);
+}
 
 // The spider's event sink: every callback is a chance for the front end to handle its events
 // and to end the fetch on a stop request.
@@ -37,6 +69,7 @@ class SpiderSource : public PageSource {
     quillon::HttpControl& http = spider_.engine().http().settings();
     http.abortCheckMs = hooks.HeartbeatMs();
     http.maxContentLength = settings.maxPageSize;
+    ApplyEngineOptions(spider_.engine(), settings);
     spider_.setEventCallback(&sink_);
   }
 
@@ -68,6 +101,18 @@ class SpiderSource : public PageSource {
   }
   int RobotsExcludedCount() override { return spider_.engine().robotsExcludedCount(); }
   int OffSiteCount() override { return spider_.engine().outboundCount(); }
+  PageListing CurrentPageListing() override {
+    const quillon::PageFacts& facts = spider_.engine().pageFacts();
+    PageListing page;
+    page.finalUrl = std::string(facts.finalUrl.view());
+    page.offSiteRedirect = facts.offSiteRedirect;
+    page.statusCode = facts.statusCode;
+    page.contentType = std::string(facts.contentType.view());
+    page.noindex = facts.robots.noindex;
+    page.canonical = std::string(facts.canonical.view());
+    page.lastModified = std::string(facts.lastModified.view());
+    return page;
+  }
 
  private:
   int StoppedFetches() const {

@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/html_help.h"
 #include "base/log_base.h"
 #include "base/parse_engine.h"
@@ -99,6 +100,7 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
   LogContextGuard context(log_, "CrawlNext");
   log_.addTag("DllDate", kDllDate);
   pageText_.clear();
+  pageFacts_.clear();
   if (obeyRobots_ && !robotsFetched_) {
     StringBuffer ignored;
     FetchRobots(ignored, progress);
@@ -176,12 +178,63 @@ void ClsSpider::HandleFetchedPage(std::unique_ptr<StringBuffer> url, ProgressEve
       RecordOutbound(finalUrl.view());
     }
   }
+  // Relative links are relative to where the page really is.
+  const char* base = finalUrl.isEmpty() ? currentUrl_.getString() : finalUrl.getString();
+  StringBuffer where(base);
+  RecordPageFacts(where, body.view());
+  pageFacts_.offSiteRedirect = !follow;
   if (follow) {
-    // Relative links are relative to where the page really is.
-    const char* base = finalUrl.isEmpty() ? currentUrl_.getString() : finalUrl.getString();
-    ProcessPage(base, body.view(), progress);
+    if (!(respectNofollow_ && pageFacts_.robots.nofollow)) ProcessPage(base, body.view(), progress);
+    if (followCanonical_ && !pageFacts_.canonical.isEmpty()) {
+      StringBuffer canonical(pageFacts_.canonical.view());
+      bool queueOpen = !(maxUrls_ != 0 && spidered_.count() > maxUrls_);
+      ConsiderLink(canonical, base, PassesMustMatch(base), queueOpen, progress);
+    }
   }
   if (!pageText_.assign(body)) log_.addError("Out of memory");
+}
+
+void PageFacts::clear() {
+  finalUrl.clear();
+  offSiteRedirect = false;
+  statusCode = 0;
+  contentType.clear();
+  robots = RobotsDirectives();
+  canonical.clear();
+  lastModified.clear();
+}
+
+void ClsSpider::RecordPageFacts(const StringBuffer& finalUrl, std::string_view body) {
+  PageFacts& facts = pageFacts_;
+  facts.clear();
+  const HttpResponseHeader& header = http_.result().header;
+  bool ok = facts.finalUrl.assign(finalUrl);
+  facts.statusCode = header.statusCode;
+  header.fields.getFieldValue("Content-Type", facts.contentType);
+  header.fields.getFieldValue("Last-Modified", facts.lastModified);
+  for (int i = 0; i < header.fields.count(); ++i) {
+    const MimeField* field = header.fields.fieldAt(i);
+    if (EqualsNoCase(field->name.view(), "X-Robots-Tag")) {
+      ReadRobotsDirectives(field->value.view(), facts.robots);
+    }
+  }
+  StringBuffer text;
+  ok = HtmlHelp::GetMetaContent(body, "robots", text) && ok;
+  ReadRobotsDirectives(text.view(), facts.robots);
+  ok = ReadCanonicalHref(body, text) && ok;
+  if (!text.isEmpty() && ResolveLink(text, finalUrl.getString())) {
+    size_t fragment = text.view().find('#');
+    if (fragment != std::string_view::npos) {
+      text.shorten(text.length() - static_cast<uint32_t>(fragment));
+    }
+    ok = facts.canonical.assign(text) && ok;
+  }
+  if (!ok) log_.addError("Out of memory");
+}
+
+bool ClsSpider::setRobotsAgent(const char* name) {
+  robotsRulesValid_ = false;
+  return robotsAgent_.assign(name == nullptr ? "" : name);
 }
 
 bool ClsSpider::AddPattern(OwningPtrArray& patterns, const char* pattern) {

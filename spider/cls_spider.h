@@ -14,6 +14,7 @@
 #include "base/string_buffer.h"
 #include "http/cls_http.h"
 #include "http/fetch_failure.h"
+#include "spider/page_directives.h"
 #include "spider/robots.h"
 #include "spider/url_list.h"
 
@@ -27,6 +28,25 @@ struct FailedFetch : QuillonObject {
   // A short reason for a person ("connection refused", "HTTP 404 Not Found").
   StringBuffer reason;
   FetchFailureKind kind = FetchFailureKind::Failed;
+};
+
+// What the answer for the page last fetched says about listing it for search engines.
+struct PageFacts {
+  // Where the page really is: the redirect target (normal form), else the requested URL.
+  StringBuffer finalUrl;
+  // The redirect led off the site, so the page's links were not followed.
+  bool offSiteRedirect = false;
+  int statusCode = 0;
+  // The Content-Type value as sent; empty when there was none.
+  StringBuffer contentType;
+  // From the robots meta element and every X-Robots-Tag line.
+  RobotsDirectives robots;
+  // The absolute address (normal form) the page's canonical link names; empty when none.
+  StringBuffer canonical;
+  // The Last-Modified value as sent; empty when there was none.
+  StringBuffer lastModified;
+
+  void clear();
 };
 
 class ClsSpider : public ClsBase {
@@ -121,6 +141,18 @@ class ClsSpider : public ClsBase {
   bool dropHttps() const { return dropHttps_; }
   void setObeyRobots(bool obey) { obeyRobots_ = obey; }
   bool obeyRobots() const { return obeyRobots_; }
+  // Off by default: the links of a page whose robots directives say nofollow, and anchors with
+  // rel="nofollow", are not followed.
+  void setRespectNofollow(bool respect) { respectNofollow_ = respect; }
+  bool respectNofollow() const { return respectNofollow_; }
+  // Off by default: the address a page's canonical link names is considered like a link of
+  // the page (filtered, then queued when new and allowed).
+  void setFollowCanonical(bool follow) { followCanonical_ = follow; }
+  bool followCanonical() const { return followCanonical_; }
+  // A robots.txt User-agent name honoured besides "*" and the client's userAgent setting
+  // (empty: none). False when memory runs out.
+  bool setRobotsAgent(const char* name);
+  const StringBuffer& robotsAgent() const { return robotsAgent_; }
 
   // ---- State
 
@@ -130,6 +162,8 @@ class ClsSpider : public ClsBase {
   const StringBuffer& pageText() const { return pageText_; }
   // The page's Last-Modified date as "YYYY-MM-DD", or empty.
   const StringBuffer& lastModified() const { return lastModified_; }
+  // What the last successful fetch's answer and page say (cleared at each CrawlNext).
+  const PageFacts& pageFacts() const { return pageFacts_; }
   const StringBuffer& robotsText() const { return robotsText_; }
   bool robotsFetched() const { return robotsFetched_; }
   // The URL robots.txt is read from: the start address's scheme, host and port, else
@@ -170,6 +204,12 @@ class ClsSpider : public ClsBase {
   void EnsureRobotsRules();
   // After a failed fetch of url: the failed list, the reason and the client's log.
   void RecordFailedFetch(const StringBuffer& url);
+  // Filters one link of the page at pageUrl (resolved against it) and queues it or records it
+  // as outbound. pagePasses: the page passes the must-match patterns.
+  void ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses, bool queueOpen,
+                    ProgressEvent* progress);
+  // Fills pageFacts_ from the client's last answer and the page's text.
+  void RecordPageFacts(const StringBuffer& finalUrl, std::string_view body);
   // After a successful fetch of currentUrl_: record it and handle its links.
   void HandleFetchedPage(std::unique_ptr<StringBuffer> url, ProgressEvent* progress,
                          StringBuffer& body);
@@ -193,6 +233,10 @@ class ClsSpider : public ClsBase {
   RobotsRules robotsRules_;
   bool robotsRulesValid_ = false;
   bool obeyRobots_ = true;
+  bool respectNofollow_ = false;
+  bool followCanonical_ = false;
+  StringBuffer robotsAgent_;
+  PageFacts pageFacts_;
   // The first URL queued after Reset, and whether its fetch has yet to be handled.
   StringBuffer startUrl_;
   bool startPending_ = false;

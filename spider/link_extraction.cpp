@@ -11,6 +11,7 @@
 #include "http/url_combiner.h"
 #include "spider/cls_spider.h"
 #include "spider/link_text.h"
+#include "spider/page_directives.h"
 
 namespace quillon {
 
@@ -120,6 +121,7 @@ bool ClsSpider::ExtractLinks(std::string_view page, ExtPtrArray& links) const {
   StringBuffer tag;
   StringBuffer clean;
   StringBuffer href;
+  StringBuffer rel;
   // Once no "</a>" is left after the position, none will be found for later anchors either.
   bool anchorEndsLeft = true;
 
@@ -132,6 +134,10 @@ bool ClsSpider::ExtractLinks(std::string_view page, ExtPtrArray& links) const {
 
     if (!HtmlHelp::CleanTag(tag.view(), clean)) return false;
     if (!HtmlHelp::GetAttribute(clean.view(), "href", href)) return false;
+    if (respectNofollow_) {
+      if (!HtmlHelp::GetAttribute(clean.view(), "rel", rel)) return false;
+      if (RelHolds(rel.view(), "nofollow")) continue;
+    }
     if (!DecodeCharacterReferences(href)) return false;
 
     std::string_view value = href.view();
@@ -162,32 +168,36 @@ void ClsSpider::ProcessPage(const char* pageUrl, std::string_view pageText,
   if (!ExtractLinks(pageText, links)) log_.addError("Out of memory");
   std::string_view page = pageUrl == nullptr ? std::string_view() : std::string_view(pageUrl);
   bool pagePasses = PassesMustMatch(page);
-  StringBuffer twin;
 
   for (int i = 0; i < links.count(); ++i) {
-    StringBuffer& link = *links.at<StringBuffer>(i);
-    if (link.isEmpty() || link.charAt(0) == '#') continue;
-    if (IsFixedAvoid(link.view())) continue;
-    if (!ResolveLink(link, pageUrl)) continue;
-    if (MatchesAny(avoidPatterns_, link.view())) continue;
-    if (!pagePasses) continue;
-    CutAt(link, '#');
-    // From here on the link counts as seen, whatever happens to it.
-    if (!AddSeen(link.view())) continue;
-
-    if (IsOutbound(link.getString())) {
-      if (!MatchesAny(outboundAvoidPatterns_, link.view())) outbound_.appendCopy(link.view());
-      continue;
-    }
-    if (obeyRobots_ && IsDisallowed(link.getString(), progress)) {
-      ++robotsExcluded_;
-      continue;
-    }
-    if (!queueOpen) continue;
-    // A site reachable with and without "www." is crawled once, under the form met first.
-    if (!FormTwin(link.view(), twin) || IsSeen(twin.view())) continue;
-    unspidered_.appendCopy(link.view());
+    ConsiderLink(*links.at<StringBuffer>(i), pageUrl, pagePasses, queueOpen, progress);
   }
+}
+
+void ClsSpider::ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses,
+                             bool queueOpen, ProgressEvent* progress) {
+  if (link.isEmpty() || link.charAt(0) == '#') return;
+  if (IsFixedAvoid(link.view())) return;
+  if (!ResolveLink(link, pageUrl)) return;
+  if (MatchesAny(avoidPatterns_, link.view())) return;
+  if (!pagePasses) return;
+  CutAt(link, '#');
+  // From here on the link counts as seen, whatever happens to it.
+  if (!AddSeen(link.view())) return;
+
+  if (IsOutbound(link.getString())) {
+    if (!MatchesAny(outboundAvoidPatterns_, link.view())) outbound_.appendCopy(link.view());
+    return;
+  }
+  if (obeyRobots_ && IsDisallowed(link.getString(), progress)) {
+    ++robotsExcluded_;
+    return;
+  }
+  if (!queueOpen) return;
+  // A site reachable with and without "www." is crawled once, under the form met first.
+  StringBuffer twin;
+  if (!FormTwin(link.view(), twin) || IsSeen(twin.view())) return;
+  unspidered_.appendCopy(link.view());
 }
 
 bool ClsSpider::FormTwin(std::string_view link, StringBuffer& twin) {

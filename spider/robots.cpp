@@ -31,7 +31,8 @@ std::string_view ValueAfterColon(std::string_view line) {
 
 }  // namespace
 
-bool RobotsRules::parse(std::string_view text, std::string_view userAgent) {
+bool RobotsRules::parse(std::string_view text, std::string_view userAgent,
+                        std::string_view robotsAgent) {
   rules_.removeAllAndDelete();
   text = Trimmed(text);
   std::string_view agent = "*";
@@ -48,7 +49,8 @@ bool RobotsRules::parse(std::string_view text, std::string_view userAgent) {
       continue;
     }
     // Each User-agent line replaces the agent; an empty user agent of ours matches nothing.
-    bool applies = agent == "*" || (!userAgent.empty() && EqualsNoCase(agent, userAgent));
+    bool applies = agent == "*" || (!userAgent.empty() && EqualsNoCase(agent, userAgent)) ||
+                   (!robotsAgent.empty() && EqualsNoCase(agent, robotsAgent));
     if (!applies || !ContainsNoCase(line, "disallow:")) continue;
     std::string_view rule = ValueAfterColon(line);
     if (rule.empty()) continue;
@@ -152,7 +154,7 @@ bool ClsSpider::FetchRobots(StringBuffer& out, ProgressEvent* progress) {
 
 void ClsSpider::EnsureRobotsRules() {
   if (robotsRulesValid_) return;
-  robotsRules_.parse(robotsText_.view(), http_.settings().userAgent.view());
+  robotsRules_.parse(robotsText_.view(), http_.settings().userAgent.view(), robotsAgent_.view());
   robotsRulesValid_ = true;
 }
 

@@ -17,10 +17,11 @@ class RobotsRules {
   RobotsRules(const RobotsRules&) = delete;
   RobotsRules& operator=(const RobotsRules&) = delete;
 
-  // Replaces the rules with the Disallow values of text that apply to agent "*" or to
-  // userAgent (ASCII case-insensitive), lower-cased, empty ones left out. False when memory
-  // runs out (the rules are then incomplete).
-  bool parse(std::string_view text, std::string_view userAgent);
+  // Replaces the rules with the Disallow values of text that apply to agent "*", to userAgent
+  // or to robotsAgent (ASCII case-insensitive; an empty name matches nothing), lower-cased,
+  // empty ones left out. False when memory runs out (the rules are then incomplete).
+  bool parse(std::string_view text, std::string_view userAgent,
+             std::string_view robotsAgent = {});
   // True when the lower-cased path begins with one of the rules.
   bool disallows(std::string_view lowerPath) const;
   int count() const { return rules_.count(); }

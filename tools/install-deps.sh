@@ -7,7 +7,7 @@ packages=(
   g++ cmake make ccache pkg-config
   zlib1g-dev libbz2-dev libssl-dev qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  gzip python3 nginx-light tinyproxy
+  gzip python3 nginx-light tinyproxy libxml2-utils
   netcat-openbsd socat wget time
   clang libclang-rt-14-dev
   qt6-qpa-plugins xvfb xauth x11-apps

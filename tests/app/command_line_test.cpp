@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include "tests/app/fake_page_source.h"
@@ -74,7 +75,7 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
       {{"generate", "a.example", "--html=yes"}, "option --html takes no value"},
       {{"generate", "a.example", "--max-page-size=0"}, "--max-page-size wants a whole number"},
       {{"generate", " \t"}, "the site address is empty"},
-      {{"generate", "a.example", "--no-html", "--no-urllist"},
+      {{"generate", "a.example", "--no-html", "--no-urllist", "--no-xml"},
        "Please Select the type of Sitemap to Generate to continue."},
       {{"spider"}, "spider needs the site address"},
       {{"spider", ""}, "the site address is empty"},
@@ -102,6 +103,24 @@ TEST_F(CommandLineTest, HelpVersionAndNoArguments) {
   EXPECT_EQ(out.str(), UsageText());
 }
 
+// Every option --help names is described in the man page, and the man page names no other.
+TEST(ManPageTest, NamesTheOptionsOfTheUsageText) {
+  std::string page = ReadFileBytes(std::string(std::getenv("QUILLON_SOURCE_DIR")) + "/docs/tollwick.1");
+  for (size_t at = page.find("\\-"); at != std::string::npos; at = page.find("\\-", at)) {
+    page.erase(at, 1);
+  }
+  auto options = [](const std::string& text) {
+    std::set<std::string> found;
+    for (size_t at = text.find("--"); at != std::string::npos; at = text.find("--", at + 2)) {
+      size_t end = text.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
+      found.insert(text.substr(at, end - at));
+    }
+    return found;
+  };
+  ASSERT_FALSE(page.empty());
+  EXPECT_EQ(options(UsageText()), options(page));
+}
+
 TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
   script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
   ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitOk) << err.str();
@@ -111,7 +130,7 @@ TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
   EXPECT_EQ(err.str(),
             "[1 done, 1 waiting] http://example.com/\n[2 done, 0 waiting] http://example.com/b\n"
             "tollwick: 2 pages listed, 0 failed, 0 too large, 0 excluded by robots.txt, "
-            "0 off the site\n");
+            "0 off the site\ntollwick: 2 URLs in the XML sitemap\n");
   EXPECT_EQ(script.queued, std::vector<std::string>{"http://example.com/"});
 }
 
@@ -163,7 +182,7 @@ TEST_F(CommandLineTest, StderrTellsWhatWasLeftOutAndTheStartPageFailureExitsOne)
             "tollwick: warning: left out http://example.com/big: larger than the page size limit\n"
             "tollwick: failed: http://example.com/gone: HTTP 404 Not Found\n"
             "tollwick: 1 page listed, 1 failed, 1 too large, 0 excluded by robots.txt, "
-            "2 off the site\n");
+            "2 off the site\ntollwick: 1 URL in the XML sitemap\n");
 
   script.steps = {testing::Failure({{"http://example.com/", "connection refused", false}})};
   ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitFailure);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -327,6 +328,187 @@ TEST_F(TrapSiteTest, TwoRunsAtOnceGetAFolderEachWithAllTheirPages) {
     EXPECT_EQ(ReadFileBytes(run->LastLine() + "/urllist.txt"),
               Base() + "/docs/\r\n" + Base() + "/docs/guide.html");
   }
+}
+
+// A site for the XML sitemap: redirects, noindex by meta element and by header, canonical links
+// to the page itself and elsewhere, a text file, a page reachable under two addresses, a missing
+// page, and Last-Modified dates set on some pages (nginx sends the file's time; pages answered
+// by "return" have none).
+class XmlSiteTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new std::string(quillon::testing::FreshDir("xml_site"));
+    NginxOptions options;
+    options.gzip = false;
+    options.extraServerConfig =
+        "location = /old.html { return 301 /new.html; }\n"
+        "location = /about.html { default_type text/html; return 200 '<title>About</title>'; }\n"
+        "location = /noindex-header.html { add_header X-Robots-Tag \"noindex\"; }\n";
+    server_ = new NginxServer(*root_, options);
+    Write("index.html", 1704164645,
+          "<html><head><title>Home</title><link rel=\"canonical\" href=\"/\"></head><body>\n"
+          "<a href=\"index.html\">Home</a> <a href=\"about.html\">About</a>\n"
+          "<a href=\"noindex-meta.html\">Meta</a> <a href=\"noindex-header.html\">Header</a>\n"
+          "<a href=\"canon-self.html\">Self</a> <a href=\"print.html\">Print</a>\n"
+          "<a href=\"article.html?a=1&amp;b=2\">Article</a> <a href=\"data.txt\">Data</a>\n"
+          "<a href=\"old.html\">Old</a> <a href=\"new.html\">New</a>\n"
+          "<a href=\"two\">Two</a> <a href=\"two/\">Two again</a> <a href=\"gone.html\">Gone</a>\n"
+          "</body></html>\n");
+    Write("noindex-meta.html", 1704164645,
+          "<meta name=\"ROBOTS\" content=\"NoIndex, follow\"><a href=\"deep.html\">Deep</a>");
+    Write("noindex-header.html", 1704164645, "<title>Header</title>");
+    Write("canon-self.html", 1688169599,
+          "<link href='canon-self.html#top' rel='Canonical'><title>Self</title>");
+    Write("print.html", 1704164645,
+          "<link rel=\"canonical\" href=\"article.html?a=1&amp;b=2\"><title>Print</title>");
+    Write("article.html", 1582977600, "<title>Article</title>");
+    Write("data.txt", 1704164645, "<title>Not a page</title>");
+    Write("new.html", 946598400, "<title>New</title>");
+    Write("two/index.html", 1620191105, "<title>Two</title>");
+    Write("deep.html", 1286705410, "<title>Deep</title>");
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete root_;
+  }
+  void SetUp() override {
+    if (!server_->isRunning()) GTEST_SKIP() << server_->error();
+  }
+  // A file whose modification time (and so its Last-Modified) is the given UTC second.
+  static void Write(const std::string& name, time_t modified, const std::string& text) {
+    std::string path = *root_ + "/" + name;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    quillon::testing::WriteFileBytes(path, text);
+    timespec times[2] = {{modified, 0}, {modified, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+  static Outcome Generate(std::vector<std::string> extra) {
+    std::vector<std::string> args = {TollwickBinary(), "generate", server_->baseUrl() + "/",
+                                     "--delay-ms", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunProgram(args);
+  }
+  // xmllint's verdict on file against one of the schemas in tests/data/app/xsd.
+  static Outcome Validate(const std::string& file, const std::string& schema) {
+    return RunProgram({"/usr/bin/xmllint", "--noout", "--schema",
+                       SourceDir() + "/tests/data/app/xsd/" + schema, file});
+  }
+
+  static std::string* root_;
+  static NginxServer* server_;
+};
+
+std::string* XmlSiteTest::root_ = nullptr;
+NginxServer* XmlSiteTest::server_ = nullptr;
+
+TEST_F(XmlSiteTest, ListsOnlyIndexableHtmlPagesOnceWithTheirDatesAndLeavesTheOtherFilesAlone) {
+  Outcome run = Generate({});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string base = server_->baseUrl();
+  const std::string folder = run.LastLine();
+  EXPECT_EQ(ReadFileBytes(folder + "/sitemap.xml"),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n"
+            "<url><loc>" + base + "/</loc><lastmod>2024-01-02T03:04:05+00:00</lastmod></url>\n"
+            "<url><loc>" + base + "/about.html</loc></url>\n"
+            "<url><loc>" + base + "/canon-self.html</loc>"
+            "<lastmod>2023-06-30T23:59:59+00:00</lastmod></url>\n"
+            "<url><loc>" + base + "/article.html?a=1&amp;b=2</loc>"
+            "<lastmod>2020-02-29T12:00:00+00:00</lastmod></url>\n"
+            "<url><loc>" + base + "/new.html</loc><lastmod>1999-12-31T00:00:00+00:00</lastmod></url>\n"
+            "<url><loc>" + base + "/two/</loc><lastmod>2021-05-05T05:05:05+00:00</lastmod></url>\n"
+            "<url><loc>" + base + "/deep.html</loc><lastmod>2010-10-10T10:10:10+00:00</lastmod></url>\n"
+            "</urlset>\n");
+  EXPECT_NE(run.err.find("tollwick: 7 URLs in the XML sitemap (left out: 1 not HTML, 2 noindex, "
+                         "2 canonical elsewhere, 2 duplicate)\n"),
+            std::string::npos)
+      << run.err;
+  Outcome valid = Validate(folder + "/sitemap.xml", "sitemap.xsd");
+  EXPECT_EQ(valid.exitCode, 0) << valid.err;
+
+  // The HTML sitemap and the URL list are what a run without the XML sitemap writes.
+  Outcome plain = Generate({"--no-xml"});
+  ASSERT_EQ(plain.exitCode, 0) << plain.err;
+  for (const char* name : {"/urllist.txt", "/sitemap.htm"}) {
+    EXPECT_EQ(ReadFileBytes(folder + name), ReadFileBytes(plain.LastLine() + name)) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(plain.LastLine() + "/sitemap.xml"));
+  EXPECT_EQ(std::count(plain.err.begin(), plain.err.end(), '['), 14);
+
+  // Compressed, the same text.
+  Outcome gzipped = Generate({"--xml-gzip", "--no-html", "--no-urllist"});
+  ASSERT_EQ(gzipped.exitCode, 0) << gzipped.err;
+  EXPECT_EQ(RunProgram({"/bin/gzip", "-dc", gzipped.LastLine() + "/sitemap.xml.gz"}).out,
+            ReadFileBytes(folder + "/sitemap.xml"));
+  EXPECT_EQ(std::filesystem::directory_iterator(gzipped.LastLine())->path().filename(),
+            "sitemap.xml.gz");
+}
+
+// One site on which each of the engine's options changes what is crawled.
+TEST(EngineOptionsTest, EachOptionChangesTheCrawlAsItSays) {
+  std::string root = quillon::testing::FreshDir("options_site");
+  NginxOptions nginx;
+  nginx.gzip = false;
+  nginx.extraServerConfig =
+      "location /ua/ { if ($http_user_agent != \"MyAgent\") { return 404; } }";
+  NginxServer server(root, nginx);
+  if (!server.isRunning()) GTEST_SKIP() << server.error();
+  const std::string base = server.baseUrl();
+  auto write = [&root](const std::string& name, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(root + "/" + name).parent_path());
+    quillon::testing::WriteFileBytes(root + "/" + name, text);
+  };
+  write("index.html",
+        std::string("<a href=a.html>A</a> <a href=skip/b.html>B</a> <a href=q.html?x=1>Q</a>\n") +
+        "<a href=https" + base.substr(4) + "/s.html>S</a> <a rel=nofollow href=nf.html>NF</a>\n"
+        "<a href=tw/x.html>TW</a> <a href=ob/x.html>OB</a> <a href=ua/page.html>UA</a>\n"
+        "<a href=http://elsewhere.example/x>E</a> <a href=http://other.example/y>O</a>\n");
+  write("a.html", "<a href=a2.html>A2</a>");
+  for (const char* name : {"a2.html", "skip/b.html", "q.html", "nf.html", "tw/x.html",
+                           "ob/x.html", "ua/page.html"}) {
+    write(name, "<title>page</title>");
+  }
+  write("robots.txt",
+        "User-agent: Tollwick\nDisallow: /tw/\nUser-agent: OtherBot\nDisallow: /ob/\n"
+        "User-agent: MyAgent\nDisallow: /a2\n");
+  // A folder that does not exist yet, in one that does.
+  const std::string outputDir = quillon::testing::FreshDir("chosen") + "/out";
+
+  const struct {
+    std::vector<std::string> options;
+    std::vector<std::string> pages;
+    std::string summary;  // listed, failed, too large, excluded by robots.txt, off the site
+  } cases[] = {
+      {{}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 2"},
+      {{"--avoid", "*SKIP*", "--avoid=*nothing*"}, {"/index.html", "/a.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "6 2 0 1 2"},
+      {{"--must-match", "*.html"}, {"/index.html", "/a.html", "/skip/b.html", "/nf.html", "/ob/x.html", "/a2.html"}, "6 2 0 1 0"},
+      {{"--outbound-avoid", "*elsewhere*"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 1"},
+      {{"--max-urls", "1"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html"}, "6 2 0 1 2"},
+      {{"--drop-query"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 2"},
+      {{"--drop-https"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 1 0 1 2"},
+      {{"--respect-nofollow"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/ob/x.html", "/a2.html"}, "6 2 0 1 2"},
+      {{"--user-agent", "MyAgent"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/ua/page.html"}, "7 1 0 2 2"},
+      {{"--robots-agent", "otherbot"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/tw/x.html", "/a2.html"}, "7 2 0 1 2"},
+      {{"--output-dir", outputDir}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 2"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {TollwickBinary(), "generate", base + "/index.html", "--delay-ms", "0"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Outcome run = RunProgram(args);
+    std::string label = c.options.empty() ? "(defaults)" : c.options[0];
+    ASSERT_EQ(run.exitCode, 0) << label << run.err;
+    std::string expected;
+    for (const std::string& page : c.pages) expected += (expected.empty() ? "" : "\r\n") + base + page;
+    EXPECT_EQ(ReadFileBytes(run.LastLine() + "/urllist.txt"), expected) << label;
+    int listed, failed, large, robots, offSite;
+    std::sscanf(c.summary.c_str(), "%d %d %d %d %d", &listed, &failed, &large, &robots, &offSite);
+    std::string summary = "tollwick: " + std::to_string(listed) + " pages listed, " +
+                          std::to_string(failed) + " failed, " + std::to_string(large) +
+                          " too large, " + std::to_string(robots) + " excluded by robots.txt, " +
+                          std::to_string(offSite) + " off the site\n";
+    EXPECT_NE(run.err.find(summary), std::string::npos) << label << "\n" << run.err;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outputDir), {}), 1);
 }
 
 // Hooks that keep the summary: the run's own outcome is what this test looks at.

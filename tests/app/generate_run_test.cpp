@@ -126,6 +126,7 @@ TEST(SiteDomainTest, IsTheHostOfTheAddress) {
 TEST_F(GenerateRunTest, NeitherOutputChosenDoesNothing) {
   fields.urlList = false;
   fields.htmlSitemap = false;
+  fields.xmlSitemap = false;
   EXPECT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::NoOutputChosen);
   ASSERT_EQ(hooks.messages.size(), 1u);
   EXPECT_EQ(hooks.messages[0], "Please Select the type of Sitemap to Generate to continue.");

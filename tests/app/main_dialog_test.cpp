@@ -17,18 +17,21 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <atomic>
 #include <ctime>
+#include <functional>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/options_dialog.h"
 #include "app/output_folder.h"
 #include "app/settings_profile.h"
 #include "base/platform.h"
@@ -70,6 +73,7 @@ class RecordingServices : public DialogServices {
     cursorAtWarning = QApplication::overrideCursor() != nullptr;
   }
   void RunModal(QDialog& dialog) override {
+    if (onModal) onModal(dialog);
     modalCaptions.push_back(dialog.windowTitle().toStdString());
     for (QLabel* label : dialog.findChildren<QLabel*>()) {
       if (!label->text().isEmpty()) modalTexts.push_back(label->text().toStdString());
@@ -78,6 +82,8 @@ class RecordingServices : public DialogServices {
   }
   void OpenUrl(const QUrl& url) override { opened.push_back(url.toString().toStdString()); }
 
+  // Plays the user's part in a modal box (fill in, accept or reject).
+  std::function<void(QDialog&)> onModal;
   std::vector<std::string> infos, warnings, modalCaptions, modalTexts, opened;
   qsizetype modalButtons = 0;
   bool cursorAtWarning = false;
@@ -167,6 +173,9 @@ TEST_F(MainDialogTest, EveryControlCarriesItsTextAndId) {
   auto dialog = Start();
   EXPECT_EQ(Control<QCheckBox>(*dialog, kIdUrlList)->text(), "&URL List");
   EXPECT_EQ(Control<QCheckBox>(*dialog, kIdHtmlSitemap)->text(), "&HTML Sitemap");
+  EXPECT_EQ(Control<QCheckBox>(*dialog, kIdXmlSitemap)->text(), "&XML Sitemap");
+  EXPECT_TRUE(Control<QCheckBox>(*dialog, kIdXmlSitemap)->isChecked());
+  EXPECT_EQ(Control<QPushButton>(*dialog, kIdOptions)->text(), "&Options...");
   EXPECT_EQ(Control<QPushButton>(*dialog, kIdGenerate)->text(), "&Generate Sitemap");
   EXPECT_EQ(Control<QPushButton>(*dialog, kIdLastResults)->text(), "&Last Results");
   EXPECT_EQ(Control<QPushButton>(*dialog, kIdClose)->text(), "Close");
@@ -272,6 +281,54 @@ TEST_F(MainDialogTest, GenerateStoresTheFieldsAndTheNextStartShowsThem) {
   EXPECT_EQ(Control<QPlainTextEdit>(*next, kIdDescription)->toPlainText(), "onetwo");
 }
 
+TEST_F(MainDialogTest, OptionsAreStoredWhenAcceptedAndReachTheCrawl) {
+  FakeScript script;
+  script.steps = {Page("http://example.com/", "Home")};
+  const std::string outputDir = quillon::testing::ScratchDir() + "dialog-out";
+  services.onModal = [&outputDir](QDialog& box) {
+    box.findChild<QPlainTextEdit*>(kIdAvoid)->setPlainText("*.php*\n\n  *print*  ");
+    box.findChild<QSpinBox*>(kIdMaxUrls)->setValue(40);
+    box.findChild<QCheckBox*>(kIdRespectNofollow)->setChecked(true);
+    box.findChild<QLineEdit*>(kIdUserAgent)->setText("My\nBot");
+    box.findChild<QLineEdit*>(kIdRobotsAgent)->setText("mybot");
+    box.findChild<QCheckBox*>(kIdXmlGzip)->setChecked(true);
+    box.findChild<QLineEdit*>(kIdOutputDir)->setText(QString::fromStdString(outputDir));
+    box.accept();
+  };
+  {
+    auto dialog = Start();
+    QTest::mouseClick(Control<QPushButton>(*dialog, kIdOptions), Qt::LeftButton);
+    EXPECT_EQ(services.modalCaptions, std::vector<std::string>{"Options"});
+  }
+  // Stored at once, without a Generate.
+  EXPECT_EQ(ProfileValue("Avoid").toString(), "*.php*\n*print*");
+  EXPECT_EQ(ProfileValue("Max URLs").toInt(), 40);
+  EXPECT_EQ(ProfileValue("User Agent").toString(), "My Bot");
+
+  // A box closed with Cancel changes nothing; the stored options reach the run.
+  services.onModal = [](QDialog& box) {
+    EXPECT_EQ(box.findChild<QLineEdit*>(kIdRobotsAgent)->text(), "mybot");
+    box.findChild<QCheckBox*>(kIdXmlGzip)->setChecked(false);
+    box.reject();
+  };
+  auto dialog = Start();
+  UseFakeSite(*dialog, script);
+  QTest::mouseClick(Control<QPushButton>(*dialog, kIdOptions), Qt::LeftButton);
+  Control<QLineEdit>(*dialog, kIdSiteUrl)->setText("example.com");
+  Control<QCheckBox>(*dialog, kIdXmlSitemap)->setChecked(false);
+  QTest::mouseClick(Control<QPushButton>(*dialog, kIdGenerate), Qt::LeftButton);
+  const EngineOptions& engine = script.settings.engine;
+  EXPECT_EQ(engine.avoid, (std::vector<std::string>{"*.php*", "*print*"}));
+  EXPECT_EQ(engine.maxUrls, 40);
+  EXPECT_TRUE(engine.respectNofollow);
+  EXPECT_FALSE(engine.dropHttps);
+  EXPECT_EQ(engine.robotsAgent, "mybot");
+  EXPECT_FALSE(script.settings.followCanonical);
+  EXPECT_EQ(dialog->fields().outputFolder.rfind(outputDir + "/", 0), 0u);
+  EXPECT_TRUE(dialog->fields().xmlGzip);
+  EXPECT_EQ(ProfileValue("Generate XML Sitemap").toInt(), 0);
+}
+
 TEST_F(MainDialogTest, ClosingWithoutGenerateLosesTheChanges) {
   {
     auto dialog = Start();
@@ -312,6 +369,7 @@ TEST_F(MainDialogTest, NeitherOutputChosenAsksForOneAndFocusesUrlList) {
   Control<QLineEdit>(*dialog, kIdSiteUrl)->setText("http://example.com/");
   Control<QCheckBox>(*dialog, kIdUrlList)->setChecked(false);
   Control<QCheckBox>(*dialog, kIdHtmlSitemap)->setChecked(false);
+  Control<QCheckBox>(*dialog, kIdXmlSitemap)->setChecked(false);
   Control<QPushButton>(*dialog, kIdGenerate)->setFocus();
   QTest::mouseClick(Control<QPushButton>(*dialog, kIdGenerate), Qt::LeftButton);
   EXPECT_EQ(services.infos,

@@ -96,7 +96,7 @@ TEST(TollwickFolderTest, SymbolicLinkInItsPlaceIsRefused) {
   EXPECT_FALSE(PrepareTollwickFolder(folder, error));
   EXPECT_NE(error.find("not a directory"), std::string::npos) << error;
   std::tm when = SampleTime();
-  EXPECT_FALSE(MakeOutputFolder(when, folder, error));
+  EXPECT_FALSE(MakeOutputFolder(when, "", folder, error));
   EXPECT_TRUE(std::filesystem::is_empty(target));
 }
 
@@ -114,7 +114,7 @@ TEST(OutputFolderTest, DatedFolderInsideTheTollwickFolder) {
   std::setlocale(LC_TIME, "C");
   std::string folder;
   std::string error;
-  ASSERT_TRUE(MakeOutputFolder(SampleTime(), folder, error)) << error;
+  ASSERT_TRUE(MakeOutputFolder(SampleTime(), "", folder, error)) << error;
   EXPECT_EQ(folder, temp.dir() + "Tollwick/030924 070503");
   EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
@@ -126,7 +126,7 @@ TEST(OutputFolderTest, RunsInOneSecondGetAFolderEach) {
   std::string base = temp.dir() + "Tollwick/030924 070503";
   for (const std::string& expected : {base, base + " (2)", base + " (3)"}) {
     std::string folder;
-    ASSERT_TRUE(MakeOutputFolder(SampleTime(), folder, error)) << error;
+    ASSERT_TRUE(MakeOutputFolder(SampleTime(), "", folder, error)) << error;
     EXPECT_EQ(folder, expected);
   }
 }

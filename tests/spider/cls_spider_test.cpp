@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/hostname_resolve.h"
+#include "spider/page_directives.h"
 #include "spider/vn_spider.h"
 #include "tests/support/http_fixture_server.h"
 #include "tests/support/nginx_fixture.h"
@@ -371,6 +372,89 @@ TEST(VnStringTest, AppendConvertAndSave) {
   std::string path = testing::ScratchDir() + "vn_string.txt";
   ASSERT_TRUE(text.saveToFile(path.c_str(), "utf-8"));
   EXPECT_EQ("\xEF\xBB\xBF" "a\xC3\xA9" "b", testing::ReadFileBytes(path));
+}
+
+
+// ---- What a page says for search engines
+
+TEST(PageDirectivesTest, RobotsWordsAndCanonicalLinks) {
+  struct {
+    const char* value;
+    bool noindex, nofollow;
+  } robots[] = {
+      {"noindex, nofollow", true, true}, {"NONE", true, true},       {"index,follow", false, false},
+      {"googlebot: noindex", true, false}, {"nofollow noarchive", false, true},
+      {"unavailable_after: 25 Jun 2010 15:00:00 PST", false, false}, {"", false, false},
+  };
+  for (const auto& c : robots) {
+    RobotsDirectives directives;
+    ReadRobotsDirectives(c.value, directives);
+    EXPECT_EQ(c.noindex, directives.noindex) << c.value;
+    EXPECT_EQ(c.nofollow, directives.nofollow) << c.value;
+  }
+  struct {
+    const char* page;
+    const char* href;
+  } canonical[] = {
+      {"<link rel=stylesheet href=a.css><LINK REL='Canonical' HREF='/b?x=1&amp;y=2'>", "/b?x=1&y=2"},
+      {"<link rel=\"alternate canonical\" href=\" /c \">", "/c"},
+      {"<link rel=\"canonicalish\" href=\"/d\"><a rel=canonical href=/e>", ""},
+      {"<link rel=\"canonical", ""},
+  };
+  for (const auto& c : canonical) {
+    StringBuffer href;
+    ASSERT_TRUE(ReadCanonicalHref(c.page, href));
+    EXPECT_STREQ(c.href, href.getString()) << c.page;
+  }
+}
+
+TEST_F(CrawlTest, PageFactsRecordTheAnswerAndWhatThePageSays) {
+  spider_.setObeyRobots(false);
+  server_.AddResponse("/", Redirect("/home"));
+  server_.AddResponse("/home",
+                      Html("<meta name=robots content=nofollow><link rel=canonical href=/main#x>",
+                           "X-Robots-Tag: noarchive\r\nX-Robots-Tag: bot: noindex\r\n"
+                           "Last-Modified: Tue, 15 Nov 1994 08:12:31 GMT\r\n"));
+  spider_.BeginSite(At("site.test", "/").c_str());
+  ASSERT_TRUE(spider_.CrawlNext(nullptr));
+  const PageFacts& facts = spider_.pageFacts();
+  EXPECT_EQ(At("site.test", "/home"), facts.finalUrl.getString());
+  EXPECT_FALSE(facts.offSiteRedirect);
+  EXPECT_EQ(200, facts.statusCode);
+  EXPECT_STREQ("text/html; charset=utf-8", facts.contentType.getString());
+  EXPECT_TRUE(facts.robots.noindex);
+  EXPECT_TRUE(facts.robots.nofollow);
+  EXPECT_EQ(At("site.test", "/main"), facts.canonical.getString());
+  EXPECT_STREQ("Tue, 15 Nov 1994 08:12:31 GMT", facts.lastModified.getString());
+  // The canonical address is not followed unless asked.
+  EXPECT_EQ(0, spider_.unspideredCount());
+}
+
+TEST_F(CrawlTest, NofollowAndCanonicalSettingsChangeWhatIsQueued) {
+  spider_.setObeyRobots(false);
+  server_.AddResponse("/", Html("<link rel=canonical href=/canon><a href=a>a</a>"
+                                "<a rel='external nofollow' href=b>b</a>"));
+  server_.AddResponse("/quiet", Html("<meta name=robots content=none><a href=c>c</a>"));
+  struct {
+    const char* start;
+    bool respectNofollow, followCanonical;
+    Urls queued;
+  } cases[] = {
+      {"/", false, false, {"/a", "/b"}},
+      {"/", true, false, {"/a"}},
+      {"/", true, true, {"/a", "/canon"}},
+      {"/quiet", false, false, {"/c"}},
+      {"/quiet", true, false, {}},
+  };
+  for (const auto& c : cases) {
+    spider_.setRespectNofollow(c.respectNofollow);
+    spider_.setFollowCanonical(c.followCanonical);
+    spider_.BeginSite(At("site.test", c.start).c_str());
+    ASSERT_TRUE(spider_.CrawlNext(nullptr)) << c.start;
+    Urls expected;
+    for (const std::string& path : c.queued) expected.push_back(At("site.test", path));
+    EXPECT_EQ(expected, Pending()) << c.start << " " << c.respectNofollow << c.followCanonical;
+  }
 }
 
 }  // namespace

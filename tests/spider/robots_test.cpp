@@ -69,6 +69,16 @@ TEST(RobotsRulesTest, PrefixCaseAndAgentRules) {
   }
 }
 
+TEST(RobotsRulesTest, RobotsAgentGroupAppliesBesideStarAndTheUserAgent) {
+  const char* robots = "User-agent: tollwick\nDisallow: /mine\nUser-agent: Other\nDisallow: /o\n";
+  RobotsRules rules;
+  ASSERT_TRUE(rules.parse(robots, kAgent, "Tollwick"));
+  EXPECT_TRUE(rules.disallows("/mine"));
+  EXPECT_FALSE(rules.disallows("/o"));
+  ASSERT_TRUE(rules.parse(robots, kAgent, ""));
+  EXPECT_FALSE(rules.disallows("/mine"));
+}
+
 TEST(RobotsRulesTest, EmptyUserAgentMatchesOnlyStar) {
   RobotsRules rules;
   ASSERT_TRUE(rules.parse("User-agent:\nDisallow: /x\n", ""));

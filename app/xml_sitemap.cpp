@@ -1,0 +1,271 @@
+#include "app/xml_sitemap.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "app/first_error_log.h"
+#include "base/ascii.h"
+#include "base/file_access.h"
+
+namespace tollwick {
+namespace {
+
+constexpr char kXmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+constexpr char kPartPrefix[] = "sitemap-";
+// Compressed output grows by this much at a time.
+constexpr size_t kGzipChunk = 64 * 1024;
+
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+unsigned DaysInMonth(unsigned year, unsigned month) {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Bytes that may not stand in a URI as they are (RFC 3986 section 2): controls, space, non-ASCII
+// and the delimiters no URI holds unencoded.
+bool NeedsPercent(unsigned char c) {
+  return c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", c) != nullptr;
+}
+
+std::string UrlsetOpening() {
+  return std::string(kXmlDeclaration) + "<urlset xmlns=\"" + kSitemapNamespace + "\">\n";
+}
+constexpr char kUrlsetClosing[] = "</urlset>\n";
+
+std::string IndexText(const std::vector<std::string>& locs) {
+  std::string text =
+      std::string(kXmlDeclaration) + "<sitemapindex xmlns=\"" + kSitemapNamespace + "\">\n";
+  for (const std::string& loc : locs) {
+    text += "<sitemap><loc>" + XmlLocText(loc) + "</loc></sitemap>\n";
+  }
+  return text + "</sitemapindex>\n";
+}
+
+bool WriteAtomically(const std::string& path, const std::string& bytes, std::string& error) {
+  std::string temporary = path + ".part";
+  FirstErrorLog log;
+  quillon::deleteFile(temporary.c_str());
+  if (bytes.size() > UINT32_MAX ||
+      !quillon::writeWholeFile(temporary.c_str(), bytes.data(), static_cast<uint32_t>(bytes.size()),
+                               &log)) {
+    error = "Could not save the XML sitemap to " + path + ": " +
+            (log.first().empty() ? std::string("the file could not be written") : log.first());
+    quillon::deleteFile(temporary.c_str());
+    return false;
+  }
+  std::error_code failure;
+  std::filesystem::rename(temporary, path, failure);
+  if (failure) {
+    error = "Could not save the XML sitemap to " + path + ": " + failure.message();
+    quillon::deleteFile(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string W3cDateTime(std::string_view httpDate) {
+  std::string text(quillon::Trimmed(httpDate));
+  char weekday[4] = {};
+  char month[4] = {};
+  unsigned day = 0, year = 0, hour = 0, minute = 0, second = 0;
+  int consumed = -1;
+  if (std::sscanf(text.c_str(), "%3[A-Za-z], %2u %3[A-Za-z] %4u %2u:%2u:%2u GMT%n", weekday, &day,
+                  month, &year, &hour, &minute, &second, &consumed) != 7 ||
+      consumed != static_cast<int>(text.size())) {
+    return std::string();
+  }
+  unsigned monthNumber = 0;
+  for (unsigned i = 0; i < 12; ++i) {
+    if (std::strcmp(month, kMonths[i]) == 0) monthNumber = i + 1;
+  }
+  if (monthNumber == 0 || year < 1000 || day < 1 || day > DaysInMonth(year, monthNumber) ||
+      hour > 23 || minute > 59 || second > 59) {
+    return std::string();
+  }
+  char out[64];
+  std::snprintf(out, sizeof out, "%04u-%02u-%02uT%02u:%02u:%02u+00:00", year, monthNumber, day,
+                hour, minute, second);
+  return out;
+}
+
+bool IsHtmlContentType(std::string_view contentType) {
+  std::string_view media = quillon::Trimmed(contentType.substr(0, contentType.find(';')));
+  return quillon::EqualsNoCase(media, "text/html") ||
+         quillon::EqualsNoCase(media, "application/xhtml+xml");
+}
+
+std::string XmlLocText(std::string_view url) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(url.size());
+  for (char c : url) {
+    auto byte = static_cast<unsigned char>(c);
+    if (NeedsPercent(byte)) {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else if (c == '&') {
+      out += "&amp;";
+    } else if (c == '\'') {
+      out += "&apos;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+XmlVerdict XmlSitemapList::Add(const PageListing& page) {
+  XmlVerdict verdict = XmlVerdict::Listed;
+  std::string_view url = page.finalUrl;
+  bool absolute =
+      quillon::StartsWithNoCase(url, "http://") || quillon::StartsWithNoCase(url, "https://");
+  if (page.offSiteRedirect) {
+    verdict = XmlVerdict::OffSite;
+  } else if (page.statusCode < 200 || page.statusCode > 299) {
+    verdict = XmlVerdict::NotSuccess;
+  } else if (!IsHtmlContentType(page.contentType)) {
+    verdict = XmlVerdict::NotHtml;
+  } else if (page.noindex) {
+    verdict = XmlVerdict::Noindex;
+  } else if (!page.canonical.empty() && page.canonical != page.finalUrl) {
+    verdict = XmlVerdict::CanonicalElsewhere;
+  } else if (!absolute || url.size() > kMaxSitemapUrlLength) {
+    verdict = XmlVerdict::Unusable;
+  } else if (!listed_.insert(page.finalUrl).second) {
+    verdict = XmlVerdict::Duplicate;
+  } else {
+    entries_.push_back({page.finalUrl, W3cDateTime(page.lastModified)});
+  }
+  ++counts_[static_cast<size_t>(verdict)];
+  return verdict;
+}
+
+std::string XmlSitemapList::SummaryText() const {
+  static constexpr struct {
+    XmlVerdict verdict;
+    const char* text;
+  } kReasons[] = {
+      {XmlVerdict::NotHtml, "not HTML"},
+      {XmlVerdict::Noindex, "noindex"},
+      {XmlVerdict::CanonicalElsewhere, "canonical elsewhere"},
+      {XmlVerdict::OffSite, "redirected off the site"},
+      {XmlVerdict::NotSuccess, "not answered 2xx"},
+      {XmlVerdict::Unusable, "unusable address"},
+      {XmlVerdict::Duplicate, "duplicate"},
+  };
+  std::string reasons;
+  for (const auto& reason : kReasons) {
+    if (Count(reason.verdict) == 0) continue;
+    reasons +=
+        (reasons.empty() ? "" : ", ") + std::to_string(Count(reason.verdict)) + " " + reason.text;
+  }
+  size_t listed = entries_.size();
+  std::string text =
+      std::to_string(listed) + (listed == 1 ? " URL" : " URLs") + " in the XML sitemap";
+  return reasons.empty() ? text : text + " (left out: " + reasons + ")";
+}
+
+size_t UrlsetFrameForTests() { return UrlsetOpening().size() + std::strlen(kUrlsetClosing); }
+
+std::string XmlUrlElement(const XmlSitemapEntry& entry) {
+  std::string element = "<url><loc>" + XmlLocText(entry.loc) + "</loc>";
+  if (!entry.lastmod.empty()) element += "<lastmod>" + entry.lastmod + "</lastmod>";
+  return element + "</url>\n";
+}
+
+std::vector<XmlSitemapFile> BuildXmlSitemapFiles(const std::vector<XmlSitemapEntry>& entries,
+                                                 const std::string& siteRoot, bool gzip,
+                                                 const XmlFileLimits& limits) {
+  const std::string opening = UrlsetOpening();
+  std::vector<XmlSitemapFile> parts(1);
+  parts.back().text = opening;
+  size_t count = 0;
+  for (const XmlSitemapEntry& entry : entries) {
+    std::string element = XmlUrlElement(entry);
+    bool full =
+        count == limits.maxUrls ||
+        parts.back().text.size() + element.size() + std::strlen(kUrlsetClosing) > limits.maxBytes;
+    if (count > 0 && full) {
+      parts.back().text += kUrlsetClosing;
+      parts.emplace_back();
+      parts.back().text = opening;
+      count = 0;
+    }
+    parts.back().text += element;
+    ++count;
+  }
+  parts.back().text += kUrlsetClosing;
+
+  const std::string suffix = gzip ? ".xml.gz" : ".xml";
+  if (parts.size() == 1) {
+    parts.front().name = std::string("sitemap") + suffix;
+    return parts;
+  }
+  std::vector<std::string> locs;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    parts[i].name = kPartPrefix + std::to_string(i + 1) + suffix;
+    locs.push_back(siteRoot + parts[i].name);
+  }
+  parts.push_back({std::string("sitemap") + suffix, IndexText(locs)});
+  return parts;
+}
+
+std::string SiteRootOf(std::string_view url) {
+  size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string();
+  size_t end = url.find_first_of("/?#", scheme + 3);
+  return std::string(url.substr(0, end)) + "/";
+}
+
+bool GzipText(std::string_view text, std::string& out) {
+  out.clear();
+  z_stream stream{};
+  // 15 window bits + 16: a gzip wrapper with a zero time stamp, so equal input gives equal bytes.
+  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
+    return false;
+  }
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  int status = Z_OK;
+  while (status == Z_OK) {
+    size_t used = out.size();
+    out.resize(used + kGzipChunk);
+    stream.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+    stream.avail_out = static_cast<uInt>(kGzipChunk);
+    status = deflate(&stream, Z_FINISH);
+    out.resize(used + kGzipChunk - stream.avail_out);
+  }
+  deflateEnd(&stream);
+  return status == Z_STREAM_END;
+}
+
+bool WriteXmlSitemapFiles(const std::string& folder, const std::vector<XmlSitemapFile>& files,
+                          std::vector<std::string>& written, std::string& error) {
+  written.clear();
+  for (const XmlSitemapFile& file : files) {
+    std::string path = folder + "/" + file.name;
+    std::string compressed;
+    bool gzip = file.name.ends_with(".gz");
+    if (gzip && !GzipText(file.text, compressed)) {
+      error = "Could not compress " + path;
+      return false;
+    }
+    if (!WriteAtomically(path, gzip ? compressed : file.text, error)) return false;
+    written.push_back(path);
+  }
+  return true;
+}
+
+}  // namespace tollwick

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the Debian package tollwick_<version>_amd64.deb with CPack in a build folder of its own
+# (no tests, no benchmarks), prints its contents and leaves it in that folder.
+#   tools/build-deb.sh [BUILD_DIR]    (default build-deb)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${1:-build-deb}
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_TESTS=OFF \
+  -DQUILLON_BENCH=OFF "${launcher[@]}" >/dev/null
+cmake --build "$build_dir" -j "$(nproc)"
+(cd "$build_dir" && cpack -G DEB)
+deb=$(ls "$build_dir"/tollwick_*_amd64.deb)
+dpkg-deb --info "$deb"
+dpkg -c "$deb"
+echo "$deb"
