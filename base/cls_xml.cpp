@@ -4,9 +4,11 @@
 #include <cstdlib>
 
 #include "base/ascii.h"
+#include "base/charset.h"
 #include "base/encoding_convert.h"
 #include "base/html_help.h"
 #include "base/platform.h"
+#include "base/text_conversion.h"
 #include "base/xml_file.h"
 #include "base/xml_parser.h"
 #include "base/xml_serializer.h"
@@ -161,8 +163,15 @@ bool ClsXml::SaveXml(const char* path) {
   }
   DataBuffer converted;
   EncodingConvert converter;
-  converter.convertToName(kCodePageUtf8, encoding.getString(), xml.getString(), xml.length(),
-                          converted);
+  int codePage = codePageForName(encoding.getString());
+  // UTF-16 gets its byte-order mark: without it the file could not be read back.
+  if (codePage == kCodePageUtf16Le || codePage == kCodePageUtf16Be) {
+    converter.convertWithPreamble(kCodePageUtf8, codePage, xml.getString(), xml.length(),
+                                  converted);
+  } else {
+    converter.convertToName(kCodePageUtf8, encoding.getString(), xml.getString(), xml.length(),
+                            converted);
+  }
   if (converter.unsupported() || converter.outOfMemory()) {
     log_.addError("Cannot convert the XML text to its declared encoding");
     log_.addTag("encoding", encoding.getString());

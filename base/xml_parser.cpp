@@ -236,8 +236,10 @@ void XmlParser::readInstructionAttributes(TreeNode& node) {
     if (engine_.atEnd()) return;
     std::string_view name = takeName(" \t\r\n=?>", "\"");
     value.clear();
+    skipWhiteSpace();  // "encoding = 'x'" is a well-formed declaration too
     if (engine_.current() == '=') {
       engine_.step();
+      skipWhiteSpace();
       if (engine_.current() == '"' || engine_.current() == '\'') engine_.step();
       if (!AppendXmlEntityDecoded(takeUntilAny("\"'\r\n"), value)) return fail();
       if (engine_.current() == '"' || engine_.current() == '\'') engine_.step();
