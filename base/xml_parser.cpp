@@ -42,6 +42,8 @@ class XmlParser {
   // view lasts until the next call.
   std::string_view takeName(const char* stops, std::string_view drop);
   void fail() { outOfMemory_ = true; }
+  // Counts one more element; false (parsing stops) past kMaxXmlElements.
+  bool countElement();
 
   void readText();
   void addText(std::string_view text);
@@ -74,6 +76,8 @@ class XmlParser {
   StringBuffer name_;
   StringBuffer value_;
   int closingTagErrors_ = 0;
+  uint32_t elements_ = 0;
+  bool tooManyElements_ = false;
   bool stopped_ = false;
   bool outOfMemory_ = false;
 };
@@ -83,7 +87,7 @@ std::unique_ptr<TreeInfo> XmlParser::parse(std::string_view text) {
     log_.addError("Out of memory");
     return nullptr;
   }
-  while (!stopped_ && !outOfMemory_ && !engine_.atEnd()) {
+  while (!stopped_ && !outOfMemory_ && !tooManyElements_ && !engine_.atEnd()) {
     if (current_) {
       readText();
     } else {
@@ -95,7 +99,19 @@ std::unique_ptr<TreeInfo> XmlParser::parse(std::string_view text) {
     log_.addError("Out of memory");
     return nullptr;
   }
+  if (tooManyElements_) {
+    // Refused whole: a document cut short and saved back would lose the rest.
+    log_.addError("Too many XML elements");
+    log_.addTagInt("maxElements", static_cast<int32_t>(kMaxXmlElements));
+    return nullptr;
+  }
   return finish();
+}
+
+bool XmlParser::countElement() {
+  if (++elements_ <= kMaxXmlElements) return true;
+  tooManyElements_ = true;
+  return false;
 }
 
 bool XmlParser::startsInstruction(std::string_view prefix, bool anyCase) const {
@@ -206,6 +222,7 @@ void XmlParser::readOtherInstruction() {
 }
 
 void XmlParser::readInstructionNode(bool stylesheet) {
+  if (stylesheet && !countElement()) return;
   engine_.step(2);
   TreeNode* node = TreeNode::Create(takeUntilAny(" \t\r\n/>"));
   if (!node) return fail();
@@ -268,6 +285,7 @@ void XmlParser::readClosingTag() {
 }
 
 void XmlParser::readOpeningTag() {
+  if (!countElement()) return;
   engine_.step();
   TreeNode* node = TreeNode::Create(takeUntilAny(" \t\r\n/>"));  // the filter drops any "<"
   if (!node) return fail();
