@@ -69,7 +69,7 @@ ClsXml::~ClsXml() { standOn(nullptr); }
 TreeNode* ClsXml::validNode() const {
   if (!node_ || !node_->isValid()) return nullptr;
   TreeInfo* document = node_->document();
-  return document && !document->isValid() ? nullptr : node_;
+  return document && document->isValid() ? node_ : nullptr;
 }
 
 void ClsXml::standOn(TreeNode* node) {
@@ -102,10 +102,7 @@ bool ClsXml::LoadXml(const char* text, bool trimContent) {
   if (!text) return false;
   if (IsPathLike(text)) return loadFile(StringBuffer(TrimmedText(text)).getString(), trimContent);
   std::unique_ptr<TreeInfo> document = ParseXmlDocument(text, log_, trimContent);
-  if (!document) {
-    log_.addError("No XML element found");
-    return false;
-  }
+  if (!document) return false;
   adopt(std::move(document));
   return true;
 }
@@ -125,7 +122,6 @@ bool ClsXml::loadFile(const char* path, bool trimContent) {
   }
   std::unique_ptr<TreeInfo> document = ParseXmlDocument(bytes.view(), log_, trimContent);
   if (!document) {
-    log_.addError("No XML element found");
     log_.addTagQuotedPrintable("filename", trimmedPath.getString());
     return false;
   }

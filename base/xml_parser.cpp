@@ -363,7 +363,10 @@ std::unique_ptr<TreeInfo> XmlParser::finish() {
   // outermost open element is the root (an unclosed document is accepted).
   if (!completed_) completed_ = std::move(open_);
   open_.reset();
-  if (!completed_) return nullptr;
+  if (!completed_) {
+    log_.addError("No XML element found");
+    return nullptr;
+  }
   completed_->setDeclaration(declaration_.release());
   OwningPtrArray& stylesheets = completed_->stylesheets();
   for (int i = 0; i < stylesheets_.count(); ++i) {

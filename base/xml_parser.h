@@ -1,7 +1,7 @@
 // The forgiving XML parser: it turns text into a TreeNode tree and never rejects a document. It
 // closes unclosed elements itself, ignores the names in closing tags, keeps the DOCTYPE and other
-// instructions as prologue text, decodes only the five predefined entities, and logs only an
-// unclosed comment, an unfinished DTD and a closing tag cut short. One pass with a cursor; the
+// instructions as prologue text, and decodes only the five predefined entities. Of the text's
+// flaws it logs only an unclosed comment, an unfinished DTD and a closing tag cut short. One pass with a cursor; the
 // tree is built without recursion, so nesting depth costs no stack.
 #pragma once
 
@@ -23,8 +23,8 @@ inline constexpr uint32_t kMaxXmlElements = 1000000;
 // Parses the text as it is (no charset conversion). With trimContent, white space around the
 // text of an element is dropped; without it, it is kept. Returns the document whose root is the
 // last top-level element completed (or, when none was completed, the outermost one left open),
-// holding the declaration, stylesheet instructions and prologue. Null when the text holds no
-// element, more than kMaxXmlElements, or memory runs out (the last two logged).
+// holding the declaration, stylesheet instructions and prologue. Null (logged) when the text
+// holds no element or more than kMaxXmlElements, or memory runs out.
 std::unique_ptr<TreeInfo> ParseXmlDocument(std::string_view text, LogBase& log, bool trimContent);
 
 // Appends text with "&lt;", "&gt;", "&quot;", "&apos;" and "&amp;" decoded, each once; other
