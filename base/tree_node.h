@@ -107,9 +107,6 @@ class TreeNode : public QuillonObject {
   TreeNode* previousSibling() const { return previous_; }
   TreeNode* firstChild() const { return childCount_ ? children_[0] : nullptr; }
   uint32_t childCount() const { return childCount_; }
-  TreeNode* childAt(uint32_t index) const {
-    return index < childCount_ ? children_[index] : nullptr;
-  }
   uint32_t childRoom() const { return childCapacity_; }
 
   // Appends child as the last child. A child that has a parent is left where it is (false).
