@@ -5,6 +5,7 @@
 #include "base/ascii.h"
 #include "base/content_coding.h"
 #include "base/log_base.h"
+#include "http/cookie_mgr.h"
 #include "http/date_parser.h"
 #include "http/http_control.h"
 #include "http/http_result.h"
@@ -81,7 +82,10 @@ class HeadWriter {
     line("Authorization", value.view());
   }
   void cookieAndBasic(const HttpControl& settings, const RequestParts& parts) {
-    if (ok_ && !AddCookieHeader(settings, parts.host, parts.path, head_, log_)) ok_ = false;
+    const bool secure = StartsWithNoCase(ViewOf(parts.url), "https:");
+    if (ok_ && !AddCookieHeader(settings, parts.host, parts.path, secure, head_, log_)) {
+      ok_ = false;
+    }
     if (!ok_) return;
     const bool added = parts.credentials != nullptr
                            ? AddBasicAuthHeaders(settings, *parts.credentials, head_, log_)
@@ -261,16 +265,6 @@ bool AddBasicAuthHeaders(const HttpControl& settings, const BasicCredentials& cr
       return false;
     }
   }
-  return true;
-}
-
-bool AddCookieHeader(const HttpControl& settings, const char*, const char*, StringBuffer&,
-                     LogBase& log) {
-  if (settings.cookieDir.isEmpty() || !settings.autoAddCookies) {
-    log.addError("Not auto-adding cookies.");
-    return true;
-  }
-  // The cookie store reads the jar for host and path here once it exists.
   return true;
 }
 

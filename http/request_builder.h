@@ -48,9 +48,4 @@ bool AddBasicAuthHeaders(const HttpControl& settings, StringBuffer& head, LogBas
 bool AddBasicAuthHeaders(const HttpControl& settings, const BasicCredentials& credentials,
                          StringBuffer& head, LogBase& log);
 
-// Appends the Cookie line for host and path when cookies are switched on. Until the cookie store
-// exists only the switched-off branch acts; it logs "Not auto-adding cookies.".
-bool AddCookieHeader(const HttpControl& settings, const char* host, const char* path,
-                     StringBuffer& head, LogBase& log);
-
 }  // namespace quillon

@@ -401,19 +401,6 @@ TEST(RequestBuilderTest, HeaderValuesHoldingCrOrLfAreRefused) {
   EXPECT_TRUE(extra.compose().empty());
 }
 
-TEST(RequestBuilderTest, CookiesSwitchedOffAreLogged) {
-  HttpControl settings;
-  settings.cookieDir.assign("memory");
-  settings.autoAddCookies = false;
-  StringBuffer head;
-  Logger log;
-  ASSERT_TRUE(AddCookieHeader(settings, "h", "/", head, log));
-  StringBuffer text;
-  log.renderText(text);
-  EXPECT_TRUE(text.contains("Not auto-adding cookies."));
-  EXPECT_TRUE(head.isEmpty());
-}
-
 TEST(HttpControlTest, Defaults) {
   HttpControl s;
   EXPECT_FALSE(s.useSystemProxy);

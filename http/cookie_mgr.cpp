@@ -1,0 +1,271 @@
+#include "http/cookie_mgr.h"
+
+#include <new>
+#include <string>
+
+#include "base/ascii.h"
+#include "base/cls_xml.h"
+#include "base/file_access.h"
+#include "base/html_help.h"
+#include "base/log_base.h"
+#include "http/http_control.h"
+#include "http/http_result.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr char kRootTag[] = "cookies";
+constexpr char kCookieTag[] = "cookie";
+
+// The path of host's cookie file in dir.
+bool CookieFilePath(const StringBuffer& dir, std::string_view host, StringBuffer& path) {
+  StringBuffer name;
+  if (!CookieDocumentName(host, name) || !path.assign(dir)) return false;
+  std::string_view folder = path.view();
+  if (!folder.ends_with('/') && !folder.ends_with('\\') && !path.append("/")) return false;
+  return path.append(name);
+}
+
+// Where host's document lives: the memory table's key or the file's path, as the mode says.
+struct DocumentPlace {
+  bool memory = false;
+  StringBuffer key;  // the table key (memory) or the file path
+};
+
+bool FindPlace(const StringBuffer& cookieDir, const char* host, DocumentPlace& place,
+               LogBase& log, const char* failure) {
+  place.memory = IsMemoryCookieStore(cookieDir);
+  bool named = place.memory ? CookieDocumentName(host, place.key)
+                            : CookieFilePath(cookieDir, host, place.key);
+  if (!named) {
+    log.addError(failure);
+    log.addTag(place.memory ? "BaseDomain" : "CookieDomain", host);
+    return false;
+  }
+  if (place.memory) log.addTag("HashKey", place.key.getString());
+  return true;
+}
+
+// Loads the document at place into xml; false when there is none yet.
+bool LoadDocument(const DocumentPlace& place, const HashMap& memoryCookies, ClsXml& xml) {
+  if (place.memory) {
+    auto* text = static_cast<StringBuffer*>(memoryCookies.get(place.key.view()));
+    return text != nullptr && xml.LoadXml(text->getString(), true);
+  }
+  return fileExists(place.key.getString()) && xml.LoadXmlFile(place.key.getString(), true);
+}
+
+// The "cookie" element whose key is key, made when missing (null when the document is full).
+std::unique_ptr<ClsXml> CookieElement(ClsXml& root, const char* key, LogBase& log) {
+  int count = 0;
+  for (std::unique_ptr<ClsXml> child = root.FirstChildHandle(); child;) {
+    if (child->AttrEquals("key", key)) return child;
+    ++count;
+    if (!child->MoveToNextSibling()) break;
+  }
+  if (count >= kMaxCookiesPerDocument) {
+    log.addError("Too many cookies for this domain; cookie not saved.");
+    return nullptr;
+  }
+  std::unique_ptr<ClsXml> made = root.AppendChildNode(kCookieTag, nullptr);
+  if (made && !made->AppendAttr("key", key)) made.reset();
+  return made;
+}
+
+bool WriteAttributes(ClsXml& element, const Cookie& cookie) {
+  bool ok = element.ReplaceAttr("v", cookie.version);
+  if (!cookie.expire.isEmpty()) ok = element.ReplaceAttr("expire", cookie.expire.getString()) && ok;
+  if (cookie.maxAge != 0) ok = element.ReplaceAttr("maxAge", cookie.maxAge) && ok;
+  if (cookie.secure) ok = element.ReplaceAttr("secure", "yes") && ok;
+  if (cookie.discard) ok = element.ReplaceAttr("discard", "yes") && ok;
+  return ok;
+}
+
+bool WritePairs(ClsXml& element, const Cookie& cookie) {
+  bool ok = true;
+  for (int i = 0; i < cookie.pairCount(); ++i) {
+    const StringPair& pair = *cookie.pairAt(i);
+    std::unique_ptr<ClsXml> child = element.ChildByTag(pair.firstText());
+    ok = (child ? child->PutContent(pair.secondText())
+                : element.AppendChild(pair.firstText(), pair.secondText())) &&
+         ok;
+  }
+  return ok;
+}
+
+bool StoreDocument(const DocumentPlace& place, HashMap& memoryCookies, ClsXml& xml,
+                   LogBase& log) {
+  if (place.memory) {
+    auto* text = new (std::nothrow) StringBuffer;
+    if (text == nullptr || !xml.ToXmlText(*text)) {
+      delete text;
+      return false;
+    }
+    return memoryCookies.put(place.key.view(), text);
+  }
+  if (xml.SaveXml(place.key.getString())) return true;
+  log.addError("Failed to save cookie jar XML");
+  log.addTag("CookieFilename", place.key.getString());
+  return false;
+}
+
+// The cookie of one "cookie" element; null when its key names no domain.
+std::unique_ptr<Cookie> ReadCookie(ClsXml& element) {
+  StringBuffer key, expire;
+  element.AttrText("key", key);
+  element.AttrText("expire", expire);
+  std::string_view keyText = key.view();
+  size_t comma = keyText.find(',');
+  if (comma == std::string_view::npos || comma == 0) return nullptr;
+  std::unique_ptr<Cookie> cookie(new (std::nothrow) Cookie);
+  if (!cookie || !cookie->domain.assign(keyText.substr(0, comma)) ||
+      !cookie->path.assign(keyText.substr(comma + 1)) || !cookie->expire.assign(expire)) {
+    return nullptr;
+  }
+  cookie->version = element.AttrNumber("v");
+  cookie->secure = element.AttrEquals("secure", "yes");
+  if (cookie->version == 1) {
+    cookie->maxAge = element.AttrNumber("maxAge");
+    cookie->discard = element.AttrEquals("discard", "yes");
+  }
+  StringBuffer tag, content;
+  for (std::unique_ptr<ClsXml> pair = element.FirstChildHandle(); pair;) {
+    tag.clear();
+    content.clear();
+    pair->TagText(tag);
+    pair->ContentText(content);
+    if (!cookie->setPair(tag.view(), content.view())) return nullptr;
+    if (!pair->MoveToNextSibling()) break;
+  }
+  return cookie;
+}
+
+void LogCookie(const Cookie& cookie, LogBase& log) {
+  LogContextGuard context(log, "Cookie");
+  log.addTag("Domain", cookie.domain.getString());
+  log.addTag("Path", cookie.path.getString());
+  log.addTag("Expire", cookie.expire.getString());
+  for (int i = 0; i < cookie.pairCount(); ++i) {
+    log.addTag("CookieName", cookie.pairAt(i)->firstText());
+    log.addTag("CookieValue", cookie.pairAt(i)->secondText());
+  }
+}
+
+}  // namespace
+
+bool IsMemoryCookieStore(const StringBuffer& cookieDir) {
+  return cookieDir.isEmpty() || EqualsNoCase(cookieDir.view(), "memory");
+}
+
+bool SaveCookie(const StringBuffer& cookieDir, HashMap& memoryCookies, const char* host,
+                const Cookie& cookie, LogBase& log) {
+  LogContextGuard context(log, "SaveCookie");
+  log.addTag("CookieDir", cookieDir.getString());
+  log.addTag("Domain", cookie.domain.getString());
+  DocumentPlace place;
+  if (!FindPlace(cookieDir, host, place, log,
+                 IsMemoryCookieStore(cookieDir) ? "Failed to get cookie hashkey."
+                                                : "Failed to get cookie filename.")) {
+    return false;
+  }
+  ClsXml xml;
+  if (!LoadDocument(place, memoryCookies, xml) && !xml.PutTag(kRootTag)) return false;
+  StringBuffer key(cookie.domain.view());
+  if (!key.append(",") || !key.append(cookie.path)) return false;
+  std::unique_ptr<ClsXml> element = CookieElement(xml, key.getString(), log);
+  if (!element || !WriteAttributes(*element, cookie) || !WritePairs(*element, cookie)) {
+    return false;
+  }
+  return StoreDocument(place, memoryCookies, xml, log);
+}
+
+std::unique_ptr<CookieJar> LoadCookieJar(const StringBuffer& cookieDir,
+                                         const HashMap& memoryCookies, const char* host,
+                                         const char* path, LogBase& log) {
+  LogContextGuard context(log, "LoadCookieJar");
+  log.addTag("CookieDir", cookieDir.getString());
+  log.addTag("Domain", host);
+  log.addTag("Path", path);
+  DocumentPlace place;
+  if (!FindPlace(cookieDir, host, place, log, "Failed to get cookie filename.")) return nullptr;
+  ClsXml xml;
+  if (place.memory) {
+    if (!memoryCookies.contains(place.key.view())) {
+      log.addError("No cookies exist yet.");
+      return nullptr;
+    }
+    LoadDocument(place, memoryCookies, xml);
+  } else if (!fileExists(place.key.getString())) {
+    log.addError("Cookie file does not exist.");
+    log.addTag("CookieFilename", place.key.getString());
+    return nullptr;
+  } else if (!LoadDocument(place, memoryCookies, xml)) {
+    log.addError("Failed to load cookie jar XML.");
+    log.addTag("CookieFilename", place.key.getString());
+    return nullptr;
+  }
+  std::unique_ptr<ClsXml> element = xml.FirstChildHandle();
+  if (!element) {
+    log.addError("Cookie XML is empty");
+    return nullptr;
+  }
+  std::unique_ptr<CookieJar> jar(new (std::nothrow) CookieJar);
+  if (!jar) return nullptr;
+  do {
+    std::unique_ptr<Cookie> cookie = ReadCookie(*element);
+    if (cookie && !jar->add(cookie.release())) return nullptr;
+  } while (element->MoveToNextSibling());
+  return jar->count() > 0 ? std::move(jar) : nullptr;
+}
+
+bool AddCookieHeader(const HttpControl& settings, const char* host, const char* path,
+                     bool secureRequest, StringBuffer& head, LogBase& log) {
+  if (settings.cookieDir.isEmpty() || !settings.autoAddCookies) {
+    log.addError("Not auto-adding cookies.");
+    return true;
+  }
+  log.addError("Auto-adding any accumulated cookies.");
+  log.addTag("CookieDir", settings.cookieDir.getString());
+  std::unique_ptr<CookieJar> jar =
+      LoadCookieJar(settings.cookieDir, settings.memoryCookies, host, path, log);
+  if (!jar) {
+    log.addError("No cookie jar found.");
+    return true;
+  }
+  StringBuffer line;
+  if (!BuildCookieHeader(*jar, host == nullptr ? "" : host, path == nullptr ? "" : path,
+                         secureRequest, line)) {
+    return false;
+  }
+  line.trim();
+  if (line.isEmpty()) return true;
+  log.addTag("AddingCookie", line.getString());
+  return head.append("Cookie: ") && head.append(line) && head.append("\r\n");
+}
+
+bool SaveResponseCookies(HttpControl& settings, const HttpResult& result, const char* host,
+                         LogBase& log) {
+  if (settings.cookieDir.isEmpty() || !settings.autoSaveCookies ||
+      !result.header.fields.hasField("Set-Cookie")) {
+    return false;
+  }
+  log.addError("Saving cookies...");
+  StringBuffer base;
+  HtmlHelp::BaseDomain(host == nullptr ? "" : host, base);
+  StringBuffer defaultDomain(".");
+  OwningPtrArray cookies;
+  if (!defaultDomain.append(base) ||
+      !ParseSetCookies(result.header, defaultDomain.view(), cookies)) {
+    log.addError("Out of memory");
+    return true;
+  }
+  for (int i = 0; i < cookies.count(); ++i) {
+    const Cookie& cookie = *cookies.at<Cookie>(i);
+    LogCookie(cookie, log);
+    SaveCookie(settings.cookieDir, settings.memoryCookies, host, cookie, log);
+  }
+  return true;
+}
+
+}  // namespace quillon

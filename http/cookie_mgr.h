@@ -1,0 +1,50 @@
+// The cookie store: one XML document per base domain ("cookies" root, one "cookie" element per
+// domain and path, one child element per name), kept as files in the settings' cookie folder or,
+// when that folder is "memory", as texts in the settings' memory table. Nothing is cached between
+// requests: each request reads the document, each received cookie updates and rewrites it. A
+// cookie failure never fails the request that caused it.
+#pragma once
+
+#include <memory>
+
+#include "base/hash_map.h"
+#include "base/string_buffer.h"
+#include "http/cookie.h"
+
+namespace quillon {
+
+class HttpControl;
+class HttpResult;
+class LogBase;
+
+// A document holds at most this many cookie elements: a site that sets a cookie per path
+// cannot grow its file without end (a new key past the limit is refused and logged).
+inline constexpr int kMaxCookiesPerDocument = 1000;
+
+// Whether cookieDir selects the memory table ("" or "memory", any case) rather than files.
+bool IsMemoryCookieStore(const StringBuffer& cookieDir);
+
+// Stores cookie in host's document: the element of the same domain and path is updated in place
+// (attributes not written this time keep their values), else added. False (logged) on failure.
+bool SaveCookie(const StringBuffer& cookieDir, HashMap& memoryCookies, const char* host,
+                const Cookie& cookie, LogBase& log);
+
+// The cookies of host's document (for path: every cookie is loaded, matching happens when the
+// Cookie line is built); null when there is none or it cannot be read (logged).
+std::unique_ptr<CookieJar> LoadCookieJar(const StringBuffer& cookieDir,
+                                         const HashMap& memoryCookies, const char* host,
+                                         const char* path, LogBase& log);
+
+// Appends "Cookie: ...\r\n" for host and path to head when a cookie folder is set and
+// autoAddCookies is on; secureRequest says whether the request goes over https. False only when
+// memory runs out.
+bool AddCookieHeader(const HttpControl& settings, const char* host, const char* path,
+                     bool secureRequest, StringBuffer& head, LogBase& log);
+
+// Stores the cookies of result's head (default domain "." + the base domain of host, the host
+// the client talked to) when a cookie folder is set, autoSaveCookies is on and the head has a
+// Set-Cookie field. True when it did so: such a response is not cached.
+bool SaveResponseCookies(HttpControl& settings, const HttpResult& result, const char* host,
+                         LogBase& log);
+
+}  // namespace quillon
