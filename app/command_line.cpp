@@ -12,6 +12,7 @@
 
 #include "app/settings_profile.h"
 #include "app/sitemap_writer.h"
+#include "base/ascii.h"
 #include "base/platform.h"
 
 namespace tollwick {
@@ -149,6 +150,13 @@ void TakeSiteUrl(const std::string& arg, std::string& url, bool& haveUrl) {
   haveUrl = true;
 }
 
+// A cookie folder named on the command line is made private (0700) when missing; "memory"
+// needs none. False with a message in error.
+bool PrepareCookieFolder(const std::string& cookieDir, std::string& error) {
+  if (cookieDir.empty() || quillon::EqualsNoCase(cookieDir, "memory")) return true;
+  return quillon::MakePrivateDirectory(cookieDir, error);
+}
+
 // The exit code for a run a stop request ended: 128 + the signal, as shells report it.
 int StoppedExitCode() {
   int signal = quillon::StopSignalNumber();
@@ -255,6 +263,9 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "--max-page-size") {
       options.source.maxPageSize =
           ParseNumber(reader.Value(), 1, kMaxPageSizeLimit, "--max-page-size", "bytes");
+    } else if (arg == "--cookies") {
+      options.source.cookieDir = reader.Value();
+      if (options.source.cookieDir.empty()) throw UsageError{"--cookies needs a folder or memory"};
     } else if (arg == "--log") {
       logPath = reader.Value();
     } else if (arg == "--open") {
@@ -275,6 +286,11 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     return kExitUsage;
   }
 
+  std::string error;
+  if (!PrepareCookieFolder(options.source.cookieDir, error)) {
+    err << "tollwick: " << error << "\n";
+    return kExitFailure;
+  }
   std::ofstream log;
   if (!logPath.empty()) {
     log.open(logPath, std::ios::binary | std::ios::app);
@@ -374,6 +390,8 @@ std::string UsageText() {
       "                                    built-in defaults\n"
       "    --delay-ms N                    pause after each page (default 500)\n"
       "    --max-page-size BYTES           leave out pages larger than this (default 300000)\n"
+      "    --cookies DIR|memory            keep the site's cookies in DIR (one XML file per\n"
+      "                                    base domain; made private when missing) or in memory\n"
       "    --output-dir DIR                make the dated output folder in DIR instead of\n"
       "                                    <temp>/Tollwick (DIR is created when missing)\n"
       "    --avoid PATTERN                 do not follow links matching PATTERN (\"*\" matches\n"

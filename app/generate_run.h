@@ -128,6 +128,8 @@ struct SourceSettings {
   EngineOptions engine;
   // Queue the address a page's canonical link names (the XML sitemap lists it instead).
   bool followCanonical = false;
+  // The client's cookie folder, "memory", or empty for no cookies.
+  std::string cookieDir;
 };
 
 // A PageSource over a new VnSpider whose fetches end early once hooks.StopRequested() is true.

@@ -69,6 +69,7 @@ class SpiderSource : public PageSource {
     quillon::HttpControl& http = spider_.engine().http().settings();
     http.abortCheckMs = hooks.HeartbeatMs();
     http.maxContentLength = settings.maxPageSize;
+    http.cookieDir.assign(settings.cookieDir.c_str());
     ApplyEngineOptions(spider_.engine(), settings);
     spider_.setEventCallback(&sink_);
   }
