@@ -133,7 +133,9 @@ class ContainerReader {
                                  GetLe32(header + 28);
       if (recordEnd > end) end = recordEnd;
     }
-    return end <= UINT32_MAX;
+    // The file must hold every record it announces.
+    DataBuffer last;
+    return end <= UINT32_MAX && read(end - 1, 1, last);
   }
 
   bool read(uint64_t position, uint32_t count, DataBuffer& out) {
@@ -288,23 +290,19 @@ CacheFind HttpCache::locate(const char* url, bool wantContent, CacheEntry& entry
   ContainerReader reader;
   if (!reader.open(path.getString(), log)) return CacheFind::kNone;
   const uint32_t crc = Crc32(url, static_cast<uint32_t>(std::strlen(url)));
-  RecordRead found = reader.valid() ? RecordRead::kOtherUrl : RecordRead::kDamaged;
-  for (uint32_t i = 0; found == RecordRead::kOtherUrl && i < reader.count(); ++i) {
-    if (reader.slotCrc(i) == crc) {
-      found = ReadRecord(reader, reader.slotOffset(i), url, maxBodyBytes_, wantContent, entry);
-    }
+  bool damaged = !reader.valid();
+  // A damaged record is skipped (and logged), so a later good record of the URL still counts.
+  for (uint32_t i = 0; reader.valid() && i < reader.count(); ++i) {
+    if (reader.slotCrc(i) != crc) continue;
+    const RecordRead read =
+        ReadRecord(reader, reader.slotOffset(i), url, maxBodyBytes_, wantContent, entry);
+    if (read == RecordRead::kPositive) return CacheFind::kPositive;
+    if (read == RecordRead::kNegative) return CacheFind::kNegative;
+    if (read == RecordRead::kDamaged) damaged = true;
   }
-  switch (found) {
-    case RecordRead::kPositive:
-      return CacheFind::kPositive;
-    case RecordRead::kNegative:
-      return CacheFind::kNegative;
-    case RecordRead::kDamaged:
-      log.addError(kInvalidContainer);
-      log.addTag("filename", path.getString());
-      return CacheFind::kNone;
-    case RecordRead::kOtherUrl:
-      break;
+  if (damaged) {
+    log.addError(kInvalidContainer);
+    log.addTag("filename", path.getString());
   }
   return CacheFind::kNone;
 }

@@ -68,9 +68,9 @@ class HttpCache {
 
   // Looks url up in its container: the first slot with the URL's CRC whose record holds the
   // URL. kPositive fills entry completely; kNegative fills all but head and body. A missing
-  // container is kNone silently; a damaged one (any offset, count or length that does not fit,
-  // a bad bzip2 stream, an expansion past the limits, a body CRC that does not match) is kNone
-  // with "Not a valid cache container." in log.
+  // container is kNone silently. Damage (any offset, count or length that does not fit, a bad
+  // bzip2 stream, an expansion past the limits, a body CRC that does not match) logs "Not a
+  // valid cache container."; a damaged record is passed over for a later one of the URL.
   CacheFind Find(const char* url, CacheEntry& entry, LogBase& log) const;
 
   // Whether url has an entry, positive or negative (its head and body are not expanded).
