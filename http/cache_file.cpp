@@ -42,6 +42,14 @@ uint32_t Crc32(const void* bytes, uint32_t length) {
       crc32(crc32(0L, Z_NULL, 0), static_cast<const Bytef*>(bytes), static_cast<uInt>(length)));
 }
 
+bool ReserveDoubling(DataBuffer& buffer, uint32_t needed, uint32_t ceiling) {
+  if (needed <= buffer.capacity()) return true;
+  uint64_t capacity = uint64_t{buffer.capacity()} * 2;
+  if (capacity > ceiling) capacity = ceiling;
+  if (capacity < needed) capacity = needed;
+  return buffer.reserve(static_cast<uint32_t>(capacity));
+}
+
 BoundedRead ReadFileBounded(const char* path, uint32_t maxBytes, DataBuffer& out, LogBase& log) {
   out.clear();
   if (!fileExists(path)) return BoundedRead::kMissing;
@@ -57,7 +65,7 @@ BoundedRead ReadFileBounded(const char* path, uint32_t maxBytes, DataBuffer& out
       out.clear();
       return BoundedRead::kTooLarge;
     }
-    if (!out.append(piece)) {
+    if (!ReserveDoubling(out, out.length() + piece.length(), maxBytes) || !out.append(piece)) {
       log.addError("Out of memory reading cache file");
       return BoundedRead::kFailed;
     }

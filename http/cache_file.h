@@ -32,6 +32,10 @@ void PutLeDouble(uint8_t* p, double v);
 // CRC-32 of the zip format.
 uint32_t Crc32(const void* bytes, uint32_t length);
 
+// Makes room for `needed` bytes, doubling the capacity (up to ceiling) so that a buffer filled
+// piece by piece is copied only a few times. False when memory runs out.
+bool ReserveDoubling(DataBuffer& buffer, uint32_t needed, uint32_t ceiling);
+
 enum class BoundedRead { kOk, kMissing, kTooLarge, kFailed };
 
 // Reads the whole file into out (replaced) when it holds at most maxBytes. kMissing when it does

@@ -58,7 +58,7 @@ bool Bzip2Expand(const DataBuffer& in, uint32_t maxOut, DataBuffer& out) {
     const uint32_t room = maxOut - out.length();
     // One byte past the limit tells an expansion of exactly maxOut from a longer one.
     const uint32_t piece = room >= kExpandPiece ? kExpandPiece : room + 1;
-    if (!out.reserve(out.length() + piece)) break;
+    if (!ReserveDoubling(out, out.length() + piece, maxOut)) break;
     stream.next_out = reinterpret_cast<char*>(out.data()) + out.length();
     stream.avail_out = piece;
     status = BZ2_bzDecompress(&stream);
