@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "base/file_access.h"
@@ -23,17 +24,25 @@ struct Cache {
   quillon::HttpControl settings;
   std::string datPath;
   std::string cafPath;
+  std::string dir;
   Cache() {
-    std::string pattern = quillon::TempDirectory() + "cache_fuzz_XXXXXX";
-    const char* dir = mkdtemp(pattern.data());
-    settings.cache.AddRoot(dir != nullptr ? dir : "/tmp");
-    settings.httpCache.AddRoot(dir != nullptr ? dir : "/tmp");
+    // Every run rewrites files: memory-backed /dev/shm keeps that off the disk when it exists.
+    std::string pattern = (quillon::IsDirectory("/dev/shm") ? std::string("/dev/shm/")
+                                                             : quillon::TempDirectory()) +
+                          "cache_fuzz_XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) dir = pattern;
+    settings.cache.AddRoot(dir.c_str());
+    settings.httpCache.AddRoot(dir.c_str());
     settings.httpCache.setMaxBodyBytes(1u << 20);
     quillon::StringBuffer path;
     settings.cache.GetFilename(kUrl, path);
     datPath = path.getString();
     settings.httpCache.FilePath(kUrl, path);
     cafPath = path.getString();
+  }
+  ~Cache() {
+    std::error_code ignored;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
   }
 };
 
