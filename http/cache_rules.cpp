@@ -315,11 +315,13 @@ void CacheUpdate(HttpControl& settings, const char* url, const HttpResult& resul
 bool CacheRestoreAfter304(HttpControl& settings, const char* url, CacheLookupOutcome& outcome,
                           HttpResult& result, Output& sink, LogBase& log) {
   log.addError("Updating cache entry with new expiration.");
+  // The freshness comes from the 304's own fields (RFC 9111 4.3.4): the stored ones already
+  // made the entry stale.
+  const SystemTime expiry = ComputeExpiry(settings, result.header);
   if (!result.header.copyFrom(outcome.cachedHeader) || !sink.clear(log) ||
       !sink.writeBytes(outcome.cachedBody.data(), outcome.cachedBody.length(), log)) {
     return false;
   }
-  const SystemTime expiry = ComputeExpiry(settings, result.header);
   settings.cache.UpdateExpiry(url, expiry, log);
   LogDate(log, "NewExpiration", expiry);
   result.fromCache = true;

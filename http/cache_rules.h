@@ -48,10 +48,10 @@ bool CacheLookup(HttpControl& settings, const char* url, Output& sink, HttpResul
 void CacheUpdate(HttpControl& settings, const char* url, const HttpResult& result,
                  std::string_view body, LogBase& log);
 
-// Driver step for a 304 after a conditional request: logs "Updating cache entry with new
-// expiration.", puts the stale entry's head into result and its body into the cleared sink,
-// stores the new expiry (logged as "NewExpiration") and sets fromCache. False when the sink
-// refuses the body.
+// Driver step for a 304 after a conditional request, with the 304's head in result: logs
+// "Updating cache entry with new expiration.", puts the stale entry's head into result and its
+// body into the cleared sink, stores the expiry that the 304's fields give (logged as
+// "NewExpiration") and sets fromCache. False when the sink refuses the body.
 bool CacheRestoreAfter304(HttpControl& settings, const char* url, CacheLookupOutcome& outcome,
                           HttpResult& result, Output& sink, LogBase& log);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "base/logger.h"
@@ -80,10 +81,19 @@ struct CacheSetup {
     log.reset();
     CacheUpdate(settings, url, result, body, log);
   }
-  bool lookUp(const char* url, CacheLookupOutcome& outcome, DataBuffer& body, HttpResult& result) {
-    OutputDataBuffer sink(body);
+  // The lookup's answer, outcome, result and body (appended to "old:").
+  struct Looked {
+    bool answered = false;
+    CacheLookupOutcome outcome;
+    HttpResult result;
+    DataBuffer body{"old:", 4};
+  };
+  std::unique_ptr<Looked> lookUp(const char* url) {
+    auto looked = std::make_unique<Looked>();
+    OutputDataBuffer sink(looked->body);
     log.reset();
-    return CacheLookup(settings, url, sink, result, outcome, log);
+    looked->answered = CacheLookup(settings, url, sink, looked->result, looked->outcome, log);
+    return looked;
   }
 };
 
@@ -126,17 +136,15 @@ TEST(CacheLookupTest, FreshEntryAnswersWithHeadAndBody) {
   CacheSetup setup;
   setup.store("http://h/", "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=iso-8859-1\r\n"
                            "X-Name: Gr\xfc\xdf\r\n", "caf\xe9");
-  CacheLookupOutcome outcome;
-  DataBuffer body("old:", 4);
-  HttpResult result;
-  ASSERT_TRUE(setup.lookUp("http://h/", outcome, body, result));
-  EXPECT_EQ(body.view(), "old:caf\xe9");
-  EXPECT_EQ(result.header.statusCode, 200);
+  auto looked = setup.lookUp("http://h/");
+  ASSERT_TRUE(looked->answered);
+  EXPECT_EQ(looked->body.view(), "old:caf\xe9");
+  EXPECT_EQ(looked->result.header.statusCode, 200);
   StringBuffer name;
-  result.header.getField("X-Name", name);
+  looked->result.header.getField("X-Name", name);
   EXPECT_STREQ(name.getString(), "Gr\xc3\xbc\xc3\x9f");
-  EXPECT_EQ(result.cacheState, 1);
-  EXPECT_FALSE(outcome.revalidate);
+  EXPECT_EQ(looked->result.cacheState, 1);
+  EXPECT_FALSE(looked->outcome.revalidate);
   EXPECT_NE(Text(setup.log).find("Cache hit."), std::string::npos);
 }
 
@@ -155,25 +163,26 @@ TEST(CacheLookupTest, StaleEntryIsRevalidatedAndRestoredAfter304) {
     CacheSetup setup;
     setup.store("http://h/", std::string("HTTP/1.1 200 OK\r\nExpires: Mon, 01 Jan 2001 00:00:00 GMT\r\n") +
                                  c.fields + "\r\n");
-    CacheLookupOutcome outcome;
-    DataBuffer body;
-    HttpResult result;
-    EXPECT_FALSE(setup.lookUp("http://h/", outcome, body, result)) << c.fields;
+    auto looked = setup.lookUp("http://h/");
+    const CacheLookupOutcome& outcome = looked->outcome;
+    EXPECT_FALSE(looked->answered) << c.fields;
     EXPECT_TRUE(outcome.revalidate && outcome.found) << c.fields;
-    EXPECT_EQ(body.length(), 0u) << c.fields;
+    EXPECT_EQ(looked->body.view(), "old:") << c.fields;
     EXPECT_STREQ(outcome.etag.getString(), c.etag) << c.fields;
     EXPECT_EQ(outcome.conditionalDate.day, c.conditionalDay) << c.fields;
     EXPECT_EQ(outcome.conditionalDate.hour, c.conditionalDay ? 10 : 0) << c.fields;
     EXPECT_NE(Text(setup.log).find("Cache entry expired."), std::string::npos);
     EXPECT_NE(Text(setup.log).find("ExpiredDateTime: Mon, 01 Jan 2001 00:00:00 +0000"), std::string::npos);
 
-    ASSERT_TRUE(result.header.parse("HTTP/1.1 304 Not Modified\r\n\r\n"));
-    OutputDataBuffer sink(body);
-    ASSERT_TRUE(CacheRestoreAfter304(setup.settings, "http://h/", outcome, result, sink, setup.log));
-    EXPECT_EQ(body.view(), "<p>page</p>");
-    EXPECT_EQ(result.header.statusCode, 200);
-    EXPECT_TRUE(result.fromCache);
+    ASSERT_TRUE(looked->result.header.parse("HTTP/1.1 304 Not Modified\r\n\r\n"));
+    OutputDataBuffer sink(looked->body);
+    ASSERT_TRUE(CacheRestoreAfter304(setup.settings, "http://h/", looked->outcome, looked->result,
+                                     sink, setup.log));
+    EXPECT_EQ(looked->body.view(), "<p>page</p>");
+    EXPECT_EQ(looked->result.header.statusCode, 200);
+    EXPECT_TRUE(looked->result.fromCache);
     EXPECT_NE(Text(setup.log).find("NewExpiration"), std::string::npos);
+    EXPECT_FALSE(setup.lookUp("http://h/")->outcome.revalidate);  // fresh again
   }
 }
 
@@ -183,11 +192,9 @@ TEST(CacheLookupTest, BadOffsetIsALoggedMiss) {
   SystemTime future;
   future.year = 2100, future.month = 1, future.day = 1;
   ASSERT_TRUE(setup.settings.cache.SaveToCache2("http://h/", future, "", data));
-  CacheLookupOutcome outcome;
-  DataBuffer body;
-  HttpResult result;
-  EXPECT_FALSE(setup.lookUp("http://h/", outcome, body, result));
-  EXPECT_EQ(result.cacheState, 0);
+  auto looked = setup.lookUp("http://h/");
+  EXPECT_FALSE(looked->answered);
+  EXPECT_EQ(looked->result.cacheState, 0);
   EXPECT_NE(Text(setup.log).find("Bad offset in cache file"), std::string::npos);
 }
 
@@ -211,20 +218,15 @@ TEST(HttpCacheRulesTest, StoresAnswersAndNegativeEntries) {
       {"http://h/down", false, false, 2, ""},
   };
   for (const auto& c : cases) {
-    CacheLookupOutcome outcome;
-    DataBuffer body;
-    HttpResult result;
-    EXPECT_EQ(setup.lookUp(c.url, outcome, body, result), c.answered) << c.url;
-    EXPECT_EQ(outcome.followRedirect, c.redirect) << c.url;
-    EXPECT_EQ(result.cacheState, c.cacheState) << c.url;
-    EXPECT_EQ(body.view(), c.body) << c.url;
+    auto looked = setup.lookUp(c.url);
+    EXPECT_EQ(looked->answered, c.answered) << c.url;
+    EXPECT_EQ(looked->outcome.followRedirect, c.redirect) << c.url;
+    EXPECT_EQ(looked->result.cacheState, c.cacheState) << c.url;
+    EXPECT_EQ(looked->body.view(), std::string("old:") + c.body) << c.url;
   }
   EXPECT_NE(Text(setup.log).find("Found negative cache entry."), std::string::npos);
   setup.settings.cacheRules.quietNegative = true;
-  CacheLookupOutcome outcome;
-  DataBuffer body;
-  HttpResult result;
-  setup.lookUp("http://h/down", outcome, body, result);
+  setup.lookUp("http://h/down");
   EXPECT_EQ(Text(setup.log).find("Found negative"), std::string::npos);
 }
 
