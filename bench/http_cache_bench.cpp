@@ -53,7 +53,8 @@ class CacheFolder {
     fs::remove_all(dir_, ignored);
   }
   void storeAll() {
-    for (int i = 0; i < kPages; ++i) quillon::CacheUpdate(settings, urls[i].c_str(), result, bodies[i], log);
+    for (int i = 0; i < kPages; ++i)
+      quillon::CacheUpdate(settings, urls[i].c_str(), result, bodies[i], log);
   }
 
   quillon::HttpControl settings;

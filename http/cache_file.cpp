@@ -108,8 +108,7 @@ bool AtomicFileWriter::write(const void* bytes, uint32_t length, LogBase& log) {
   return true;
 }
 
-bool AtomicFileWriter::patch(uint64_t position, const void* bytes, uint32_t length,
-                             LogBase& log) {
+bool AtomicFileWriter::patch(uint64_t position, const void* bytes, uint32_t length, LogBase& log) {
   if (!handle_.isValid()) return false;
   if (length == 0 || writeAt(handle_, position, bytes, length)) return true;
   LogSystemError(log, "Failed to write cache file", temp_.getString(), LastSystemError());

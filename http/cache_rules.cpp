@@ -268,7 +268,8 @@ SystemTime ComputeExpiry(const CacheControl& rules, const HttpResponseHeader& he
   StringBuffer maxAge;
   if (header.getAttribute("Cache-Control", "max-age", maxAge) && !maxAge.isEmpty()) {
     const long long seconds = std::strtoll(maxAge.getString(), nullptr, 10);
-    if (seconds != 0) return DateParser::DayCountToCalendar(AddSeconds(now, static_cast<double>(seconds)));
+    if (seconds != 0)
+      return DateParser::DayCountToCalendar(AddSeconds(now, static_cast<double>(seconds)));
   }
 
   StringBuffer value;

@@ -22,12 +22,12 @@ struct CacheControl;
 
 // What the lookup found.
 struct CacheLookupOutcome {
-  bool found = false;           // a positive entry (result.cacheState 1)
-  bool negative = false;        // a negative entry (result.cacheState 2): the request goes out
-  bool fresh = false;           // answered: result.header and the sink hold the cached response
-  bool followRedirect = false;  // fresh, and the stored status is 301 or 302: follow it now
-  bool revalidate = false;      // a stale entry: the request becomes conditional
-  StringBuffer etag;            // If-None-Match when not empty
+  bool found = false;            // a positive entry (result.cacheState 1)
+  bool negative = false;         // a negative entry (result.cacheState 2): the request goes out
+  bool fresh = false;            // answered: result.header and the sink hold the cached response
+  bool followRedirect = false;   // fresh, and the stored status is 301 or 302: follow it now
+  bool revalidate = false;       // a stale entry: the request becomes conditional
+  StringBuffer etag;             // If-None-Match when not empty
   SystemTime conditionalDate{};  // If-Modified-Since (local time) when its year is not 0
   // A stale entry's head and body, put back by CacheRestoreAfter304.
   HttpResponseHeader cachedHeader;

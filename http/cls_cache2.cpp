@@ -19,7 +19,8 @@ constexpr uint32_t kMarkOffset = 6;
 constexpr uint32_t kExpiryOffset = 10;
 constexpr uint32_t kEtagLengthOffset = 18;
 constexpr uint32_t kMaxEtagLength = ClsCache2::kMaxHeaderSize - ClsCache2::kFixedHeaderSize;
-constexpr const char* kNoRoots = "No cache roots have been set.  Need to call AddRoot at least once.";
+constexpr const char* kNoRoots =
+    "No cache roots have been set.  Need to call AddRoot at least once.";
 
 bool AppendHexDigest(const uint8_t digest[Md5::kDigestLength], StringBuffer& out) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -193,9 +194,7 @@ bool ClsCache2::LoadEntry(const char* url, DataBuffer& entryData, LogBase& log) 
   return true;
 }
 
-bool ClsCache2::IsExpired() const {
-  return IsExpiredAt(DayCountOrZero(LocalTimeNow()));
-}
+bool ClsCache2::IsExpired() const { return IsExpiredAt(DayCountOrZero(LocalTimeNow())); }
 
 bool ClsCache2::IsExpiredAt(double nowDayCount) const {
   return loadedExpiry_ != 0 && !loadedUrl_.isEmpty() && nowDayCount >= loadedExpiry_;

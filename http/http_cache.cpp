@@ -136,8 +136,7 @@ class ContainerReader {
       uint8_t header[HttpCache::kRecordHeaderSize];
       if (!readRecordHeader(slotOffset(i), maxBody, header)) return false;
       const uint64_t recordEnd = uint64_t{slotOffset(i)} + HttpCache::kRecordHeaderSize +
-                                 GetLe32(header + 20) + GetLe32(header + 24) +
-                                 GetLe32(header + 28);
+                                 GetLe32(header + 20) + GetLe32(header + 24) + GetLe32(header + 28);
       if (recordEnd > end) end = recordEnd;
     }
     // The file must hold every record it announces.
@@ -159,8 +158,8 @@ enum class RecordRead { kOtherUrl, kDamaged, kNegative, kPositive };
 
 // Reads the record at offset for url, checking every length, the bzip2 streams and the body CRC.
 // Without wantContent a positive record's head and body are not read.
-RecordRead ReadRecord(ContainerReader& reader, uint32_t offset, const char* url,
-                      uint32_t maxBody, bool wantContent, CacheEntry& entry) {
+RecordRead ReadRecord(ContainerReader& reader, uint32_t offset, const char* url, uint32_t maxBody,
+                      bool wantContent, CacheEntry& entry) {
   uint8_t header[HttpCache::kRecordHeaderSize];
   if (!reader.readRecordHeader(offset, maxBody, header)) return RecordRead::kDamaged;
   const uint32_t urlLength = GetLe32(header + 20);
@@ -188,8 +187,7 @@ RecordRead ReadRecord(ContainerReader& reader, uint32_t offset, const char* url,
   if (!reader.read(position, headLength, bytes) ||
       !Bzip2Expand(bytes, HttpCache::kMaxHeadBytes, expanded) || expanded.length() == 0 ||
       expanded.data()[expanded.length() - 1] != 0 ||
-      !entry.head.assign(reinterpret_cast<const char*>(expanded.data()),
-                         expanded.length() - 1)) {
+      !entry.head.assign(reinterpret_cast<const char*>(expanded.data()), expanded.length() - 1)) {
     return RecordRead::kDamaged;
   }
   position += headLength;
@@ -213,14 +211,14 @@ bool BuildRecord(const char* url, std::string_view head, std::string_view body, 
   DataBuffer packedBody;
   const bool raw = HttpCache::StoresBodyRaw(url);
   if (!headText.append(head) || !headText.appendByte(0) ||
-      !Bzip2Compress(headText.view(), packedHead) ||
-      (!raw && !Bzip2Compress(body, packedBody))) {
+      !Bzip2Compress(headText.view(), packedHead) || (!raw && !Bzip2Compress(body, packedBody))) {
     return false;
   }
   const std::string_view storedBody = raw ? body : packedBody.view();
   const uint32_t urlLength = static_cast<uint32_t>(std::strlen(url)) + 1;
   uint8_t header[HttpCache::kRecordHeaderSize] = {};
-  PutLe32(header, Crc32(HttpCache::kValidator, static_cast<uint32_t>(std::strlen(HttpCache::kValidator))));
+  PutLe32(header,
+          Crc32(HttpCache::kValidator, static_cast<uint32_t>(std::strlen(HttpCache::kValidator))));
   PutLe32(header + 4, Crc32(body.data(), static_cast<uint32_t>(body.size())));
   header[kNegativeFlagOffset] = negative ? 1 : 0;
   header[kKindOffset] = raw ? 0 : HttpCache::kCompressedKind;
@@ -238,7 +236,8 @@ bool BuildRecord(const char* url, std::string_view head, std::string_view body, 
 bool CopyPrefix(ContainerReader& reader, uint64_t length, AtomicFileWriter& writer, LogBase& log) {
   DataBuffer piece;
   for (uint64_t done = 0; done < length;) {
-    const uint32_t want = length - done > kCopyPiece ? kCopyPiece : static_cast<uint32_t>(length - done);
+    const uint32_t want =
+        length - done > kCopyPiece ? kCopyPiece : static_cast<uint32_t>(length - done);
     if (!reader.read(done, want, piece) || !writer.write(piece.data(), want, log)) return false;
     done += want;
   }
@@ -278,7 +277,8 @@ bool HttpCache::FilePath(const char* url, StringBuffer& path) const {
 }
 
 bool HttpCache::StoresBodyRaw(const char* url) {
-  return url != nullptr && (FindNoCase(url, ".gif") != nullptr || FindNoCase(url, ".pdf") != nullptr);
+  return url != nullptr &&
+         (FindNoCase(url, ".gif") != nullptr || FindNoCase(url, ".pdf") != nullptr);
 }
 
 CacheFind HttpCache::Find(const char* url, CacheEntry& entry, LogBase& log) const {
@@ -324,8 +324,8 @@ bool HttpCache::Replace(const char* url, std::string_view head, std::string_view
   return write(url, head, body, negative, false, log);
 }
 
-bool HttpCache::write(const char* url, std::string_view head, std::string_view body,
-                      bool negative, bool keepOthers, LogBase& log) {
+bool HttpCache::write(const char* url, std::string_view head, std::string_view body, bool negative,
+                      bool keepOthers, LogBase& log) {
   StringBuffer path;
   if (url == nullptr || !FilePath(url, path)) return false;
   if (std::strlen(url) + 1 > kMaxUrlBytes || head.size() + 1 > kMaxHeadBytes ||

@@ -27,9 +27,9 @@ struct Cache {
   std::string dir;
   Cache() {
     // Every run rewrites files: memory-backed /dev/shm keeps that off the disk when it exists.
-    std::string pattern = (quillon::IsDirectory("/dev/shm") ? std::string("/dev/shm/")
-                                                             : quillon::TempDirectory()) +
-                          "cache_fuzz_XXXXXX";
+    std::string pattern =
+        (quillon::IsDirectory("/dev/shm") ? std::string("/dev/shm/") : quillon::TempDirectory()) +
+        "cache_fuzz_XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) dir = pattern;
     settings.cache.AddRoot(dir.c_str());
     settings.httpCache.AddRoot(dir.c_str());

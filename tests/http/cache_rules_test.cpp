@@ -115,12 +115,10 @@ TEST(CacheUpdateTest, HeadersThatKeepAResponseOut) {
       {"Set-Cookie: id=1", false, "sets cookies"},
       {"ETag: \"v1\"", true, "Etag: \"v1\""},
   };
-  int n = 0;
   for (const auto& c : cases) {
-    CacheSetup setup;
-    const std::string url = "http://h/" + std::to_string(n++);
-    setup.store(url.c_str(), std::string("HTTP/1.1 200 OK\r\n") + c.fields + "\r\n");
-    EXPECT_EQ(setup.settings.cache.Exists(url.c_str()), c.stored) << c.fields;
+    CacheSetup setup;  // an empty folder each time
+    setup.store("http://h/", std::string("HTTP/1.1 200 OK\r\n") + c.fields + "\r\n");
+    EXPECT_EQ(setup.settings.cache.Exists("http://h/"), c.stored) << c.fields;
     EXPECT_NE(Text(setup.log).find(c.logged), std::string::npos) << c.fields << Text(setup.log);
   }
   CacheSetup setup;
@@ -134,8 +132,10 @@ TEST(CacheUpdateTest, HeadersThatKeepAResponseOut) {
 
 TEST(CacheLookupTest, FreshEntryAnswersWithHeadAndBody) {
   CacheSetup setup;
-  setup.store("http://h/", "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=iso-8859-1\r\n"
-                           "X-Name: Gr\xfc\xdf\r\n", "caf\xe9");
+  setup.store("http://h/",
+              "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=iso-8859-1\r\n"
+              "X-Name: Gr\xfc\xdf\r\n",
+              "caf\xe9");
   auto looked = setup.lookUp("http://h/");
   ASSERT_TRUE(looked->answered);
   EXPECT_EQ(looked->body.view(), "old:caf\xe9");
@@ -155,14 +155,16 @@ TEST(CacheLookupTest, StaleEntryIsRevalidatedAndRestoredAfter304) {
     int conditionalDay;  // day of March 2024 in If-Modified-Since, 0 for none
   } cases[] = {
       {"ETag: \"v1\"\r\nLast-Modified: Fri, 01 Mar 2024 10:00:00 GMT", "\"v1\"", 1},
-      {"Last-Modified: Fri, 01 Mar 2024 10:00:00 GMT\r\nDate: Sat, 02 Mar 2024 10:00:00 GMT", "", 1},
+      {"Last-Modified: Fri, 01 Mar 2024 10:00:00 GMT\r\nDate: Sat, 02 Mar 2024 10:00:00 GMT", "",
+       1},
       {"Date: Sat, 02 Mar 2024 10:00:00 GMT", "", 2},
       {"X: y", "", 0},
   };
   for (const auto& c : cases) {
     CacheSetup setup;
-    setup.store("http://h/", std::string("HTTP/1.1 200 OK\r\nExpires: Mon, 01 Jan 2001 00:00:00 GMT\r\n") +
-                                 c.fields + "\r\n");
+    setup.store("http://h/",
+                std::string("HTTP/1.1 200 OK\r\nExpires: Mon, 01 Jan 2001 00:00:00 GMT\r\n") +
+                    c.fields + "\r\n");
     auto looked = setup.lookUp("http://h/");
     const CacheLookupOutcome& outcome = looked->outcome;
     EXPECT_FALSE(looked->answered) << c.fields;
@@ -172,7 +174,8 @@ TEST(CacheLookupTest, StaleEntryIsRevalidatedAndRestoredAfter304) {
     EXPECT_EQ(outcome.conditionalDate.day, c.conditionalDay) << c.fields;
     EXPECT_EQ(outcome.conditionalDate.hour, c.conditionalDay ? 10 : 0) << c.fields;
     EXPECT_NE(Text(setup.log).find("Cache entry expired."), std::string::npos);
-    EXPECT_NE(Text(setup.log).find("ExpiredDateTime: Mon, 01 Jan 2001 00:00:00 +0000"), std::string::npos);
+    EXPECT_NE(Text(setup.log).find("ExpiredDateTime: Mon, 01 Jan 2001 00:00:00 +0000"),
+              std::string::npos);
 
     ASSERT_TRUE(looked->result.header.parse("HTTP/1.1 304 Not Modified\r\n\r\n"));
     OutputDataBuffer sink(looked->body);
@@ -240,10 +243,6 @@ TEST(HttpCacheRulesTest, ConnectOutcomesSetAndClearDnsMarks) {
   EXPECT_FALSE(IsDnsMarkedInvalid(s, "gone.example", setup.log));
   s.cacheRules.writeToCache = false;
   NoteConnectOutcome(s, "other.example", false, true, false, setup.log);
-  s.useHttpCache = false;
-  s.cacheRules.writeToCache = true;
-  NoteConnectOutcome(s, "other.example", false, true, false, setup.log);
-  s.useHttpCache = true;
   EXPECT_FALSE(IsDnsMarkedInvalid(s, "other.example", setup.log));
 }
 

@@ -56,16 +56,9 @@ struct Store {
   CacheFind find(const char* url, CacheEntry& entry) { return cache.Find(url, entry, log); }
 };
 
-TEST(HttpCacheTest, ContainerPathFromDigest) {
+TEST(HttpCacheTest, ContainerNameAndLayoutByteForByte) {
   Store store;
   EXPECT_EQ(store.path(kUrl), store.dir + "94/191/849.caf");
-  HttpCache none;
-  StringBuffer path;
-  EXPECT_FALSE(none.FilePath(kUrl, path));
-}
-
-TEST(HttpCacheTest, ContainerLayoutByteForByte) {
-  Store store;
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
   const std::string body = "<html>hello hello hello</html>";
   ASSERT_TRUE(store.cache.Add(kUrl, head, body, false, store.log));
@@ -90,18 +83,14 @@ TEST(HttpCacheTest, ContainerLayoutByteForByte) {
   EXPECT_EQ(Bunzip(record.substr(32 + urlLength, headLength)), head + '\0');
   EXPECT_EQ(Bunzip(record.substr(32 + urlLength + headLength)), body);
   EXPECT_EQ(record.size(), 32 + urlLength + headLength + Le32(record, 28));
-
-  CacheEntry entry;
-  ASSERT_EQ(store.find(kUrl, entry), CacheFind::kPositive);
-  EXPECT_EQ(entry.head.view(), head);
-  EXPECT_EQ(entry.body.view(), body);
 }
 
 TEST(HttpCacheTest, GifAndPdfBodiesAreStoredAsTheyAre) {
   const struct {
     const char* url;
     bool raw;
-  } cases[] = {{"http://h/doc.pdf", true}, {"http://h/IMG.GIF?x=1", true}, {"http://h/p.html", false}};
+  } cases[] = {
+      {"http://h/doc.pdf", true}, {"http://h/IMG.GIF?x=1", true}, {"http://h/p.html", false}};
   for (const auto& c : cases) {
     Store store;
     ASSERT_TRUE(store.cache.Add(c.url, "HTTP/1.1 200 OK\r\n", "%PDF-1.4 raw", false, store.log));
@@ -183,7 +172,8 @@ TEST(HttpCacheTest, DamagedContainersAreLoggedMissesAndStartAfresh) {
   for (const auto& c : cases) {
     Store store;
     const std::string path = store.path(kUrl);
-    ASSERT_TRUE(store.cache.Add(kUrl, "HTTP/1.1 200 OK\r\n", std::string(500, 'b'), false, store.log));
+    ASSERT_TRUE(
+        store.cache.Add(kUrl, "HTTP/1.1 200 OK\r\n", std::string(500, 'b'), false, store.log));
     std::string file = ReadFileBytes(path);
     if (c.at == kCut) {
       file.resize(c.cut);
