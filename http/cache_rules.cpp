@@ -149,11 +149,11 @@ bool LookUpClsCache2(HttpControl& settings, const char* url, Output& sink, HttpR
   const std::string_view body = data.view().substr(headEnd);
   if (cache.IsExpired()) {
     log.addError("Cache entry expired.");
-    outcome.revalidate = true;
     if (!outcome.cachedHeader.parse(head) || !outcome.etag.assign(cache.loadedEtag()) ||
         !outcome.cachedBody.append(body)) {
       return false;
     }
+    outcome.revalidate = true;
     outcome.conditionalDate = ConditionalDate(outcome.cachedHeader);
     log.addTag("ExpiredEtag", outcome.etag.getString());
     LogDate(log, "ExpiredDateTime", DateParser::DayCountToCalendar(cache.loadedExpiry()));
@@ -221,19 +221,16 @@ void UpdateClsCache2(HttpControl& settings, const char* url, const HttpResult& r
   LogDate(log, "NewExpireTime", expiry);
   log.addTag("Etag", etag.getString());
 
-  DataBuffer head;
-  if (!BuildHeadText(result, true, head) ||
-      uint64_t{4} + head.length() + body.size() > ClsCache2::kMaxEntryData) {
-    log.addError("Cache entry too large");
-    log.addError("Cache not updated.");
-    return;
-  }
   // Entry data: E = 4 + head length, the head text, the body.
+  DataBuffer head;
+  DataBuffer entry;
+  const bool built = BuildHeadText(result, true, head);
+  const bool fits = uint64_t{4} + head.length() + body.size() <= ClsCache2::kMaxEntryData;
   uint8_t headEnd[4];
   PutLe32(headEnd, 4 + head.length());
-  DataBuffer entry;
-  if (!entry.reserve(4 + head.length() + static_cast<uint32_t>(body.size())) ||
+  if (!built || !fits || !entry.reserve(4 + head.length() + static_cast<uint32_t>(body.size())) ||
       !entry.append(headEnd, 4) || !entry.append(head) || !entry.append(body)) {
+    if (!fits) log.addError("Cache entry too large");
     log.addError("Cache not updated.");
     return;
   }

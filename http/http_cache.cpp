@@ -99,7 +99,8 @@ void WriteStamp(uint8_t* p) {
 // One container file opened for reading, with its directory checked.
 class ContainerReader {
  public:
-  // kNone when there is no file; false from valid() when its directory is damaged.
+  // False when there is no file (or it cannot be opened); valid() tells whether its directory
+  // holds together.
   bool open(const char* path, LogBase& log) {
     if (!fileExists(path) || !file_.open(path, log)) return false;
     DataBuffer directory;
