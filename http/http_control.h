@@ -1,12 +1,14 @@
 // The settings of one HTTP client: what goes into the request head, how to connect, the cache
-// switches and the cookie store. Plain data with defaults; nothing here validates or acts. The
-// cache stores and the client certificate join this object with the cache and HTTPS work.
+// switches and stores, and the cookie store. Plain data with defaults; nothing here validates or
+// acts. The client certificate joins this object with the HTTPS work.
 #pragma once
 
 #include <cstdint>
 
 #include "base/hash_map.h"
 #include "base/string_buffer.h"
+#include "http/cls_cache2.h"
+#include "http/http_cache.h"
 #include "http/mime_header.h"
 
 namespace quillon {
@@ -39,6 +41,10 @@ class HttpControl {
   StringBuffer proxyDomain;
   CacheControl cacheRules;
   bool useHttpCache = false;
+  // The cache store used when useHttpCache is false; no roots until the owner adds some.
+  ClsCache2 cache;
+  // The store used when useHttpCache is true, with the host-name failure marks.
+  HttpCache httpCache;
   uint32_t max503Retries = 0;
   uint32_t retryDelayMs = 2000;
   bool sendHost = true;

@@ -1,0 +1,364 @@
+#include "http/cache_rules.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/log_base.h"
+#include "base/output.h"
+#include "base/text_conversion.h"
+#include "http/cache_file.h"
+#include "http/date_parser.h"
+#include "http/http_control.h"
+#include "http/http_result.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr double kSecondsPerDay = 86400.0;
+// The default freshness is never shorter than this.
+constexpr double kMinFreshnessSeconds = 600.0;
+// The entry data of the ClsCache2 store must be longer than this.
+constexpr uint32_t kMinEntryData = 20;
+// Cache-Control values (spaces removed, any case) that keep a response out of the cache.
+constexpr const char* kNoStoreDirectives[] = {"no-cache", "no-store", "private,max-age=0",
+                                              "max-age=0", "s-maxage=0"};
+
+double AddSeconds(double dayCount, double seconds) {
+  double result = dayCount + seconds / kSecondsPerDay;
+  // Out-of-range counts would turn into "now" when converted back.
+  if (result >= DateParser::kMaxDayCount) result = DateParser::kMaxDayCount - 1;
+  if (result <= DateParser::kMinDayCount) result = DateParser::kMinDayCount + 1;
+  return result;
+}
+
+SystemTime ShiftMinutes(const SystemTime& time, int minutes) {
+  double dayCount = 0;
+  if (!DateParser::CalendarToDayCount(time, dayCount)) return time;
+  return DateParser::DayCountToCalendar(AddSeconds(dayCount, minutes * 60.0));
+}
+
+bool FieldText(const HttpResponseHeader& header, const char* name, StringBuffer& value) {
+  value.clear();
+  if (!header.getField(name, value)) return false;
+  value.trim();
+  return !value.isEmpty();
+}
+
+// A header date converted from UTC to local time; false when the field is missing or unreadable.
+bool LocalFieldDate(const HttpResponseHeader& header, const char* name, int biasMinutes,
+                    SystemTime& out) {
+  StringBuffer value;
+  SystemTime utc;
+  if (!FieldText(header, name, value) || !DateParser::ParseHttpDate(value.getString(), utc)) {
+    return false;
+  }
+  out = ShiftMinutes(utc, -biasMinutes);
+  return true;
+}
+
+bool LogDate(LogBase& log, const char* name, const SystemTime& time) {
+  StringBuffer text;
+  return DateParser::FormatRequestDate(time, text) && log.addTag(name, text.getString());
+}
+
+bool SetsCookies(const HttpResponseHeader& header) {
+  return header.fields.hasField("Set-Cookie") || header.fields.hasField("Set-Cookie2");
+}
+
+bool EqualsWithoutSpaces(const StringBuffer& value, const char* text) {
+  StringBuffer wanted(text);
+  wanted.removeChar(' ');
+  return value.equalsIgnoreCase(wanted.getString());
+}
+
+// Whether Cache-Control, Pragma or Expires keep the response out of the ClsCache2 store (logged).
+bool ForbiddenByHeaders(const HttpResponseHeader& header, LogBase& log) {
+  StringBuffer value;
+  if (header.getField("Cache-Control", value)) {
+    value.removeChar(' ');
+    for (const char* directive : kNoStoreDirectives) {
+      if (EqualsWithoutSpaces(value, directive)) {
+        log.addError("Not updating cache because of cache-control directive");
+        return true;
+      }
+    }
+  }
+  value.clear();
+  if (header.getField("Pragma", value)) {
+    value.removeChar(' ');
+    if (value.equalsIgnoreCase("no-cache")) {
+      log.addError("Not updating cache because of no-cache pragma");
+      return true;
+    }
+  }
+  if (FieldText(header, "Expires", value) && value.equals("0")) {
+    log.addError("Not updating cache because of Expires=0 header");
+    return true;
+  }
+  return false;
+}
+
+// Status line, CR LF and the fields; in the charset of Content-Type when convertCharset.
+bool BuildHeadText(const HttpResult& result, bool convertCharset, DataBuffer& head) {
+  StringBuffer text;
+  if (!text.append(result.header.statusLine) || !text.append("\r\n") ||
+      !result.header.renderFields(text)) {
+    return false;
+  }
+  head.clear();
+  StringBuffer charset;
+  const int codePage = convertCharset && CharsetOfResponse(result, charset)
+                           ? CodePageForCharsetName(charset.getString())
+                           : 0;
+  if (codePage != 0 && codePage != kCodePageUtf8 &&
+      ConvertCodePage(kCodePageUtf8, codePage, text.getString(), text.length(), head)) {
+    return true;
+  }
+  head.clear();
+  return head.append(text.view());
+}
+
+// The conditional date of a stale entry: its Last-Modified, else its Date (local time).
+SystemTime ConditionalDate(const HttpResponseHeader& cached) {
+  SystemTime date{};
+  const int bias = TimeZoneBiasMinutes();
+  if (!LocalFieldDate(cached, "Last-Modified", bias, date) &&
+      !LocalFieldDate(cached, "Date", bias, date)) {
+    date = SystemTime{};
+  }
+  return date;
+}
+
+bool LookUpClsCache2(HttpControl& settings, const char* url, Output& sink, HttpResult& result,
+                     CacheLookupOutcome& outcome, LogBase& log) {
+  ClsCache2& cache = settings.cache;
+  DataBuffer data;
+  if (!settings.cacheRules.readFromCache || !cache.LoadEntry(url, data) ||
+      data.length() <= kMinEntryData) {
+    return false;
+  }
+  const uint32_t headEnd = GetLe32(data.data());
+  if (headEnd < 4 || headEnd > data.length() - 4) {
+    log.addError("Bad offset in cache file");
+    log.addTagInt64("offset", headEnd);
+    log.addTagInt64("dbSize", data.length());
+    return false;
+  }
+  const std::string_view head = data.view().substr(4, headEnd - 4);
+  const std::string_view body = data.view().substr(headEnd);
+  if (cache.IsExpired()) {
+    log.addError("Cache entry expired.");
+    if (!outcome.cachedHeader.parse(head) || !outcome.etag.assign(cache.loadedEtag()) ||
+        !outcome.cachedBody.append(body)) {
+      return false;
+    }
+    outcome.revalidate = true;
+    outcome.conditionalDate = ConditionalDate(outcome.cachedHeader);
+    log.addTag("ExpiredEtag", outcome.etag.getString());
+    LogDate(log, "ExpiredDateTime", DateParser::DayCountToCalendar(cache.loadedExpiry()));
+  } else {
+    if (!result.header.parse(head) ||
+        !sink.writeBytes(reinterpret_cast<const uint8_t*>(body.data()),
+                         static_cast<uint32_t>(body.size()), log)) {
+      return false;
+    }
+    outcome.fresh = true;
+  }
+  outcome.found = true;
+  result.cacheState = 1;
+  log.addError("Cache hit.");
+  return outcome.fresh;
+}
+
+bool LookUpHttpCache(HttpControl& settings, const char* url, Output& sink, HttpResult& result,
+                     CacheLookupOutcome& outcome, LogBase& log) {
+  const CacheControl& rules = settings.cacheRules;
+  if ((!rules.readFromCache && !rules.writeToCache) || !settings.httpCache.hasRoots()) {
+    return false;
+  }
+  CacheEntry entry;
+  switch (settings.httpCache.Find(url, entry, log)) {
+    case CacheFind::kNone:
+      return false;
+    case CacheFind::kNegative:
+      outcome.negative = true;
+      result.cacheState = 2;
+      if (!rules.quietNegative && rules.readFromCache) {
+        log.addError("Found negative cache entry.");
+        log.addTag("url", url);
+      }
+      return false;
+    case CacheFind::kPositive:
+      break;
+  }
+  outcome.found = true;
+  result.cacheState = 1;
+  if (!rules.readFromCache || !result.header.parse(entry.head.view()) ||
+      !sink.writeBytes(entry.body.data(), entry.body.length(), log)) {
+    return false;
+  }
+  const int status = result.header.statusCode;
+  outcome.followRedirect = status == 301 || status == 302;
+  outcome.fresh = true;
+  return true;
+}
+
+void UpdateClsCache2(HttpControl& settings, const char* url, const HttpResult& result,
+                     std::string_view body, LogBase& log) {
+  const HttpResponseHeader& header = result.header;
+  if (header.statusCode == 304) return;
+  if (header.statusCode != 200) {
+    log.addTagInt("statusCode", header.statusCode);
+    return;
+  }
+  if (!settings.cacheRules.ignoreNoCache && ForbiddenByHeaders(header, log)) return;
+
+  log.addTag("UrlToCache", url);
+  StringBuffer etag;
+  header.getField("ETag", etag);
+  const SystemTime expiry = ComputeExpiry(settings, header);
+  LogDate(log, "NewExpireTime", expiry);
+  log.addTag("Etag", etag.getString());
+
+  // Entry data: E = 4 + head length, the head text, the body.
+  DataBuffer head;
+  DataBuffer entry;
+  const bool built = BuildHeadText(result, true, head);
+  const bool fits = uint64_t{4} + head.length() + body.size() <= ClsCache2::kMaxEntryData;
+  uint8_t headEnd[4];
+  PutLe32(headEnd, 4 + head.length());
+  if (!built || !fits || !entry.reserve(4 + head.length() + static_cast<uint32_t>(body.size())) ||
+      !entry.append(headEnd, 4) || !entry.append(head) || !entry.append(body)) {
+    if (!fits) log.addError("Cache entry too large");
+    log.addError("Cache not updated.");
+    return;
+  }
+  settings.cache.SaveToCache2(url, expiry, etag.getString(), entry, log);
+}
+
+void UpdateHttpCache(HttpControl& settings, const char* url, const HttpResult& result,
+                     std::string_view body, LogBase& log) {
+  const int status = result.header.statusCode;
+  DataBuffer head;
+  if (!settings.httpCache.hasRoots() || status < 200 || status > 499 ||
+      !BuildHeadText(result, false, head)) {
+    return;
+  }
+  HttpCache& store = settings.httpCache;
+  if (store.Contains(url, log)) {
+    store.Replace(url, head.view(), body, false, log);
+  } else {
+    store.Add(url, head.view(), body, false, log);
+  }
+}
+
+}  // namespace
+
+SystemTime ComputeExpiry(const CacheControl& rules, const HttpResponseHeader& header,
+                         const SystemTime& nowLocal, int biasMinutes) {
+  SystemTime expires;
+  if (LocalFieldDate(header, "Expires", biasMinutes, expires)) return expires;
+
+  double now = 0;
+  DateParser::CalendarToDayCount(nowLocal, now);
+  StringBuffer maxAge;
+  if (header.getAttribute("Cache-Control", "max-age", maxAge) && !maxAge.isEmpty()) {
+    const long long seconds = std::strtoll(maxAge.getString(), nullptr, 10);
+    if (seconds != 0)
+      return DateParser::DayCountToCalendar(AddSeconds(now, static_cast<double>(seconds)));
+  }
+
+  StringBuffer value;
+  SystemTime modified;
+  double modifiedDay = 0;
+  if (rules.lastModifiedHeuristic == 1 && FieldText(header, "Last-Modified", value) &&
+      DateParser::ParseHttpDate(value.getString(), modified) &&
+      DateParser::CalendarToDayCount(modified, modifiedDay) && modifiedDay < now) {
+    const double share = rules.lastModifiedPercent / 100.0;
+    return DateParser::DayCountToCalendar(
+        AddSeconds(now, share * (now - modifiedDay) * kSecondsPerDay));
+  }
+
+  double seconds = rules.defaultFreshnessMinutes * 60.0;
+  if (seconds < kMinFreshnessSeconds) seconds = kMinFreshnessSeconds;
+  return DateParser::DayCountToCalendar(AddSeconds(now, seconds));
+}
+
+SystemTime ComputeExpiry(const HttpControl& settings, const HttpResponseHeader& header) {
+  return ComputeExpiry(settings.cacheRules, header, LocalTimeNow(), TimeZoneBiasMinutes());
+}
+
+bool CacheLookup(HttpControl& settings, const char* url, Output& sink, HttpResult& result,
+                 CacheLookupOutcome& outcome, LogBase& log) {
+  if (url == nullptr) return false;
+  return settings.useHttpCache ? LookUpHttpCache(settings, url, sink, result, outcome, log)
+                               : LookUpClsCache2(settings, url, sink, result, outcome, log);
+}
+
+void CacheUpdate(HttpControl& settings, const char* url, const HttpResult& result,
+                 std::string_view body, LogBase& log) {
+  if (url == nullptr || !settings.cacheRules.writeToCache) return;
+  if (SetsCookies(result.header)) {
+    log.addInfo("Not updating cache because the response sets cookies");
+    return;
+  }
+  if (settings.useHttpCache) {
+    UpdateHttpCache(settings, url, result, body, log);
+  } else {
+    UpdateClsCache2(settings, url, result, body, log);
+  }
+}
+
+bool CacheRestoreAfter304(HttpControl& settings, const char* url, CacheLookupOutcome& outcome,
+                          HttpResult& result, Output& sink, LogBase& log) {
+  log.addError("Updating cache entry with new expiration.");
+  // The freshness comes from the 304's own fields (RFC 9111 4.3.4): the stored ones already
+  // made the entry stale.
+  const SystemTime expiry = ComputeExpiry(settings, result.header);
+  if (!result.header.copyFrom(outcome.cachedHeader) || !sink.clear(log) ||
+      !sink.writeBytes(outcome.cachedBody.data(), outcome.cachedBody.length(), log)) {
+    return false;
+  }
+  settings.cache.UpdateExpiry(url, expiry, log);
+  LogDate(log, "NewExpiration", expiry);
+  result.fromCache = true;
+  return true;
+}
+
+void RecordNegative(HttpControl& settings, const char* url, const HttpResponseHeader& header,
+                    std::string_view body, LogBase& log) {
+  if (url == nullptr || !settings.useHttpCache || !settings.cacheRules.writeToCache ||
+      !settings.httpCache.hasRoots()) {
+    return;
+  }
+  StringBuffer head;
+  if (!header.renderFields(head)) return;
+  HttpCache& store = settings.httpCache;
+  if (store.Contains(url, log)) {
+    store.Replace(url, head.view(), body, true, log);
+  } else {
+    store.Add(url, head.view(), body, true, log);
+  }
+}
+
+bool IsDnsMarkedInvalid(HttpControl& settings, const char* host, LogBase& log) {
+  bool invalid = false;
+  return settings.useHttpCache && settings.httpCache.hasRoots() &&
+         settings.httpCache.IsDnsMarkedInvalid(host, invalid, log) && invalid;
+}
+
+void NoteConnectOutcome(HttpControl& settings, const char* host, bool connected, bool dnsFailed,
+                        bool wasMarkedInvalid, LogBase& log) {
+  if (!settings.useHttpCache || !settings.httpCache.hasRoots() ||
+      !settings.cacheRules.writeToCache) {
+    return;
+  }
+  if (!connected && dnsFailed) {
+    settings.httpCache.MarkDnsInvalid(host, log);
+  } else if (wasMarkedInvalid) {
+    settings.httpCache.MarkDnsValid(host, log);
+  }
+}
+
+}  // namespace quillon
