@@ -150,11 +150,15 @@ void TakeSiteUrl(const std::string& arg, std::string& url, bool& haveUrl) {
   haveUrl = true;
 }
 
-// A cookie folder named on the command line is made private (0700) when missing; "memory"
-// needs none. False with a message in error.
-bool PrepareCookieFolder(const std::string& cookieDir, std::string& error) {
-  if (cookieDir.empty() || quillon::EqualsNoCase(cookieDir, "memory")) return true;
-  return quillon::MakePrivateDirectory(cookieDir, error);
+// The cookie and cache folders named on the command line are made private (0700) when missing;
+// cookies in "memory" need none. False with a message in error.
+bool PrepareStoreFolders(const SourceSettings& source, std::string& error) {
+  const std::string& cookies = source.cookieDir;
+  if (!cookies.empty() && !quillon::EqualsNoCase(cookies, "memory") &&
+      !quillon::MakePrivateDirectory(cookies, error)) {
+    return false;
+  }
+  return source.cacheDir.empty() || quillon::MakePrivateDirectory(source.cacheDir, error);
 }
 
 // The exit code for a run a stop request ended: 128 + the signal, as shells report it.
@@ -266,6 +270,12 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "--cookies") {
       options.source.cookieDir = reader.Value();
       if (options.source.cookieDir.empty()) throw UsageError{"--cookies needs a folder or memory"};
+    } else if (arg == "--cache") {
+      options.source.cacheDir = reader.Value();
+      if (options.source.cacheDir.empty()) throw UsageError{"--cache needs a folder"};
+    } else if (arg == "--http-cache" || arg == "--revalidate") {
+      reader.NoValue();
+      (arg == "--http-cache" ? options.source.useHttpCache : options.source.revalidate) = true;
     } else if (arg == "--log") {
       logPath = reader.Value();
     } else if (arg == "--open") {
@@ -286,8 +296,12 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     return kExitUsage;
   }
 
+  if ((options.source.useHttpCache || options.source.revalidate) &&
+      options.source.cacheDir.empty()) {
+    throw UsageError{"--http-cache and --revalidate need --cache DIR"};
+  }
   std::string error;
-  if (!PrepareCookieFolder(options.source.cookieDir, error)) {
+  if (!PrepareStoreFolders(options.source, error)) {
     err << "tollwick: " << error << "\n";
     return kExitFailure;
   }
@@ -392,6 +406,11 @@ std::string UsageText() {
       "    --max-page-size BYTES           leave out pages larger than this (default 300000)\n"
       "    --cookies DIR|memory            keep the site's cookies in DIR (one XML file per\n"
       "                                    base domain; made private when missing) or in memory\n"
+      "    --cache DIR                     keep answers in a cache in DIR (one file per URL; made\n"
+      "                                    private when missing), so a re-crawl is cheap\n"
+      "    --http-cache                    with --cache: the container store instead\n"
+      "    --revalidate                    with --cache: ask the server whether a stale entry\n"
+      "                                    changed (conditional request lines)\n"
       "    --output-dir DIR                make the dated output folder in DIR instead of\n"
       "                                    <temp>/Tollwick (DIR is created when missing)\n"
       "    --avoid PATTERN                 do not follow links matching PATTERN (\"*\" matches\n"

@@ -130,6 +130,11 @@ struct SourceSettings {
   bool followCanonical = false;
   // The client's cookie folder, "memory", or empty for no cookies.
   std::string cookieDir;
+  // The client's cache folder (empty: none); useHttpCache selects the container store for it;
+  // revalidate sends the conditional lines of a stale entry with the spider's template too.
+  std::string cacheDir;
+  bool useHttpCache = false;
+  bool revalidate = false;
 };
 
 // A PageSource over a new VnSpider whose fetches end early once hooks.StopRequested() is true.

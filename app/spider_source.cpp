@@ -22,6 +22,17 @@ void UseOwnUserAgent(quillon::HttpControl& http, const std::string& userAgent) {
   http.connection.assign("keep-alive");
 }
 
+void UseCache(quillon::HttpControl& http, const SourceSettings& settings) {
+  if (settings.cacheDir.empty()) return;
+  http.useHttpCache = settings.useHttpCache;
+  if (settings.useHttpCache) {
+    http.httpCache.AddRoot(settings.cacheDir.c_str());
+  } else {
+    http.cache.AddRoot(settings.cacheDir.c_str());
+  }
+  http.revalidateInEveryTemplate = settings.revalidate;
+}
+
 void ApplyEngineOptions(quillon::ClsSpider& engine, const SourceSettings& settings) {
   const EngineOptions& options = settings.engine;
   for (const std::string& pattern : options.avoid) engine.AddAvoidPattern(pattern.c_str());
@@ -70,6 +81,7 @@ class SpiderSource : public PageSource {
     http.abortCheckMs = hooks.HeartbeatMs();
     http.maxContentLength = settings.maxPageSize;
     http.cookieDir.assign(settings.cookieDir.c_str());
+    UseCache(http, settings);
     ApplyEngineOptions(spider_.engine(), settings);
     spider_.setEventCallback(&sink_);
   }

@@ -45,6 +45,9 @@ class HttpControl {
   ClsCache2 cache;
   // The store used when useHttpCache is true, with the host-name failure marks.
   HttpCache httpCache;
+  // The IE-like and Firefox-like templates send a stale entry's conditional lines too (the
+  // generic template always does); off, their requests stay byte for byte as they are.
+  bool revalidateInEveryTemplate = false;
   uint32_t max503Retries = 0;
   uint32_t retryDelayMs = 2000;
   bool sendHost = true;

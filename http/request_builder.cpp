@@ -110,16 +110,20 @@ bool HostValue(const RequestParts& parts, bool lowerCase, StringBuffer& out) {
   return true;
 }
 
-void GenericTemplate(const HttpControl& settings, const RequestParts& parts, HeadWriter& w) {
-  if (parts.conditional) {
-    if (parts.etag != nullptr && *parts.etag != '\0') {
-      w.line("If-None-Match", parts.etag);
-    } else if (parts.conditionalDate.year != 0) {
-      StringBuffer date;
-      if (!DateParser::FormatRequestDate(parts.conditionalDate, date)) w.fail();
-      w.line("If-Modified-Since", date.view());
-    }
+// If-None-Match (the entry's ETag) or If-Modified-Since when a stale entry is revalidated.
+void ConditionalLines(const RequestParts& parts, HeadWriter& w) {
+  if (!parts.conditional) return;
+  if (parts.etag != nullptr && *parts.etag != '\0') {
+    w.line("If-None-Match", parts.etag);
+  } else if (parts.conditionalDate.year != 0) {
+    StringBuffer date;
+    if (!DateParser::FormatRequestDate(parts.conditionalDate, date)) w.fail();
+    w.line("If-Modified-Since", date.view());
   }
+}
+
+void GenericTemplate(const HttpControl& settings, const RequestParts& parts, HeadWriter& w) {
+  ConditionalLines(parts, w);
   w.extraHeaders(settings);
   w.rangeLine(settings);
   w.lineIfSet("Accept", settings.accept);
@@ -139,6 +143,7 @@ void GenericTemplate(const HttpControl& settings, const RequestParts& parts, Hea
 }
 
 void IeTemplate(const HttpControl& settings, const RequestParts& parts, HeadWriter& w) {
+  if (settings.revalidateInEveryTemplate) ConditionalLines(parts, w);
   w.extraHeaders(settings);
   w.rangeLine(settings);
   w.raw(kIeAccept);
@@ -163,6 +168,7 @@ void FirefoxTemplate(const HttpControl& settings, const RequestParts& parts, Hea
   if (!HostValue(parts, false, host)) w.fail();
   w.line("Host", host.view());
   w.raw(kFirefoxUserAgent);
+  if (settings.revalidateInEveryTemplate) ConditionalLines(parts, w);
   w.extraHeaders(settings);
   w.rangeLine(settings);
   w.raw(kFirefoxAccept);
