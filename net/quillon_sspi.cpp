@@ -182,9 +182,8 @@ bool QuillonSSPI::AcquireCredentials(int packageIndex, const char* domain, const
   if (useDefault) log.addInfo("Using default NTLM credentials.");
 
   FreeCredentials();
-  identity_.hasDomain = domain != nullptr;
-  bool copied = identity_.domain.assign(domain != nullptr ? domain : "") &&
-                identity_.user.assign(user) && identity_.password.assign(password);
+  const bool copied = identity_.domain.assign(domain != nullptr ? domain : "") &&
+                      identity_.user.assign(user) && identity_.password.assign(password);
   const uint32_t status =
       copied ? AcquireCredentialsHandle(useDefault, log) : kSecEInsufficientMemory;
   if (status == kSecEOk) {
@@ -207,7 +206,6 @@ bool QuillonSSPI::AcquireCredentials(int packageIndex, const char* domain, const
 uint32_t QuillonSSPI::AcquireCredentialsHandle(bool useDefault, LogBase& log) {
   Identity& c = credentials_;
   if (!useDefault) {
-    c.hasDomain = identity_.hasDomain;
     if (!c.user.assign(identity_.user) || !c.domain.assign(identity_.domain) ||
         !c.password.assign(identity_.password)) {
       return kSecEInsufficientMemory;
@@ -223,7 +221,6 @@ uint32_t QuillonSSPI::AcquireCredentialsHandle(bool useDefault, LogBase& log) {
         ReadUserFile(user, Environment("USERDOMAIN"), c.domain, c.password, log);
     if (status != kSecEOk) return status;
     if (!c.user.assign(user)) return kSecEInsufficientMemory;
-    c.hasDomain = !c.domain.isEmpty();
   }
   if (c.user.length() > kNtlmMaxNameBytes || c.domain.length() > kNtlmMaxNameBytes ||
       c.password.length() > kNtlmMaxNameBytes) {
@@ -329,7 +326,6 @@ void QuillonSSPI::FreeCredentials() {
     WipeText(identity->password);
     identity->user.clear();
     identity->domain.clear();
-    identity->hasDomain = false;
   }
   credentialsHeld_ = false;
 }

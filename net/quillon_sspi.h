@@ -90,13 +90,11 @@ class QuillonSSPI : public QuillonObject {
   const uint8_t* SessionBaseKey() const { return sessionBaseKey_; }
 
  private:
-  // The user's credentials: owned copies of the texts (ANSI); flags 1 = ANSI text.
+  // Owned copies of the credentials' texts, in the ANSI code page (an absent domain is empty).
   struct Identity {
     StringBuffer user;
     StringBuffer domain;
     StringBuffer password;
-    bool hasDomain = false;
-    uint32_t flags = 1;
   };
   enum class Stage { None, NegotiateSent, Finished };
 
