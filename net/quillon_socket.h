@@ -18,11 +18,13 @@ class Output;
 class ProgressMonitor;
 
 // The out flags of a receive: why it failed, or that the application asked to abort.
+// endOfSession: a TLS peer ended its session (close-notify).
 struct SocketFlags {
   bool timedOut = false;
   bool aborted = false;
   bool error = false;
   bool closedByPeer = false;
+  bool endOfSession = false;
 
   void clear() { *this = SocketFlags{}; }
 };
@@ -138,6 +140,9 @@ class QuillonSocket : public QuillonObject {
   int ConnectFailReason() const { return connectFailReason_; }
   // Winsock code of the last send error, 0 if none.
   int LastSendError() const { return lastSendError_; }
+  // Connected, with nothing queued from the peer: no bytes, no close, no reset (one look
+  // without waiting). An idle kept-alive connection that fails it is not used again.
+  bool IsQuietAndOpen();
 
   // ---- Connecting
 

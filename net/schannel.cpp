@@ -561,19 +561,17 @@ bool SChannel::SendSecure(const uint8_t* data, uint32_t length, LogBase& log) {
 }
 
 bool SChannel::ReceiveBytes(DataBuffer& out, uint32_t heartbeatMs, LogBase& log,
-                            ProgressMonitor* progress, bool& timedOut, bool& aborted, bool& error,
-                            bool& endOfSession, bool& connectionClosed) {
+                            ProgressMonitor* progress, SocketFlags& flags) {
   CallScope call(*this, heartbeatMs, progress);
-  endOfSession = false;
+  bool endOfSession = false;
   if (verbose_) log.addInfo("s2_ReceiveBytes...");
   bool ok = RecvSecure(out, log, endOfSession);
-  timedOut = flags_.timedOut;
-  aborted = flags_.aborted;
-  error = flags_.error;
-  connectionClosed = flags_.closedByPeer || !socket_.IsConnected();
+  flags = flags_;
+  flags.endOfSession = endOfSession;
+  flags.closedByPeer = flags_.closedByPeer || !socket_.IsConnected();
   if (verbose_) {
     log.addTagInt("s2_ReceiveBytes.RecvSecure.b", ok ? 1 : 0);
-    log.addTagInt("s2_ReceiveBytes.RecvSecure.bConnectionClosed", connectionClosed ? 1 : 0);
+    log.addTagInt("s2_ReceiveBytes.RecvSecure.bConnectionClosed", flags.closedByPeer ? 1 : 0);
     log.addTagInt("s2_ReceiveBytes.RecvSecure.bEndOfSession", endOfSession ? 1 : 0);
   }
   return ok;

@@ -121,11 +121,11 @@ class SChannel : public QuillonObject {
                  ProgressMonitor* progress);
   // Appends the plain text of the records that arrive next (every complete record received so
   // far; records without application data are read past). True with nothing appended and
-  // endOfSession set when the server ended the session: the channel is then shut down and the
-  // socket closed. False with the flags telling why.
+  // flags.endOfSession set when the server ended the session: the channel is then shut down
+  // and the socket closed. False with flags telling why (closedByPeer also when the socket is
+  // gone).
   bool ReceiveBytes(DataBuffer& out, uint32_t heartbeatMs, LogBase& log,
-                    ProgressMonitor* progress, bool& timedOut, bool& aborted, bool& error,
-                    bool& endOfSession, bool& connectionClosed);
+                    ProgressMonitor* progress, SocketFlags& flags);
   // Sends close-notify, frees the session and optionally closes the socket. False (after a
   // forcible close) when there was no session to shut down.
   bool ShutdownChannel(bool closeSocket, LogBase& log);

@@ -435,6 +435,13 @@ bool QuillonSocket::AccumulateAvailable(DataBuffer& buffer, LogBase& log,
 
 // ---- Receiving
 
+bool QuillonSocket::IsQuietAndOpen() {
+  if (!connected_ || !fd_.valid()) return false;
+  uint8_t probe;
+  ssize_t n = RecvRetry(fd_.get(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n < 0 && WouldBlock(errno);
+}
+
 bool QuillonSocket::ReceiveOnce(uint8_t* buffer, uint32_t& size, bool& timedOut, bool& closed,
                                 LogBase& log, ProgressMonitor* progress) {
   timedOut = false;

@@ -250,7 +250,7 @@ TEST(HttpsNginxTest, OneMegabyteBodyArrivesWhole) {
   EXPECT_TRUE(f.bodyText() == World().large);
 }
 
-TEST(HttpsNginxTest, SecondRequestUsesAConnectionOfItsOwn) {
+TEST(HttpsNginxTest, SecondRequestReusesTheKeptAliveChannel) {
   TrustScope trust(World().caFile);
   START_NGINX(nginx, World().good);
   ShortTimeouts timeouts;
@@ -259,7 +259,8 @@ TEST(HttpsNginxTest, SecondRequestUsesAConnectionOfItsOwn) {
   ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/a.html")) << f.logText();
   std::string log = f.logText();
   EXPECT_NE(log.find("Using existing connection to web server..."), std::string::npos) << log;
-  EXPECT_NE(log.find("Using new connection..."), std::string::npos);
+  EXPECT_EQ(log.find("Using new connection..."), std::string::npos);
+  EXPECT_EQ(log.find("Secure Channel Established."), std::string::npos);
   EXPECT_EQ(f.bodyText(), "<html><head><title>A</title></head><body>A</body></html>");
 }
 
