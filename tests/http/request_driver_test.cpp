@@ -326,6 +326,22 @@ TEST_F(DriverTest, LaterRequestsReuseTheKeptAliveConnection) {
   EXPECT_TRUE(f_.pool.clientAt(0)->isOpen(false));
 }
 
+TEST_F(DriverTest, KeptAliveConnectionClosedAsTheRequestArrivesCostsOneRetry) {
+  server_.AddResponse("/1", Ok("one"), After::kKeepAlive);
+  server_.AddHandler("/2", [](int fd, const HttpFixtureServer::Request& request) {
+    // The kept-alive connection is dropped as the request arrives, unanswered.
+    if (request.connection == 1) return After::kClose;
+    HttpFixtureServer::SendAll(fd, Ok("two"));
+    return After::kClose;
+  });
+  ASSERT_TRUE(f_.fetch(server_.Url("/1")));
+  ASSERT_TRUE(f_.fetch(server_.Url("/2"))) << f_.logText();
+  EXPECT_EQ(f_.bodyText(), "two");
+  EXPECT_EQ(CountOf(f_.logText(), "sending the request again"), 1);
+  EXPECT_EQ(server_.ConnectionCount(), 2u);
+  EXPECT_EQ(server_.RequestCount(), 3u);
+}
+
 TEST_F(DriverTest, ConnectionCloseAnswerClosesThePooledConnection) {
   server_.AddResponse("*", Ok("x", "Connection: close\r\n"), After::kKeepAlive);
   ASSERT_TRUE(f_.fetch(server_.Url("/1")));
