@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -52,9 +51,10 @@ ssize_t RecvRetry(int fd, void* buffer, size_t size, int flags) {
   }
 }
 
+// send that never blocks (the socket's own mode stays as it is), with EINTR retried.
 ssize_t SendRetry(int fd, const void* data, size_t size) {
   for (;;) {
-    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n >= 0 || errno != EINTR) return n;
   }
 }
@@ -254,22 +254,6 @@ uint32_t QuillonSocket::EffectiveSendChunk(uint32_t chunkSize) {
   return chunkSize;
 }
 
-namespace {
-
-// Puts a socket back into blocking mode on every way out of a send.
-class BlockingRestorer {
- public:
-  explicit BlockingRestorer(std::function<void()> restore) : restore_(std::move(restore)) {}
-  ~BlockingRestorer() { restore_(); }
-  BlockingRestorer(const BlockingRestorer&) = delete;
-  BlockingRestorer& operator=(const BlockingRestorer&) = delete;
-
- private:
-  std::function<void()> restore_;
-};
-
-}  // namespace
-
 bool QuillonSocket::CountSentBytes(uint32_t count, ProgressMonitor* progress, LogBase& log) {
   AccountSent(count, progress);
   if (progress == nullptr) return true;
@@ -318,11 +302,6 @@ bool QuillonSocket::SendLoop(const uint8_t* data, uint32_t length, const SendPla
     log.addError(plan.noSocketMessage);
     return false;
   }
-  SetNonBlocking(true);
-  BlockingRestorer restorer([this] {
-    if (fd_.valid()) SetNonBlocking(false);
-  });
-
   uint32_t sent = 0;
   uint32_t sends = 0;
   bool waitAborted = false;

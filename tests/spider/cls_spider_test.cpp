@@ -181,6 +181,20 @@ TEST(KeepAliveCrawlTest, HundredPageCrawlOfNginxUsesOneConnection) {
   EXPECT_EQ(connections.size(), 1u);
 }
 
+TEST_F(CrawlTest, SeenSetGrowsPastItsFirstBucketsWithoutLosingAUrl) {
+  spider_.BeginSite("site.test");
+  const int count = 3 * static_cast<int>(ClsSpider::kSeenBuckets);
+  for (int i = 0; i < count; ++i) {
+    ASSERT_TRUE(spider_.QueueUrl(("http://site.test/p" + std::to_string(i)).c_str()));
+  }
+  EXPECT_EQ(spider_.seenCount(), static_cast<uint32_t>(count));
+  for (int i = 0; i < count; i += 997) {
+    EXPECT_TRUE(spider_.IsSeen("http://site.test/p" + std::to_string(i))) << i;
+  }
+  EXPECT_FALSE(spider_.IsSeen("http://site.test/p" + std::to_string(count)));
+  EXPECT_FALSE(spider_.IsSeen("http://site.test/P1"));
+}
+
 TEST_F(CrawlTest, MaximumUrlCountStopsQueueingButLinksStillCountAsSeen) {
   server_.AddResponse("/", Html("<a href=a>a</a>"));
   server_.AddResponse("/a", Html("<a href=b>b</a><a href=http://off.test/>o</a>"));
