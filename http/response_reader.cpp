@@ -112,6 +112,30 @@ class BodyOut {
   uint64_t size() const { return sink_.size(); }
   uint64_t delivered() const { return delivered_; }
 
+  // The next arrival on stream: into a sink in memory straight (direct counts what was
+  // delivered that way, at most maxBytes), otherwise into the stream's buffer.
+  ByteStream::Fill receive(ByteStream& stream, uint64_t maxBytes, uint32_t heartbeatMs,
+                           ProgressMonitor* progress, uint32_t& direct) {
+    direct = 0;
+    DataBuffer* memory = sink_.dataBuffer();
+    if (memory == nullptr || stream.size() != 0) {
+      return stream.fill(heartbeatMs, log_, progress, flags_);
+    }
+    const ByteStream::Fill fill =
+        stream.fillInto(*memory, maxBytes, heartbeatMs, log_, progress, flags_, direct);
+    sink_.takeEndAsPosition();
+    delivered_ += direct;
+    if (direct > 0 && progress_ != nullptr) {
+      bool abort = false;
+      progress_->consumeAndCheck(direct, abort);
+      if (abort) {
+        flags_.aborted = true;
+        return ByteStream::Fill::kFailed;
+      }
+    }
+    return fill;
+  }
+
  private:
   Output& sink_;
   SocketFlags& flags_;
@@ -233,8 +257,12 @@ bool ReadByLength(HttpControl& settings, HttpResult& result, BodyOut& out, ByteS
     if (!delivered) return false;
     remaining -= take;
     if (remaining == 0) return true;
-    if (stream.fill(settings.abortCheckMs, log, progress, result.socketFlags) !=
-        ByteStream::Fill::kData) {
+    uint32_t direct = 0;
+    const ByteStream::Fill fill =
+        out.receive(stream, remaining, settings.abortCheckMs, progress, direct);
+    remaining -= direct;
+    if (fill == ByteStream::Fill::kData && remaining == 0) return true;
+    if (fill != ByteStream::Fill::kData) {
       if (stream.tls()) {
         log.addError("Failed to get complete HTTPS response");
         LogTlsBodyFailure(result, log);
@@ -263,8 +291,9 @@ bool ReadUntilClose(HttpControl& settings, HttpResult& result, BodyOut& out, Byt
     const bool delivered = out.deliver(stream.data(), take);
     stream.consume(take);
     if (!delivered) return false;
-    const ByteStream::Fill fill =
-        stream.fill(settings.abortCheckMs, log, progress, result.socketFlags);
+    const uint64_t room = limit != 0 ? limit - out.size() : UINT64_MAX;
+    uint32_t direct = 0;
+    const ByteStream::Fill fill = out.receive(stream, room, settings.abortCheckMs, progress, direct);
     if (fill == ByteStream::Fill::kData) continue;
     if (result.socketFlags.aborted) {
       if (stream.tls()) {

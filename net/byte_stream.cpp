@@ -92,6 +92,61 @@ ByteStream::Fill ByteStream::fillTls(uint32_t heartbeatMs, LogBase& log,
   return Fill::kFailed;
 }
 
+ByteStream::Fill ByteStream::fillInto(DataBuffer& target, uint64_t maxBytes, uint32_t heartbeatMs,
+                                      LogBase& log, ProgressMonitor* progress,
+                                      SocketFlags& flags, uint32_t& added) {
+  added = 0;
+  if (size() != 0 || maxBytes == 0) return fill(heartbeatMs, log, progress, flags);
+  flags.clear();
+  discard();
+  ArrivalsUncounted uncounted(progress);
+  const uint32_t before = target.length();
+  const uint32_t want = maxBytes < kDirectBlock ? static_cast<uint32_t>(maxBytes) : kDirectBlock;
+  if (target.capacity() - before < want) {
+    const uint64_t grown = uint64_t{before} + (before / 2 > want ? before / 2 : want);
+    if (grown > UINT32_MAX || !target.reserve(static_cast<uint32_t>(grown))) {
+      log.addError("Out of memory");
+      flags.error = true;
+      return Fill::kFailed;
+    }
+  }
+  Fill outcome;
+  if (tls()) {
+    const bool ok = channel_->ReceiveBytes(target, heartbeatMs, log, progress, flags);
+    if (ok && !flags.endOfSession && target.length() > before) {
+      outcome = Fill::kData;
+    } else if (flags.endOfSession ||
+               (!ok && flags.closedByPeer && !flags.timedOut && !flags.aborted)) {
+      outcome = Fill::kEnded;
+    } else {
+      outcome = Fill::kFailed;
+    }
+  } else {
+    uint32_t room = target.capacity() - before;
+    if (room > want) room = want;
+    if (socket_->ReceiveSome(target.data() + before, room, heartbeatMs, log, progress, flags)) {
+      target.setLength(before + room);
+      outcome = flags.aborted ? Fill::kFailed : Fill::kData;
+    } else {
+      outcome = flags.closedByPeer ? Fill::kEnded : Fill::kFailed;
+    }
+  }
+  // What came past the bytes asked for (a TLS record may hold more) waits in the stream.
+  uint32_t arrived = target.length() - before;
+  if (arrived > maxBytes) {
+    const uint32_t kept = static_cast<uint32_t>(maxBytes);
+    if (!buffer_.append(target.data() + before + kept, arrived - kept)) {
+      log.addError("Out of memory");
+      flags.error = true;
+      outcome = Fill::kFailed;
+    }
+    target.setLength(before + kept);
+    arrived = kept;
+  }
+  added = arrived;
+  return outcome;
+}
+
 bool ByteStream::send(const uint8_t* bytes, uint32_t length, uint32_t plainPiece,
                       uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress) {
   if (channel_ != nullptr) return channel_->SendBytes(bytes, length, heartbeatMs, log, progress);

@@ -21,6 +21,8 @@ class ByteStream {
  public:
   // Room asked for before each plain receive: one recv takes at most this much.
   static constexpr uint32_t kFillBlock = 64 * 1024;
+  // One receive straight into a body takes at most this much.
+  static constexpr uint32_t kDirectBlock = 1024 * 1024;
 
   explicit ByteStream(QuillonSocket& socket) : socket_(&socket) {}
   explicit ByteStream(SChannel& channel);
@@ -52,6 +54,13 @@ class ByteStream {
   // Waits for the next arrival (idle time-out, heartbeat slices with abort checks) and appends
   // it. The bytes are not counted as progress here: readers count what they deliver.
   Fill fill(uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress, SocketFlags& flags);
+
+  // fill for a body held in memory: while the stream holds nothing, the arrival goes straight
+  // to the end of target (no copy through the stream's buffer), growing it by half its size at
+  // a time. At most maxBytes stay in target; anything past them is held by the stream. added
+  // is the count appended to target.
+  Fill fillInto(DataBuffer& target, uint64_t maxBytes, uint32_t heartbeatMs, LogBase& log,
+                ProgressMonitor* progress, SocketFlags& flags, uint32_t& added);
 
   // Sends length bytes: over a plain socket in pieces of plainPiece, over TLS as records.
   bool send(const uint8_t* bytes, uint32_t length, uint32_t plainPiece, uint32_t heartbeatMs,

@@ -78,8 +78,9 @@ class SChannel : public QuillonObject {
   static constexpr uint32_t kMaxPlainPiece = 16000;
   // Encrypted bytes go to the socket in chunks of at most this many.
   static constexpr uint32_t kRawSendChunk = 8192;
-  // One raw read takes at most this many bytes.
-  static constexpr uint32_t kRawReadBlock = 20000;
+  // One raw read takes at most this many bytes (the whole input ring: large bodies arrive in
+  // few reads).
+  static constexpr uint32_t kRawReadBlock = 131072;
   // One raw read during the handshake takes at most this many bytes.
   static constexpr uint32_t kHandshakeArea = 65536;
   // Room for received bytes not yet decrypted: a handshake read and a partial record besides.
