@@ -393,7 +393,10 @@ class RequestRun {
         }
         return OpenPooled();
       case ConnectionChoice::kOwn:
-        if (client_.isOpen(route_.tls)) log_.addError("Using existing connection to web server...");
+        // The pooled connection is open, but to another host or port.
+        if (use_ == ConnectionUse::kPooled) {
+          log_.addError("Using existing connection to web server...");
+        }
         return OpenOwn();
     }
     return false;
