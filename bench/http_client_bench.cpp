@@ -169,7 +169,12 @@ void BM_FetchBytesLargeBody(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kLargeBody));
 }
-BENCHMARK(BM_FetchBytesLargeBody)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+BENCHMARK(BM_FetchBytesLargeBody)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3);
 
 void BM_CurlLargeBody(benchmark::State& state) {
   const std::vector<std::string> args = {"-s", "-o", "/dev/null", TheSite().url("big.bin")};

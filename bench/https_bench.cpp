@@ -121,7 +121,12 @@ void BM_HttpsFetchBytesLargeBody(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kLargeBody));
 }
-BENCHMARK(BM_HttpsFetchBytesLargeBody)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+BENCHMARK(BM_HttpsFetchBytesLargeBody)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3);
 
 void BM_CurlHttpsLargeBody(benchmark::State& state) {
   const std::vector<std::string> args = {"-s", "--cacert", TheSite().caFile(), "-o",

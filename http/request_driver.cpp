@@ -722,7 +722,8 @@ bool FetchWithRetry(HttpClient& client, const char* url, HttpControl& settings, 
                     HttpResult& result, LogBase& log, ProgressMonitor* progress) {
   for (uint32_t retries = 0;; ++retries) {
     result.reset();
-    bool ok = DriveRequest(client, url, 0, ConnectionUse::kPooled, settings, sink, result, log, progress);
+    bool ok = DriveRequest(client, url, 0, ConnectionUse::kPooled, settings, sink, result, log,
+                           progress);
     if (!ok) {
       if (progress != nullptr && progress->isAborted()) {
         log.addError("Application aborted HTTP operation...");

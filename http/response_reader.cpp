@@ -293,7 +293,8 @@ bool ReadUntilClose(HttpControl& settings, HttpResult& result, BodyOut& out, Byt
     if (!delivered) return false;
     const uint64_t room = limit != 0 ? limit - out.size() : UINT64_MAX;
     uint32_t direct = 0;
-    const ByteStream::Fill fill = out.receive(stream, room, settings.abortCheckMs, progress, direct);
+    const ByteStream::Fill fill =
+        out.receive(stream, room, settings.abortCheckMs, progress, direct);
     if (fill == ByteStream::Fill::kData) continue;
     if (result.socketFlags.aborted) {
       if (stream.tls()) {

@@ -561,7 +561,8 @@ bool SChannel::SendSecure(const uint8_t* data, uint32_t length, LogBase& log) {
     int rc = SSL_write(session_->ssl.get(), data, static_cast<int>(length));
     if (rc > 0) break;
     // A renegotiation in progress needs the server's answer before the record can go.
-    if (SSL_get_error(session_->ssl.get(), rc) == SSL_ERROR_WANT_READ && attempt < kMaxWriteRetries &&
+    if (SSL_get_error(session_->ssl.get(), rc) == SSL_ERROR_WANT_READ &&
+        attempt < kMaxWriteRetries &&
         FlushEngineOutput(log) && ReadRaw(kRawReadBlock, log)) {
       continue;
     }
