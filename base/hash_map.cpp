@@ -14,7 +14,8 @@ namespace quillon {
 struct HashMap::Node {
   Node* next;
   QuillonObject* value;
-  size_t keyLength;
+  uint32_t hash;
+  uint32_t keyLength;
 
   const char* key() const { return reinterpret_cast<const char*>(this + 1); }
   char* key() { return reinterpret_cast<char*>(this + 1); }
@@ -26,7 +27,7 @@ std::string_view KeyView(const char* key) { return key == nullptr ? std::string_
 
 }  // namespace
 
-HashMap::HashMap(uint32_t bucketCount) {
+HashMap::HashMap(uint32_t bucketCount, Growth growth) : growth_(growth) {
   if (bucketCount == 0) bucketCount = kDefaultBucketCount;
   void* block = AllocBytes(sizeof(Node*) * static_cast<size_t>(bucketCount));
   if (block == nullptr) return;  // every put fails from here on
@@ -49,20 +50,33 @@ HashMap::~HashMap() {
   FreeBytes(buckets_);
 }
 
-uint32_t HashMap::BucketOf(std::string_view key, uint32_t bucketCount) {
-  if (bucketCount == 0) return 0;
+namespace {
+
+uint32_t Md5Crc(std::string_view key) {
   uint8_t digest[Md5::kDigestLength];
   Md5::digest(key.empty() ? "" : key.data(), key.size(), digest);
-  uLong crc = crc32(crc32(0L, Z_NULL, 0), digest, Md5::kDigestLength);
-  return static_cast<uint32_t>(crc % bucketCount);
+  return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), digest, Md5::kDigestLength));
 }
 
-HashMap::Node** HashMap::find(std::string_view key) const {
+}  // namespace
+
+uint32_t HashMap::BucketOf(std::string_view key, uint32_t bucketCount) {
+  if (bucketCount == 0) return 0;
+  return Md5Crc(key) % bucketCount;
+}
+
+uint32_t HashMap::HashOf(std::string_view key) const {
+  if (growth_ == Growth::kFixed) return Md5Crc(key);
+  const Bytef* bytes = reinterpret_cast<const Bytef*>(key.empty() ? "" : key.data());
+  return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), bytes, static_cast<uInt>(key.size())));
+}
+
+HashMap::Node** HashMap::find(std::string_view key, uint32_t hash) const {
   if (bucketCount_ == 0) return nullptr;
-  Node** link = &buckets_[BucketOf(key, bucketCount_)];
+  Node** link = &buckets_[hash % bucketCount_];
   while (*link != nullptr) {
     Node* node = *link;
-    if (node->keyLength == key.size() &&
+    if (node->hash == hash && node->keyLength == key.size() &&
         (key.empty() || std::memcmp(node->key(), key.data(), key.size()) == 0)) {
       break;
     }
@@ -71,10 +85,33 @@ HashMap::Node** HashMap::find(std::string_view key) const {
   return link;
 }
 
+void HashMap::growIfFull() {
+  if (growth_ != Growth::kDoubling || count_ <= bucketCount_) return;
+  const uint64_t grown = uint64_t{bucketCount_} * 2 + 1;
+  if (grown > UINT32_MAX / sizeof(Node*)) return;
+  void* block = AllocBytes(sizeof(Node*) * static_cast<size_t>(grown));
+  if (block == nullptr) return;
+  Node** buckets = static_cast<Node**>(block);
+  const uint32_t count = static_cast<uint32_t>(grown);
+  for (uint32_t i = 0; i < count; ++i) buckets[i] = nullptr;
+  for (uint32_t i = 0; i < bucketCount_; ++i) {
+    for (Node* node = buckets_[i]; node != nullptr;) {
+      Node* next = node->next;
+      Node*& head = buckets[node->hash % count];
+      node->next = head;
+      head = node;
+      node = next;
+    }
+  }
+  FreeBytes(buckets_);
+  buckets_ = buckets;
+  bucketCount_ = count;
+}
+
 bool HashMap::contains(const char* key) const { return key != nullptr && contains(KeyView(key)); }
 
 bool HashMap::contains(std::string_view key) const {
-  Node** link = find(key);
+  Node** link = find(key, HashOf(key));
   return link != nullptr && *link != nullptr;
 }
 
@@ -83,7 +120,7 @@ QuillonObject* HashMap::get(const char* key) const {
 }
 
 QuillonObject* HashMap::get(std::string_view key) const {
-  Node** link = find(key);
+  Node** link = find(key, HashOf(key));
   return link == nullptr || *link == nullptr ? nullptr : (*link)->value;
 }
 
@@ -96,7 +133,8 @@ bool HashMap::put(const char* key, QuillonObject* value) {
 }
 
 bool HashMap::put(std::string_view key, QuillonObject* value) {
-  Node** link = find(key);
+  const uint32_t hash = HashOf(key);
+  Node** link = find(key, hash);
   if (link == nullptr) {
     delete value;
     return false;
@@ -110,16 +148,17 @@ bool HashMap::put(std::string_view key, QuillonObject* value) {
     return true;
   }
   void* block = nullptr;
-  if (key.size() < SIZE_MAX - sizeof(Node)) block = AllocBytes(sizeof(Node) + key.size() + 1);
+  if (key.size() < UINT32_MAX - sizeof(Node)) block = AllocBytes(sizeof(Node) + key.size() + 1);
   if (block == nullptr) {
     delete value;
     return false;
   }
-  Node* node = new (block) Node{nullptr, value, key.size()};
+  Node* node = new (block) Node{nullptr, value, hash, static_cast<uint32_t>(key.size())};
   if (!key.empty()) std::memcpy(node->key(), key.data(), key.size());
   node->key()[key.size()] = '\0';
   *link = node;
   ++count_;
+  growIfFull();
   return true;
 }
 
@@ -137,7 +176,7 @@ bool HashMap::add(std::string_view key) {
 bool HashMap::remove(const char* key) { return key != nullptr && remove(KeyView(key)); }
 
 bool HashMap::remove(std::string_view key) {
-  Node** link = find(key);
+  Node** link = find(key, HashOf(key));
   if (link == nullptr || *link == nullptr) return false;
   Node* node = *link;
   *link = node->next;

@@ -1,6 +1,8 @@
-// A map from text keys to QuillonObjects it owns, with a fixed number of buckets chosen at
-// construction: the bucket of a key is the CRC-32 of the key's MD5 digest. The map never grows
-// or rehashes, and keys compare exactly (case-sensitive). It cannot be iterated.
+// A map from text keys to QuillonObjects it owns, keys compared exactly (case-sensitive); it
+// cannot be iterated. A fixed map keeps the bucket count chosen at construction, and the bucket
+// of a key is the CRC-32 of the key's MD5 digest. A growing map (the crawl's seen set) doubles
+// its buckets whenever it holds more keys than buckets, so a lookup stays cheap at any size;
+// its keys are placed by the CRC-32 of their own bytes.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +16,10 @@ class HashMap : public QuillonObject {
  public:
   static constexpr uint32_t kDefaultBucketCount = 100;
 
+  enum class Growth { kFixed, kDoubling };
+
   // 0 buckets means the default.
-  explicit HashMap(uint32_t bucketCount = kDefaultBucketCount);
+  explicit HashMap(uint32_t bucketCount = kDefaultBucketCount, Growth growth = Growth::kFixed);
   HashMap(const HashMap&) = delete;
   HashMap& operator=(const HashMap&) = delete;
   // Deletes every value.
@@ -48,11 +52,17 @@ class HashMap : public QuillonObject {
  private:
   struct Node;
 
-  Node** find(std::string_view key) const;
+  // The hash a key is placed by: its bucket is the hash modulo the bucket count.
+  uint32_t HashOf(std::string_view key) const;
+  Node** find(std::string_view key, uint32_t hash) const;
+  // Doubles the buckets of a growing map that holds more keys than buckets; a map that cannot
+  // get the memory stays as it is (still correct, only slower).
+  void growIfFull();
 
   Node** buckets_ = nullptr;
   uint32_t bucketCount_ = 0;
   uint32_t count_ = 0;
+  Growth growth_ = Growth::kFixed;
 };
 
 }  // namespace quillon

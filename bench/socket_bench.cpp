@@ -1,7 +1,7 @@
 // Socket receive paths on loopback. ReceiveNToOutput of 100 MB into a discarding Output is timed
 // by the sender against socat (and nc) reading the same stream from the same sender code in the
-// same run. ReceiveHeaderBlock of a 400-byte head is timed against the byte-at-a-time reading it
-// replaces. System calls per head: run under
+// same run. ReadResponseHead of a 400-byte head over a ByteStream is timed against the
+// byte-at-a-time reading it replaces. System calls per head: run under
 //   strace -f -c -e trace=recvfrom,poll,ppoll build/bench/socket_bench --benchmark_filter=Head
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -23,13 +23,21 @@
 #include "base/data_buffer.h"
 #include "base/log_base.h"
 #include "base/output.h"
+#include "http/http_control.h"
+#include "http/http_result.h"
+#include "http/response_reader.h"
+#include "net/byte_stream.h"
 #include "net/quillon_socket.h"
 
 namespace {
 
+using quillon::ByteStream;
 using quillon::DataBuffer;
+using quillon::HttpControl;
+using quillon::HttpResult;
 using quillon::LogNull;
 using quillon::QuillonSocket;
+using quillon::ReadResponseHead;
 using quillon::SocketFlags;
 using Clock = std::chrono::steady_clock;
 
@@ -182,7 +190,7 @@ const std::string& Head400() {
 struct HeadTally {
   uint64_t heads = 0;
   ~HeadTally() {
-    if (heads != 0) std::fprintf(stderr, "heads read by ReceiveHeaderBlock: %llu\n",
+    if (heads != 0) std::fprintf(stderr, "heads read by ReadResponseHead: %llu\n",
                                  static_cast<unsigned long long>(heads));
   }
 } g_headTally;
@@ -209,17 +217,21 @@ struct HeadPeer {
   }
 };
 
-void BM_ReceiveHeaderBlock400(benchmark::State& state) {
+void BM_ReadResponseHead400(benchmark::State& state) {
   HeadPeer peer;
   LogNull log;
   {
     QuillonSocket socket;
     bool dnsFailed = false;
     socket.Connect("127.0.0.1", peer.port, log, dnsFailed);
+    ByteStream stream(socket);
+    HttpControl settings;
+    HttpResult result;
     DataBuffer head;
     for (auto _ : state) {
       head.clear();
-      if (!socket.ReceiveHeaderBlock(head, 100, log, nullptr) || head.length() != 400) {
+      if (!ReadResponseHead(stream, settings, result, head, log, nullptr) ||
+          head.length() != 400) {
         state.SkipWithError("head read failed");
         break;
       }
@@ -229,9 +241,9 @@ void BM_ReceiveHeaderBlock400(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
-BENCHMARK(BM_ReceiveHeaderBlock400)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadResponseHead400)->Unit(benchmark::kMicrosecond);
 
-// The byte-at-a-time reading (one ReceiveSome of one byte per byte) that the block peeking
+// The byte-at-a-time reading (one ReceiveSome of one byte per byte) that the buffered stream
 // replaces, for comparison.
 void BM_HeadByteAtATime400(benchmark::State& state) {
   HeadPeer peer;

@@ -33,7 +33,21 @@ bool HttpClient::NormaliseHost(const char* host, StringBuffer& out) {
 void HttpClient::CloseClientConnection(LogBase& log) {
   ResetChannel(channel_, log);
   socket_.Close(log);
+  socketStream_.discard();
+  channelStream_.discard();
   host_.clear();
+}
+
+void HttpClient::noteOpened(bool tls, const char* host, int port) {
+  stream(tls).discard();
+  peerHost_[tls ? 1 : 0].assign(host != nullptr ? host : "");
+  peerPort_[tls ? 1 : 0] = port;
+}
+
+bool HttpClient::isOpenTo(bool tls, const char* host, int port) const {
+  const int kind = tls ? 1 : 0;
+  return isOpen(tls) && peerPort_[kind] == port &&
+         peerHost_[kind].equalsIgnoreCase(host != nullptr ? host : "");
 }
 
 void ApplySocketTimeouts(QuillonSocket& socket, const HttpControl& settings) {
@@ -116,6 +130,7 @@ bool HttpConnect(HttpClient& client, HttpControl& settings, const char* host, in
       log.addError("Failed to connect.");
       return false;
     }
+    client.noteOpened(tls, targetHost, targetPort);
     connectedNow = true;
   }
   if (client.isOpen(tls)) {

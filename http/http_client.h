@@ -7,9 +7,10 @@
 
 #include "base/quillon_object.h"
 #include "base/string_buffer.h"
+#include "http/parse_url.h"
+#include "net/byte_stream.h"
 #include "net/quillon_socket.h"
 #include "net/schannel.h"
-#include "http/parse_url.h"
 
 namespace quillon {
 
@@ -64,8 +65,16 @@ class HttpClient : public QuillonObject {
 
   QuillonSocket& socket() { return socket_; }
   SChannel& channel() { return channel_; }
+  // The buffered stream over the pooled connection of that kind.
+  ByteStream& stream(bool tls) { return tls ? channelStream_ : socketStream_; }
   // Whether the pooled connection of that kind is open.
   bool isOpen(bool tls) const { return tls ? channel_.IsConnected() : socket_.IsConnected(); }
+
+  // Records that the pooled connection of that kind was just opened to host and port (the
+  // proxy's when it goes through one): it starts with nothing buffered.
+  void noteOpened(bool tls, const char* host, int port);
+  // Whether the pooled connection of that kind is open to host and port (ASCII case ignored).
+  bool isOpenTo(bool tls, const char* host, int port) const;
 
   // Shuts the TLS channel down, closes the socket and forgets the recorded host.
   void CloseClientConnection(LogBase& log);
@@ -81,6 +90,11 @@ class HttpClient : public QuillonObject {
   bool tls_ = false;
   QuillonSocket socket_;
   SChannel channel_;
+  ByteStream socketStream_{socket_};
+  ByteStream channelStream_{channel_};
+  // Where each pooled connection was opened to: [0] plain, [1] TLS.
+  StringBuffer peerHost_[2];
+  int peerPort_[2] = {0, 0};
   UrlCredentials urlCredentials_;
 };
 

@@ -85,7 +85,8 @@ bool FollowRedirect(HttpClient& client, const char* url, int depth, HttpControl&
   const bool sameHost = ParseUrl(url, from) && ParseUrl(newUrl.getString(), to) &&
                         from.host.equals(to.host);
   // The driver sends credentials that came in a URL to that URL's host only.
-  const bool ok = DriveRequest(client, newUrl.getString(), depth + 1, sameHost, true, settings,
+  const bool ok = DriveRequest(client, newUrl.getString(), depth + 1,
+                               sameHost ? ConnectionUse::kPooled : ConnectionUse::kOwn, settings,
                                sink, result, log, progress);
   // A failed target would get a negative cache entry here once the cache exists.
   return ok;

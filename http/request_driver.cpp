@@ -18,6 +18,7 @@
 #include "http/redirect.h"
 #include "http/request_builder.h"
 #include "http/response_reader.h"
+#include "net/byte_stream.h"
 #include "net/quillon_socket.h"
 #include "net/schannel.h"
 
@@ -147,71 +148,6 @@ class CountingSuspended {
   ProgressMonitor* progress_;
 };
 
-// The connection one request runs over: the client's pooled one, or one of its own that is
-// closed when the request ends.
-class Connection {
- public:
-  Connection(HttpClient& client, bool tls) : tls_(tls) {
-    socket_ = &client.socket();
-    channel_ = &client.channel();
-  }
-  ~Connection() {
-    LogNull quiet;
-    if (ownSocket_) ownSocket_->Close(quiet);
-    if (ownChannel_) ResetChannel(*ownChannel_, quiet);
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  // Switches to a socket and channel of this request's own; false when memory runs out.
-  bool makeOwn() {
-    ownSocket_.reset(new (std::nothrow) QuillonSocket);
-    ownChannel_.reset(new (std::nothrow) SChannel);
-    if (!ownSocket_ || !ownChannel_) return false;
-    socket_ = ownSocket_.get();
-    channel_ = ownChannel_.get();
-    return true;
-  }
-
-  bool tls() const { return tls_; }
-  QuillonSocket& socket() { return *socket_; }
-  SChannel& channel() { return *channel_; }
-  bool isOpen() const { return tls_ ? channel_->IsConnected() : socket_->IsConnected(); }
-  // Closes the connection (a TLS channel is shut down).
-  void close(LogBase& log) {
-    if (tls_) {
-      ResetChannel(*channel_, log);
-    } else {
-      socket_->Close(log);
-    }
-  }
-  // Resets it and gives it the settings' time-outs before a connect.
-  void prepare(const HttpControl& settings, LogBase& log) {
-    close(log);
-    ApplySocketTimeouts(tls_ ? channel_->Socket() : *socket_, settings);
-  }
-
-  // Connects to host and port (the proxy when viaProxy), abortCheckMs as heartbeat.
-  bool connect(const HttpControl& settings, const char* host, int port, bool viaProxy,
-               LogBase& log, ProgressMonitor* progress, bool& dnsFailed) {
-    dnsFailed = false;
-    log.addTag(viaProxy ? "proxyDomain" : "httpServer", host);
-    log.addTagInt("port", port);
-    if (tls_) {
-      log.addError("Using HTTPS.");
-      return ConnectChannel(*channel_, settings, host, port, log, progress, dnsFailed);
-    }
-    return socket_->ConnectDispatch(host, port, settings.abortCheckMs, log, dnsFailed, progress);
-  }
-
- private:
-  bool tls_;
-  QuillonSocket* socket_;
-  SChannel* channel_;
-  std::unique_ptr<QuillonSocket> ownSocket_;
-  std::unique_ptr<SChannel> ownChannel_;
-};
-
 void PauseBeforeRetry(uint32_t ms) {
   if (ms == 0) return;
   const HttpTestOverrides& o = HttpOverrides();
@@ -222,7 +158,7 @@ void PauseBeforeRetry(uint32_t ms) {
   }
 }
 
-// The answer had no status line and does not look like HTML: log what came, close.
+// The answer had no status line and does not look like HTML: log what came.
 void LogInvalidHead(const DataBuffer& head, LogBase& log) {
   log.addError("Invalid response header received");
   uint32_t shown = head.length() < kInvalidHeadLogBytes ? head.length() : kInvalidHeadLogBytes;
@@ -231,421 +167,563 @@ void LogInvalidHead(const DataBuffer& head, LogBase& log) {
   log.addTag("received", received.getString());
 }
 
-// Where a request connects to.
-struct ConnectTarget {
-  const char* host;         // the URL's host
-  const char* connectHost;  // the host or the proxy
-  int connectPort;
-  bool viaProxy;
-};
-
-enum class Opened { kReady, kFailed, kUseOwnConnection };
-
-// Makes the connection ready for the request: the pooled one (opened when closed; when open
-// and forceOneOff, the caller runs the request again on one of its own), or a new one of this
-// request's own. kFailed after the log lines of the failure.
-Opened OpenConnection(Connection& connection, const ConnectTarget& target, bool usePooled,
-                      bool forceOneOff, const HttpControl& settings, HttpResult& result,
-                      LogBase& log, ProgressMonitor* progress) {
-  if (settings.useHttpCache && settings.cacheRules.skipFailedDomains &&
-      IsDnsMarkedInvalid(settings, target.host)) {
-    log.addError("Domain name is marked as invalid in the cache.");
-    log.addTag("domain", target.host);
-    return Opened::kFailed;
-  }
-  bool connected = true;
-  bool dnsFailed = false;
-  if (usePooled) {
-    if (connection.isOpen()) {
-      log.addError("Using existing connection to web server...");
-      if (forceOneOff) return Opened::kUseOwnConnection;
-    } else {
-      log.addError("Not yet connected to web server. Need to establish connection.");
-      connection.prepare(settings, log);
-      CountingSuspended quiet(progress);
-      connected = connection.connect(settings, target.connectHost, target.connectPort,
-                                     target.viaProxy, log, progress, dnsFailed);
-      if (!connected) {
-        log.addError(target.viaProxy ? "Failed to connect to proxy server"
-                                     : "Failed to connect to HTTP server.");
-        if (dnsFailed) log.addError("Domain name lookup failed..");
-      }
-    }
-  } else {
-    log.addError("Using new connection...");
-    if (!connection.makeOwn()) {
-      log.addError("Out of memory");
-      return Opened::kFailed;
-    }
-    connection.prepare(settings, log);
-    StringBuffer host;
-    if (!host.assign(target.connectHost)) return Opened::kFailed;
-    if (const char* q = std::strchr(host.getString(), '?')) {
-      host.shorten(static_cast<uint32_t>(std::strlen(q)));
-    }
-    CountingSuspended quiet(progress);
-    connected = connection.connect(settings, host.getString(), target.connectPort,
-                                   target.viaProxy, log, progress, dnsFailed);
-    if (!connected) {
-      log.addError(target.viaProxy ? "Failed to connect to proxy server"
-                                   : "Failed to connect to HTTP server");
-      if (dnsFailed) log.addError("Domain name lookup failed.");
-    }
-  }
-  if (settings.useHttpCache) NoteConnectOutcome(settings, target.host, connected, dnsFailed);
-  if (!connected) {
-    connection.close(log);
-    return Opened::kFailed;
-  }
-  if (!connection.isOpen()) {
-    log.addError("Unable to connect to HTTP server.");
-    return Opened::kFailed;
-  }
-  if (!connection.tls() && !connection.socket().WaitWritable(kWritableWaitSec, log)) {
-    log.addError("Socket connection to HTTP server is not writeable.");
-    result.needsReconnect = true;
-    return Opened::kFailed;
-  }
-  return Opened::kReady;
-}
-
 // Whether the answer's media type (Content-Type up to ";", trimmed) is the required one; logs
 // the mismatch.
 bool ContentTypeAccepted(const HttpControl& settings, const HttpResponseHeader& header,
                          LogBase& log) {
   if (settings.requiredContentType.isEmpty()) return true;
-  StringBuffer contentType;
-  header.getField("Content-Type", contentType);
+  StringBuffer received;
+  header.getField("Content-Type", received);
   StringBuffer mediaType;
-  mediaType.assign(contentType);
-  if (const char* semi = std::strchr(mediaType.getString(), ';')) {
-    mediaType.shorten(static_cast<uint32_t>(std::strlen(semi)));
+  mediaType.assign(received);
+  if (const char* semicolon = std::strchr(mediaType.getString(), ';')) {
+    mediaType.shorten(static_cast<uint32_t>(std::strlen(semicolon)));
   }
   mediaType.trim();
   if (mediaType.equalsIgnoreCase(settings.requiredContentType.getString())) return true;
   log.addError("Content-Type does not match the required content type");
   log.addTag("requiredContentType", settings.requiredContentType.getString());
-  log.addTag("receivedContentType", contentType.getString());
+  log.addTag("receivedContentType", received.getString());
   return false;
 }
 
-// Reads a response head over TLS: blocks are appended to bytes (which may hold bytes carried
-// over) until they contain the blank line; the bytes after it move to afterHead. A session that
-// ends before the blank line fails, with or without part of a head, as on a plain connection.
-// At most 64 KiB of head.
-bool ReadTlsHead(SChannel& channel, const HttpControl& settings, HttpResult& result,
-                 DataBuffer& bytes, DataBuffer& afterHead, LogBase& log,
-                 ProgressMonitor* progress) {
-  uint32_t searchFrom = 0;
-  for (;;) {
-    std::string_view seen = bytes.view();
-    size_t end = seen.find("\r\n\r\n", searchFrom);
-    if (end != std::string_view::npos && end + 4 <= QuillonSocket::kMaxHeadBlock) {
-      const uint32_t headLength = static_cast<uint32_t>(end + 4);
-      if (!afterHead.append(bytes.data() + headLength, bytes.length() - headLength)) {
-        log.addError("Out of memory");
-        return false;
-      }
-      return bytes.setLength(headLength);
+// Where a request goes: the URL's host, and the host and port it connects to (a proxy's when
+// one is chosen; the request then goes in plain text with the full URL as target).
+struct Route {
+  StringBuffer proxyHost;
+  int proxyPort = kDefaultHttpPort;
+  bool viaProxy = false;
+  bool tls = false;
+  const char* connectHost = "";
+  int connectPort = 0;
+};
+
+// The connection one request runs over: the client's pooled one, or one of its own that is
+// closed when the request ends.
+class Connection {
+ public:
+  Connection(HttpClient& client, bool tls) : tls_(tls), stream_(&client.stream(tls)) {}
+  ~Connection() {
+    LogNull quiet;
+    if (ownStream_) ownStream_->close(quiet);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Switches to a connection of this request's own; false when memory runs out.
+  bool makeOwn() {
+    if (tls_) {
+      ownChannel_.reset(new (std::nothrow) SChannel);
+      if (ownChannel_) ownStream_.reset(new (std::nothrow) ByteStream(*ownChannel_));
+    } else {
+      ownSocket_.reset(new (std::nothrow) QuillonSocket);
+      if (ownSocket_) ownStream_.reset(new (std::nothrow) ByteStream(*ownSocket_));
     }
-    if (end != std::string_view::npos || seen.size() >= QuillonSocket::kMaxHeadBlock) {
-      log.addError("Response header too large.");
-      log.addTagInt("maxHeaderSize", static_cast<int32_t>(QuillonSocket::kMaxHeadBlock));
-      return false;
+    if (!ownStream_) return false;
+    stream_ = ownStream_.get();
+    return true;
+  }
+
+  bool tls() const { return tls_; }
+  bool own() const { return ownStream_ != nullptr; }
+  ByteStream& stream() { return *stream_; }
+  QuillonSocket& socket() { return stream_->socket(); }
+  bool isOpen() const { return stream_->isOpen(); }
+  void close(LogBase& log) { stream_->close(log); }
+
+  // Connects to host and port (the proxy when viaProxy), abortCheckMs as heartbeat, after a
+  // reset and the settings' time-outs.
+  bool connect(const HttpControl& settings, const char* host, int port, bool viaProxy,
+               LogBase& log, ProgressMonitor* progress, bool& dnsFailed) {
+    close(log);
+    ApplySocketTimeouts(socket(), settings);
+    dnsFailed = false;
+    log.addTag(viaProxy ? "proxyDomain" : "httpServer", host);
+    log.addTagInt("port", port);
+    if (tls_) {
+      log.addError("Using HTTPS.");
+      return ConnectChannel(*stream_->channel(), settings, host, port, log, progress, dnsFailed);
     }
-    searchFrom = seen.size() > 3 ? static_cast<uint32_t>(seen.size() - 3) : 0;
-    bool timedOut = false;
-    bool aborted = false;
-    bool error = false;
-    bool endOfSession = false;
-    bool closed = false;
-    const bool ok = channel.ReceiveBytes(bytes, settings.abortCheckMs, log, progress, timedOut,
-                                         aborted, error, endOfSession, closed);
-    result.socketFlags.timedOut = timedOut;
-    result.socketFlags.aborted = aborted;
-    result.socketFlags.error = error;
-    result.socketFlags.closedByPeer = closed;
-    if (ok && !endOfSession) continue;
-    if (aborted) {
-      log.addError("Application aborted prior to reading the response header.");
-      return false;
-    }
-    if (timedOut) {
-      log.addError("Timeout trying to read HTTP response header");
-      log.addTagInt("readTimeout", static_cast<int32_t>(settings.readTimeout));
-      return false;
-    }
-    if (endOfSession || closed) {
-      log.addError("HTTP server closed the connection before the response head could be read.");
+    return socket().ConnectDispatch(host, port, settings.abortCheckMs, log, dnsFailed,
+                                    progress);
+  }
+
+ private:
+  bool tls_;
+  ByteStream* stream_;
+  std::unique_ptr<QuillonSocket> ownSocket_;
+  std::unique_ptr<SChannel> ownChannel_;
+  std::unique_ptr<ByteStream> ownStream_;
+};
+
+// The one place where a request's connection is chosen.
+enum class ConnectionChoice {
+  kReusePooled,  // the pooled connection is open to this target and idle: it carries the request
+  kOpenPooled,   // the pooled connection is closed (or no longer usable): it is opened
+  kOwn,          // a connection of the request's own, closed when the request ends
+};
+
+ConnectionChoice ChooseConnection(HttpClient& client, const Route& route, ConnectionUse use,
+                                  LogBase& log) {
+  if (use == ConnectionUse::kOwn) return ConnectionChoice::kOwn;
+  if (!client.isOpen(route.tls)) return ConnectionChoice::kOpenPooled;
+  // A pooled connection to another host or port (after a redirect) is left alone.
+  if (!client.isOpenTo(route.tls, route.connectHost, route.connectPort)) {
+    return ConnectionChoice::kOwn;
+  }
+  ByteStream& pooled = client.stream(route.tls);
+  if (pooled.isReusable()) return ConnectionChoice::kReusePooled;
+  log.addInfo("The kept-alive connection was closed by the server.");
+  LogNull quiet;
+  pooled.close(quiet);
+  return ConnectionChoice::kOpenPooled;
+}
+
+// One request from URL checks to finished body: each step below is one step of the driver,
+// in the order in which they run.
+class RequestRun {
+ public:
+  RequestRun(HttpClient& client, const char* url, int depth, ConnectionUse use,
+             HttpControl& settings, Output& sink, HttpResult& result, LogBase& log,
+             ProgressMonitor* progress)
+      : client_(client), url_(url != nullptr ? url : ""), depth_(depth), use_(use),
+        settings_(settings), sink_(sink), result_(result), log_(log), progress_(progress) {}
+
+  bool Drive() {
+    StartRequest();
+    if (IsAboutBlank()) return SkipAboutBlank();
+    if (!CheckUrlLength()) return false;
+    if (LookUpCacheEntry()) return true;
+    if (!ParseTarget()) return false;
+    ChooseRoute();
+    Connection connection(client_, route_.tls);
+    connection_ = &connection;
+    if (!settings_.composeOnly && !GetConnection()) return false;
+    if (!ComposeHead()) return false;
+    if (settings_.composeOnly) return settings_.lastComposedRequest.assign(head_);
+    const bool ok = SendHead() && ReadAnswers();
+    if (ok || !staleConnection_) return ok;
+    return RetryOnNewConnection();
+  }
+
+ private:
+  // ---- Before the request
+
+  // Step 1.
+  void StartRequest() {
+    log_.addTag("url", url_);
+    result_.needsReconnect = false;
+    result_.cacheState = 0;
+    result_.fromCache = false;
+  }
+
+  // Step 2: any URL containing "about:blank" succeeds at once with an empty body.
+  bool IsAboutBlank() const {
+    StringBuffer lowered;
+    if (!lowered.assign(url_)) return false;
+    lowered.toLowerCase();
+    return lowered.contains("about:blank");
+  }
+  bool SkipAboutBlank() {
+    log_.addError("Skipping about:blank");
+    log_.addTag("url", url_);
+    return sink_.clear(log_);
+  }
+
+  // Step 3.
+  bool CheckUrlLength() {
+    if (std::strlen(url_) <= settings_.maxUrlLen) return true;
+    log_.addError("URL is longer than the maximum allowed length.");
+    log_.addTagInt("maxUrlLen", static_cast<int32_t>(settings_.maxUrlLen));
+    log_.addTag("url", url_);
+    return false;
+  }
+
+  // Step 4: true when a fresh cache entry answers the request.
+  bool LookUpCacheEntry() {
+    LookUpCache(settings_, url_, result_, sink_, cached_, log_);
+    if (cached_.found) result_.cacheState = 1;
+    if (cached_.found && cached_.fresh && settings_.cacheRules.readFromCache) {
+      result_.fromCache = true;
+      return true;
     }
     return false;
   }
-}
+
+  // Step 5.
+  bool ParseTarget() {
+    if (!ParseUrl(url_, parsed_)) {
+      log_.addError("Failed to parse URL");
+      log_.addTag("url", url_);
+      return false;
+    }
+    parsed_.host.toLowerCase();
+    if (client_.host().isEmpty() && !client_.recordHost(parsed_.host.getString())) return false;
+    credentials_ = CredentialsFor(client_, settings_, parsed_.host.getString());
+    return true;
+  }
+
+  // Step 6.
+  void ChooseRoute() {
+    route_.tls = StartsWithNoCase(url_, "https:");
+    ChooseProxy(settings_, url_, ProxyPurpose::Request, route_.proxyHost, route_.proxyPort, log_);
+    route_.viaProxy = !route_.proxyHost.isEmpty();
+    if (route_.viaProxy) route_.tls = false;
+    route_.connectHost = route_.viaProxy ? route_.proxyHost.getString() : parsed_.host.getString();
+    route_.connectPort = route_.viaProxy ? route_.proxyPort : parsed_.port;
+  }
+
+  // Step 7: the pooled connection, reused or opened, or one of the request's own.
+  bool GetConnection() {
+    if (settings_.useHttpCache && settings_.cacheRules.skipFailedDomains &&
+        IsDnsMarkedInvalid(settings_, parsed_.host.getString())) {
+      log_.addError("Domain name is marked as invalid in the cache.");
+      log_.addTag("domain", parsed_.host.getString());
+      return false;
+    }
+    const bool pooledWasOpen = client_.isOpen(route_.tls);
+    switch (ChooseConnection(client_, route_, use_, log_)) {
+      case ConnectionChoice::kReusePooled:
+        log_.addError("Using existing connection to web server...");
+        reused_ = true;
+        return true;
+      case ConnectionChoice::kOpenPooled:
+        if (!pooledWasOpen) {
+          log_.addError("Not yet connected to web server. Need to establish connection.");
+        }
+        return OpenPooled();
+      case ConnectionChoice::kOwn:
+        // The pooled connection is open, but to another host or port.
+        if (use_ == ConnectionUse::kPooled) {
+          log_.addError("Using existing connection to web server...");
+        }
+        return OpenOwn();
+    }
+    return false;
+  }
+
+  bool OpenPooled() {
+    bool dnsFailed = false;
+    bool connected;
+    {
+      CountingSuspended quiet(progress_);
+      connected = connection_->connect(settings_, route_.connectHost, route_.connectPort,
+                                       route_.viaProxy, log_, progress_, dnsFailed);
+    }
+    if (!connected) {
+      log_.addError(route_.viaProxy ? "Failed to connect to proxy server"
+                                    : "Failed to connect to HTTP server.");
+      if (dnsFailed) log_.addError("Domain name lookup failed..");
+    } else {
+      client_.noteOpened(route_.tls, route_.connectHost, route_.connectPort);
+    }
+    return AfterConnect(connected, dnsFailed);
+  }
+
+  bool OpenOwn() {
+    log_.addError("Using new connection...");
+    if (!connection_->makeOwn()) {
+      log_.addError("Out of memory");
+      return false;
+    }
+    StringBuffer host;
+    if (!host.assign(route_.connectHost)) return false;
+    if (const char* q = std::strchr(host.getString(), '?')) {
+      host.shorten(static_cast<uint32_t>(std::strlen(q)));
+    }
+    bool dnsFailed = false;
+    bool connected;
+    {
+      CountingSuspended quiet(progress_);
+      connected = connection_->connect(settings_, host.getString(), route_.connectPort,
+                                       route_.viaProxy, log_, progress_, dnsFailed);
+    }
+    if (!connected) {
+      log_.addError(route_.viaProxy ? "Failed to connect to proxy server"
+                                    : "Failed to connect to HTTP server");
+      if (dnsFailed) log_.addError("Domain name lookup failed.");
+    }
+    return AfterConnect(connected, dnsFailed);
+  }
+
+  // Steps 7e and 7f for a connection just opened.
+  bool AfterConnect(bool connected, bool dnsFailed) {
+    if (settings_.useHttpCache) {
+      NoteConnectOutcome(settings_, parsed_.host.getString(), connected, dnsFailed);
+    }
+    if (!connected) {
+      connection_->close(log_);
+      return false;
+    }
+    if (!connection_->isOpen()) {
+      log_.addError("Unable to connect to HTTP server.");
+      return false;
+    }
+    if (!connection_->tls() && !connection_->socket().WaitWritable(kWritableWaitSec, log_)) {
+      log_.addError("Socket connection to HTTP server is not writeable.");
+      result_.needsReconnect = true;
+      return false;
+    }
+    return true;
+  }
+
+  // Step 8.
+  bool ComposeHead() {
+    if (parsed_.path.isEmpty() && !parsed_.path.assign("/")) return false;
+    RequestParts parts;
+    parts.url = url_;
+    parts.host = parsed_.host.getString();
+    parts.port = parsed_.port;
+    parts.path = parsed_.path.getString();
+    parts.query = parsed_.query.getString();
+    parts.viaProxy = route_.viaProxy;
+    parts.conditional = cached_.revalidate;
+    parts.etag = cached_.etag.getString();
+    parts.conditionalDate = cached_.expiry;
+    parts.credentials = &credentials_;
+    if (ComposeRequest(settings_, parts, result_, head_, log_)) return true;
+    log_.addError("Failed to compose the request.");
+    if (!settings_.composeOnly) connection_->close(log_);
+    return false;
+  }
+
+  // Step 10.
+  bool SendHead() {
+    CountingSuspended quiet(progress_);
+    if (HttpOverrides().beforeSend != nullptr && !connection_->tls()) {
+      HttpOverrides().beforeSend(connection_->socket().SocketFd());
+    }
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(head_.getString());
+    if (connection_->stream().send(bytes, head_.length(), kSendPiece, settings_.abortCheckMs,
+                                   log_, progress_)) {
+      return true;
+    }
+    log_.addError("Failed to send HTTP GET");
+    if (reused_) {
+      staleConnection_ = true;
+    } else {
+      result_.needsReconnect = true;
+    }
+    connection_->close(log_);
+    return false;
+  }
+
+  // A kept-alive connection that the server closed as the request went out, before any byte
+  // of the answer: the request goes once more, on a new connection.
+  bool RetryOnNewConnection() {
+    staleConnection_ = false;
+    reused_ = false;
+    log_.addInfo("The kept-alive connection was closed by the server; sending the request again.");
+    if (!OpenPooled()) return false;
+    return SendHead() && ReadAnswers();
+  }
+
+  // ---- The answers: steps 11 to 26, an interim answer going round again
+
+  bool ReadAnswers() {
+    bodyStart_ = sink_.size();
+    for (int informational = 0;; ++informational) {
+      headBytes_.clear();
+      if (!ReadHead()) return false;
+      if (!ParseHead()) return false;
+      const bool savedCookies =
+          SaveResponseCookies(settings_, result_, parsed_.host.getString(), log_);
+      if (!CheckContentType()) return false;
+      LogStatus();
+      if (result_.header.statusCode == 0 && !TakeBareHtml()) return RetryInvalidHead();
+      if (!ReadBodyStep()) return false;
+      if (IsInformational()) {
+        if (!SkipInformational(informational)) return false;
+        continue;
+      }
+      if (!DecodeGzipBody(settings_, result_, sink_, log_)) return Close(false);
+      if (!CheckBodyLimit()) return false;
+      // Responses that set cookies are never cached.
+      if (!savedCookies) UpdateCache(settings_, url_, result_, sink_, log_);
+      ReleaseConnection();
+      if (IsFollowedRedirect(result_.header.statusCode, result_.verb)) {
+        return FollowRedirect(client_, url_, depth_, settings_, sink_, result_, log_, progress_);
+      }
+      // A 304 answers a conditional request; the cache restores its entry here once it exists.
+      return true;
+    }
+  }
+
+  // Step 11. A kept-alive connection that fails before any byte of the answer (the server
+  // closed it while it was idle) is stale: Drive sends the request once more.
+  bool ReadHead() {
+    bool gotHead;
+    {
+      CountingSuspended quiet(progress_);
+      gotHead = ReadResponseHead(connection_->stream(), settings_, result_, headBytes_, log_,
+                                 progress_);
+    }
+    const SocketFlags& flags = result_.socketFlags;
+    if (gotHead || !headBytes_.isEmpty() || flags.timedOut || flags.aborted) reused_ = false;
+    if (gotHead) return true;
+    staleConnection_ = reused_;
+    connection_->close(log_);
+    log_.addError("Failed to get response header");
+    if (!staleConnection_ && settings_.useHttpCache && settings_.cacheRules.writeToCache) {
+      RecordNegativeCacheEntry(settings_, url_, log_);
+    }
+    return false;
+  }
+
+  // Step 12.
+  bool ParseHead() {
+    StringBuffer logged;
+    logged.append("\r\n");
+    logged.append(reinterpret_cast<const char*>(headBytes_.data()), headBytes_.length());
+    log_.addTag("responseHeader", logged.getString());
+    if (result_.header.parse(headBytes_.view())) return true;
+    if (result_.header.contentLengthInvalid) {
+      log_.addError("Content-Length is not a number that fits 64 bits.");
+    }
+    return Close(false);
+  }
+
+  // Step 14.
+  bool CheckContentType() {
+    return ContentTypeAccepted(settings_, result_.header, log_) || Close(false);
+  }
+
+  // Step 15.
+  void LogStatus() {
+    if (NtlmWillAnswer(settings_, credentials_, result_)) return;
+    log_.addTagInt("StatusCode", result_.header.statusCode);
+    log_.addTag("StatusText", result_.header.reasonText.getString());
+  }
+
+  // Step 16: an answer without a status line is a page when it looks like HTML; the bytes
+  // read so far start its body.
+  bool TakeBareHtml() {
+    const uint32_t probe = headBytes_.length() < HttpResponseHeader::kBareHtmlProbe
+                               ? headBytes_.length()
+                               : HttpResponseHeader::kBareHtmlProbe;
+    if (!HttpResponseHeader::LooksLikeBareHtml(headBytes_.view().substr(0, probe))) return false;
+    result_.header.markBareHtml();
+    bareHtml_ = true;
+    return true;
+  }
+
+  // Step 16, otherwise: asked again on a connection of its own while the depth allows.
+  bool RetryInvalidHead() {
+    LogInvalidHead(headBytes_, log_);
+    connection_->close(log_);
+    if (depth_ > kMaxInvalidHeadDepth) return false;
+    const bool ok = DriveRequest(client_, url_, depth_ + 1, ConnectionUse::kOwn, settings_,
+                                 sink_, result_, log_, progress_);
+    if (!ok && settings_.useHttpCache && settings_.cacheRules.writeToCache) {
+      RecordNegativeCacheEntry(settings_, url_, log_);
+    }
+    return ok;
+  }
+
+  // Steps 17 and 18.
+  bool ReadBodyStep() {
+    if (result_.header.contentLength != 0 && progress_ != nullptr) {
+      progress_->resetTotal64(static_cast<int64_t>(result_.header.contentLength));
+    }
+    if (bareHtml_ && !sink_.writeBytes(headBytes_.data(), headBytes_.length(), log_)) {
+      return Close(false);
+    }
+    if (ReadBody(settings_, result_, sink_, connection_->stream(), log_, progress_)) return true;
+    if (progress_ != nullptr && progress_->isAborted()) {
+      log_.addError("Application aborted HTTP GET in event callback.");
+    } else {
+      log_.addError(connection_->tls() ? "Failed to fetch response data on SSL connection."
+                                       : "Failed to fetch response data on non-SSL connection.");
+    }
+    return Close(false);
+  }
+
+  // Step 24: an interim answer (100 Continue and the other 1xx) comes before the real one on
+  // the same connection; at most ten are skipped.
+  bool IsInformational() const {
+    return result_.header.statusCode >= 100 && result_.header.statusCode < 200;
+  }
+  bool SkipInformational(int skipped) {
+    if (skipped < kMaxInformationalHeads) return true;
+    log_.addError("Too many informational responses.");
+    log_.addTagInt("maxInformational", kMaxInformationalHeads);
+    return Close(false);
+  }
+
+  // Step 20.
+  bool CheckBodyLimit() {
+    if (settings_.maxContentLength == 0 ||
+        sink_.size() - bodyStart_ <= settings_.maxContentLength) {
+      return true;
+    }
+    log_.addError("Content length more than the maximum allowed...");
+    log_.addTagInt64("maxContentLength", static_cast<int64_t>(settings_.maxContentLength));
+    return Close(false);
+  }
+
+  // Step 22: the pooled connection stays open for the next request unless the server said
+  // "Connection: close" or left bytes after the answer; a connection of the request's own is
+  // closed.
+  void ReleaseConnection() {
+    if (connection_->own()) {
+      connection_->close(log_);
+      return;
+    }
+    StringBuffer connectionField;
+    result_.header.getField("Connection", connectionField);
+    connectionField.trim();
+    if (connectionField.equalsIgnoreCase("close")) {
+      log_.addError("Got connection:close header");
+      connection_->close(log_);
+    } else if (connection_->stream().size() != 0) {
+      LogNull quiet;
+      connection_->close(quiet);
+    }
+  }
+
+  bool Close(bool outcome) {
+    connection_->close(log_);
+    return outcome;
+  }
+
+  HttpClient& client_;
+  const char* url_;
+  int depth_;
+  ConnectionUse use_;
+  HttpControl& settings_;
+  Output& sink_;
+  HttpResult& result_;
+  LogBase& log_;
+  ProgressMonitor* progress_;
+
+  CacheLookupResult cached_;
+  ParsedUrl parsed_;
+  BasicCredentials credentials_;
+  Route route_;
+  Connection* connection_ = nullptr;
+  bool reused_ = false;           // the request went out on a kept-alive connection
+  bool staleConnection_ = false;  // ... and that connection failed before any answer byte
+  StringBuffer head_;
+  DataBuffer headBytes_;
+  bool bareHtml_ = false;
+  uint64_t bodyStart_ = 0;
+};
 
 }  // namespace
 
-bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled,
-                  bool forceOneOff, HttpControl& settings, Output& sink, HttpResult& result,
-                  LogBase& log, ProgressMonitor* progress) {
-  if (url == nullptr) url = "";
-  log.addTag("url", url);
-  result.needsReconnect = false;
-  result.cacheState = 0;
-  result.fromCache = false;
-
-  StringBuffer lowered;
-  if (!lowered.assign(url)) return false;
-  lowered.toLowerCase();
-  if (lowered.contains("about:blank")) {
-    log.addError("Skipping about:blank");
-    log.addTag("url", url);
-    return sink.clear(log);
-  }
-  if (std::strlen(url) > settings.maxUrlLen) {
-    log.addError("URL is longer than the maximum allowed length.");
-    log.addTagInt("maxUrlLen", static_cast<int32_t>(settings.maxUrlLen));
-    log.addTag("url", url);
-    return false;
-  }
-
-  CacheLookupResult cached;
-  LookUpCache(settings, url, result, sink, cached, log);
-  if (cached.found) result.cacheState = 1;
-  if (cached.found && cached.fresh && settings.cacheRules.readFromCache) {
-    result.fromCache = true;
-    return true;
-  }
-
-  ParsedUrl parsed;
-  if (!ParseUrl(url, parsed)) {
-    log.addError("Failed to parse URL");
-    log.addTag("url", url);
-    return false;
-  }
-  parsed.host.toLowerCase();
-  if (client.host().isEmpty() && !client.recordHost(parsed.host.getString())) return false;
-  const BasicCredentials credentials = CredentialsFor(client, settings, parsed.host.getString());
-
-  bool tls = StartsWithNoCase(url, "https:");
-  StringBuffer proxyHost;
-  int proxyPort = kDefaultHttpPort;
-  ChooseProxy(settings, url, ProxyPurpose::Request, proxyHost, proxyPort, log);
-  const bool viaProxy = !proxyHost.isEmpty();
-  // Through a proxy the request goes in plain text, with the full URL as request target.
-  if (viaProxy) tls = false;
-  const char* connectHost = viaProxy ? proxyHost.getString() : parsed.host.getString();
-  const int connectPort = viaProxy ? proxyPort : parsed.port;
-
-  Connection connection(client, tls);
-  if (!settings.composeOnly) {
-    ConnectTarget target{parsed.host.getString(), connectHost, connectPort, viaProxy};
-    switch (OpenConnection(connection, target, usePooled, forceOneOff, settings, result, log,
-                           progress)) {
-      case Opened::kReady:
-        break;
-      case Opened::kFailed:
-        return false;
-      case Opened::kUseOwnConnection:
-        return DriveRequest(client, url, depth, false, false, settings, sink, result, log,
-                            progress);
-    }
-  }
-
-  if (parsed.path.isEmpty() && !parsed.path.assign("/")) return false;
-  RequestParts parts;
-  parts.url = url;
-  parts.host = parsed.host.getString();
-  parts.port = parsed.port;
-  parts.path = parsed.path.getString();
-  parts.query = parsed.query.getString();
-  parts.viaProxy = viaProxy;
-  parts.conditional = cached.revalidate;
-  parts.etag = cached.etag.getString();
-  parts.conditionalDate = cached.expiry;
-  parts.credentials = &credentials;
-  StringBuffer head;
-  if (!ComposeRequest(settings, parts, result, head, log)) {
-    log.addError("Failed to compose the request.");
-    connection.close(log);
-    return false;
-  }
-  if (settings.composeOnly) return settings.lastComposedRequest.assign(head);
-
-  {
-    CountingSuspended quiet(progress);
-    if (HttpOverrides().beforeSend != nullptr && !connection.tls()) {
-      HttpOverrides().beforeSend(connection.socket().SocketFd());
-    }
-    const uint8_t* headData = reinterpret_cast<const uint8_t*>(head.getString());
-    const bool sent =
-        connection.tls()
-            ? connection.channel().SendBytes(headData, head.length(), settings.abortCheckMs, log,
-                                             progress)
-            : connection.socket().SendBytes2(headData, head.length(), kSendPiece,
-                                             settings.abortCheckMs, log, progress);
-    if (!sent) {
-      log.addError("Failed to send HTTP GET");
-      result.needsReconnect = true;
-      connection.close(log);
-      return false;
-    }
-  }
-
-  const uint64_t bodyStart = sink.size();
-  // Over TLS the head arrives in blocks: what follows its blank line is the body's start (or,
-  // after an interim answer, the next head's).
-  DataBuffer carried;
-  for (int informational = 0;; ++informational) {
-    DataBuffer headBytes;
-    DataBuffer afterHead;
-    bool gotHead;
-    {
-      CountingSuspended quiet(progress);
-      if (connection.tls()) {
-        headBytes.moveFrom(carried);
-        gotHead = ReadTlsHead(connection.channel(), settings, result, headBytes, afterHead, log,
-                              progress);
-      } else {
-        gotHead = connection.socket().ReceiveHeaderBlock(headBytes, settings.abortCheckMs, log,
-                                                         progress, &result.socketFlags);
-      }
-    }
-    if (!gotHead) {
-      connection.close(log);
-      log.addError("Failed to get response header");
-      if (settings.useHttpCache && settings.cacheRules.writeToCache) {
-        RecordNegativeCacheEntry(settings, url, log);
-      }
-      return false;
-    }
-
-    StringBuffer logged;
-    logged.append("\r\n");
-    logged.append(reinterpret_cast<const char*>(headBytes.data()), headBytes.length());
-    log.addTag("responseHeader", logged.getString());
-    if (!result.header.parse(headBytes.view())) {
-      if (result.header.contentLengthInvalid) {
-        log.addError("Content-Length is not a number that fits 64 bits.");
-      }
-      connection.close(log);
-      return false;
-    }
-
-    const bool savedCookies =
-        SaveResponseCookies(settings, result, parsed.host.getString(), log);
-
-    if (!ContentTypeAccepted(settings, result.header, log)) {
-      connection.close(log);
-      return false;
-    }
-
-    if (!NtlmWillAnswer(settings, credentials, result)) {
-      log.addTagInt("StatusCode", result.header.statusCode);
-      log.addTag("StatusText", result.header.reasonText.getString());
-    }
-
-    bool bareHtml = false;
-    if (result.header.statusCode == 0) {
-      const uint32_t probe = headBytes.length() < HttpResponseHeader::kBareHtmlProbe
-                                 ? headBytes.length()
-                                 : HttpResponseHeader::kBareHtmlProbe;
-      if (HttpResponseHeader::LooksLikeBareHtml(headBytes.view().substr(0, probe))) {
-        result.header.markBareHtml();
-        bareHtml = true;
-      } else {
-        LogInvalidHead(headBytes, log);
-        connection.close(log);
-        if (depth > kMaxInvalidHeadDepth) return false;
-        bool ok = DriveRequest(client, url, depth + 1, false, false, settings, sink, result, log,
-                               progress);
-        if (!ok && settings.useHttpCache && settings.cacheRules.writeToCache) {
-          RecordNegativeCacheEntry(settings, url, log);
-        }
-        return ok;
-      }
-    }
-
-    if (result.header.contentLength != 0 && progress != nullptr) {
-      progress->resetTotal64(static_cast<int64_t>(result.header.contentLength));
-    }
-    if (bareHtml) {
-      // Everything that came is the page's start, over TLS the bytes after a blank line too.
-      if (!sink.writeBytes(headBytes.data(), headBytes.length(), log) ||
-          !sink.writeBytes(afterHead.data(), afterHead.length(), log)) {
-        connection.close(log);
-        return false;
-      }
-      afterHead.clear();
-    }
-
-    const bool bodyRead =
-        connection.tls()
-            ? ReadBodyTls(settings, result, sink, afterHead.view(), connection.channel(), log,
-                          progress)
-            : ReadBodyPlain(settings, result, sink, connection.socket(), log, progress);
-    if (!bodyRead) {
-      if (progress != nullptr && progress->isAborted()) {
-        log.addError("Application aborted HTTP GET in event callback.");
-      } else {
-        log.addError(connection.tls() ? "Failed to fetch response data on SSL connection."
-                                      : "Failed to fetch response data on non-SSL connection.");
-      }
-      connection.close(log);
-      return false;
-    }
-
-    // An informational answer (100 Continue and the other 1xx) comes before the real one on the
-    // same connection: read the next head, at most ten times.
-    const int status = result.header.statusCode;
-    if (status >= 100 && status < 200) {
-      if (connection.tls()) carried.moveFrom(afterHead);
-      if (informational >= kMaxInformationalHeads) {
-        log.addError("Too many informational responses.");
-        log.addTagInt("maxInformational", kMaxInformationalHeads);
-        connection.close(log);
-        return false;
-      }
-      continue;
-    }
-
-    if (!DecodeGzipBody(settings, result, sink, log)) {
-      connection.close(log);
-      return false;
-    }
-    if (settings.maxContentLength != 0 && sink.size() - bodyStart > settings.maxContentLength) {
-      log.addError("Content length more than the maximum allowed...");
-      log.addTagInt64("maxContentLength", static_cast<int64_t>(settings.maxContentLength));
-      connection.close(log);
-      return false;
-    }
-    // Responses that set cookies are never cached.
-    if (!savedCookies) UpdateCache(settings, url, result, sink, log);
-
-    if (usePooled) {
-      StringBuffer connectionField;
-      result.header.getField("Connection", connectionField);
-      connectionField.trim();
-      if (connectionField.equalsIgnoreCase("close")) {
-        log.addError("Got connection:close header");
-        connection.close(log);
-      }
-    } else {
-      connection.close(log);
-    }
-
-    if (IsFollowedRedirect(status, result.verb)) {
-      return FollowRedirect(client, url, depth, settings, sink, result, log, progress);
-    }
-    // A 304 answers a conditional request; the cache restores its entry here once it exists.
-    return true;
-  }
+bool DriveRequest(HttpClient& client, const char* url, int depth, ConnectionUse use,
+                  HttpControl& settings, Output& sink, HttpResult& result, LogBase& log,
+                  ProgressMonitor* progress) {
+  RequestRun run(client, url, depth, use, settings, sink, result, log, progress);
+  return run.Drive();
 }
 
 bool FetchWithRetry(HttpClient& client, const char* url, HttpControl& settings, Output& sink,
                     HttpResult& result, LogBase& log, ProgressMonitor* progress) {
   for (uint32_t retries = 0;; ++retries) {
     result.reset();
-    bool ok = DriveRequest(client, url, 0, true, true, settings, sink, result, log, progress);
+    bool ok = DriveRequest(client, url, 0, ConnectionUse::kPooled, settings, sink, result, log,
+                           progress);
     if (!ok) {
       if (progress != nullptr && progress->isAborted()) {
         log.addError("Application aborted HTTP operation...");
@@ -677,8 +755,8 @@ bool FetchWithRetry(HttpClient& client, const char* url, HttpControl& settings, 
           log.addError("New connection established, re-trying GET");
           StringBuffer target;
           target.assign(again);
-          ok = DriveRequest(client, target.getString(), 0, true, true, settings, sink, result,
-                            log, progress);
+          ok = DriveRequest(client, target.getString(), 0, ConnectionUse::kPooled, settings, sink,
+                            result, log, progress);
         }
       }
     }

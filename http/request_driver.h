@@ -1,6 +1,7 @@
-// The request driver: one GET from URL checks to finished body over a pooled client (connect,
-// send the composed head, read the head and the body, gzip, redirects, the retries after an
-// invalid head, a broken connection or a 503), and the fetches built on it, into bytes or text.
+// The request driver: one GET from URL checks to finished body over a pooled client (connect or
+// reuse the kept-alive connection, send the composed head, read the head and the body, gzip,
+// redirects, the retries after an invalid head, a broken connection or a 503), and the fetches
+// built on it, into bytes or text.
 // Not yet here: the HTTP cache (its steps find nothing and store nothing), storing cookies and
 // the NTLM answer to a 401.
 #pragma once
@@ -31,13 +32,20 @@ inline constexpr int kMaxInformationalHeads = 10;
 // How much of an answer without a status line is logged.
 inline constexpr uint32_t kInvalidHeadLogBytes = 500;
 
-// Runs one request for url through client into sink, leaving the outcome in result. usePooled
-// uses (or opens) the client's pooled connection; forceOneOff makes a request that finds it open
-// use a connection of its own. Outside callers pass depth 0 and both flags true. False with the
-// story in log; result keeps the status and head read so far.
-bool DriveRequest(HttpClient& client, const char* url, int depth, bool usePooled,
-                  bool forceOneOff, HttpControl& settings, Output& sink, HttpResult& result,
-                  LogBase& log, ProgressMonitor* progress);
+// How a request gets its connection. kPooled: the client's pooled connection, used again while
+// the server keeps it open (a connection to another host or port stays alone and the request
+// gets one of its own), opened when closed. kOwn: a connection of the request's own, closed
+// when the request ends (the retries after an invalid head, redirects to another host).
+enum class ConnectionUse { kPooled, kOwn };
+
+// Runs one request for url through client into sink, leaving the outcome in result. Outside
+// callers pass depth 0 and kPooled. False with the story in log; result keeps the status and
+// head read so far. A kept-alive connection that fails before any byte of the answer is
+// replaced and the request sent once more; needsReconnect asks the caller to do the same after
+// a send on a new connection failed.
+bool DriveRequest(HttpClient& client, const char* url, int depth, ConnectionUse use,
+                  HttpControl& settings, Output& sink, HttpResult& result, LogBase& log,
+                  ProgressMonitor* progress);
 
 // DriveRequest with the retries: a broken connection is re-opened once, and a 503 is asked again
 // up to max503Retries times after retryDelayMs. The last answer is the result.

@@ -10,54 +10,14 @@
 #include "base/string_buffer.h"
 #include "http/http_control.h"
 #include "http/http_result.h"
+#include "net/byte_stream.h"
 #include "net/quillon_socket.h"
-#include "net/schannel.h"
 
 namespace quillon {
 
 namespace {
 
 constexpr const char* kLimitPassed = "Content length more than the maximum allowed...";
-
-// Passes writes on to the real sink until they would take it past the limit (0 = none); the
-// write that would pass it is refused, so the sink never holds more than the limit.
-class LimitedOutput : public Output {
- public:
-  LimitedOutput(Output& inner, uint64_t limit) : inner_(inner), limit_(limit) {}
-
-  bool writeBytes(const uint8_t* bytes, uint32_t length, LogBase& log) override {
-    if (limit_ != 0 && inner_.size() + length > limit_) {
-      passed_ = true;
-      return false;
-    }
-    return inner_.writeBytes(bytes, length, log);
-  }
-  uint64_t size() const override { return inner_.size(); }
-  bool passed() const { return passed_; }
-
- private:
-  Output& inner_;
-  uint64_t limit_;
-  bool passed_ = false;
-};
-
-// Keeps framing bytes (chunk size lines and their line ends) out of the body progress.
-class CountingSuspended {
- public:
-  explicit CountingSuspended(ProgressMonitor* progress)
-      : progress_(progress), before_(progress != nullptr && progress->countingSuspended()) {
-    if (progress_ != nullptr) progress_->setCountingSuspended(true);
-  }
-  ~CountingSuspended() {
-    if (progress_ != nullptr) progress_->setCountingSuspended(before_);
-  }
-  CountingSuspended(const CountingSuspended&) = delete;
-  CountingSuspended& operator=(const CountingSuspended&) = delete;
-
- private:
-  ProgressMonitor* progress_;
-  bool before_;
-};
 
 // Restores the socket's idle time-out when a read until close ends.
 class IdleTimeoutScope {
@@ -115,196 +75,496 @@ SizeLine ParseChunkSize(std::string_view line, uint64_t& size) {
   return any ? SizeLine::kSize : SizeLine::kNoNumber;
 }
 
-bool IsChunked(const HttpResult& result) {
-  StringBuffer te;
-  return result.header.fields.getFieldValue("Transfer-Encoding", te) &&
-         te.equalsIgnoreCase("chunked");
-}
-
 void LogLimitPassed(const HttpControl& settings, LogBase& log) {
   log.addError(kLimitPassed);
   log.addTagInt64("maxContentLength", static_cast<int64_t>(settings.maxContentLength));
 }
 
-// Reads a body delimited by the peer's close, at most maxContentLength bytes of it, with the
-// socket's idle time-out set to timeoutMs meanwhile. A close before any byte is an empty body.
-bool ReadUntilClose(HttpControl& settings, HttpResult& result, Output& sink,
-                    QuillonSocket& socket, uint32_t timeoutMs, LogBase& log,
-                    ProgressMonitor* progress) {
-  IdleTimeoutScope timeout(socket, timeoutMs);
-  LimitedOutput limited(sink, settings.maxContentLength);
-  SocketFlags& flags = result.socketFlags;
-  bool ok = socket.ReceiveToOutput(limited, kReadUntilCloseBlock, settings.abortCheckMs, log,
-                                   progress, flags);
-  if (limited.passed()) {
-    LogLimitPassed(settings, log);
-    log.addTagInt64("receivedSoFar", static_cast<int64_t>(sink.size()));
-    socket.Close(log);
-    return false;
-  }
-  if (!ok && flags.closedByPeer && !flags.aborted) return true;
-  return ok;
+void LogTlsBodyFailure(const HttpResult& result, LogBase& log) {
+  log.addError("Failed to get response data for HTTPS");
+  log.addTagInt64("ContentLength", static_cast<int64_t>(result.header.contentLength));
+  log.addTagInt("ResponseCode", result.header.statusCode);
 }
 
-// Reads exactly length bytes after checking them against maxContentLength.
-bool ReadByLength(HttpControl& settings, HttpResult& result, Output& sink, QuillonSocket& socket,
+void FireChunkedNotification(ProgressMonitor* progress) {
+  if (progress != nullptr && progress->applicationSink() != nullptr) {
+    progress->applicationSink()->OnChunked();
+  }
+}
+
+// The body bytes one read hands on: written to the sink and counted as progress.
+class BodyOut {
+ public:
+  BodyOut(Output& sink, HttpResult& result, LogBase& log, ProgressMonitor* progress)
+      : sink_(sink), flags_(result.socketFlags), log_(log), progress_(progress) {}
+
+  // False when the sink refuses the bytes or the application asks to abort (flags.aborted).
+  bool deliver(const uint8_t* bytes, uint32_t count) {
+    if (count == 0) return true;
+    if (!sink_.writeBytes(bytes, count, log_)) return false;
+    delivered_ += count;
+    if (progress_ == nullptr) return true;
+    bool abort = false;
+    progress_->consumeAndCheck(count, abort);
+    if (abort) flags_.aborted = true;
+    return !abort;
+  }
+  uint64_t size() const { return sink_.size(); }
+  uint64_t delivered() const { return delivered_; }
+
+  // The next arrival on stream: into a sink in memory straight (direct counts what was
+  // delivered that way, at most maxBytes), otherwise into the stream's buffer.
+  ByteStream::Fill receive(ByteStream& stream, uint64_t maxBytes, uint32_t heartbeatMs,
+                           ProgressMonitor* progress, uint32_t& direct) {
+    direct = 0;
+    DataBuffer* memory = sink_.dataBuffer();
+    if (memory == nullptr || stream.size() != 0) {
+      return stream.fill(heartbeatMs, log_, progress, flags_);
+    }
+    const ByteStream::Fill fill =
+        stream.fillInto(*memory, maxBytes, heartbeatMs, log_, progress, flags_, direct);
+    sink_.takeEndAsPosition();
+    delivered_ += direct;
+    if (direct > 0 && progress_ != nullptr) {
+      bool abort = false;
+      progress_->consumeAndCheck(direct, abort);
+      if (abort) {
+        flags_.aborted = true;
+        return ByteStream::Fill::kFailed;
+      }
+    }
+    return fill;
+  }
+
+ private:
+  Output& sink_;
+  SocketFlags& flags_;
+  LogBase& log_;
+  ProgressMonitor* progress_;
+  uint64_t delivered_ = 0;
+};
+
+// How a body is delimited, as the policy of the connection's kind decides it.
+struct Framing {
+  enum Kind { kNone, kLength, kChunked, kUntilClose } kind = kNone;
+  bool noBodyOk = true;        // kNone: the outcome of a body that is not read
+  uint32_t untilCloseMs = 0;   // kUntilClose: the idle time-out meanwhile
+};
+
+bool IsChunked(const StringBuffer& te) { return te.equalsIgnoreCase("chunked"); }
+
+// Plain connections: the status code decides whether a body is read at all.
+Framing PlainFraming(const HttpControl& settings, const HttpResult& result, bool chunked,
+                     LogBase& log) {
+  const HttpResponseHeader& header = result.header;
+  const int status = header.statusCode;
+  Framing f;
+  if (result.verb.equalsIgnoreCase("HEAD")) {
+    log.addError("No response body to fetch...");
+    return f;
+  }
+  const bool hasLength = header.hasContentLength || header.contentLength > 0;
+  const bool byRule = (status >= 200 && status <= 299 && status != 204) || status == 301 ||
+                      status == 302 || status == 303 || status == 307 || status == 308 ||
+                      (status >= 400 && (hasLength || chunked));
+  if (byRule) {
+    if (chunked) {
+      log.addError("Reading chunked response");
+      f.kind = Framing::kChunked;
+    } else if (header.contentLength > 0) {
+      f.kind = Framing::kLength;
+    } else if (header.hasContentLength) {
+      f.kind = Framing::kNone;
+    } else if (status >= 300) {
+      log.addError(
+          "Skipping response body because Content-Length header is missing and response code "
+          ">= 300");
+    } else {
+      log.addError("Read max non-chunked response");
+      f.kind = Framing::kUntilClose;
+      f.untilCloseMs = SecondsToMs(settings.readTimeout);
+    }
+    return f;
+  }
+  log.addTagInt("response_code", status);
+  if (status == 500) {
+    if (header.contentLength > 0) {
+      log.addTagInt64("ContentLength", static_cast<int64_t>(header.contentLength));
+      f.kind = Framing::kLength;
+    } else if (!header.hasContentLength) {
+      log.addError("Read max non-chunked response.");
+      f.kind = Framing::kUntilClose;
+      f.untilCloseMs = SecondsToMs(settings.readTimeout < kServerErrorShortTimeoutLimitSec
+                                       ? settings.readTimeout
+                                       : kServerErrorReadTimeoutSec);
+    }
+    return f;
+  }
+  log.addError("No response body to fetch...");
+  // Interim answers (the driver reads the next head) and revalidations carry no body.
+  f.noBodyOk = (status >= 100 && status <= 199) || status == 304;
+  return f;
+}
+
+// TLS connections: every answer but an interim one or a HEAD's is read by its framing.
+Framing TlsFraming(const HttpControl& settings, const HttpResult& result, bool hasTe,
+                   const StringBuffer& te, uint32_t inHand, LogBase& log) {
+  const HttpResponseHeader& header = result.header;
+  const int status = header.statusCode;
+  Framing f;
+  if ((status >= 100 && status <= 199) || result.verb.equalsIgnoreCase("HEAD")) {
+    log.addError("No response body to fetch...");
+    return f;
+  }
+  if (!header.hasContentLength) log.addError("No content-length header field.");
+  if (hasTe) {
+    log.addTag("transferEncoding", te.getString());
+  } else {
+    log.addError("No transfer-encoding header field.");
+  }
+  log.addTagInt64("sslContentLength", static_cast<int64_t>(header.contentLength));
+  log.addTagInt("extraLen", static_cast<int32_t>(inHand));
+  if (hasTe && IsChunked(te)) {
+    if (inHand == 0) log.addError("Getting chunked response. (dataLen=0)");
+    f.kind = Framing::kChunked;
+  } else if (header.contentLength > 0) {
+    if (inHand >= header.contentLength) log.addError("Already have entire response.");
+    f.kind = Framing::kLength;
+  } else if (header.hasContentLength) {
+    log.addError("Already have entire response.");
+  } else {
+    f.kind = Framing::kUntilClose;
+    f.untilCloseMs = SecondsToMs(settings.readTimeout);
+  }
+  return f;
+}
+
+// Exactly length bytes, checked against maxContentLength before any is read. Bytes past the
+// length stay in the stream.
+bool ReadByLength(HttpControl& settings, HttpResult& result, BodyOut& out, ByteStream& stream,
                   uint64_t length, LogBase& log, ProgressMonitor* progress) {
   if (settings.maxContentLength != 0 && length > settings.maxContentLength) {
     log.addError("Content length more than the maximum allowed.");
     log.addTagInt64("maxContentLength", static_cast<int64_t>(settings.maxContentLength));
     return false;
   }
-  return socket.ReceiveNToOutput(length, sink, settings.abortCheckMs, log, progress,
-                                 result.socketFlags);
-}
-
-// Trailer lines after the last chunk are consumed up to their empty line, so nothing of this
-// response stays queued on a connection that is used again.
-bool ReadChunkTrailer(HttpControl& settings, HttpResult& result, QuillonSocket& socket,
-                      LogBase& log, ProgressMonitor* progress) {
-  uint64_t consumed = 0;
-  DataBuffer line;
+  uint64_t remaining = length;
   for (;;) {
-    line.clear();
-    if (!socket.ReceiveLine(line, settings.abortCheckMs, log, progress, &result.socketFlags)) {
+    const uint32_t take =
+        stream.size() < remaining ? stream.size() : static_cast<uint32_t>(remaining);
+    const bool delivered = out.deliver(stream.data(), take);
+    stream.consume(take);
+    if (!delivered) return false;
+    remaining -= take;
+    if (remaining == 0) return true;
+    uint32_t direct = 0;
+    const ByteStream::Fill fill =
+        out.receive(stream, remaining, settings.abortCheckMs, progress, direct);
+    remaining -= direct;
+    if (fill == ByteStream::Fill::kData && remaining == 0) return true;
+    if (fill != ByteStream::Fill::kData) {
+      if (stream.tls()) {
+        log.addError("Failed to get complete HTTPS response");
+        LogTlsBodyFailure(result, log);
+      }
       return false;
     }
-    uint32_t n = line.length();
-    const uint8_t* d = line.data();
-    if (n == 0 || (n == 1 && d[0] == '\n') || (n == 2 && d[0] == '\r' && d[1] == '\n')) {
+  }
+}
+
+// Everything until the peer closes (or the read times out), never past maxContentLength.
+bool ReadUntilClose(HttpControl& settings, HttpResult& result, BodyOut& out, ByteStream& stream,
+                    uint32_t timeoutMs, LogBase& log, ProgressMonitor* progress) {
+  IdleTimeoutScope timeout(stream.socket(), timeoutMs);
+  const uint64_t limit = settings.maxContentLength;
+  const uint64_t start = out.size();
+  for (;;) {
+    const uint32_t take = stream.size();
+    if (limit != 0 && out.size() + take > limit) {
+      // The sink is filled up to the limit, never past it.
+      out.deliver(stream.data(), static_cast<uint32_t>(limit - out.size()));
+      LogLimitPassed(settings, log);
+      log.addTagInt64("receivedSoFar", static_cast<int64_t>(out.size() - start));
+      stream.close(log);
+      return false;
+    }
+    const bool delivered = out.deliver(stream.data(), take);
+    stream.consume(take);
+    if (!delivered) return false;
+    const uint64_t room = limit != 0 ? limit - out.size() : UINT64_MAX;
+    uint32_t direct = 0;
+    const ByteStream::Fill fill =
+        out.receive(stream, room, settings.abortCheckMs, progress, direct);
+    if (fill == ByteStream::Fill::kData) continue;
+    if (result.socketFlags.aborted) {
+      if (stream.tls()) {
+        log.addError("Failed to get complete HTTPS response");
+        LogTlsBodyFailure(result, log);
+      }
+      return false;
+    }
+    if (stream.tls()) {
+      log.addError("Finished reading response where content-length was unknown.");
       return true;
     }
-    consumed += n;
-    if (consumed > kMaxTrailerBytes) {
-      log.addError("Chunked response trailer too large.");
-      return false;
-    }
+    // A plain read that timed out ends the body when something came.
+    return fill == ByteStream::Fill::kEnded || out.delivered() > 0;
   }
 }
 
-bool ReadChunked(HttpControl& settings, HttpResult& result, Output& sink, QuillonSocket& socket,
-                 LogBase& log, ProgressMonitor* progress) {
-  log.addError("Reading chunked response");
-  if (progress != nullptr && progress->applicationSink() != nullptr) {
-    progress->applicationSink()->OnChunked();
-  }
-  SocketFlags& flags = result.socketFlags;
-  const uint32_t heartbeat = settings.abortCheckMs;
-  DataBuffer line;
-  DataBuffer lineEnd;
-  for (;;) {
-    line.clear();
-    bool gotLine;
-    {
-      CountingSuspended framing(progress);
-      gotLine = socket.ReceiveLine(line, heartbeat, log, progress, &flags);
+// A chunked body decoded as its bytes arrive (RFC 9112 section 7.1): size line, data, CR LF,
+// ..., the last chunk, trailer lines and the empty line. What follows stays in the stream.
+class ChunkedReader {
+ public:
+  ChunkedReader(HttpControl& settings, HttpResult& result, BodyOut& out, ByteStream& stream,
+                LogBase& log, ProgressMonitor* progress)
+      : settings_(settings), result_(result), out_(out), stream_(stream), log_(log),
+        progress_(progress) {}
+
+  bool run() {
+    for (;;) {
+      const Step step = decodeHeld();
+      if (step == Step::kDone) return true;
+      if (step == Step::kFailed) return fail(nullptr);
+      const ByteStream::Fill fill =
+          stream_.fill(settings_.abortCheckMs, log_, progress_, result_.socketFlags);
+      if (fill != ByteStream::Fill::kData) return fail(LostText(fill == ByteStream::Fill::kEnded));
     }
-    if (!gotLine) {
-      socket.Close(log);
-      log.addError("Failed to get response data (a)");
-      return false;
+  }
+
+ private:
+  enum class State { kSizeLine, kData, kDataEnd, kTrailer, kDone };
+  enum class Step { kMore, kDone, kFailed };
+
+  // Decodes what the stream holds; kMore when it needs more bytes.
+  Step decodeHeld() {
+    while (state_ != State::kDone) {
+      Step step = Step::kMore;
+      bool progressed = false;
+      switch (state_) {
+        case State::kSizeLine:
+        case State::kTrailer:
+          step = takeLine(progressed);
+          break;
+        case State::kData: {
+          const uint32_t take =
+              stream_.size() < remaining_ ? stream_.size() : static_cast<uint32_t>(remaining_);
+          const bool delivered = out_.deliver(stream_.data(), take);
+          stream_.consume(take);
+          if (!delivered) return Step::kFailed;
+          remaining_ -= take;
+          progressed = take > 0;
+          if (remaining_ == 0) {
+            state_ = State::kDataEnd;
+            dataEndLeft_ = 2;
+          }
+          break;
+        }
+        case State::kDataEnd: {
+          // The two bytes after the data (CR LF) are passed over, whatever they are.
+          const uint32_t take = stream_.size() < dataEndLeft_ ? stream_.size() : dataEndLeft_;
+          stream_.consume(take);
+          dataEndLeft_ -= take;
+          progressed = take > 0;
+          if (dataEndLeft_ == 0) state_ = State::kSizeLine;
+          break;
+        }
+        case State::kDone:
+          break;
+      }
+      if (step != Step::kMore) return step;
+      if (!progressed && state_ != State::kDone) return Step::kMore;
+    }
+    return Step::kDone;
+  }
+
+  // Takes one complete line (a size line or a trailer line) off the stream.
+  Step takeLine(bool& progressed) {
+    const std::string_view held = stream_.view();
+    const size_t lf = held.find('\n', scanned_);
+    if (lf == std::string_view::npos) {
+      scanned_ = static_cast<uint32_t>(held.size());
+      if (state_ == State::kSizeLine && held.size() > kMaxChunkSizeLine) {
+        return failWith(stream_.tls() ? "Failed to parse chunked SSL response data. (3)"
+                                      : "Chunk size line too long.");
+      }
+      if (state_ == State::kTrailer && trailerBytes_ + held.size() > kMaxTrailerBytes) {
+        return failWith("Chunked response trailer too large.");
+      }
+      return Step::kMore;
+    }
+    std::string_view line = held.substr(0, lf);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const uint32_t taken = static_cast<uint32_t>(lf + 1);
+    scanned_ = 0;
+    progressed = true;
+    if (state_ == State::kTrailer) {
+      trailerBytes_ += taken;
+      if (trailerBytes_ > kMaxTrailerBytes) return failWith("Chunked response trailer too large.");
+      if (line.empty()) state_ = State::kDone;
+      stream_.consume(taken);
+      return state_ == State::kDone ? Step::kDone : Step::kMore;
     }
     uint64_t size = 0;
-    SizeLine parsed = ParseChunkSize(
-        std::string_view(reinterpret_cast<const char*>(line.data()), line.length()), size);
-    if (parsed == SizeLine::kNoNumber) return true;
-    if (parsed == SizeLine::kTooLarge) {
-      socket.Close(log);
-      log.addError("Chunk size does not fit 64 bits.");
-      return false;
+    const SizeLine parsed = ParseChunkSize(line, size);
+    stream_.consume(taken);
+    switch (parsed) {
+      case SizeLine::kNoNumber:
+        // A plain reader reads "%x": a line without a number ends the body.
+        if (!stream_.tls()) {
+          state_ = State::kDone;
+          return Step::kDone;
+        }
+        return failWith("Failed to parse chunked SSL response data. (2)");
+      case SizeLine::kTooLarge:
+        return failWith("Chunk size does not fit 64 bits.");
+      case SizeLine::kSize:
+        break;
     }
     if (size == 0) {
-      CountingSuspended framing(progress);
-      return ReadChunkTrailer(settings, result, socket, log, progress);
+      state_ = State::kTrailer;
+      return Step::kMore;
     }
-    // Checked before the chunk is read: its announced size is never held beyond the limit.
-    if (settings.maxContentLength != 0 &&
-        (size > settings.maxContentLength ||
-         sink.size() > settings.maxContentLength - size)) {
-      socket.Close(log);
-      log.addError("Chunked response is too large.");
-      log.addTagInt64("maxContentLength", static_cast<int64_t>(settings.maxContentLength));
-      log.addTagInt64("receivedSoFar", static_cast<int64_t>(sink.size()));
-      return false;
+    // Checked before the chunk arrives: its announced size is never held beyond the limit.
+    const uint64_t limit = settings_.maxContentLength;
+    if (limit != 0 && (size > limit || out_.size() > limit - size)) {
+      log_.addError("Chunked response is too large.");
+      log_.addTagInt64("maxContentLength", static_cast<int64_t>(limit));
+      log_.addTagInt64("receivedSoFar", static_cast<int64_t>(out_.size()));
+      return Step::kFailed;
     }
-    if (!socket.ReceiveNToOutput(size, sink, heartbeat, log, progress, flags)) {
-      socket.Close(log);
-      log.addError("Failed to get response data (b)");
-      return false;
-    }
-    lineEnd.clear();
-    bool gotEnd;
-    {
-      CountingSuspended framing(progress);
-      gotEnd = socket.ReadN(2, lineEnd, heartbeat, log, progress, flags);
-    }
-    if (!gotEnd) {
-      socket.Close(log);
-      log.addError("Failed to get response data (c)");
-      return false;
-    }
+    remaining_ = size;
+    state_ = State::kData;
+    return Step::kMore;
   }
-}
 
-// Codes whose body is read when it is delimited (the redirects followed for GET among them).
-bool ReadsBodyByRule(int status, bool delimited) {
-  if (status >= 200 && status <= 299 && status != 204) return true;
-  if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
-    return true;
+  // The text for bytes that never came, by where the body stood; null when none is due.
+  const char* LostText(bool ended) const {
+    if (stream_.tls()) {
+      if (!ended) return "Failed to get SSL chunked response data (1)";
+      return state_ == State::kData || state_ == State::kDataEnd
+                 ? "Failed to parse chunked SSL response data. (4)"
+                 : "Failed to parse chunked SSL response data. (1)";
+    }
+    switch (state_) {
+      case State::kSizeLine: return "Failed to get response data (a)";
+      case State::kData: return "Failed to get response data (b)";
+      case State::kDataEnd: return "Failed to get response data (c)";
+      default: return nullptr;
+    }
   }
-  return status >= 400 && delimited;
-}
+
+  Step failWith(const char* text) {
+    log_.addError(text);
+    return Step::kFailed;
+  }
+
+  // A failed chunked read closes the connection: its framing is lost.
+  bool fail(const char* text) {
+    LogNull quiet;
+    stream_.close(stream_.tls() ? quiet : log_);
+    if (text != nullptr) log_.addError(text);
+    return false;
+  }
+
+  HttpControl& settings_;
+  HttpResult& result_;
+  BodyOut& out_;
+  ByteStream& stream_;
+  LogBase& log_;
+  ProgressMonitor* progress_;
+  State state_ = State::kSizeLine;
+  uint32_t scanned_ = 0;  // bytes of the held line searched for its LF so far
+  uint64_t remaining_ = 0;
+  uint32_t dataEndLeft_ = 0;
+  uint32_t trailerBytes_ = 0;
+};
 
 }  // namespace
 
-bool ReadBodyPlain(HttpControl& settings, HttpResult& result, Output& sink, QuillonSocket& socket,
-                   LogBase& log, ProgressMonitor* progress) {
+bool ReadResponseHead(ByteStream& stream, const HttpControl& settings, HttpResult& result,
+                      DataBuffer& head, LogBase& log, ProgressMonitor* progress) {
+  SocketFlags& flags = result.socketFlags;
+  flags.clear();
+  bool started = false;
+  uint32_t scanned = 0;
+  uint32_t lineChars = 0;  // characters other than CR since the last LF
+  for (;;) {
+    if (!started) {
+      // Empty lines before the status line are passed over (RFC 9112 section 2.2).
+      uint32_t skip = 0;
+      while (skip < stream.size() && (stream.data()[skip] == '\r' || stream.data()[skip] == '\n')) {
+        ++skip;
+      }
+      stream.consume(skip);
+      started = stream.size() > 0;
+    }
+    const uint8_t* held = stream.data();
+    const uint32_t end = stream.size() < kMaxHeadBlock ? stream.size() : kMaxHeadBlock;
+    for (; scanned < end; ++scanned) {
+      const uint8_t c = held[scanned];
+      if (c == '\n') {
+        if (lineChars == 0) {
+          const bool kept = head.append(held, scanned + 1);
+          stream.consume(scanned + 1);
+          if (!kept) log.addError("Out of memory");
+          return kept;
+        }
+        lineChars = 0;
+      } else if (c != '\r') {
+        ++lineChars;
+      }
+    }
+    if (scanned >= kMaxHeadBlock) {
+      log.addError("Response header too large.");
+      log.addTagInt("maxHeaderSize", static_cast<int32_t>(kMaxHeadBlock));
+      return false;
+    }
+    const ByteStream::Fill fill = stream.fill(settings.abortCheckMs, log, progress, flags);
+    if (fill == ByteStream::Fill::kData) continue;
+    head.append(stream.data(), stream.size());
+    if (fill == ByteStream::Fill::kEnded) {
+      flags.closedByPeer = true;
+      log.addError("HTTP server closed the connection before the response head could be read.");
+    } else if (flags.aborted) {
+      log.addError("Application aborted prior to reading the response header.");
+    } else if (flags.timedOut) {
+      log.addError("Timeout trying to read HTTP response header");
+      log.addTagInt("readTimeout", static_cast<int32_t>(settings.readTimeout));
+    }
+    return false;
+  }
+}
+
+bool ReadBody(HttpControl& settings, HttpResult& result, Output& sink, ByteStream& stream,
+              LogBase& log, ProgressMonitor* progress) {
   const HttpResponseHeader& header = result.header;
-  const int status = header.statusCode;
   if (header.contentLengthInvalid) {
     log.addError("Invalid Content-Length.");
     return false;
   }
-  if (result.verb.equalsIgnoreCase("HEAD")) {
-    log.addError("No response body to fetch...");
-    return true;
-  }
-  const bool chunked = IsChunked(result);
-  const bool hasLength = header.hasContentLength || header.contentLength > 0;
-
-  if (ReadsBodyByRule(status, hasLength || chunked)) {
-    if (chunked) return ReadChunked(settings, result, sink, socket, log, progress);
-    if (header.contentLength > 0) {
-      return ReadByLength(settings, result, sink, socket, header.contentLength, log, progress);
+  StringBuffer te;
+  const bool hasTe = header.fields.getFieldValue("Transfer-Encoding", te);
+  const Framing framing = stream.tls()
+                              ? TlsFraming(settings, result, hasTe, te, stream.size(), log)
+                              : PlainFraming(settings, result, hasTe && IsChunked(te), log);
+  BodyOut out(sink, result, log, progress);
+  switch (framing.kind) {
+    case Framing::kNone:
+      return framing.noBodyOk;
+    case Framing::kLength:
+      return ReadByLength(settings, result, out, stream, header.contentLength, log, progress);
+    case Framing::kChunked: {
+      FireChunkedNotification(progress);
+      ChunkedReader reader(settings, result, out, stream, log, progress);
+      if (reader.run()) return true;
+      if (stream.tls()) LogTlsBodyFailure(result, log);
+      return false;
     }
-    if (header.hasContentLength) return true;
-    if (status >= 300) {
-      log.addError(
-          "Skipping response body because Content-Length header is missing and response code "
-          ">= 300");
-      return true;
-    }
-    log.addError("Read max non-chunked response");
-    return ReadUntilClose(settings, result, sink, socket, SecondsToMs(settings.readTimeout), log,
-                          progress);
+    case Framing::kUntilClose:
+      return ReadUntilClose(settings, result, out, stream, framing.untilCloseMs, log, progress);
   }
-
-  log.addTagInt("response_code", status);
-  if (status == 500) {
-    if (header.contentLength > 0) {
-      log.addTagInt64("ContentLength", static_cast<int64_t>(header.contentLength));
-      return ReadByLength(settings, result, sink, socket, header.contentLength, log, progress);
-    }
-    if (header.hasContentLength) return true;
-    log.addError("Read max non-chunked response.");
-    uint32_t seconds = settings.readTimeout < kServerErrorShortTimeoutLimitSec
-                           ? settings.readTimeout
-                           : kServerErrorReadTimeoutSec;
-    return ReadUntilClose(settings, result, sink, socket, SecondsToMs(seconds), log, progress);
-  }
-  log.addError("No response body to fetch...");
-  // Interim answers (the driver reads the next head) and revalidations carry no body.
-  return (status >= 100 && status <= 199) || status == 304;
+  return false;
 }
 
 bool DecodeGzipBody(HttpControl& settings, HttpResult& result, Output& sink, LogBase& log) {
@@ -341,314 +601,6 @@ bool DecodeGzipBody(HttpControl& settings, HttpResult& result, Output& sink, Log
     return false;
   }
   sink.takeEndAsPosition();
-  return true;
-}
-
-namespace {
-
-// One block read over TLS with its outcome.
-struct TlsRead {
-  bool ok = false;
-  bool timedOut = false;
-  bool aborted = false;
-  bool error = false;
-  bool endOfSession = false;
-  bool closed = false;
-  // The session ended (close-notify or the connection closed) rather than the read failing.
-  bool ended() const { return endOfSession || (!ok && closed && !timedOut && !aborted); }
-};
-
-TlsRead ReceiveTlsBlock(SChannel& channel, const HttpControl& settings, HttpResult& result,
-                        DataBuffer& block, LogBase& log, ProgressMonitor* progress) {
-  TlsRead read;
-  block.clear();
-  read.ok = channel.ReceiveBytes(block, settings.abortCheckMs, log, progress, read.timedOut,
-                                 read.aborted, read.error, read.endOfSession, read.closed);
-  result.socketFlags.timedOut = read.timedOut;
-  result.socketFlags.aborted = read.aborted;
-  result.socketFlags.error = read.error;
-  result.socketFlags.closedByPeer = read.closed;
-  return read;
-}
-
-void FireChunkedNotification(ProgressMonitor* progress) {
-  if (progress != nullptr && progress->applicationSink() != nullptr) {
-    progress->applicationSink()->OnChunked();
-  }
-}
-
-// A chunked body decoded as its bytes arrive (RFC 9112 section 7.1): size line, data, CR LF,
-// ..., the last chunk, trailer lines and the empty line.
-class ChunkedDecoder {
- public:
-  enum class Step { kMore, kDone, kFailed };
-
-  ChunkedDecoder(HttpControl& settings, Output& sink, LogBase& log)
-      : settings_(settings), sink_(sink), log_(log) {}
-
-  // Takes the next bytes; kFailed after logging why.
-  Step feed(const uint8_t* bytes, uint32_t count) {
-    uint32_t at = 0;
-    while (at < count && state_ != State::kDone) {
-      switch (state_) {
-        case State::kSizeLine:
-        case State::kTrailer: {
-          const uint8_t byte = bytes[at++];
-          if (byte != '\n') {
-            if (!line_.append(reinterpret_cast<const char*>(&byte), 1)) return OutOfMemory();
-            if (state_ == State::kSizeLine && line_.length() > kMaxChunkSizeLine) {
-              return Fail("Failed to parse chunked SSL response data. (3)");
-            }
-            if (state_ == State::kTrailer && ++trailerBytes_ > kMaxTrailerBytes) {
-              return Fail("Chunked response trailer too large.");
-            }
-            break;
-          }
-          if (line_.lastChar() == '\r') line_.shorten(1);
-          Step step = state_ == State::kSizeLine ? SizeLineDone() : TrailerLineDone();
-          line_.clear();
-          if (step == Step::kFailed) return step;
-          break;
-        }
-        case State::kData: {
-          uint32_t take = count - at;
-          if (take > remaining_) take = static_cast<uint32_t>(remaining_);
-          if (!sink_.writeBytes(bytes + at, take, log_)) return Fail("Failed to write chunk data.");
-          at += take;
-          remaining_ -= take;
-          if (remaining_ == 0) {
-            state_ = State::kDataEnd;
-            dataEndLeft_ = 2;
-          }
-          break;
-        }
-        case State::kDataEnd:
-          // The two bytes after the data (CR LF) are passed over.
-          ++at;
-          if (--dataEndLeft_ == 0) state_ = State::kSizeLine;
-          break;
-        case State::kDone:
-          break;
-      }
-    }
-    return state_ == State::kDone ? Step::kDone : Step::kMore;
-  }
-
-  // What an early end of the session leaves: the size line or the data unfinished.
-  void LogEarlyEnd() {
-    log_.addError(state_ == State::kData || state_ == State::kDataEnd
-                      ? "Failed to parse chunked SSL response data. (4)"
-                      : "Failed to parse chunked SSL response data. (1)");
-  }
-
- private:
-  enum class State { kSizeLine, kData, kDataEnd, kTrailer, kDone };
-
-  Step SizeLineDone() {
-    uint64_t size = 0;
-    switch (ParseChunkSize(line_.view(), size)) {
-      case SizeLine::kNoNumber:
-        return Fail("Failed to parse chunked SSL response data. (2)");
-      case SizeLine::kTooLarge:
-        return Fail("Chunk size does not fit 64 bits.");
-      case SizeLine::kSize:
-        break;
-    }
-    if (size == 0) {
-      state_ = State::kTrailer;
-      return Step::kMore;
-    }
-    // Checked before the chunk arrives: its announced size is never held beyond the limit.
-    const uint64_t limit = settings_.maxContentLength;
-    if (limit != 0 && (size > limit || sink_.size() > limit - size)) {
-      log_.addError("Chunked response is too large.");
-      log_.addTagInt64("maxContentLength", static_cast<int64_t>(limit));
-      log_.addTagInt64("receivedSoFar", static_cast<int64_t>(sink_.size()));
-      return Step::kFailed;
-    }
-    remaining_ = size;
-    state_ = State::kData;
-    return Step::kMore;
-  }
-
-  Step TrailerLineDone() {
-    if (line_.isEmpty()) state_ = State::kDone;
-    return Step::kMore;
-  }
-
-  Step Fail(const char* text) {
-    log_.addError(text);
-    return Step::kFailed;
-  }
-  Step OutOfMemory() { return Fail("Out of memory"); }
-
-  HttpControl& settings_;
-  Output& sink_;
-  LogBase& log_;
-  State state_ = State::kSizeLine;
-  StringBuffer line_;
-  uint64_t remaining_ = 0;
-  int dataEndLeft_ = 0;
-  uint32_t trailerBytes_ = 0;
-};
-
-void LogTlsBodyFailure(const HttpResult& result, LogBase& log) {
-  log.addError("Failed to get response data for HTTPS");
-  log.addTagInt64("ContentLength", static_cast<int64_t>(result.header.contentLength));
-  log.addTagInt("ResponseCode", result.header.statusCode);
-}
-
-}  // namespace
-
-bool ReadChunkedTls(std::string_view inHand, HttpControl& settings, HttpResult& result,
-                    SChannel& channel, Output& sink, LogBase& log, ProgressMonitor* progress) {
-  ChunkedDecoder decoder(settings, sink, log);
-  ChunkedDecoder::Step step = decoder.feed(reinterpret_cast<const uint8_t*>(inHand.data()),
-                                           static_cast<uint32_t>(inHand.size()));
-  DataBuffer block;
-  while (step == ChunkedDecoder::Step::kMore) {
-    TlsRead read = ReceiveTlsBlock(channel, settings, result, block, log, progress);
-    if (read.ended()) {
-      decoder.LogEarlyEnd();
-      return false;
-    }
-    if (!read.ok) {
-      LogNull quiet;
-      if (channel.HasSession()) channel.ShutdownChannel(true, quiet);
-      log.addError("Failed to get SSL chunked response data (1)");
-      return false;
-    }
-    step = decoder.feed(block.data(), block.length());
-  }
-  return step == ChunkedDecoder::Step::kDone;
-}
-
-bool ReadBodyTls(HttpControl& settings, HttpResult& result, Output& sink, std::string_view inHand,
-                 SChannel& channel, LogBase& log, ProgressMonitor* progress) {
-  const HttpResponseHeader& header = result.header;
-  if (header.contentLengthInvalid) {
-    log.addError("Invalid Content-Length.");
-    return false;
-  }
-  const int status = header.statusCode;
-  // Interim answers and HEAD have no body; what came after the head is the next answer's.
-  if ((status >= 100 && status <= 199) || result.verb.equalsIgnoreCase("HEAD")) {
-    log.addError("No response body to fetch...");
-    return true;
-  }
-  StringBuffer te;
-  const bool hasTe = header.fields.getFieldValue("Transfer-Encoding", te);
-  const bool chunked = hasTe && te.equalsIgnoreCase("chunked");
-  const uint64_t length = header.contentLength;
-  if (!header.hasContentLength) log.addError("No content-length header field.");
-  if (hasTe) {
-    log.addTag("transferEncoding", te.getString());
-  } else {
-    log.addError("No transfer-encoding header field.");
-  }
-  log.addTagInt64("sslContentLength", static_cast<int64_t>(length));
-  const uint32_t n = static_cast<uint32_t>(inHand.size());
-  log.addTagInt("extraLen", static_cast<int32_t>(n));
-
-  const uint64_t limit = settings.maxContentLength;
-  if (!chunked && length > 0 && limit != 0 && length > limit) {
-    log.addError("Content length more than the maximum allowed.");
-    log.addTagInt64("maxContentLength", static_cast<int64_t>(limit));
-    return false;
-  }
-  const uint8_t* extra = reinterpret_cast<const uint8_t*>(inHand.data());
-  if (!chunked && length > 0 && n >= length) {
-    // Bytes past the announced length belong to nobody: they are dropped.
-    log.addError("Already have entire response.");
-    if (!sink.writeBytes(extra, static_cast<uint32_t>(length), log)) return false;
-    if (progress != nullptr) {
-      bool abort = false;
-      progress->setDone64(static_cast<int64_t>(length), abort);
-    }
-    return true;
-  }
-  if (chunked) {
-    if (n == 0) log.addError("Getting chunked response. (dataLen=0)");
-    FireChunkedNotification(progress);
-    if (!ReadChunkedTls(inHand, settings, result, channel, sink, log, progress)) {
-      LogTlsBodyFailure(result, log);
-      return false;
-    }
-    return true;
-  }
-  if (length == 0 && header.hasContentLength) {
-    log.addError("Already have entire response.");
-    return true;
-  }
-
-  // By length, or (without one) until the session ends, never past maxContentLength.
-  uint64_t total = 0;
-  auto append = [&](const uint8_t* bytes, uint32_t count) {
-    if (length > 0 && total + count > length) count = static_cast<uint32_t>(length - total);
-    if (length == 0 && limit != 0 && total + count > limit) {
-      LogLimitPassed(settings, log);
-      log.addTagInt64("receivedSoFar", static_cast<int64_t>(total));
-      return false;
-    }
-    if (!sink.writeBytes(bytes, count, log)) return false;
-    total += count;
-    return true;
-  };
-  if (!append(extra, n)) return false;
-  // Into a memory sink the records are decrypted in place; bytes past the length are cut off
-  // and a read that passes the limit is taken back.
-  DataBuffer* direct = sink.dataBuffer();
-  DataBuffer block;
-  while (length == 0 || total < length) {
-    DataBuffer& target = direct != nullptr ? *direct : block;
-    const uint32_t before = direct != nullptr ? direct->length() : 0;
-    if (direct == nullptr) block.clear();
-    bool timedOut = false;
-    bool aborted = false;
-    bool error = false;
-    bool endOfSession = false;
-    bool closed = false;
-    const bool ok = channel.ReceiveBytes(target, settings.abortCheckMs, log, progress, timedOut,
-                                         aborted, error, endOfSession, closed);
-    result.socketFlags.timedOut = timedOut;
-    result.socketFlags.aborted = aborted;
-    result.socketFlags.error = error;
-    result.socketFlags.closedByPeer = closed;
-    uint32_t count = target.length() - before;
-    if (direct != nullptr) {
-      direct->setLength(before);
-      sink.takeEndAsPosition();
-    }
-    if (!ok || endOfSession) {
-      if (length == 0 && !aborted) {
-        log.addError("Finished reading response where content-length was unknown.");
-        return true;
-      }
-      log.addError("Failed to get complete HTTPS response");
-      LogTlsBodyFailure(result, log);
-      return false;
-    }
-    bool taken;
-    if (direct != nullptr) {
-      if (length > 0 && total + count > length) count = static_cast<uint32_t>(length - total);
-      taken = length != 0 || limit == 0 || total + count <= limit;
-      if (taken) {
-        direct->setLength(before + count);
-        sink.takeEndAsPosition();
-        total += count;
-      } else {
-        LogLimitPassed(settings, log);
-        log.addTagInt64("receivedSoFar", static_cast<int64_t>(total));
-      }
-    } else {
-      taken = append(block.data(), count);
-    }
-    if (!taken) {
-      LogNull quiet;
-      if (channel.HasSession()) channel.ShutdownChannel(true, quiet);
-      return false;
-    }
-  }
   return true;
 }
 

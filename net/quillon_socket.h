@@ -18,11 +18,13 @@ class Output;
 class ProgressMonitor;
 
 // The out flags of a receive: why it failed, or that the application asked to abort.
+// endOfSession: a TLS peer ended its session (close-notify).
 struct SocketFlags {
   bool timedOut = false;
   bool aborted = false;
   bool error = false;
   bool closedByPeer = false;
+  bool endOfSession = false;
 
   void clear() { *this = SocketFlags{}; }
 };
@@ -87,10 +89,6 @@ class QuillonSocket : public QuillonObject {
   // Bulk receives allocate at most this much at once, whatever length the peer announced.
   static constexpr uint32_t kMaxReadBlock = 2200000;
   static constexpr uint64_t kLargeReadPiece = 20000000;
-  // A response head, and any single line, longer than this is refused: a peer trickling an
-  // endless head must not hold the connection or memory for ever.
-  static constexpr uint32_t kMaxHeadBlock = 64 * 1024;
-  static constexpr uint32_t kMaxLineLength = 64 * 1024;
 
   QuillonSocket();
   ~QuillonSocket() override;
@@ -138,6 +136,9 @@ class QuillonSocket : public QuillonObject {
   int ConnectFailReason() const { return connectFailReason_; }
   // Winsock code of the last send error, 0 if none.
   int LastSendError() const { return lastSendError_; }
+  // Connected, with nothing queued from the peer: no bytes, no close, no reset (one look
+  // without waiting). An idle kept-alive connection that fails it is not used again.
+  bool IsQuietAndOpen();
 
   // ---- Connecting
 
@@ -221,14 +222,6 @@ class QuillonSocket : public QuillonObject {
   // (1..1,000,000). True when anything was written.
   bool ReceiveToOutput(Output& output, uint32_t bufferSize, uint32_t heartbeatMs, LogBase& log,
                        ProgressMonitor* progress, SocketFlags& flags);
-  // Appends bytes up to and including the empty line that ends a head (CR LF CR LF or LF LF);
-  // nothing after it is consumed. Fails past 64 KiB with "Response header too large.".
-  bool ReceiveHeaderBlock(DataBuffer& buffer, uint32_t heartbeatMs, LogBase& log,
-                          ProgressMonitor* progress, SocketFlags* flags = nullptr);
-  // Appends bytes up to and including the LF of CR LF (or an LF that begins the line); nothing
-  // after it is consumed. Fails past 64 KiB.
-  bool ReceiveLine(DataBuffer& buffer, uint32_t heartbeatMs, LogBase& log,
-                   ProgressMonitor* progress, SocketFlags* flags = nullptr);
 
  private:
   // poll through the seam; EINTR is retried with the time left.
@@ -264,15 +257,6 @@ class QuillonSocket : public QuillonObject {
   void LogUnfinishedSend(bool aborted, uint32_t idleMs, LogBase& log);
   bool ConnectImpl(const char* host, int port, uint32_t heartbeatMs, LogBase& log,
                    bool& dnsFailed, ProgressMonitor* progress, bool withAbort);
-  // ReceiveSome, or with peek the same wait and a recv that leaves the bytes queued (no
-  // accounting: that comes when they are consumed).
-  bool ReceiveSomeImpl(uint8_t* buffer, uint32_t& size, uint32_t heartbeatMs, LogBase& log,
-                       ProgressMonitor* progress, SocketFlags& flags, bool peek);
-  // Takes exactly count bytes already known to be queued.
-  bool ConsumePeeked(uint8_t* buffer, uint32_t count, LogBase& log, ProgressMonitor* progress,
-                     SocketFlags& flags);
-  bool ReceiveUntilTerminator(DataBuffer& buffer, bool headBlock, uint32_t heartbeatMs,
-                              LogBase& log, ProgressMonitor* progress, SocketFlags* flags);
   bool ReceiveNToOutput32(uint32_t count, Output& output, uint8_t* work, uint32_t heartbeatMs,
                           LogBase& log, ProgressMonitor* progress, SocketFlags& flags);
 

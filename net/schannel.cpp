@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "base/log_base.h"
@@ -123,17 +124,57 @@ uint32_t ProtocolMaskOf(const char* text) {
   return 0;
 }
 
-void SChannel::SslFree::operator()(SSL* ssl) const { SSL_free(ssl); }
 void SChannel::SslCtxFree::operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
-void SChannel::BioFree::operator()(BIO* bio) const { BIO_free(bio); }
+
+namespace {
+
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+struct BioFree {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+
+}  // namespace
+
+// Network bytes in are received straight into the network half of a BIO pair whose other half
+// (input) the engine reads; network bytes out collect in a memory BIO (output). The engine
+// owns input and output once it holds them; every handle is owned from the moment it exists.
+struct SChannel::Session {
+  // The engine goes first, then the network half of its pair.
+  std::unique_ptr<BIO, BioFree> network;
+  std::unique_ptr<SSL, SslFree> ssl;
+  BIO* input = nullptr;
+  BIO* output = nullptr;
+
+  // A client engine for credentials, or null when a handle cannot be had.
+  static std::unique_ptr<Session, SessionFree> Create(SSL_CTX* credentials) {
+    std::unique_ptr<Session, SessionFree> session(new (std::nothrow) Session);
+    if (!session) return nullptr;
+    session->ssl.reset(SSL_new(credentials));
+    BIO* in = nullptr;
+    BIO* network = nullptr;
+    if (!session->ssl || BIO_new_bio_pair(&in, kInputRing, &network, kInputRing) != 1) {
+      return nullptr;
+    }
+    std::unique_ptr<BIO, BioFree> input(in);
+    session->network.reset(network);
+    std::unique_ptr<BIO, BioFree> output(BIO_new(BIO_s_mem()));
+    if (!output) return nullptr;
+    // An empty output reads as "nothing yet" rather than the end of the stream.
+    BIO_set_mem_eof_return(output.get(), -1);
+    session->input = input.release();
+    session->output = output.release();
+    SSL_set_bio(session->ssl.get(), session->input, session->output);
+    return session;
+  }
+};
+
+void SChannel::SessionFree::operator()(Session* session) const { delete session; }
 
 SChannel::SChannel() = default;
 
-SChannel::~SChannel() {
-  FreeHandles();
-  LogNull quiet;
-  socket_.Close(quiet);
-}
+SChannel::~SChannel() { Drop(); }
 
 void SChannel::SetRequiredCertField(const char* name, const char* value) {
   requiredField_.assign(name != nullptr ? name : "");
@@ -141,7 +182,7 @@ void SChannel::SetRequiredCertField(const char* name, const char* value) {
 }
 
 bool SChannel::IsConnected() const {
-  return credentials_ != nullptr && context_ != nullptr && socket_.IsConnected();
+  return credentials_ != nullptr && session_ != nullptr && socket_.IsConnected();
 }
 
 SChannel::CallScope::CallScope(SChannel& channel, uint32_t heartbeatMs,
@@ -158,13 +199,20 @@ SChannel::CallScope::~CallScope() {
 }
 
 void SChannel::FreeHandles() {
-  context_.reset();
-  network_.reset();
-  input_ = nullptr;
-  output_ = nullptr;
+  session_.reset();
   credentials_.reset();
   handshakeDone_ = false;
   renegotiating_ = false;
+}
+
+void SChannel::Drop() {
+  FreeHandles();
+  LogNull quiet;
+  socket_.Close(quiet);
+}
+
+SChannel::Dropper::~Dropper() {
+  if (drop_) channel_.Drop();
 }
 
 void SChannel::ForcibleClose(LogBase& log) {
@@ -230,21 +278,21 @@ bool SChannel::CreateCredentials(const Certificate* clientCertificate, LogBase& 
 }
 
 bool SChannel::FlushEngineOutput(LogBase& log) {
-  if (output_ == nullptr) return true;
+  if (!session_) return true;
   char* bytes = nullptr;
-  long length = BIO_get_mem_data(output_, &bytes);
+  long length = BIO_get_mem_data(session_->output, &bytes);
   if (length <= 0) return true;
   uint32_t count = static_cast<uint32_t>(length);
   bool sent = socket_.SendBytes2(reinterpret_cast<const uint8_t*>(bytes), count,
                                  count < kRawSendChunk ? count : kRawSendChunk, heartbeatMs_,
                                  log, progress_);
-  (void)BIO_reset(output_);
+  (void)BIO_reset(session_->output);
   return sent;
 }
 
 bool SChannel::ReadRaw(uint32_t maxBytes, LogBase& log) {
   char* room = nullptr;
-  ossl_ssize_t free = BIO_nwrite0(network_.get(), &room);
+  ossl_ssize_t free = BIO_nwrite0(session_->network.get(), &room);
   if (free <= 0 || room == nullptr) {
     log.addError("No room for received data");
     flags_.error = true;
@@ -256,36 +304,19 @@ bool SChannel::ReadRaw(uint32_t maxBytes, LogBase& log) {
   bool ok = socket_.ReceiveSome(reinterpret_cast<uint8_t*>(room), size, heartbeatMs_, log,
                                 progress_, flags_);
   if (!ok) return false;
-  if (size > 0) BIO_nwrite(network_.get(), &room, static_cast<int>(size));
+  if (size > 0) BIO_nwrite(session_->network.get(), &room, static_cast<int>(size));
   return true;
 }
 
 bool SChannel::PerformHandshake(LogBase& log) {
-  SSL* ssl = SSL_new(credentials_.get());
-  BIO* in = nullptr;
-  BIO* network = nullptr;
-  if (BIO_new_bio_pair(&in, kInputRing, &network, kInputRing) != 1) {
-    in = nullptr;
-    network = nullptr;
-  }
-  BIO* out = BIO_new(BIO_s_mem());
-  if (ssl == nullptr || in == nullptr || out == nullptr) {
-    SSL_free(ssl);
-    BIO_free(in);
-    BIO_free(network);
-    BIO_free(out);
+  session_ = Session::Create(credentials_.get());
+  if (!session_) {
     LogSecurityStatus(log, kSecEInternalError);
     log.addTagHex("initialScRet", kSecEInternalError);
     log.addError("Error initializing security context");
     return false;
   }
-  // An empty output reads as "nothing yet" rather than the end of the stream.
-  BIO_set_mem_eof_return(out, -1);
-  SSL_set_bio(ssl, in, out);
-  context_.reset(ssl);
-  network_.reset(network);
-  input_ = in;
-  output_ = out;
+  SSL* ssl = session_->ssl.get();
   SSL_set_app_data(ssl, this);
   SSL_set_connect_state(ssl);
   // The host name goes out as the server name indication; address literals are not names.
@@ -299,7 +330,6 @@ bool SChannel::PerformHandshake(LogBase& log) {
     LogOpenSslError(log);
     log.addTagHex("initialScRet", kSecEInternalError);
     log.addError("Error initializing security context");
-    FreeHandles();
     return false;
   }
   if (verbose_) {
@@ -308,14 +338,13 @@ bool SChannel::PerformHandshake(LogBase& log) {
   }
   if (!FlushEngineOutput(log)) {
     log.addError("Error sending data to server in client handshake");
-    FreeHandles();
     return false;
   }
   return ClientHandshakeLoop(true, log);
 }
 
 bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
-  SSL* ssl = context_.get();
+  SSL* ssl = session_->ssl.get();
   for (;;) {
     if (verbose_) log.addInfo("------------------ TOP OF LOOP ------------------");
     if (readFirst) {
@@ -325,8 +354,7 @@ bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
         log.addTagInt("timedOut", flags_.timedOut ? 1 : 0);
         log.addError("Error reading data from server in handshake loop");
         LogSecurityStatus(log, kSecEInternalError);
-        FreeHandles();
-        return false;
+            return false;
       }
     }
     readFirst = true;
@@ -334,13 +362,12 @@ bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
     int rc = SSL_do_handshake(ssl);
     int error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl, rc);
     // Whatever the engine answered goes out, an alert after a failure included.
-    if (verbose_ && BIO_ctrl_pending(output_) > 0) {
+    if (verbose_ && BIO_ctrl_pending(session_->output) > 0) {
       log.addInfo("Sending handshake data to server. (A)");
     }
     if (!FlushEngineOutput(log)) {
       log.addError("Error sending data to server (2) in handshake loop");
-      FreeHandles();
-      return false;
+        return false;
     }
     if (error == SSL_ERROR_NONE) {
       if (verbose_) {
@@ -365,7 +392,6 @@ bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
     LogSecurityStatus(log, status);
     log.addError("Aborting SSL client handshake because of fatal error");
     if (verbose_) log.addInfo("clientHandshakeLoop returning false.");
-    FreeHandles();
     return false;
   }
 }
@@ -387,9 +413,8 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
     failureCode_ = kFailSecurityLibrary;
     return false;
   }
-  FreeHandles();
-  LogNull quiet;
-  socket_.Close(quiet);
+  // Every way out before the end frees the session and closes the socket.
+  Dropper dropOnFailure(*this);
   if (!CreateCredentials(clientCertificate, log)) {
     log.addError("Error creating credentials");
     failureCode_ = kFailCredentials;
@@ -399,26 +424,21 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
                                progress)) {
     failureCode_ = socket_.ConnectFailReason();
     if (failureCode_ == 0) failureCode_ = QuillonSocket::kFailConnect;
-    FreeHandles();
     return false;
   }
   if (!PerformHandshake(log)) {
     failureCode_ = kFailHandshake;
     log.addError("Error performing handshake");
-    FreeHandles();
-    socket_.Close(quiet);
     return false;
   }
 
-  X509* peer = SSL_get0_peer_certificate(context_.get());
+  X509* peer = SSL_get0_peer_certificate(session_->ssl.get());
   if (peer == nullptr) {
-    socket_.Close(quiet);
     failureCode_ = kFailNoServerCertificate;
     log.addError("Error querying remote certificate");
-    FreeHandles();
     return false;
   }
-  serverCertVerified_ = VerifyServerCertificate(peer, SSL_get_peer_cert_chain(context_.get()),
+  serverCertVerified_ = VerifyServerCertificate(peer, SSL_get_peer_cert_chain(session_->ssl.get()),
                                                 host_.getString(), 0, verbose_, log,
                                                 &serverCertStatus_);
   if (serverCertVerified_) {
@@ -428,8 +448,6 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
     if (requireVerified_) {
       log.addError("Failed to verify server certificate");
       failureCode_ = kFailNotVerified;
-      FreeHandles();
-      socket_.Close(quiet);
       return false;
     }
   }
@@ -437,22 +455,20 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
   if (!serverCert_) {
     log.addError("Out of memory");
     failureCode_ = kFailNoServerCertificate;
-    FreeHandles();
-    socket_.Close(quiet);
     return false;
   }
   LogConnectionInfo(log);
   if (!CheckRequiredField(log)) {
     failureCode_ = kFailRequiredField;
-    FreeHandles();
     return false;
   }
+  dropOnFailure.keep();
   log.addInfo("Secure Channel Established.");
   return true;
 }
 
 void SChannel::LogConnectionInfo(LogBase& log) {
-  SSL* ssl = context_.get();
+  SSL* ssl = session_->ssl.get();
   const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl);
   if (cipher == nullptr) {
     log.addError("Error querying context attributes");
@@ -529,7 +545,7 @@ bool SChannel::SendSecure(const uint8_t* data, uint32_t length, LogBase& log) {
     log.addError("(SendSecure) Cannot send data, security library not loaded");
     return false;
   }
-  if (!context_) {
+  if (!session_) {
     log.addError("(SendSecure) Cannot send data, not connected.");
     return false;
   }
@@ -542,10 +558,11 @@ bool SChannel::SendSecure(const uint8_t* data, uint32_t length, LogBase& log) {
     return false;
   }
   for (int attempt = 0;; ++attempt) {
-    int rc = SSL_write(context_.get(), data, static_cast<int>(length));
+    int rc = SSL_write(session_->ssl.get(), data, static_cast<int>(length));
     if (rc > 0) break;
     // A renegotiation in progress needs the server's answer before the record can go.
-    if (SSL_get_error(context_.get(), rc) == SSL_ERROR_WANT_READ && attempt < kMaxWriteRetries &&
+    if (SSL_get_error(session_->ssl.get(), rc) == SSL_ERROR_WANT_READ &&
+        attempt < kMaxWriteRetries &&
         FlushEngineOutput(log) && ReadRaw(kRawReadBlock, log)) {
       continue;
     }
@@ -561,19 +578,17 @@ bool SChannel::SendSecure(const uint8_t* data, uint32_t length, LogBase& log) {
 }
 
 bool SChannel::ReceiveBytes(DataBuffer& out, uint32_t heartbeatMs, LogBase& log,
-                            ProgressMonitor* progress, bool& timedOut, bool& aborted, bool& error,
-                            bool& endOfSession, bool& connectionClosed) {
+                            ProgressMonitor* progress, SocketFlags& flags) {
   CallScope call(*this, heartbeatMs, progress);
-  endOfSession = false;
+  bool endOfSession = false;
   if (verbose_) log.addInfo("s2_ReceiveBytes...");
   bool ok = RecvSecure(out, log, endOfSession);
-  timedOut = flags_.timedOut;
-  aborted = flags_.aborted;
-  error = flags_.error;
-  connectionClosed = flags_.closedByPeer || !socket_.IsConnected();
+  flags = flags_;
+  flags.endOfSession = endOfSession;
+  flags.closedByPeer = flags_.closedByPeer || !socket_.IsConnected();
   if (verbose_) {
     log.addTagInt("s2_ReceiveBytes.RecvSecure.b", ok ? 1 : 0);
-    log.addTagInt("s2_ReceiveBytes.RecvSecure.bConnectionClosed", connectionClosed ? 1 : 0);
+    log.addTagInt("s2_ReceiveBytes.RecvSecure.bConnectionClosed", flags.closedByPeer ? 1 : 0);
     log.addTagInt("s2_ReceiveBytes.RecvSecure.bEndOfSession", endOfSession ? 1 : 0);
   }
   return ok;
@@ -587,7 +602,7 @@ bool SChannel::RecvSecure(DataBuffer& out, LogBase& log, bool& endOfSession) {
     flags_.error = true;
     return false;
   }
-  if (!context_) {
+  if (!session_) {
     log.addError("(RecvSecure) Cannot send data, not connected.");
     flags_.error = true;
     return false;
@@ -597,9 +612,9 @@ bool SChannel::RecvSecure(DataBuffer& out, LogBase& log, bool& endOfSession) {
     flags_.error = true;
     return false;
   }
-  SSL* ssl = context_.get();
-  if (verbose_ && BIO_ctrl_pending(input_) > 0) {
-    log.addTagInt("extraConnectDataSize", static_cast<int32_t>(BIO_ctrl_pending(input_)));
+  SSL* ssl = session_->ssl.get();
+  if (verbose_ && BIO_ctrl_pending(session_->input) > 0) {
+    log.addTagInt("extraConnectDataSize", static_cast<int32_t>(BIO_ctrl_pending(session_->input)));
   }
   const uint32_t startLength = out.length();
   for (;;) {
@@ -663,7 +678,7 @@ bool SChannel::ShutdownChannel(bool closeSocket, LogBase& log) {
   LogContextGuard context(log, "ShutdownChannel", verbose_);
 
   const char* refusal = nullptr;
-  if (!context_) {
+  if (!session_) {
     refusal = "Cannot shutdown channel, no context exists";
   } else if (!credentials_) {
     refusal = "Cannot shutdown channel, no credentials exist";
@@ -676,7 +691,7 @@ bool SChannel::ShutdownChannel(bool closeSocket, LogBase& log) {
     return false;
   }
   log.addInfo("Shutting down SChannel");
-  if (SSL_shutdown(context_.get()) < 0 && BIO_ctrl_pending(output_) == 0) {
+  if (SSL_shutdown(session_->ssl.get()) < 0 && BIO_ctrl_pending(session_->output) == 0) {
     LogOpenSslError(log);
     log.addError("Error in ApplyControlToken");
     ForcibleClose(log);

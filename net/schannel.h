@@ -78,8 +78,9 @@ class SChannel : public QuillonObject {
   static constexpr uint32_t kMaxPlainPiece = 16000;
   // Encrypted bytes go to the socket in chunks of at most this many.
   static constexpr uint32_t kRawSendChunk = 8192;
-  // One raw read takes at most this many bytes.
-  static constexpr uint32_t kRawReadBlock = 20000;
+  // One raw read takes at most this many bytes (the whole input ring: large bodies arrive in
+  // few reads).
+  static constexpr uint32_t kRawReadBlock = 131072;
   // One raw read during the handshake takes at most this many bytes.
   static constexpr uint32_t kHandshakeArea = 65536;
   // Room for received bytes not yet decrypted: a handshake read and a partial record besides.
@@ -121,11 +122,11 @@ class SChannel : public QuillonObject {
                  ProgressMonitor* progress);
   // Appends the plain text of the records that arrive next (every complete record received so
   // far; records without application data are read past). True with nothing appended and
-  // endOfSession set when the server ended the session: the channel is then shut down and the
-  // socket closed. False with the flags telling why.
+  // flags.endOfSession set when the server ended the session: the channel is then shut down
+  // and the socket closed. False with flags telling why (closedByPeer also when the socket is
+  // gone).
   bool ReceiveBytes(DataBuffer& out, uint32_t heartbeatMs, LogBase& log,
-                    ProgressMonitor* progress, bool& timedOut, bool& aborted, bool& error,
-                    bool& endOfSession, bool& connectionClosed);
+                    ProgressMonitor* progress, SocketFlags& flags);
   // Sends close-notify, frees the session and optionally closes the socket. False (after a
   // forcible close) when there was no session to shut down.
   bool ShutdownChannel(bool closeSocket, LogBase& log);
@@ -135,7 +136,7 @@ class SChannel : public QuillonObject {
   // Credentials and a session exist and the socket is connected.
   bool IsConnected() const;
   // A session exists (it may need shutting down even when the socket is gone).
-  bool HasSession() const { return context_ != nullptr; }
+  bool HasSession() const { return session_ != nullptr; }
   int FailureCode() const { return failureCode_; }
   bool ServerCertVerified() const { return serverCertVerified_; }
   // The policy status of the last verification (0 = verified).
@@ -147,14 +148,13 @@ class SChannel : public QuillonObject {
   const StringBuffer& CipherName() const { return cipherName_; }
 
  private:
-  struct SslFree {
-    void operator()(ssl_st* ssl) const;
-  };
   struct SslCtxFree {
     void operator()(ssl_ctx_st* ctx) const;
   };
-  struct BioFree {
-    void operator()(bio_st* bio) const;
+  // The TLS engine of one session with its two BIOs, owned from creation (schannel.cpp).
+  struct Session;
+  struct SessionFree {
+    void operator()(Session* session) const;
   };
 
   bool LoadSecurityLibrary(LogBase& log);
@@ -171,6 +171,21 @@ class SChannel : public QuillonObject {
   bool CheckRequiredField(LogBase& log);
   void FreeHandles();
   void ForcibleClose(LogBase& log);
+  // Frees the session and closes the socket when it goes out of scope, unless kept.
+  class Dropper {
+   public:
+    explicit Dropper(SChannel& channel) : channel_(channel) { channel_.Drop(); }
+    ~Dropper();
+    Dropper(const Dropper&) = delete;
+    Dropper& operator=(const Dropper&) = delete;
+    void keep() { drop_ = false; }
+
+   private:
+    SChannel& channel_;
+    bool drop_ = true;
+  };
+  // Frees the session and closes the socket: an establish starts from scratch.
+  void Drop();
   // Sets the per-call settings for one public operation and clears them at its end, so a
   // progress monitor never outlives the call that lent it.
   class CallScope {
@@ -194,13 +209,7 @@ class SChannel : public QuillonObject {
   bool serverCertVerified_ = false;
   uint32_t serverCertStatus_ = 0;
   std::unique_ptr<ssl_ctx_st, SslCtxFree> credentials_;
-  std::unique_ptr<ssl_st, SslFree> context_;
-  // Network bytes in: received straight into the network half of a BIO pair whose other half
-  // (input_, owned by context_) the session reads. Network bytes out: a memory BIO (output_,
-  // owned by context_).
-  std::unique_ptr<bio_st, BioFree> network_;
-  bio_st* input_ = nullptr;
-  bio_st* output_ = nullptr;
+  std::unique_ptr<Session, SessionFree> session_;
   StringBuffer requiredField_;
   StringBuffer requiredValue_;
   // Per-call settings.

@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -41,8 +40,6 @@ constexpr uint32_t kEmptyReadPauseMs = 200;
 constexpr uint32_t kMaxEmptyReads = 30;
 constexpr uint32_t kMaxOutputBuffer = 1000000;
 constexpr uint32_t kZeroSendPauseMs = 10;
-// Head and line reads peek at most this much at a time.
-constexpr uint32_t kPeekBlock = 8192;
 
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
@@ -54,9 +51,10 @@ ssize_t RecvRetry(int fd, void* buffer, size_t size, int flags) {
   }
 }
 
+// send that never blocks (the socket's own mode stays as it is), with EINTR retried.
 ssize_t SendRetry(int fd, const void* data, size_t size) {
   for (;;) {
-    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n >= 0 || errno != EINTR) return n;
   }
 }
@@ -256,22 +254,6 @@ uint32_t QuillonSocket::EffectiveSendChunk(uint32_t chunkSize) {
   return chunkSize;
 }
 
-namespace {
-
-// Puts a socket back into blocking mode on every way out of a send.
-class BlockingRestorer {
- public:
-  explicit BlockingRestorer(std::function<void()> restore) : restore_(std::move(restore)) {}
-  ~BlockingRestorer() { restore_(); }
-  BlockingRestorer(const BlockingRestorer&) = delete;
-  BlockingRestorer& operator=(const BlockingRestorer&) = delete;
-
- private:
-  std::function<void()> restore_;
-};
-
-}  // namespace
-
 bool QuillonSocket::CountSentBytes(uint32_t count, ProgressMonitor* progress, LogBase& log) {
   AccountSent(count, progress);
   if (progress == nullptr) return true;
@@ -320,11 +302,6 @@ bool QuillonSocket::SendLoop(const uint8_t* data, uint32_t length, const SendPla
     log.addError(plan.noSocketMessage);
     return false;
   }
-  SetNonBlocking(true);
-  BlockingRestorer restorer([this] {
-    if (fd_.valid()) SetNonBlocking(false);
-  });
-
   uint32_t sent = 0;
   uint32_t sends = 0;
   bool waitAborted = false;
@@ -435,6 +412,13 @@ bool QuillonSocket::AccumulateAvailable(DataBuffer& buffer, LogBase& log,
 
 // ---- Receiving
 
+bool QuillonSocket::IsQuietAndOpen() {
+  if (!connected_ || !fd_.valid()) return false;
+  uint8_t probe;
+  ssize_t n = RecvRetry(fd_.get(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n < 0 && WouldBlock(errno);
+}
+
 bool QuillonSocket::ReceiveOnce(uint8_t* buffer, uint32_t& size, bool& timedOut, bool& closed,
                                 LogBase& log, ProgressMonitor* progress) {
   timedOut = false;
@@ -508,12 +492,6 @@ bool QuillonSocket::ReceiveUntilClosed(DataBuffer& buffer, LogBase& log,
 
 bool QuillonSocket::ReceiveSome(uint8_t* buffer, uint32_t& size, uint32_t heartbeatMs,
                                 LogBase& log, ProgressMonitor* progress, SocketFlags& flags) {
-  return ReceiveSomeImpl(buffer, size, heartbeatMs, log, progress, flags, false);
-}
-
-bool QuillonSocket::ReceiveSomeImpl(uint8_t* buffer, uint32_t& size, uint32_t heartbeatMs,
-                                    LogBase& log, ProgressMonitor* progress, SocketFlags& flags,
-                                    bool peek) {
   flags.clear();
   uint32_t wanted = size;
   size = 0;
@@ -532,14 +510,13 @@ bool QuillonSocket::ReceiveSomeImpl(uint8_t* buffer, uint32_t& size, uint32_t he
     return false;
   }
   // Data already queued is taken without a wait (one system call instead of two).
-  int recvFlags = MSG_DONTWAIT | (peek ? MSG_PEEK : 0);
-  ssize_t n = RecvRetry(fd_.get(), buffer, wanted, recvFlags);
+  ssize_t n = RecvRetry(fd_.get(), buffer, wanted, MSG_DONTWAIT);
   while (n < 0 && WouldBlock(errno)) {
     if (!WaitReadable(heartbeatMs, idleTimeoutMs_ != 0 ? idleTimeoutMs_ : kNoTimeoutMs, progress,
                       flags.error, flags.aborted, flags.timedOut, log)) {
       return false;
     }
-    n = RecvRetry(fd_.get(), buffer, wanted, recvFlags);
+    n = RecvRetry(fd_.get(), buffer, wanted, MSG_DONTWAIT);
   }
   if (n == 0) {
     log.addTagInt("numBytesRequested", static_cast<int32_t>(wanted));
@@ -557,36 +534,10 @@ bool QuillonSocket::ReceiveSomeImpl(uint8_t* buffer, uint32_t& size, uint32_t he
     return false;
   }
   size = static_cast<uint32_t>(n);
-  if (!peek) {
-    AccountReceived(size, progress);
-    if (progress != nullptr) {
-      bool abort = false;
-      progress->consumeAndCheck(size, abort);
-      if (abort) flags.aborted = true;
-    }
-  }
-  return true;
-}
-
-bool QuillonSocket::ConsumePeeked(uint8_t* buffer, uint32_t count, LogBase& log,
-                                  ProgressMonitor* progress, SocketFlags& flags) {
-  uint32_t taken = 0;
-  while (taken < count) {
-    ssize_t n = RecvRetry(fd_.get(), buffer + taken, count - taken, MSG_DONTWAIT);
-    if (n <= 0) {
-      // The bytes were seen queued a moment ago; losing them means the socket failed.
-      LogSystemError(log, "SOCKET_ERROR: ", n == 0 ? ECONNRESET : errno);
-      log.addError("Failed to receive data on the TCP socket");
-      flags.error = true;
-      connected_ = false;
-      return false;
-    }
-    taken += static_cast<uint32_t>(n);
-  }
-  AccountReceived(count, progress);
+  AccountReceived(size, progress);
   if (progress != nullptr) {
     bool abort = false;
-    progress->consumeAndCheck(count, abort);
+    progress->consumeAndCheck(size, abort);
     if (abort) flags.aborted = true;
   }
   return true;
@@ -708,73 +659,6 @@ bool QuillonSocket::ReceiveToOutput(Output& output, uint32_t bufferSize, uint32_
     if (flags.aborted) return false;
   }
   return wrote ? true : last;
-}
-
-// ---- Heads and lines
-
-bool QuillonSocket::ReceiveHeaderBlock(DataBuffer& buffer, uint32_t heartbeatMs, LogBase& log,
-                                       ProgressMonitor* progress, SocketFlags* flags) {
-  return ReceiveUntilTerminator(buffer, true, heartbeatMs, log, progress, flags);
-}
-
-bool QuillonSocket::ReceiveLine(DataBuffer& buffer, uint32_t heartbeatMs, LogBase& log,
-                                ProgressMonitor* progress, SocketFlags* flags) {
-  return ReceiveUntilTerminator(buffer, false, heartbeatMs, log, progress, flags);
-}
-
-// Peeks at what is queued, finds the terminator there and consumes exactly up to it, so the
-// bytes after it stay queued for the next read, as if the head were read a byte at a time.
-bool QuillonSocket::ReceiveUntilTerminator(DataBuffer& buffer, bool headBlock,
-                                           uint32_t heartbeatMs, LogBase& log,
-                                           ProgressMonitor* progress, SocketFlags* flags) {
-  SocketFlags ownFlags;
-  SocketFlags& out = flags != nullptr ? *flags : ownFlags;
-  out.clear();
-  const uint32_t limit = headBlock ? kMaxHeadBlock : kMaxLineLength;
-  uint8_t block[kPeekBlock];
-  uint32_t taken = 0;
-  // Head: characters other than CR since the last LF. Line: characters since the last CR.
-  uint32_t count = 0;
-  for (;;) {
-    if (AbortRequested(progress, heartbeatMs)) {
-      out.aborted = true;
-      return false;
-    }
-    if (taken >= limit) {
-      log.addError(headBlock ? "Response header too large." : "Line too long.");
-      log.addTagInt("maxLength", static_cast<int32_t>(limit));
-      return false;
-    }
-    uint32_t size = Min32(kPeekBlock, limit - taken);
-    if (!ReceiveSomeImpl(block, size, heartbeatMs, log, progress, out, true)) return false;
-    uint32_t end = size;
-    bool found = false;
-    for (uint32_t i = 0; i < size && !found; ++i) {
-      uint8_t c = block[i];
-      if (headBlock) {
-        if (c == '\n') {
-          if (count == 0) found = true;
-          count = 0;
-        } else if (c != '\r') {
-          ++count;
-        }
-      } else if (c == '\r') {
-        count = 0;
-      } else if (c == '\n' && count == 0) {
-        found = true;
-      } else {
-        ++count;
-      }
-      if (found) end = i + 1;
-    }
-    if (!ConsumePeeked(block, end, log, progress, out)) return false;
-    if (!buffer.append(block, end)) {
-      log.addError("Out of memory reading from socket");
-      return false;
-    }
-    taken += end;
-    if (found) return true;
-  }
 }
 
 }  // namespace quillon

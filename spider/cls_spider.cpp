@@ -40,7 +40,8 @@ bool DifferByWww(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-ClsSpider::ClsSpider() : seen_(new (std::nothrow) HashMap(kSeenBuckets)) {
+ClsSpider::ClsSpider()
+    : seen_(new (std::nothrow) HashMap(kSeenBuckets, HashMap::Growth::kDoubling)) {
   HttpControl& settings = http_.settings();
   settings.setFirefoxTemplate(true);
   settings.connectTimeoutSec = kConnectTimeoutSec;
@@ -72,7 +73,7 @@ void ClsSpider::Reset(const char* domain) {
   robotsExcluded_ = 0;
   // Free the old set first: it may hold a million keys.
   seen_.reset();
-  seen_.reset(new (std::nothrow) HashMap(kSeenBuckets));
+  seen_.reset(new (std::nothrow) HashMap(kSeenBuckets, HashMap::Growth::kDoubling));
   robotsFetched_ = false;
   robotsText_.clear();
   robotsRules_.clear();

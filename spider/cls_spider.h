@@ -51,7 +51,9 @@ struct PageFacts {
 
 class ClsSpider : public ClsBase {
  public:
-  // The seen set: every URL queued or considered as a link, for the whole crawl.
+  // The seen set: every URL queued or considered as a link, for the whole crawl. It starts with
+  // this many buckets and doubles them as it fills, so the duplicate test stays cheap for
+  // sites of any size.
   static constexpr uint32_t kSeenBuckets = 19997;
   // The links of one page, to drop repeats before the costlier tests (at least this many
   // buckets; large pages get more).

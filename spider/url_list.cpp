@@ -20,8 +20,9 @@ UrlList::~UrlList() {
 bool UrlList::append(std::unique_ptr<StringBuffer> url) {
   if (!url) return false;
   if (end_ == capacity_) {
-    if (head_ > 0) {
-      // Reuse the slots freed at the front before growing.
+    // The slots freed at the front are reused once they are at least as many as the URLs that
+    // move down: each URL moved is paid for by a slot freed, so appends stay amortised O(1).
+    if (head_ > 0 && head_ >= end_ - head_) {
       std::memmove(items_, items_ + head_, (end_ - head_) * sizeof(StringBuffer*));
       end_ -= head_;
       head_ = 0;

@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/logger.h"
@@ -250,7 +253,7 @@ TEST(HttpsNginxTest, OneMegabyteBodyArrivesWhole) {
   EXPECT_TRUE(f.bodyText() == World().large);
 }
 
-TEST(HttpsNginxTest, SecondRequestUsesAConnectionOfItsOwn) {
+TEST(HttpsNginxTest, SecondRequestReusesTheKeptAliveChannel) {
   TrustScope trust(World().caFile);
   START_NGINX(nginx, World().good);
   ShortTimeouts timeouts;
@@ -259,7 +262,8 @@ TEST(HttpsNginxTest, SecondRequestUsesAConnectionOfItsOwn) {
   ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/a.html")) << f.logText();
   std::string log = f.logText();
   EXPECT_NE(log.find("Using existing connection to web server..."), std::string::npos) << log;
-  EXPECT_NE(log.find("Using new connection..."), std::string::npos);
+  EXPECT_EQ(log.find("Using new connection..."), std::string::npos);
+  EXPECT_EQ(log.find("Secure Channel Established."), std::string::npos);
   EXPECT_EQ(f.bodyText(), "<html><head><title>A</title></head><body>A</body></html>");
 }
 
@@ -517,6 +521,57 @@ TEST(HttpsBodyTest, ServerThatNeverAnswersTimesOutReadingTheHead) {
   EXPECT_FALSE(f.fetch(peer.url()));
   EXPECT_NE(f.logText().find("Timeout trying to read HTTP response header"), std::string::npos)
       << f.logText();
+}
+
+// ---- One reader for both kinds of connection
+
+// Sends answer in two pieces, split at cut, with a short pause between them, then closes.
+void SendSplit(const std::function<bool(const std::string&)>& send, const std::string& answer,
+               size_t cut) {
+  if (!send(answer.substr(0, cut))) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  send(answer.substr(cut));
+}
+
+// The same bytes, cut anywhere, read over a plain and a TLS connection: where the two kinds of
+// connection are meant to agree, they do.
+TEST(OneReaderTest, AnswersSplitAtEveryPositionReadAlikeOverPlainAndTls) {
+  const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  struct Case {
+    std::string answer;
+    bool ok;
+    std::string body;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\nhello world", true, "hello world"},
+      {chunked + "5;x=1\r\nhello\r\n6\r\n world\r\n0\r\nX-T: 1\r\n\r\n", true, "hello world"},
+      {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", true, "ok"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nup to the close", true,
+       "up to the close"},
+      {chunked + "10\r\nshort", false, "short"},
+      {"HTTP/1.1 200 OK\r\nContent-Le", false, ""},
+  };
+  ShortTimeouts timeouts(1000, 2000);
+  for (const Case& c : cases) {
+    for (size_t cut = 1; cut < c.answer.size(); ++cut) {
+      const std::string where = c.answer.substr(0, cut) + " | " + c.answer.substr(cut);
+      HttpFixtureServer plain;
+      plain.AddHandler("/", [&](int fd, const HttpFixtureServer::Request&) {
+        SendSplit([fd](const std::string& piece) { return HttpFixtureServer::SendAll(fd, piece); },
+                  c.answer, cut);
+        return HttpFixtureServer::After::kClose;
+      });
+      ScriptedFetch tls([&](TlsServerSession& session) {
+        session.ReadRequestHead();
+        SendSplit([&session](const std::string& piece) { return session.Send(piece); }, c.answer,
+                  cut);
+      });
+      for (const std::string& url : {plain.Url("/"), tls.url()}) {
+        Fetcher f;
+        EXPECT_EQ(f.fetch(url), c.ok) << url << "\n" << where << "\n" << f.logText();
+        EXPECT_EQ(f.bodyText(), c.body) << url << "\n" << where;
+      }
+    }
+  }
 }
 
 // ---- The whole program over TLS

@@ -42,16 +42,17 @@ struct Client {
   }
   bool receive(std::string& text) {
     DataBuffer out;
-    bool ok = channel.ReceiveBytes(out, 0, log, nullptr, timedOut, aborted, error, endOfSession,
-                                   closed);
+    SocketFlags flags;
+    bool ok = channel.ReceiveBytes(out, 0, log, nullptr, flags);
+    timedOut = flags.timedOut;
+    endOfSession = flags.endOfSession;
+    closed = flags.closedByPeer;
     text.assign(out.view());
     return ok;
   }
   SChannel channel;
   Logger log;
   bool timedOut = false;
-  bool aborted = false;
-  bool error = false;
   bool endOfSession = false;
   bool closed = false;
 };
@@ -305,8 +306,8 @@ TEST(SChannelShutdownTest, ReceiveWithoutASessionIsRefused) {
   SChannel channel;
   Logger log;
   DataBuffer out;
-  bool t, a, e, end, closed;
-  EXPECT_FALSE(channel.ReceiveBytes(out, 0, log, nullptr, t, a, e, end, closed));
+  SocketFlags flags;
+  EXPECT_FALSE(channel.ReceiveBytes(out, 0, log, nullptr, flags));
   std::string text = LogText(log);
   EXPECT_TRUE(text.find("(RecvSecure) Cannot send data, not connected.") != std::string::npos ||
               text.find("(RecvSecure) Cannot send data, security library not loaded") !=

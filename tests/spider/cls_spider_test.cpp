@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -137,6 +141,59 @@ TEST_F(CrawlTest, BreadthFirstOrderWithRobotsRules) {
             CrawlAll());
   EXPECT_EQ(Urls({"http://other.test/"}), Outbound());
   for (const auto& request : server_.Requests()) EXPECT_NE("/hidden/x", request.path);
+}
+
+TEST(KeepAliveCrawlTest, HundredPageCrawlOfNginxUsesOneConnection) {
+  const std::string root = testing::FreshDir("keep-alive-site");
+  std::ofstream index(root + "index.html");
+  for (int i = 1; i < 100; ++i) {
+    const std::string name = "p" + std::to_string(i) + ".html";
+    index << "<a href=" << name << ">" << i << "</a>\n";
+    std::ofstream(root + name) << "<html><head><title>" << i << "</title></head><body>page "
+                               << i << "</body></html>";
+  }
+  index.close();
+  testing::NginxServer nginx(root);
+  if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
+  ClsSpider spider;
+  spider.BeginSite((nginx.baseUrl() + "/").c_str());
+  int pages = 0;
+  for (int guard = 0; guard < 1000; ++guard) {
+    if (spider.CrawlNext(nullptr)) {
+      ++pages;
+    } else if (spider.unspideredCount() == 0) {
+      break;
+    }
+  }
+  EXPECT_EQ(pages, 100);
+  // nginx logs a request once its answer is out: the last line may come a moment later.
+  std::set<std::string> connections;
+  int requests = 0;
+  for (int wait = 0; wait < 100 && requests < 101; ++wait) {
+    if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::ifstream log(nginx.accessLogPath());
+    connections.clear();
+    requests = 0;
+    for (std::string line; std::getline(log, line); ++requests) {
+      connections.insert(line.substr(0, line.find(' ')));
+    }
+  }
+  EXPECT_EQ(requests, 101);  // robots.txt and the pages
+  EXPECT_EQ(connections.size(), 1u);
+}
+
+TEST_F(CrawlTest, SeenSetGrowsPastItsFirstBucketsWithoutLosingAUrl) {
+  spider_.BeginSite("site.test");
+  const int count = 3 * static_cast<int>(ClsSpider::kSeenBuckets);
+  for (int i = 0; i < count; ++i) {
+    ASSERT_TRUE(spider_.QueueUrl(("http://site.test/p" + std::to_string(i)).c_str()));
+  }
+  EXPECT_EQ(spider_.seenCount(), static_cast<uint32_t>(count));
+  for (int i = 0; i < count; i += 997) {
+    EXPECT_TRUE(spider_.IsSeen("http://site.test/p" + std::to_string(i))) << i;
+  }
+  EXPECT_FALSE(spider_.IsSeen("http://site.test/p" + std::to_string(count)));
+  EXPECT_FALSE(spider_.IsSeen("http://site.test/P1"));
 }
 
 TEST_F(CrawlTest, MaximumUrlCountStopsQueueingButLinksStillCountAsSeen) {

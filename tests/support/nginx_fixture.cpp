@@ -36,7 +36,9 @@ std::string Config(const std::string& prefix, const std::string& root, int port,
   config += "worker_processes 1;\nerror_log " + prefix + "error.log warn;\npid " + prefix +
             "nginx.pid;\nevents { worker_connections 256; }\nhttp {\n"
             "  include /etc/nginx/mime.types;\n  default_type application/octet-stream;\n"
-            "  access_log " + prefix + "access.log;\n"
+            // Each line names the connection that carried the request, so tests count them.
+            "  log_format withconnection '$connection $status \"$request\"';\n"
+            "  access_log " + prefix + "access.log withconnection;\n"
             "  client_body_temp_path " + prefix + "body;\n  proxy_temp_path " + prefix + "proxy;\n"
             "  fastcgi_temp_path " + prefix + "fastcgi;\n  uwsgi_temp_path " + prefix + "uwsgi;\n"
             "  scgi_temp_path " + prefix + "scgi;\n  keepalive_requests 100000;\n";
@@ -102,6 +104,7 @@ NginxServer::NginxServer(const std::string& root, const NginxOptions& options)
     }
     if (pid > 0 && WaitForPort(port_, kStartTimeoutMs)) {
       pid_ = pid;
+      prefix_ = prefix;
     } else if (pid > 0) {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);

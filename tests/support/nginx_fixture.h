@@ -28,6 +28,8 @@ class NginxServer {
   int port() const { return port_; }
   // "http://127.0.0.1:<port>" ("https://..." for an HTTPS server)
   std::string baseUrl() const;
+  // The access log: one line per request, "<connection number> <status> "<request line>"".
+  std::string accessLogPath() const { return prefix_ + "access.log"; }
   // Why it did not start, for GTEST_SKIP messages.
   const std::string& error() const { return error_; }
 
@@ -35,6 +37,7 @@ class NginxServer {
   pid_t pid_ = -1;
   bool ssl_ = false;
   int port_ = 0;
+  std::string prefix_;
   std::string error_;
 };
 
