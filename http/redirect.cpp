@@ -67,8 +67,8 @@ bool FollowRedirect(HttpClient& client, const char* url, int depth, HttpControl&
       return false;
     }
   }
-  // Cookies of a redirect answer are stored only when a cookie folder is set; the cookie store
-  // joins here with the cookie work.
+  // The redirect answer's cookies were stored by the driver as it read the answer's head (the
+  // host that set them names their document), so they are not stored a second time here.
 
   if (!settings.followRedirects) {
     result.redirected = true;

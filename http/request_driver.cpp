@@ -9,6 +9,7 @@
 #include "base/output.h"
 #include "base/platform.h"
 #include "base/progress.h"
+#include "http/cookie_mgr.h"
 #include "http/http_client.h"
 #include "http/http_conn_pool.h"
 #include "http/http_control.h"
@@ -45,10 +46,6 @@ void RecordNegativeCacheEntry(const HttpControl&, const char*, LogBase&) {}
 // Whether the cache remembers host as one that did not resolve.
 bool IsDnsMarkedInvalid(const HttpControl&, const char*) { return false; }
 void NoteConnectOutcome(const HttpControl&, const char*, bool, bool) {}
-// Stores the response's cookies when a cookie folder is set; true when any were stored.
-bool SaveResponseCookies(const HttpControl&, const HttpResult&, const char*, LogBase&) {
-  return false;
-}
 // Whether a 401 is one the NTLM exchange answers (it then logs no status lines).
 bool NtlmWillAnswer(const HttpControl& settings, const BasicCredentials& credentials,
                     const HttpResult& result) {
