@@ -511,6 +511,70 @@ TEST(EngineOptionsTest, EachOptionChangesTheCrawlAsItSays) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outputDir), {}), 1);
 }
 
+// A site whose member pages answer 403 without the session cookie its front page sets.
+class CookieSiteTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new std::string(quillon::testing::FreshDir("cookie_site"));
+    NginxOptions options;
+    options.gzip = false;
+    options.extraServerConfig =
+        "location = /index.html { add_header Set-Cookie \"session=ok; path=/\"; }\n"
+        "location /members/ { if ($cookie_session != \"ok\") { return 403; } }\n";
+    server_ = new NginxServer(*root_, options);
+    quillon::testing::WriteFileBytes(*root_ + "/index.html",
+                                     "<title>Login</title><a href=\"members/a.html\">A</a>");
+    std::filesystem::create_directories(*root_ + "/members");
+    quillon::testing::WriteFileBytes(*root_ + "/members/a.html",
+                                     "<title>A</title><a href=\"b.html\">B</a>");
+    quillon::testing::WriteFileBytes(*root_ + "/members/b.html", "<title>B</title>");
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete root_;
+  }
+  void SetUp() override {
+    if (!server_->isRunning()) GTEST_SKIP() << server_->error();
+  }
+  static Outcome Crawl(const std::string& path, const std::vector<std::string>& more) {
+    std::vector<std::string> args = {TollwickBinary(), "generate", server_->baseUrl() + path,
+                                     "--delay-ms", "0"};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunProgram(args);
+  }
+  static std::string List(const Outcome& run) {
+    return ReadFileBytes(run.LastLine() + "/urllist.txt");
+  }
+
+  static std::string* root_;
+  static NginxServer* server_;
+};
+
+std::string* CookieSiteTest::root_ = nullptr;
+NginxServer* CookieSiteTest::server_ = nullptr;
+
+TEST_F(CookieSiteTest, TheSessionCookieOpensTheMemberPagesAndLastsAcrossRuns) {
+  const std::string base = server_->baseUrl();
+  const std::string all = base + "/index.html\r\n" + base + "/members/a.html\r\n" + base +
+                          "/members/b.html";
+  Outcome without = Crawl("/index.html", {});
+  EXPECT_EQ(List(without), base + "/index.html");
+  EXPECT_NE(without.err.find("members/a.html: HTTP 403 Forbidden"), std::string::npos);
+
+  Outcome inMemory = Crawl("/index.html", {"--cookies", "memory"});
+  EXPECT_EQ(List(inMemory), all) << inMemory.err;
+
+  const std::string jar = quillon::testing::ScratchDir() + "jar";
+  Outcome first = Crawl("/index.html", {"--cookies", jar});
+  EXPECT_EQ(List(first), all) << first.err;
+  EXPECT_EQ(std::filesystem::status(jar).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+  // The next run goes straight to a member page with the cookie from the folder.
+  Outcome second = Crawl("/members/a.html", {"--cookies=" + jar});
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_EQ(List(second), base + "/members/a.html\r\n" + base + "/members/b.html");
+}
+
 // Hooks that keep the summary: the run's own outcome is what this test looks at.
 class SummaryHooks : public FrontEndHooks {
  public:
