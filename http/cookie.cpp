@@ -103,6 +103,10 @@ std::unique_ptr<Cookie> ParseField(const MimeField& field, std::string_view defa
   return cookie;
 }
 
+bool HoldsLineBreak(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
 bool HostMatches(std::string_view domain, std::string_view host) {
   std::string_view bare = domain.starts_with('.') ? domain.substr(1) : domain;
   return EqualsNoCase(host, bare) || host.ends_with(domain);
@@ -167,6 +171,8 @@ bool BuildCookieHeader(const CookieJar& jar, std::string_view host, std::string_
     for (int p = 0; p < cookie.pairCount(); ++p) {
       const StringPair& pair = *cookie.pairAt(p);
       std::string_view name = pair.firstText();
+      // A line break read back from a damaged or hostile cookie file must not start a header.
+      if (HoldsLineBreak(name) || HoldsLineBreak(pair.secondText())) continue;
       if (!key.assign(name)) return false;
       key.toLowerCase();
       if (written.contains(key.view())) continue;

@@ -82,6 +82,17 @@ TEST_P(CookieStoreTest, ADomainFullOfPathsStopsGrowing) {
   EXPECT_EQ(Sent("h.test", ("/p" + std::to_string(kMaxCookiesPerDocument) + "/").c_str()), "");
 }
 
+TEST_P(CookieStoreTest, NamesThatAreNoXmlTagsAndLineBreaksInAFileStayHarmless) {
+  Receive("h.test", "Set-Cookie: 1P_JAR=j; a b=c\r\n");
+  EXPECT_EQ(Sent("h.test", "/"), "Cookie: 1P_JAR=j; a_b=c\r\n");
+  if (GetParam()) return;
+  quillon::testing::WriteFileBytes(
+      folder_ + "/h_test.xml",
+      "<cookies><cookie key=\"h.test,/\" v=\"0\"><x>1\r\nX-Injected: 1</x><y>2</y>"
+      "</cookie></cookies>");
+  EXPECT_EQ(Sent("h.test", "/"), "Cookie: y=2\r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(MemoryAndFiles, CookieStoreTest, ::testing::Bool());
 
 }  // namespace
