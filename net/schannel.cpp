@@ -451,7 +451,7 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
       return false;
     }
   }
-  serverCert_ = Certificate::FromX509(peer);
+  serverCert_ = Certificate::FromX509(peer, SSL_get_peer_cert_chain(session_->ssl.get()));
   if (!serverCert_) {
     log.addError("Out of memory");
     failureCode_ = kFailNoServerCertificate;
