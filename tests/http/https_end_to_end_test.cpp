@@ -17,6 +17,7 @@
 #include "http/cls_http.h"
 #include "http/http_client.h"
 #include "net/certificate.h"
+#include "net/client_credential.h"
 #include "net/schannel.h"
 #include "tests/http/driver_test_util.h"
 #include "tests/support/http_fixture_server.h"
@@ -38,6 +39,7 @@ struct HttpsWorld {
   IssuedCert selfSigned;
   IssuedCert wrongHost;
   IssuedCert expired;
+  IssuedCert client;
   std::string caFile;
 };
 
@@ -63,6 +65,10 @@ const HttpsWorld& World() {
     expired.notBeforeSec = -60L * 86400;
     expired.notAfterSec = -30L * 86400;
     w->expired = pki.Issue("expired", expired);
+    CertSpec client;
+    client.subject = {{"O", "Tollwick Tests"}, {"CN", "crawler"}};
+    client.serverAuth = false;
+    w->client = pki.Issue("client", client);
 
     w->site = FreshDir("https-site");
     w->index = "<html><head><title>Secure</title></head><body><a href=\"/a.html\">a</a></body></html>";
@@ -89,6 +95,14 @@ NginxOptions TlsOptions(const IssuedCert& cert) {
   NginxOptions options;
   options.sslCertificate = cert.certFile;
   options.sslCertificateKey = cert.keyFile;
+  return options;
+}
+
+// nginx asking every client for a certificate issued by the test CA.
+NginxOptions ClientCertOptions() {
+  NginxOptions options = TlsOptions(World().good);
+  options.extraServerConfig =
+      "ssl_client_certificate " + World().caFile + ";\nssl_verify_client on;\n";
   return options;
 }
 
@@ -632,6 +646,44 @@ TEST(HttpsCrawlTest, TollwickGenerateCrawlsTheSiteOverTls) {
   EXPECT_NE(urls.find(nginx.baseUrl() + "/a.html"), std::string::npos) << urls;
   std::string sitemap = ReadFileBytes(folder + "sitemap.htm");
   EXPECT_NE(sitemap.find("Secure"), std::string::npos);
+}
+
+// ---- Client certificates
+
+TEST(HttpsClientCertTest, ServerThatAsksGetsTheCertificateAndRefusesWithoutOne) {
+  TrustScope trust(World().caFile);
+  NginxServer nginx(World().site, ClientCertOptions());
+  if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
+  ShortTimeouts timeouts;
+  Fetcher without;
+  without.fetch(nginx.baseUrl() + "/index.html");
+  EXPECT_EQ(without.status(), 400) << without.logText();
+  EXPECT_NE(without.logText().find("none is configured"), std::string::npos);
+
+  Fetcher with;
+  Logger loadLog;
+  // An unrelated certificate first: the one the server's issuer list names is chosen.
+  with.settings.clientCredential.Add(ClientCredential::Load(
+      World().selfSigned.certFile.c_str(), World().selfSigned.keyFile.c_str(), nullptr, loadLog));
+  with.settings.clientCredential.Add(ClientCredential::Load(
+      World().client.certFile.c_str(), World().client.keyFile.c_str(), nullptr, loadLog));
+  ASSERT_EQ(with.settings.clientCredential.count(), 2) << TextOf(loadLog);
+  ASSERT_TRUE(with.fetch(nginx.baseUrl() + "/index.html")) << with.logText();
+  EXPECT_EQ(with.status(), 200) << with.logText();
+  EXPECT_EQ(with.bodyText(), World().index);
+  EXPECT_NE(with.logText().find("ClientCertDN: O=Tollwick Tests, CN=crawler"),
+            std::string::npos)
+      << with.logText();
+}
+
+TEST(HttpsClientCertTest, RequireVerifiedCertFailsTheFetchOfASelfSignedServer) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().selfSigned);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  f.settings.requireVerifiedCert = true;
+  EXPECT_FALSE(f.fetch(nginx.baseUrl() + "/index.html"));
+  EXPECT_NE(f.logText().find("Failed to verify server certificate"), std::string::npos);
 }
 
 }  // namespace
