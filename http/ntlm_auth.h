@@ -16,8 +16,8 @@ class LogBase;
 class ProgressMonitor;
 
 // Logs in to url with credentials.login ("DOMAIN\user" or "DOMAIN/user") and
-// credentials.password. True when the server answered the last leg with 200; its body is then
-// appended to out and result holds its head. False with the reason logged (result keeps the
+// credentials.password. True when the server answered the last leg with 200; out then holds
+// its body and result its head. False with the reason logged (result keeps the
 // last answer, a 401 for refused credentials). ntlmAuthorization is empty afterwards.
 bool NtlmAuthenticate(HttpClient& client, const char* url, const BasicCredentials& credentials,
                       HttpControl& settings, DataBuffer& out, HttpResult& result, LogBase& log,

@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 
 #include <cstdio>
+#include <new>
 
 #include "base/log_base.h"
 
@@ -90,7 +91,8 @@ std::unique_ptr<ClientCredential> ClientCredential::Load(const char* certFile,
                                                          const char* keyFile,
                                                          const char* password, LogBase& log) {
   Parts parts;
-  if (certFile == nullptr || (!ReadPem(certFile, parts) && !ReadPkcs12(certFile, password, parts))) {
+  if (certFile == nullptr ||
+      (!ReadPem(certFile, parts) && !ReadPkcs12(certFile, password, parts))) {
     ERR_clear_error();
     log.addError("Failed to load the client certificate");
     log.addTag("certFile", certFile != nullptr ? certFile : "");

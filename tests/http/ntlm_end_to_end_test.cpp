@@ -79,18 +79,6 @@ TEST_P(NtlmSiteTest, LoginsAnswerAsTheCredentialsDeserve) {
   }
 }
 
-TEST_P(NtlmSiteTest, WithoutNtlmEnabledTheRefusalIsTheAnswer) {
-  const std::string url = Url();
-  if (url.empty()) GTEST_SKIP() << "socat is not installed";
-  ShortTimeouts timeouts;
-  Fetcher f;
-  f.settings.login.assign("STAGING\\crawler");
-  f.settings.password.assign("Secret#1");
-  EXPECT_TRUE(f.fetch(url));
-  EXPECT_EQ(f.status(), 401);
-  EXPECT_EQ(f.logText().find("Doing NTLM Authentication..."), std::string::npos);
-}
-
 TEST(BasicFallbackTest, ServerAskingForBasicGetsTheLoginOnceWhileNtlmIsEnabled) {
   HttpFixtureServer server;
   server.AddHandler("/", [](int fd, const HttpFixtureServer::Request& request) {

@@ -1,5 +1,5 @@
 // Loading client certificates: PEM with the key inside or beside it, PKCS#12 with its password,
-// and the files that must be refused; the set keeps at most three.
+// and the files that must be refused.
 #include "net/client_credential.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +33,8 @@ const Files& Made() {
     f->client = pki.Issue("client", spec);
     f->other = pki.Issue("other", spec);
     f->combined = dir + "combined.pem";
-    WriteFileBytes(f->combined, ReadFileBytes(f->client.certFile) + ReadFileBytes(f->client.keyFile));
+    WriteFileBytes(f->combined,
+                   ReadFileBytes(f->client.certFile) + ReadFileBytes(f->client.keyFile));
     FILE* certFile = std::fopen(f->client.certFile.c_str(), "rb");
     FILE* keyFile = std::fopen(f->client.keyFile.c_str(), "rb");
     X509* cert = PEM_read_X509(certFile, nullptr, nullptr, nullptr);
@@ -84,16 +85,6 @@ TEST(ClientCredentialTest, LoadsWhatHoldsACertificateWithItsKey) {
       EXPECT_NE(std::string(text.view()).find(c.error), std::string::npos) << c.name;
     }
   }
-}
-
-TEST(ClientCredentialTest, SetKeepsAtMostThree) {
-  ClientCredentialSet set;
-  LogNull quiet;
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(set.Add(ClientCredential::Load(Made().combined.c_str(), "", nullptr, quiet)), i < 3);
-  }
-  EXPECT_EQ(set.count(), 3);
-  EXPECT_FALSE(set.Add(nullptr));
 }
 
 }  // namespace
