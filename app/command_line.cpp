@@ -13,7 +13,10 @@
 #include "app/settings_profile.h"
 #include "app/sitemap_writer.h"
 #include "base/ascii.h"
+#include "base/log_base.h"
 #include "base/platform.h"
+#include "net/certificate.h"
+#include "net/client_credential.h"
 
 namespace tollwick {
 namespace {
@@ -150,6 +153,58 @@ void TakeSiteUrl(const std::string& arg, std::string& url, bool& haveUrl) {
   haveUrl = true;
 }
 
+// The password of --password-file (its first line) or of TOLLWICK_PASSWORD.
+constexpr std::streamsize kMaxPasswordBytes = 1024;
+constexpr char kPasswordVariable[] = "TOLLWICK_PASSWORD";
+constexpr char kCertPasswordVariable[] = "TOLLWICK_CERT_PASSWORD";
+
+std::string ReadPasswordFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw UsageError{"cannot read the password file " + path};
+  std::string line(kMaxPasswordBytes + 1, '\0');
+  file.getline(line.data(), kMaxPasswordBytes + 1);
+  line.resize(static_cast<size_t>(file.gcount()));
+  if (!line.empty() && line.back() == '\0') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.empty() || static_cast<std::streamsize>(line.size()) > kMaxPasswordBytes) {
+    throw UsageError{"the password file " + path + " holds no password on its first line"};
+  }
+  return line;
+}
+
+// Fills in the password and checks the certificate files before a crawl starts, so that a
+// wrong file fails at once with its name instead of as a failed fetch.
+void CheckAuthentication(SourceSettings& source, const std::string& passwordFile) {
+  if (!passwordFile.empty()) {
+    if (source.login.empty()) throw UsageError{"--password-file needs --user"};
+    source.password = ReadPasswordFile(passwordFile);
+  } else if (!source.login.empty()) {
+    const char* fromEnvironment = std::getenv(kPasswordVariable);
+    if (fromEnvironment == nullptr || *fromEnvironment == '\0') {
+      throw UsageError{"--user needs --password-file FILE or the TOLLWICK_PASSWORD variable"};
+    }
+    source.password = fromEnvironment;
+  }
+  if (!source.clientKeyFile.empty() && source.clientCertFile.empty()) {
+    throw UsageError{"--client-key needs --client-cert"};
+  }
+  if (!source.clientCertFile.empty()) {
+    const char* password = std::getenv(kCertPasswordVariable);
+    source.clientCertPassword = password != nullptr ? password : "";
+    quillon::LogNull quiet;
+    if (!quillon::ClientCredential::Load(source.clientCertFile.c_str(),
+                                         source.clientKeyFile.c_str(),
+                                         source.clientCertPassword.c_str(), quiet)) {
+      throw UsageError{"cannot use the client certificate " + source.clientCertFile +
+                       ": it needs a certificate and its private key (PEM, or PKCS#12 with "
+                       "TOLLWICK_CERT_PASSWORD)"};
+    }
+  }
+  if (!source.caFile.empty() && !quillon::Certificate::FromPemFile(source.caFile.c_str())) {
+    throw UsageError{"the CA file " + source.caFile + " holds no PEM certificate"};
+  }
+}
+
 // The cookie and cache folders named on the command line are made private (0700) when missing;
 // cookies in "memory" need none. False with a message in error.
 bool PrepareStoreFolders(const SourceSettings& source, std::string& error) {
@@ -189,6 +244,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   RunOptions options;
   options.makeSource = context.makeSource;
   std::string logPath;
+  std::string passwordFile;
   bool open = false;
   bool fromProfile = false;
   bool haveUrl = false;
@@ -276,6 +332,24 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "--http-cache" || arg == "--revalidate") {
       reader.NoValue();
       (arg == "--http-cache" ? options.source.useHttpCache : options.source.revalidate) = true;
+    } else if (arg == "--user") {
+      options.source.login = reader.Value();
+      if (TrimWhiteSpace(options.source.login).empty()) throw UsageError{"--user needs a name"};
+    } else if (arg == "--password") {
+      throw UsageError{"a password is never taken on the command line; use --password-file "
+                       "FILE or the TOLLWICK_PASSWORD variable"};
+    } else if (arg == "--password-file") {
+      passwordFile = reader.Value();
+      if (passwordFile.empty()) throw UsageError{"--password-file needs a file"};
+    } else if (arg == "--client-cert" || arg == "--client-key" || arg == "--ca-file") {
+      std::string path = reader.Value();
+      if (path.empty()) throw UsageError{arg + " needs a file"};
+      (arg == "--client-cert"  ? options.source.clientCertFile
+       : arg == "--client-key" ? options.source.clientKeyFile
+                               : options.source.caFile) = path;
+    } else if (arg == "--require-valid-cert") {
+      reader.NoValue();
+      options.source.requireValidCert = true;
     } else if (arg == "--log") {
       logPath = reader.Value();
     } else if (arg == "--open") {
@@ -300,6 +374,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
       options.source.cacheDir.empty()) {
     throw UsageError{"--http-cache and --revalidate need --cache DIR"};
   }
+  CheckAuthentication(options.source, passwordFile);
   std::string error;
   if (!PrepareStoreFolders(options.source, error)) {
     err << "tollwick: " << error << "\n";
@@ -411,6 +486,18 @@ std::string UsageText() {
       "    --http-cache                    with --cache: the container store instead\n"
       "    --revalidate                    with --cache: ask the server whether a stale entry\n"
       "                                    changed (conditional request lines)\n"
+      "    --user [DOMAIN\\]NAME            log in to sites that ask: NTLM when the server\n"
+      "                                    offers it (NAME must then carry DOMAIN\\), else Basic\n"
+      "    --password-file FILE            the password is the first line of FILE (else the\n"
+      "                                    TOLLWICK_PASSWORD variable; never an argument)\n"
+      "    --client-cert FILE              offer this certificate to HTTPS servers that ask\n"
+      "                                    for one: PEM with its key, or PKCS#12 (password in\n"
+      "                                    TOLLWICK_CERT_PASSWORD)\n"
+      "    --client-key FILE               the certificate's key when it is a file of its own\n"
+      "    --ca-file FILE                  trust the CA certificates of FILE (PEM) instead of\n"
+      "                                    the system's\n"
+      "    --require-valid-cert            a server certificate that cannot be verified fails\n"
+      "                                    the fetch (by default it only warns)\n"
       "    --output-dir DIR                make the dated output folder in DIR instead of\n"
       "                                    <temp>/Tollwick (DIR is created when missing)\n"
       "    --avoid PATTERN                 do not follow links matching PATTERN (\"*\" matches\n"

@@ -135,6 +135,19 @@ struct SourceSettings {
   std::string cacheDir;
   bool useHttpCache = false;
   bool revalidate = false;
+  // A login for sites that ask for one ("[DOMAIN\]NAME"; empty: none): Basic or NTLM, as the
+  // server offers.
+  std::string login;
+  std::string password;
+  // A client certificate (PEM or PKCS#12) and its key when it is in a file of its own; the
+  // PKCS#12 password.
+  std::string clientCertFile;
+  std::string clientKeyFile;
+  std::string clientCertPassword;
+  // Trusted CA certificates (PEM) instead of the system's.
+  std::string caFile;
+  // A server certificate that is not verified fails the fetch instead of a warning.
+  bool requireValidCert = false;
 };
 
 // A PageSource over a new VnSpider whose fetches end early once hooks.StopRequested() is true.

@@ -2,7 +2,10 @@
 #include <cstdint>
 
 #include "app/generate_run.h"
+#include "base/log_base.h"
 #include "base/progress.h"
+#include "net/certificate.h"
+#include "net/client_credential.h"
 #include "spider/vn_spider.h"
 
 namespace tollwick {
@@ -31,6 +34,25 @@ void UseCache(quillon::HttpControl& http, const SourceSettings& settings) {
     http.cache.AddRoot(settings.cacheDir.c_str());
   }
   http.revalidateInEveryTemplate = settings.revalidate;
+}
+
+// The login, the client certificate and the certificate checks of the command line; the
+// command line has checked the files already.
+void UseAuthentication(quillon::HttpControl& http, const SourceSettings& settings) {
+  if (!settings.login.empty()) {
+    http.login.assign(settings.login.c_str());
+    http.password.assign(settings.password.c_str());
+    // NTLM answers a server that offers it; a server that asks for Basic gets Basic.
+    http.ntlmEnabled = true;
+  }
+  if (!settings.clientCertFile.empty()) {
+    quillon::LogNull quiet;
+    http.clientCredential.Add(quillon::ClientCredential::Load(
+        settings.clientCertFile.c_str(), settings.clientKeyFile.c_str(),
+        settings.clientCertPassword.c_str(), quiet));
+  }
+  if (!settings.caFile.empty()) quillon::SetTrustFile(settings.caFile.c_str());
+  http.requireVerifiedCert = settings.requireValidCert;
 }
 
 void ApplyEngineOptions(quillon::ClsSpider& engine, const SourceSettings& settings) {
@@ -82,6 +104,7 @@ class SpiderSource : public PageSource {
     http.maxContentLength = settings.maxPageSize;
     http.cookieDir.assign(settings.cookieDir.c_str());
     UseCache(http, settings);
+    UseAuthentication(http, settings);
     ApplyEngineOptions(spider_.engine(), settings);
     spider_.setEventCallback(&sink_);
   }

@@ -21,7 +21,7 @@ constexpr LogClue kClues[] = {
     {"WSAETIMEDOUT", "connection timed out"},
     {"WSAENETUNREACH", "network unreachable"},
     {"WSAEHOSTUNREACH", "host unreachable"},
-    {"Failed to verify server certificate", "the server's certificate was refused"},
+    {"Failed to verify server certificate", "certificate not trusted"},
     {"SSL server certificate fails to match requirement", "the server's certificate was refused"},
     {"Error initializing security context", "TLS handshake failed"},
     {"The message received was unexpected or badly formatted.", "TLS handshake failed"},
@@ -51,6 +51,21 @@ constexpr std::string_view kStopLines[] = {"aborted by app", "Application aborte
 constexpr std::string_view kLookupFailedLines[] = {"Domain name lookup failed",
                                                    "Cannot get host by name."};
 constexpr std::string_view kUrlTooLong = "URL is longer than the maximum allowed length.";
+constexpr std::string_view kNotVerified = "Failed to verify server certificate";
+constexpr std::string_view kNtlmNoDomain = "NTLM Authentication failed, no domain.";
+
+// Why a certificate that had to be verified was not, as the verification logged it.
+struct CertClue {
+  std::string_view line;
+  std::string_view detail;
+};
+constexpr CertClue kCertClues[] = {
+    {"WinVerifyTrustWarning: CERT_E_CN_NO_MATCH", ": it names another host"},
+    {"WinVerifyTrustWarning: CERT_E_EXPIRED", ": expired or not yet valid"},
+    {"WinVerifyTrustWarning", ""},
+};
+// An untrusted root is the one refusal the verification does not name.
+constexpr std::string_view kUnknownIssuer = ": issued by an unknown authority";
 
 bool Holds(std::string_view text, std::string_view line) {
   return text.find(line) != std::string_view::npos;
@@ -84,6 +99,23 @@ FetchFailureKind DescribeFetchFailure(const char* url, const HttpResult& result,
     return FetchFailureKind::TooLarge;
   }
   const int status = result.header.statusCode;
+  if (Holds(logText, kNotVerified)) {
+    reason.assign("certificate not trusted");
+    std::string_view detail = kUnknownIssuer;
+    for (const CertClue& clue : kCertClues) {
+      if (Holds(logText, clue.line)) {
+        detail = clue.detail;
+        break;
+      }
+    }
+    reason.append(detail);
+    return FetchFailureKind::Failed;
+  }
+  if (status == 401 && !settings.login.isEmpty()) {
+    reason.assign(Holds(logText, kNtlmNoDomain) ? "login refused: NTLM needs DOMAIN\\NAME"
+                                                : "login refused");
+    return FetchFailureKind::Failed;
+  }
   if (status >= 400) {
     std::string text = "HTTP " + std::to_string(status);
     if (!result.header.reasonText.isEmpty()) text += " " + std::string(result.header.reasonText.view());

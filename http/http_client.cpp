@@ -75,7 +75,9 @@ bool ConnectChannel(SChannel& channel, const HttpControl& settings, const char* 
   channel.SetPort(port);
   channel.SetProtocol(settings.tlsProtocol.getString());
   ApplySocketTimeouts(channel.Socket(), settings);
-  return channel.EstablishChannel(log, dnsFailed, settings.abortCheckMs, progress);
+  channel.SetRequireVerified(settings.requireVerifiedCert);
+  return channel.EstablishChannel(log, dnsFailed, settings.abortCheckMs, progress,
+                                  &settings.clientCredential);
 }
 
 bool HttpConnect(HttpClient& client, HttpControl& settings, const char* host, int port, bool tls,

@@ -1,6 +1,6 @@
 // The settings of one HTTP client: what goes into the request head, how to connect, the cache
 // switches and stores, and the cookie store. Plain data with defaults; nothing here validates or
-// acts. The client certificate joins this object with the HTTPS work.
+// acts.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include "http/cls_cache2.h"
 #include "http/http_cache.h"
 #include "http/mime_header.h"
+#include "net/client_credential.h"
 
 namespace quillon {
 
@@ -68,6 +69,11 @@ class HttpControl {
   StringBuffer proxyPassword;
   bool ntlmEnabled = false;
   StringBuffer tlsProtocol;
+  // Up to three client certificates, offered when an HTTPS server asks for one.
+  ClientCredentialSet clientCredential;
+  // An HTTPS server whose certificate is not verified fails the connection instead of a
+  // warning.
+  bool requireVerifiedCert = false;
   StringBuffer cookieDir;
   HashMap memoryCookies;
   bool autoAddCookies = true;

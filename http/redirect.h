@@ -1,6 +1,5 @@
 // Following a redirect answer: the Location is checked and resolved against the URL that was
 // asked for, the application may refuse it, and the request driver runs again on the new URL.
-// The NTLM exchange and the storing of a redirect's cookies are not done here yet.
 #pragma once
 
 #include "base/string_buffer.h"

@@ -14,6 +14,7 @@
 #include "http/http_conn_pool.h"
 #include "http/http_control.h"
 #include "http/http_result.h"
+#include "http/ntlm_auth.h"
 #include "http/output.h"
 #include "http/parse_url.h"
 #include "http/redirect.h"
@@ -64,11 +65,44 @@ bool OffersOnlyNtlm(const HttpResponseHeader& header) {
   }
   return false;
 }
-// Answers a 401 that offers NTLM; the exchange comes with the NTLM work and does nothing yet.
-bool AnswerNtlmChallenge(HttpClient&, const char*, HttpControl&, Output&, HttpResult&, LogBase&,
-                         ProgressMonitor*, bool& answered) {
-  answered = false;
+// Whether a WWW-Authenticate field of the answer offers Basic.
+bool OffersBasic(const HttpResponseHeader& header) {
+  for (int i = 0; i < header.fields.count(); ++i) {
+    const MimeField* field = header.fields.fieldAt(i);
+    if (!field->name.equalsIgnoreCase("WWW-Authenticate")) continue;
+    StringBuffer value;
+    value.assign(field->value);
+    value.trim();
+    value.toLowerCase();
+    if (value.equals("basic") || value.beginsWith("basic ")) return true;
+  }
   return false;
+}
+// With NTLM enabled no request carries Basic credentials; a server that asks for Basic only
+// gets the request once more with them.
+bool AnswerBasicChallenge(HttpClient& client, const char* url, HttpControl& settings,
+                          Output& sink, HttpResult& result, LogBase& log,
+                          ProgressMonitor* progress) {
+  log.addInfo("The server asks for Basic authentication; sending the request with the login.");
+  if (!sink.clear(log)) return false;
+  settings.ntlmEnabled = false;
+  result.reset();
+  const bool ok = DriveRequest(client, url, 0, ConnectionUse::kPooled, settings, sink, result,
+                               log, progress);
+  settings.ntlmEnabled = true;
+  return ok;
+}
+// Answers a 401 that offers NTLM: the login runs into a buffer of its own, whose bytes then
+// replace what the sink holds, and its last answer is the result.
+bool AnswerNtlmChallenge(HttpClient& client, const char* url,
+                         const BasicCredentials& credentials, HttpControl& settings,
+                         Output& sink, HttpResult& result, LogBase& log,
+                         ProgressMonitor* progress) {
+  DataBuffer body;
+  const bool ok =
+      NtlmAuthenticate(client, url, credentials, settings, body, result, log, progress);
+  if (!sink.clear(log) || !sink.writeBytes(body.data(), body.length(), log)) return false;
+  return ok;
 }
 
 // ---- Helpers
@@ -759,12 +793,19 @@ bool FetchWithRetry(HttpClient& client, const char* url, HttpControl& settings, 
     }
 
     const int status = result.header.statusCode;
-    if (OffersOnlyNtlm(result.header) &&
-        NtlmWillAnswer(settings, CredentialsForAnswer(client, settings, url, result), result)) {
-      bool answered = false;
-      bool ntlmOk =
-          AnswerNtlmChallenge(client, url, settings, sink, result, log, progress, answered);
-      if (answered) return ntlmOk;
+    const BasicCredentials credentials = CredentialsForAnswer(client, settings, url, result);
+    if (OffersOnlyNtlm(result.header) && NtlmWillAnswer(settings, credentials, result)) {
+      // The login goes to the URL that was answered (the redirect target's, when redirected).
+      StringBuffer answered;
+      answered.assign(result.redirected ? result.finalUrl.getString() : url);
+      return AnswerNtlmChallenge(client, answered.getString(), credentials, settings, sink,
+                                 result, log, progress);
+    }
+    if (OffersBasic(result.header) && NtlmWillAnswer(settings, credentials, result)) {
+      StringBuffer answered;
+      answered.assign(result.redirected ? result.finalUrl.getString() : url);
+      return AnswerBasicChallenge(client, answered.getString(), settings, sink, result, log,
+                                  progress);
     }
     if (status == 503 && retries < settings.max503Retries) {
       PauseBeforeRetry(settings.retryDelayMs);

@@ -72,10 +72,9 @@ struct ChainProblems {
   bool other = false;
 };
 
-int CollectProblem(int ok, X509_STORE_CTX* ctx) {
-  if (ok) return 1;
-  auto* problems = static_cast<ChainProblems*>(X509_STORE_CTX_get_app_data(ctx));
-  switch (X509_STORE_CTX_get_error(ctx)) {
+// Files one verification error under its problem.
+void NoteProblem(int error, ChainProblems* problems) {
+  switch (error) {
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
@@ -114,6 +113,17 @@ int CollectProblem(int ok, X509_STORE_CTX* ctx) {
       problems->other = true;
       break;
   }
+}
+
+bool AnyProblem(const ChainProblems& p) {
+  return p.untrusted || p.expired || p.revoked || p.badSignature || p.wrongUsage || p.role ||
+         p.pathLength || p.critical || p.other;
+}
+
+int CollectProblem(int ok, X509_STORE_CTX* ctx) {
+  if (ok) return 1;
+  NoteProblem(X509_STORE_CTX_get_error(ctx),
+              static_cast<ChainProblems*>(X509_STORE_CTX_get_app_data(ctx)));
   return 1;
 }
 
@@ -127,7 +137,13 @@ bool CheckChain(X509* cert, STACK_OF(X509)* untrusted, bool sslServerPurpose,
   if (sslServerPurpose) X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_SSL_SERVER);
   X509_STORE_CTX_set_app_data(ctx.get(), &problems);
   X509_STORE_CTX_set_verify_cb(ctx.get(), CollectProblem);
-  if (X509_verify_cert(ctx.get()) < 0) return false;
+  const int verified = X509_verify_cert(ctx.get());
+  if (verified < 0) return false;
+  // The check's own verdict counts too: a failure the callback never saw is still a failure.
+  if (verified != 1 && !AnyProblem(problems)) {
+    NoteProblem(X509_STORE_CTX_get_error(ctx.get()), &problems);
+    if (!AnyProblem(problems)) problems.other = true;
+  }
   return true;
 }
 
@@ -269,10 +285,10 @@ void SetTrustFile(const char* path) {
 
 Certificate::~Certificate() { X509_free(cert_); }
 
-std::unique_ptr<Certificate> Certificate::FromX509(X509* cert) {
+std::unique_ptr<Certificate> Certificate::FromX509(X509* cert, STACK_OF(X509)* chain) {
   if (cert == nullptr) return nullptr;
   std::unique_ptr<Certificate> certificate(new (std::nothrow) Certificate);
-  if (!certificate || !certificate->Load(cert)) return nullptr;
+  if (!certificate || !certificate->Load(cert, chain)) return nullptr;
   return certificate;
 }
 
@@ -313,7 +329,7 @@ bool Certificate::SplitDn(const char* dn, OwningPtrArray& parts) {
   return true;
 }
 
-bool Certificate::Load(X509* cert) {
+bool Certificate::Load(X509* cert, STACK_OF(X509)* chain) {
   if (X509_up_ref(cert) != 1) return false;
   cert_ = cert;
   if (!FormatName(X509_get_issuer_name(cert), issuerDn_) ||
@@ -356,9 +372,9 @@ bool Certificate::Load(X509* cert) {
     }
   }
 
-  // Chain status from the certificate alone (no intermediates): a failed check keeps defaults.
+  // Chain status with the intermediates that came with it: a failed check keeps defaults.
   ChainProblems problems;
-  if (CheckChain(cert, nullptr, false, problems)) {
+  if (CheckChain(cert, chain, false, problems)) {
     expired_ = problems.expired;
     revoked_ = problems.revoked;
     signatureValid_ = !problems.badSignature;
@@ -392,7 +408,8 @@ uint32_t CertificatePolicyStatus(X509* cert, STACK_OF(X509)* chain, const char* 
   if (problems.other) return kCertEChaining;
   if ((checks & kIgnoreCertCnInvalid) == 0) {
     int match = IsIpAddress(host) ? X509_check_ip_asc(cert, host, 0)
-                                  : X509_check_host(cert, host, std::strlen(host), 0, nullptr);
+                                  : X509_check_host(cert, host, std::strlen(host),
+                                                    X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS, nullptr);
     if (match != 1) return kCertECnNoMatch;
   }
   return 0;

@@ -73,8 +73,9 @@ class Certificate : public QuillonObject {
   Certificate& operator=(const Certificate&) = delete;
 
   // A certificate holding its own reference to cert, with names, parts, usages and chain status
-  // read; null when cert is null or memory runs out.
-  static std::unique_ptr<Certificate> FromX509(x509_st* cert);
+  // read (chain: the intermediates sent with it, may be null); null when cert is null or memory
+  // runs out.
+  static std::unique_ptr<Certificate> FromX509(x509_st* cert, stack_st_X509* chain = nullptr);
   // Reads the first certificate of a PEM file; null when there is none.
   static std::unique_ptr<Certificate> FromPemFile(const char* path);
 
@@ -103,7 +104,7 @@ class Certificate : public QuillonObject {
 
  private:
   Certificate() = default;
-  bool Load(x509_st* cert);
+  bool Load(x509_st* cert, stack_st_X509* chain);
 
   x509_st* cert_ = nullptr;
   StringBuffer issuerDn_;
@@ -122,7 +123,8 @@ class Certificate : public QuillonObject {
 
 // Verifies cert (with the intermediate certificates the server sent in chain, may be null) for
 // host: chain to a trusted root, validity dates, usage, then the host name (an IP address text
-// is matched as an address). True when verified; otherwise the reason is in the log under
+// is matched as an address; a wildcard must be a whole label, so "f*.example.com" matches
+// nothing). True when verified; otherwise the reason is in the log under
 // "WinVerifyTrustWarning". checks holds kIgnore* flags. verbose adds the trace line. statusOut,
 // when given, receives the policy status (0 = verified).
 bool VerifyServerCertificate(x509_st* cert, stack_st_X509* chain, const char* host,

@@ -222,6 +222,61 @@ void SChannel::ForcibleClose(LogBase& log) {
   socket_.Close(quiet);
 }
 
+int SChannelCertCallback(SSL* ssl, void*) {
+  auto* channel = static_cast<SChannel*>(SSL_get_app_data(ssl));
+  if (channel != nullptr) channel->OfferClientCertificate(ssl);
+  return 1;
+}
+
+namespace {
+
+// Whether the server's list of acceptable issuers names the issuer of the credential's
+// certificate or of a CA certificate sent with it (an empty list accepts any).
+bool IssuerAccepted(const ClientCredential& credential, const STACK_OF(X509_NAME)* names) {
+  if (names == nullptr || sk_X509_NAME_num(names) == 0) return true;
+  auto named = [names](X509* cert) {
+    for (int i = 0; i < sk_X509_NAME_num(names); ++i) {
+      if (X509_NAME_cmp(sk_X509_NAME_value(names, i), X509_get_issuer_name(cert)) == 0) {
+        return true;
+      }
+    }
+    return false;
+  };
+  if (named(credential.certificate().x509())) return true;
+  for (int i = 0; i < sk_X509_num(credential.chain()); ++i) {
+    if (named(sk_X509_value(credential.chain(), i))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void SChannel::OfferClientCertificate(SSL* ssl) {
+  LogNull quiet;
+  LogBase& log = handshakeLog_ != nullptr ? *handshakeLog_ : quiet;
+  if (verbose_) log.addInfo("Incomplete credentials...");
+  if (clientCredentials_.isEmpty()) {
+    log.addInfo("The server asked for a client certificate; none is configured.");
+    return;
+  }
+  const STACK_OF(X509_NAME)* issuers = SSL_get_client_CA_list(ssl);
+  const ClientCredential* chosen = &clientCredentials_.at(0);
+  for (int i = 0; i < clientCredentials_.count(); ++i) {
+    if (IssuerAccepted(clientCredentials_.at(i), issuers)) {
+      chosen = &clientCredentials_.at(i);
+      break;
+    }
+  }
+  log.addTag("ClientCertDN", chosen->certificate().subjectDn().getString());
+  if (SSL_use_certificate(ssl, chosen->certificate().x509()) != 1 ||
+      SSL_use_PrivateKey(ssl, chosen->key()) != 1 ||
+      (chosen->chain() != nullptr && SSL_set1_chain(ssl, chosen->chain()) != 1)) {
+    ERR_clear_error();
+    LogSecurityStatus(log, kSecENoCredentials);
+    log.addError("Failed to acquire credentials handle for new schannel");
+  }
+}
+
 bool SChannel::LoadSecurityLibrary(LogBase& log) {
   std::call_once(g_libraryOnce, [] {
     g_libraryLoaded = OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS, nullptr) == 1;
@@ -233,8 +288,9 @@ bool SChannel::LoadSecurityLibrary(LogBase& log) {
   return g_libraryLoaded;
 }
 
-bool SChannel::CreateCredentials(const Certificate* clientCertificate, LogBase& log) {
+bool SChannel::CreateCredentials(const ClientCredentialSet* clientCredentials, LogBase& log) {
   credentials_.reset();
+  clientCredentials_.clear();
   std::unique_ptr<SSL_CTX, SslCtxFree> ctx(SSL_CTX_new(TLS_client_method()));
   uint32_t status = kSecEOk;
   if (!ctx) {
@@ -261,12 +317,12 @@ bool SChannel::CreateCredentials(const Certificate* clientCertificate, LogBase& 
     }
     if (!versionsSet) status = kSecEAlgorithmMismatch;
   }
-  if (status == kSecEOk && clientCertificate != nullptr) {
-    log.addTag("ClientCertDN", clientCertificate->subjectDn().getString());
-    if (SSL_CTX_use_certificate(ctx.get(), clientCertificate->x509()) != 1) {
-      status = kSecENoCredentials;
-    }
+  if (status == kSecEOk && clientCredentials != nullptr && !clientCredentials->isEmpty()) {
+    // The certificates wait for the server's request (OfferClientCertificate).
+    log.addTag("ClientCertDN", clientCredentials->at(0).certificate().subjectDn().getString());
+    clientCredentials_ = *clientCredentials;
   }
+  if (status == kSecEOk) SSL_CTX_set_cert_cb(ctx.get(), SChannelCertCallback, nullptr);
   if (status != kSecEOk) {
     ERR_clear_error();
     LogSecurityStatus(log, status);
@@ -345,6 +401,11 @@ bool SChannel::PerformHandshake(LogBase& log) {
 
 bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
   SSL* ssl = session_->ssl.get();
+  struct LogLend {
+    LogBase*& slot;
+    ~LogLend() { slot = nullptr; }
+  } lend{handshakeLog_};
+  handshakeLog_ = &log;
   for (;;) {
     if (verbose_) log.addInfo("------------------ TOP OF LOOP ------------------");
     if (readFirst) {
@@ -397,7 +458,8 @@ bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
 }
 
 bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbeatMs,
-                                ProgressMonitor* progress, const Certificate* clientCertificate) {
+                                ProgressMonitor* progress,
+                                const ClientCredentialSet* clientCredentials) {
   LogContextGuard context(log, "EstablishChannel", verbose_);
 
   serverCert_.reset();
@@ -415,7 +477,7 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
   }
   // Every way out before the end frees the session and closes the socket.
   Dropper dropOnFailure(*this);
-  if (!CreateCredentials(clientCertificate, log)) {
+  if (!CreateCredentials(clientCredentials, log)) {
     log.addError("Error creating credentials");
     failureCode_ = kFailCredentials;
     return false;
@@ -451,7 +513,7 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
       return false;
     }
   }
-  serverCert_ = Certificate::FromX509(peer);
+  serverCert_ = Certificate::FromX509(peer, SSL_get_peer_cert_chain(session_->ssl.get()));
   if (!serverCert_) {
     log.addError("Out of memory");
     failureCode_ = kFailNoServerCertificate;

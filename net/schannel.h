@@ -11,6 +11,7 @@
 #include "base/quillon_object.h"
 #include "base/string_buffer.h"
 #include "net/certificate.h"
+#include "net/client_credential.h"
 #include "net/quillon_socket.h"
 
 struct ssl_st;
@@ -115,8 +116,10 @@ class SChannel : public QuillonObject {
 
   // Connects to the host and port, runs the handshake and checks the server certificate. Always
   // starts from scratch. False with FailureCode() set; dnsFailed when the name did not resolve.
+  // clientCredentials (may be null): the certificates offered when the server asks for one.
   bool EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbeatMs,
-                        ProgressMonitor* progress, const Certificate* clientCertificate = nullptr);
+                        ProgressMonitor* progress,
+                        const ClientCredentialSet* clientCredentials = nullptr);
   // Encrypts and sends length bytes in pieces of at most 16,000; length 0 is true at once.
   bool SendBytes(const uint8_t* data, uint32_t length, uint32_t heartbeatMs, LogBase& log,
                  ProgressMonitor* progress);
@@ -158,7 +161,10 @@ class SChannel : public QuillonObject {
   };
 
   bool LoadSecurityLibrary(LogBase& log);
-  bool CreateCredentials(const Certificate* clientCertificate, LogBase& log);
+  bool CreateCredentials(const ClientCredentialSet* clientCredentials, LogBase& log);
+  // The server asked for a certificate (the incomplete-credentials path): installs the client
+  // credential whose issuer the server named, else the first. Always lets the handshake go on.
+  void OfferClientCertificate(ssl_st* ssl);
   bool PerformHandshake(LogBase& log);
   bool ClientHandshakeLoop(bool readFirst, LogBase& log);
   bool SendSecure(const uint8_t* data, uint32_t length, LogBase& log);
@@ -224,7 +230,12 @@ class SChannel : public QuillonObject {
   bool renegotiating_ = false;
   bool handshakeDone_ = false;
 
+  ClientCredentialSet clientCredentials_;
+  // The log of the handshake running now (the certificate request is answered inside it).
+  LogBase* handshakeLog_ = nullptr;
+
   friend void SChannelInfoCallback(const ssl_st* ssl, int where, int ret);
+  friend int SChannelCertCallback(ssl_st* ssl, void* arg);
 };
 
 }  // namespace quillon

@@ -83,7 +83,17 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
       {{"spider", "a.example", "--html"}, "unknown option --html"},
       {{"last", "extra"}, "last takes no arguments"},
       {{"crawl"}, "unknown command \"crawl\""},
+      {{"generate", "a.example", "--password", "x"}, "a password is never taken on the command"},
+      {{"generate", "a.example", "--user", "D\\u"}, "--user needs --password-file FILE or"},
+      {{"generate", "a.example", "--user", "D\\u", "--password-file", "/no/such"},
+       "cannot read the password file /no/such"},
+      {{"generate", "a.example", "--password-file", "/no/such"}, "--password-file needs --user"},
+      {{"generate", "a.example", "--client-key", "k.pem"}, "--client-key needs --client-cert"},
+      {{"generate", "a.example", "--client-cert", "/no/such"},
+       "cannot use the client certificate /no/such"},
+      {{"generate", "a.example", "--ca-file", "/no/such"}, "the CA file /no/such holds no PEM"},
   };
+  unsetenv("TOLLWICK_PASSWORD");
   for (const UsageCase& c : cases) {
     EXPECT_EQ(Run(c.args), kExitUsage) << c.message;
     EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
@@ -119,6 +129,24 @@ TEST(ManPageTest, NamesTheOptionsOfTheUsageText) {
   };
   ASSERT_FALSE(page.empty());
   EXPECT_EQ(options(UsageText()), options(page));
+}
+
+TEST_F(CommandLineTest, LoginAndCertificateOptionsReachTheSource) {
+  const std::string dir = quillon::testing::FreshDir("login-options");
+  quillon::testing::WriteFileBytes(dir + "password", "Secret#1\r\nsecond line\n");
+  script.steps.push_back(Page("http://a.example/", "Home"));
+  ASSERT_EQ(Run({"generate", "a.example", "--user", "STAGING\\crawler", "--password-file",
+                 dir + "password", "--require-valid-cert"}),
+            kExitOk)
+      << err.str();
+  EXPECT_EQ(script.settings.login, "STAGING\\crawler");
+  EXPECT_EQ(script.settings.password, "Secret#1");
+  EXPECT_TRUE(script.settings.requireValidCert);
+
+  setenv("TOLLWICK_PASSWORD", "from-environment", 1);
+  ASSERT_EQ(Run({"generate", "a.example", "--user=crawler"}), kExitOk) << err.str();
+  unsetenv("TOLLWICK_PASSWORD");
+  EXPECT_EQ(script.settings.password, "from-environment");
 }
 
 TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {

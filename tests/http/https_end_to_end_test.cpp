@@ -17,10 +17,12 @@
 #include "http/cls_http.h"
 #include "http/http_client.h"
 #include "net/certificate.h"
+#include "net/client_credential.h"
 #include "net/schannel.h"
 #include "tests/http/driver_test_util.h"
 #include "tests/support/http_fixture_server.h"
 #include "tests/support/nginx_fixture.h"
+#include "tests/support/ntlm_site.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tls_loopback_server.h"
 #include "tests/support/tls_test_pki.h"
@@ -38,6 +40,7 @@ struct HttpsWorld {
   IssuedCert selfSigned;
   IssuedCert wrongHost;
   IssuedCert expired;
+  IssuedCert client;
   std::string caFile;
 };
 
@@ -63,6 +66,10 @@ const HttpsWorld& World() {
     expired.notBeforeSec = -60L * 86400;
     expired.notAfterSec = -30L * 86400;
     w->expired = pki.Issue("expired", expired);
+    CertSpec client;
+    client.subject = {{"O", "Tollwick Tests"}, {"CN", "crawler"}};
+    client.serverAuth = false;
+    w->client = pki.Issue("client", client);
 
     w->site = FreshDir("https-site");
     w->index = "<html><head><title>Secure</title></head><body><a href=\"/a.html\">a</a></body></html>";
@@ -89,6 +96,14 @@ NginxOptions TlsOptions(const IssuedCert& cert) {
   NginxOptions options;
   options.sslCertificate = cert.certFile;
   options.sslCertificateKey = cert.keyFile;
+  return options;
+}
+
+// nginx asking every client for a certificate issued by the test CA.
+NginxOptions ClientCertOptions() {
+  NginxOptions options = TlsOptions(World().good);
+  options.extraServerConfig =
+      "ssl_client_certificate " + World().caFile + ";\nssl_verify_client on;\n";
   return options;
 }
 
@@ -588,12 +603,14 @@ std::string TollwickPath() {
 
 // Runs tollwick with args and the environment additions; returns its exit status, stdout in out.
 int RunTollwick(const std::string& program, const std::vector<std::string>& args,
-                const std::vector<std::string>& environment, std::string& out) {
+                const std::vector<std::string>& environment, std::string& out,
+                bool withStderr = false) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return -1;
   pid_t pid = fork();
   if (pid == 0) {
     dup2(pipeFds[1], 1);
+    if (withStderr) dup2(pipeFds[1], 2);
     close(pipeFds[0]);
     close(pipeFds[1]);
     for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
@@ -632,6 +649,113 @@ TEST(HttpsCrawlTest, TollwickGenerateCrawlsTheSiteOverTls) {
   EXPECT_NE(urls.find(nginx.baseUrl() + "/a.html"), std::string::npos) << urls;
   std::string sitemap = ReadFileBytes(folder + "sitemap.htm");
   EXPECT_NE(sitemap.find("Secure"), std::string::npos);
+}
+
+// ---- Client certificates
+
+TEST(HttpsClientCertTest, ServerThatAsksGetsTheCertificateAndRefusesWithoutOne) {
+  TrustScope trust(World().caFile);
+  NginxServer nginx(World().site, ClientCertOptions());
+  if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
+  ShortTimeouts timeouts;
+  Fetcher without;
+  without.fetch(nginx.baseUrl() + "/index.html");
+  EXPECT_EQ(without.status(), 400) << without.logText();
+  EXPECT_NE(without.logText().find("none is configured"), std::string::npos);
+
+  Fetcher with;
+  Logger loadLog;
+  // An unrelated certificate first: the one the server's issuer list names is chosen.
+  with.settings.clientCredential.Add(ClientCredential::Load(
+      World().selfSigned.certFile.c_str(), World().selfSigned.keyFile.c_str(), nullptr, loadLog));
+  with.settings.clientCredential.Add(ClientCredential::Load(
+      World().client.certFile.c_str(), World().client.keyFile.c_str(), nullptr, loadLog));
+  ASSERT_EQ(with.settings.clientCredential.count(), 2) << TextOf(loadLog);
+  ASSERT_TRUE(with.fetch(nginx.baseUrl() + "/index.html")) << with.logText();
+  EXPECT_EQ(with.status(), 200) << with.logText();
+  EXPECT_EQ(with.bodyText(), World().index);
+  EXPECT_NE(with.logText().find("ClientCertDN: O=Tollwick Tests, CN=crawler"),
+            std::string::npos)
+      << with.logText();
+}
+
+TEST(HttpsClientCertTest, RequireVerifiedCertFailsTheFetchOfASelfSignedServer) {
+  TrustScope trust(World().caFile);
+  START_NGINX(nginx, World().selfSigned);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  f.settings.requireVerifiedCert = true;
+  EXPECT_FALSE(f.fetch(nginx.baseUrl() + "/index.html"));
+  EXPECT_NE(f.logText().find("Failed to verify server certificate"), std::string::npos);
+}
+
+// ---- The command line against sites that authenticate
+
+// Runs "tollwick generate URL args..." with a private temporary folder; out gets stdout and
+// stderr.
+int Generate(const std::string& url, std::vector<std::string> args,
+             std::vector<std::string> environment, std::string& out) {
+  const std::string home = FreshDir("tollwick-auth");
+  args.insert(args.begin(), {"generate", url, "--delay-ms", "0"});
+  environment.push_back("TMPDIR=" + home);
+  environment.push_back("XDG_CONFIG_HOME=" + home + "config");
+  out.clear();
+  return RunTollwick(TollwickPath(), args, environment, out, true);
+}
+
+#define NEED_TOLLWICK() \
+  if (TollwickPath().empty()) GTEST_SKIP() << "tollwick is not built beside this test";
+
+TEST(AuthCrawlTest, UserAndPasswordFileCrawlASiteBehindNtlm) {
+  NEED_TOLLWICK();
+  HttpFixtureServer server;
+  ServeBehindNtlm(server, "/", {"crawler", "STAGING", "Secret#1"},
+                  "<html><head><title>Behind NTLM</title></head><body></body></html>");
+  const std::string passwordFile = FreshDir("ntlm-password") + "password";
+  WriteFileBytes(passwordFile, "Secret#1\n");
+  std::string out;
+  EXPECT_EQ(Generate(server.Url("/"), {"--user", "STAGING\\crawler", "--password-file",
+                                       passwordFile},
+                     {}, out),
+            0)
+      << out;
+  EXPECT_NE(out.find("1 done"), std::string::npos) << out;
+  WriteFileBytes(passwordFile, "wrong\n");
+  EXPECT_EQ(Generate(server.Url("/"), {"--user", "STAGING\\crawler", "--password-file",
+                                       passwordFile},
+                     {}, out),
+            1);
+  EXPECT_NE(out.find("login refused"), std::string::npos) << out;
+}
+
+TEST(AuthCrawlTest, ClientCertificateOpensASiteThatRequiresOne) {
+  NEED_TOLLWICK();
+  NginxServer nginx(World().site, ClientCertOptions());
+  if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
+  std::string out;
+  EXPECT_EQ(Generate(nginx.baseUrl() + "/", {"--ca-file", World().caFile}, {}, out), 1) << out;
+  EXPECT_EQ(Generate(nginx.baseUrl() + "/",
+                     {"--ca-file", World().caFile, "--client-cert", World().client.certFile,
+                      "--client-key", World().client.keyFile, "--require-valid-cert"},
+                     {}, out),
+            0)
+      << out;
+  EXPECT_NE(out.find("a.html"), std::string::npos) << out;
+}
+
+TEST(AuthCrawlTest, RequireValidCertFailsASelfSignedSiteWithExitOne) {
+  NEED_TOLLWICK();
+  START_NGINX(nginx, World().selfSigned);
+  std::string out;
+  EXPECT_EQ(Generate(nginx.baseUrl() + "/", {"--require-valid-cert"},
+                     {"SSL_CERT_FILE=" + World().caFile}, out),
+            1);
+  EXPECT_NE(out.find("certificate not trusted: issued by an unknown authority"),
+            std::string::npos)
+      << out;
+  // Without the option the same site only warns.
+  EXPECT_EQ(Generate(nginx.baseUrl() + "/", {}, {"SSL_CERT_FILE=" + World().caFile}, out), 0)
+      << out;
 }
 
 }  // namespace

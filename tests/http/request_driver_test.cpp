@@ -233,15 +233,18 @@ TEST_F(DriverTest, RequiredContentTypeMismatchFails) {
   EXPECT_TRUE(f_.fetch(server_.Url("/t"))) << f_.logText();
 }
 
-TEST_F(DriverTest, Ntlm401LogsNoStatusLinesAndIsTheResult) {
+TEST_F(DriverTest, Ntlm401WithoutAChallengeFailsTheLoginWithoutStatusLines) {
   server_.AddResponse("/p", HttpFixtureServer::Response(401, "Unauthorized", "no",
                                                         "WWW-Authenticate: NTLM\r\n"));
   f_.settings.login.assign("DOMAIN/user");
   f_.settings.password.assign("pw");
   f_.settings.ntlmEnabled = true;
-  EXPECT_TRUE(f_.fetch(server_.Url("/p")));
+  EXPECT_FALSE(f_.fetch(server_.Url("/p")));
   EXPECT_EQ(f_.status(), 401);
-  EXPECT_EQ(f_.logText().find("StatusCode"), std::string::npos);
+  const std::string log = f_.logText();
+  EXPECT_EQ(log.find("StatusCode"), std::string::npos);
+  EXPECT_NE(log.find("exchangePackageResponseStatus: 401"), std::string::npos) << log;
+  EXPECT_NE(log.find("Authenticated: 0"), std::string::npos);
 }
 
 // ---- Bodies

@@ -26,6 +26,8 @@ struct Certs {
   IssuedCert selfSignedExpiredWrongHost;
   IssuedCert clientOnly;
   IssuedCert multiValued;
+  IssuedCert wildcards;
+  IssuedCert chained;
 };
 
 const Certs& Made() {
@@ -62,6 +64,11 @@ const Certs& Made() {
     multi.subject = {
         {"O", "Multi"}, {"CN", "multi.test"}, {"+1.2.3.4", "extra-attribute-value"}, {"OU", "Unit"}};
     c->multiValued = pki.Issue("multi", multi);
+    CertSpec wildcards;
+    wildcards.subject = {{"CN", "*.wild.test"}};
+    wildcards.dnsNames = {"*.wild.test", "f*.part.test", "*o.part2.test"};
+    c->wildcards = pki.Issue("wildcards", wildcards);
+    c->chained = pki.IssueChained("chained", good);
     return c;
   }();
   return *certs;
@@ -102,6 +109,11 @@ TEST_F(Trusted, PolicyStatusesForEachProblem) {
       {&Made().good, "127.0.0.2", kCertECnNoMatch},
       {&Made().good, "mail.example.test", kCertECnNoMatch},
       {&Made().wrongHost, "www.example.test", kCertECnNoMatch},
+      {&Made().wildcards, "a.wild.test", 0},
+      {&Made().wildcards, "a.b.wild.test", kCertECnNoMatch},
+      // A wildcard that is only part of a label matches nothing.
+      {&Made().wildcards, "foo.part.test", kCertECnNoMatch},
+      {&Made().wildcards, "foo.part2.test", kCertECnNoMatch},
       {&Made().expired, "www.example.test", kCertEExpired},
       {&Made().clientOnly, "www.example.test", kCertEWrongUsage},
       // Several problems: the root first, then the dates, then the host name.
@@ -111,6 +123,23 @@ TEST_F(Trusted, PolicyStatusesForEachProblem) {
   for (const Case& c : cases) {
     EXPECT_EQ(StatusOf(*c.cert, c.host), c.status) << c.cert->certFile << " for " << c.host;
   }
+}
+
+TEST_F(Trusted, IntermediatesSentWithTheCertificateCompleteItsChain) {
+  X509Ptr leaf = Load(Made().chained.certFile);
+  X509Ptr middle = Load(Made().chained.intermediateFile);
+  STACK_OF(X509)* sent = sk_X509_new_null();
+  sk_X509_push(sent, middle.get());
+  bool built = false;
+  EXPECT_EQ(CertificatePolicyStatus(leaf.get(), nullptr, "www.example.test", 0, built),
+            kCertEUntrustedRoot);
+  EXPECT_EQ(CertificatePolicyStatus(leaf.get(), sent, "www.example.test", 0, built), 0u);
+  auto alone = Certificate::FromX509(leaf.get());
+  auto withChain = Certificate::FromX509(leaf.get(), sent);
+  ASSERT_TRUE(alone && withChain);
+  EXPECT_FALSE(alone->trustedRoot());
+  EXPECT_TRUE(withChain->trustedRoot());
+  sk_X509_free(sent);
 }
 
 TEST_F(Trusted, CheckFlagsLetTheirProblemsPass) {

@@ -40,6 +40,7 @@ struct CertSpec {
 struct IssuedCert {
   std::string certFile;
   std::string keyFile;
+  std::string intermediateFile;  // the CA between it and the root, when issued through one
 };
 
 class TestPki {
@@ -57,18 +58,31 @@ class TestPki {
   // The CA certificate (PEM) to trust.
   const std::string& caFile() const { return caFile_; }
 
+  // Issues a certificate named name through an intermediate CA of its own (written to
+  // "<name>-intermediate.pem") that the root signs; the root alone does not vouch for it.
+  IssuedCert IssueChained(const std::string& name, const CertSpec& spec) {
+    PkeyPtr middleKey = NewKey();
+    CertSpec middleSpec;
+    middleSpec.subject = {{"O", "Tollwick Tests"}, {"CN", "Tollwick Test Intermediate"}};
+    X509Ptr middle = Make(middleSpec, middleKey.get(), caCert_.get(), caKey_.get(), true);
+    PkeyPtr key = NewKey();
+    X509Ptr cert = Make(spec, key.get(), middle.get(), middleKey.get(), false);
+    IssuedCert issued{folder_ + name + ".pem", folder_ + name + ".key",
+                      folder_ + name + "-intermediate.pem"};
+    WriteCert(cert.get(), issued.certFile);
+    WriteCert(middle.get(), issued.intermediateFile);
+    WriteKey(key.get(), issued.keyFile);
+    return issued;
+  }
+
   // Issues a certificate named name (file stem) by the CA, or self-signed when spec says so.
   IssuedCert Issue(const std::string& name, const CertSpec& spec) {
     PkeyPtr key = NewKey();
     X509Ptr cert = spec.selfSigned ? Make(spec, key.get(), nullptr, nullptr, false)
                                    : Make(spec, key.get(), caCert_.get(), caKey_.get(), false);
-    IssuedCert issued{folder_ + name + ".pem", folder_ + name + ".key"};
+    IssuedCert issued{folder_ + name + ".pem", folder_ + name + ".key", ""};
     WriteCert(cert.get(), issued.certFile);
-    FILE* file = std::fopen(issued.keyFile.c_str(), "wb");
-    if (file != nullptr) {
-      PEM_write_PrivateKey(file, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-      std::fclose(file);
-    }
+    WriteKey(key.get(), issued.keyFile);
     return issued;
   }
 
@@ -125,6 +139,13 @@ class TestPki {
     }
     X509_sign(cert.get(), issuerKey != nullptr ? issuerKey : key, EVP_sha256());
     return cert;
+  }
+
+  static void WriteKey(EVP_PKEY* key, const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return;
+    PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr);
+    std::fclose(file);
   }
 
   static void WriteCert(X509* cert, const std::string& path) {
