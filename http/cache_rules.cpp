@@ -119,15 +119,18 @@ bool BuildHeadText(const HttpResult& result, bool convertCharset, DataBuffer& he
   return head.append(text.view());
 }
 
-// The conditional date of a stale entry: its Last-Modified, else its Date (local time).
+// The conditional date of a stale entry: its Last-Modified, else its Date, as sent (UTC). A
+// server compares If-Modified-Since with its own Last-Modified, so the entry's old expiry or a
+// local time would make a changed page look unchanged.
 SystemTime ConditionalDate(const HttpResponseHeader& cached) {
-  SystemTime date{};
-  const int bias = TimeZoneBiasMinutes();
-  if (!LocalFieldDate(cached, "Last-Modified", bias, date) &&
-      !LocalFieldDate(cached, "Date", bias, date)) {
-    date = SystemTime{};
+  StringBuffer value;
+  for (const char* name : {"Last-Modified", "Date"}) {
+    SystemTime date{};
+    if (FieldText(cached, name, value) && DateParser::ParseHttpDate(value.getString(), date)) {
+      return date;
+    }
   }
-  return date;
+  return SystemTime{};
 }
 
 bool LookUpClsCache2(HttpControl& settings, const char* url, Output& sink, HttpResult& result,

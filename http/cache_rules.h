@@ -28,7 +28,7 @@ struct CacheLookupOutcome {
   bool followRedirect = false;   // fresh, and the stored status is 301 or 302: follow it now
   bool revalidate = false;       // a stale entry: the request becomes conditional
   StringBuffer etag;             // If-None-Match when not empty
-  SystemTime conditionalDate{};  // If-Modified-Since (local time) when its year is not 0
+  SystemTime conditionalDate{};  // If-Modified-Since (UTC) when its year is not 0
   // A stale entry's head and body, put back by CacheRestoreAfter304.
   HttpResponseHeader cachedHeader;
   DataBuffer cachedBody;
