@@ -345,6 +345,34 @@ void RecordNegative(HttpControl& settings, const char* url, const HttpResponseHe
   }
 }
 
+void RecordNegative(HttpControl& settings, const char* url, const HttpResponseHeader& header,
+                    Output& sink, uint64_t bodyStart, LogBase& log) {
+  if (url == nullptr || !settings.useHttpCache || !settings.cacheRules.writeToCache ||
+      !settings.httpCache.hasRoots()) {
+    return;
+  }
+  DataBuffer copy;
+  std::string_view body;
+  SinkBytesFrom(sink, bodyStart, copy, body);
+  RecordNegative(settings, url, header, body, log);
+}
+
+bool SinkBytesFrom(Output& sink, uint64_t start, DataBuffer& copy, std::string_view& bytes) {
+  bytes = {};
+  const uint64_t size = sink.size();
+  // A gzip body decoded in place replaces everything the sink held.
+  if (start > size) start = 0;
+  if (size - start > ClsCache2::kMaxEntryData) return false;
+  const DataBuffer* held = sink.dataBuffer();
+  if (held == nullptr) {
+    LogNull quiet;
+    if (!sink.copyTo(copy, quiet) || copy.length() != size) return false;
+    held = &copy;
+  }
+  bytes = held->view().substr(static_cast<size_t>(start));
+  return true;
+}
+
 bool IsDnsMarkedInvalid(HttpControl& settings, const char* host, LogBase& log) {
   bool invalid = false;
   return settings.useHttpCache && settings.httpCache.hasRoots() &&
