@@ -1,7 +1,7 @@
 // HTTP dates: a lenient reader of RFC 822/1123 and ISO 8601 dates, the request-date form of the
 // log lines, the IMF-fixdate of If-Modified-Since, and the day-count form (OLE automation date)
-// the caches store. Locale-free: it never calls setlocale. RFC 850 and asctime dates are refused, and
-// nothing is logged: a false result simply means "no date".
+// the caches store. Locale-free: it never calls setlocale. RFC 850 and asctime dates are
+// refused, and nothing is logged: a false result simply means "no date".
 #pragma once
 
 #include <cstdint>

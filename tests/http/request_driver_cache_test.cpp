@@ -97,8 +97,9 @@ TEST_F(DriverCacheTest, StaleEntryIsAskedAfterAndA304BringsItBack) {
        "If-None-Match: \"v1\"", Answer(304, "", fresh), "old page"},
       {"Last-Modified: Fri, 01 Mar 2024 10:00:00 GMT\r\nDate: Sat, 02 Mar 2024 10:00:00 GMT\r\n",
        "If-Modified-Since: Fri, 01 Mar 2024 10:00:00 GMT", Answer(304, "", fresh), "old page"},
-      {"Date: Sat, 02 Mar 2024 10:00:00 GMT\r\n", "If-Modified-Since: Sat, 02 Mar 2024 10:00:00 GMT",
-       Answer(200, "changed", fresh), "changed"},
+      {"Date: Sat, 02 Mar 2024 10:00:00 GMT\r\n",
+       "If-Modified-Since: Sat, 02 Mar 2024 10:00:00 GMT", Answer(200, "changed", fresh),
+       "changed"},
       {"", "", Answer(200, "changed", fresh), "changed"},
   };
   int n = 0;
