@@ -119,15 +119,18 @@ bool BuildHeadText(const HttpResult& result, bool convertCharset, DataBuffer& he
   return head.append(text.view());
 }
 
-// The conditional date of a stale entry: its Last-Modified, else its Date (local time).
+// The conditional date of a stale entry: its Last-Modified, else its Date, as sent (UTC). A
+// server compares If-Modified-Since with its own Last-Modified, so the entry's old expiry or a
+// local time would make a changed page look unchanged.
 SystemTime ConditionalDate(const HttpResponseHeader& cached) {
-  SystemTime date{};
-  const int bias = TimeZoneBiasMinutes();
-  if (!LocalFieldDate(cached, "Last-Modified", bias, date) &&
-      !LocalFieldDate(cached, "Date", bias, date)) {
-    date = SystemTime{};
+  StringBuffer value;
+  for (const char* name : {"Last-Modified", "Date"}) {
+    SystemTime date{};
+    if (FieldText(cached, name, value) && DateParser::ParseHttpDate(value.getString(), date)) {
+      return date;
+    }
   }
-  return date;
+  return SystemTime{};
 }
 
 bool LookUpClsCache2(HttpControl& settings, const char* url, Output& sink, HttpResult& result,
@@ -340,6 +343,34 @@ void RecordNegative(HttpControl& settings, const char* url, const HttpResponseHe
   } else {
     store.Add(url, head.view(), body, true, log);
   }
+}
+
+void RecordNegative(HttpControl& settings, const char* url, const HttpResponseHeader& header,
+                    Output& sink, uint64_t bodyStart, LogBase& log) {
+  if (url == nullptr || !settings.useHttpCache || !settings.cacheRules.writeToCache ||
+      !settings.httpCache.hasRoots()) {
+    return;
+  }
+  DataBuffer copy;
+  std::string_view body;
+  SinkBytesFrom(sink, bodyStart, copy, body);
+  RecordNegative(settings, url, header, body, log);
+}
+
+bool SinkBytesFrom(Output& sink, uint64_t start, DataBuffer& copy, std::string_view& bytes) {
+  bytes = {};
+  const uint64_t size = sink.size();
+  // A gzip body decoded in place replaces everything the sink held.
+  if (start > size) start = 0;
+  if (size - start > ClsCache2::kMaxEntryData) return false;
+  const DataBuffer* held = sink.dataBuffer();
+  if (held == nullptr) {
+    LogNull quiet;
+    if (!sink.copyTo(copy, quiet) || copy.length() != size) return false;
+    held = &copy;
+  }
+  bytes = held->view().substr(static_cast<size_t>(start));
+  return true;
 }
 
 bool IsDnsMarkedInvalid(HttpControl& settings, const char* host, LogBase& log) {

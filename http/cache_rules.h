@@ -5,6 +5,7 @@
 // Responses that set cookies are never stored.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "base/data_buffer.h"
@@ -28,7 +29,7 @@ struct CacheLookupOutcome {
   bool followRedirect = false;   // fresh, and the stored status is 301 or 302: follow it now
   bool revalidate = false;       // a stale entry: the request becomes conditional
   StringBuffer etag;             // If-None-Match when not empty
-  SystemTime conditionalDate{};  // If-Modified-Since (local time) when its year is not 0
+  SystemTime conditionalDate{};  // If-Modified-Since (UTC) when its year is not 0
   // A stale entry's head and body, put back by CacheRestoreAfter304.
   HttpResponseHeader cachedHeader;
   DataBuffer cachedBody;
@@ -60,6 +61,15 @@ bool CacheRestoreAfter304(HttpControl& settings, const char* url, CacheLookupOut
 // as head text and the body as received (may be empty).
 void RecordNegative(HttpControl& settings, const char* url, const HttpResponseHeader& header,
                     std::string_view body, LogBase& log);
+
+// The same with the body taken from the sink, from bodyStart on (empty when it cannot be read).
+void RecordNegative(HttpControl& settings, const char* url, const HttpResponseHeader& header,
+                    Output& sink, uint64_t bodyStart, LogBase& log);
+
+// The sink's bytes from start on (one response's body): viewed in place in a memory sink, read
+// back into copy from a file sink. False when they cannot be read or are more than a cache
+// entry may hold; bytes is then empty.
+bool SinkBytesFrom(Output& sink, uint64_t start, DataBuffer& copy, std::string_view& bytes);
 
 // The expiry of a response in local time: Expires (converted from UTC), else max-age, else the
 // Last-Modified heuristic, else the default freshness (at least 10 minutes).

@@ -393,6 +393,16 @@ bool DateParser::FormatRequestDate(const SystemTime& time, int biasMinutes, Stri
   return out.append(text);
 }
 
+bool DateParser::FormatHttpDate(const SystemTime& utc, StringBuffer& out) {
+  const int month = (utc.month == 0 || utc.month > 12) ? 1 : utc.month;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02u %s %04u %02u:%02u:%02u GMT",
+                kFormatDayNames[DayOfWeek(utc.year, month, utc.day)], unsigned{utc.day},
+                kFormatMonthNames[month - 1], unsigned{utc.year}, unsigned{utc.hour},
+                unsigned{utc.minute}, unsigned{utc.second});
+  return out.append(text);
+}
+
 SystemTime DateParser::DayCountToCalendar(double dayCount) {
   if (!(dayCount > kMinDayCount && dayCount < kMaxDayCount)) return UtcTimeNow();
   // Half a second away from zero, then truncation: rounding to the nearest second. As in the

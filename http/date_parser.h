@@ -1,7 +1,7 @@
-// HTTP dates: a lenient reader of RFC 822/1123 and ISO 8601 dates, the request-date form written
-// into If-Modified-Since and log lines, and the day-count form (OLE automation date) the caches
-// store. Locale-free: it never calls setlocale. RFC 850 and asctime dates are refused, and
-// nothing is logged: a false result simply means "no date".
+// HTTP dates: a lenient reader of RFC 822/1123 and ISO 8601 dates, the request-date form of the
+// log lines, the IMF-fixdate of If-Modified-Since, and the day-count form (OLE automation date)
+// the caches store. Locale-free: it never calls setlocale. RFC 850 and asctime dates are
+// refused, and nothing is logged: a false result simply means "no date".
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,11 @@ class DateParser {
   static bool FormatRequestDate(const SystemTime& time, StringBuffer& out);
   // The same with the zone bias given (minutes to add to local time to get UTC).
   static bool FormatRequestDate(const SystemTime& time, int biasMinutes, StringBuffer& out);
+
+  // Appends the IMF-fixdate of a UTC time, "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 7231
+  // 7.1.1.1), the form servers compare If-Modified-Since in; the day name is computed from the
+  // date. A month outside 1-12 is written as Jan. False only when memory runs out.
+  static bool FormatHttpDate(const SystemTime& utc, StringBuffer& out);
 
   // The calendar time of a day count, rounded to the second (milliseconds 0). A day count that
   // is not finite or lies outside the valid range gives the current UTC time instead.

@@ -45,8 +45,11 @@ bool Bzip2Compress(std::string_view in, DataBuffer& out) {
   const uint64_t bound = CompressedBound(in.size());
   if (bound > UINT32_MAX || !out.reserve(static_cast<uint32_t>(bound))) return false;
   unsigned int produced = static_cast<unsigned int>(bound);
-  if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &produced,
-                               const_cast<char*>(in.data()), static_cast<unsigned int>(in.size()),
+  // libbz2 refuses a null source even for zero bytes, and an empty view may have one.
+  char nothing = 0;
+  char* source = in.empty() ? &nothing : const_cast<char*>(in.data());
+  if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &produced, source,
+                               static_cast<unsigned int>(in.size()),
                                BlockSizeFor(in.size()), 0, 0) != BZ_OK) {
     return false;
   }

@@ -6,6 +6,7 @@
 #include "base/output.h"
 #include "base/parse_engine.h"
 #include "base/progress.h"
+#include "http/cache_rules.h"
 #include "http/http_client.h"
 #include "http/http_control.h"
 #include "http/http_result.h"
@@ -88,7 +89,8 @@ bool FollowRedirect(HttpClient& client, const char* url, int depth, HttpControl&
   const bool ok = DriveRequest(client, newUrl.getString(), depth + 1,
                                sameHost ? ConnectionUse::kPooled : ConnectionUse::kOwn, settings,
                                sink, result, log, progress);
-  // A failed target would get a negative cache entry here once the cache exists.
+  // The sink holds only what the failed target sent.
+  if (!ok) RecordNegative(settings, url, result.header, sink, 0, log);
   return ok;
 }
 

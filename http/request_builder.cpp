@@ -117,7 +117,7 @@ void ConditionalLines(const RequestParts& parts, HeadWriter& w) {
     w.line("If-None-Match", parts.etag);
   } else if (parts.conditionalDate.year != 0) {
     StringBuffer date;
-    if (!DateParser::FormatRequestDate(parts.conditionalDate, date)) w.fail();
+    if (!DateParser::FormatHttpDate(parts.conditionalDate, date)) w.fail();
     w.line("If-Modified-Since", date.view());
   }
 }

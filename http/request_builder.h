@@ -30,7 +30,7 @@ struct RequestParts {
   bool viaProxy = false;        // ChooseProxy chose a proxy
   bool conditional = false;     // revalidating a stale cache entry
   const char* etag = nullptr;
-  SystemTime conditionalDate;  // year 0: no date
+  SystemTime conditionalDate;  // UTC, sent in GMT; year 0: no date
   const BasicCredentials* credentials = nullptr;  // null: the settings' login and password
 };
 

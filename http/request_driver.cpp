@@ -9,6 +9,7 @@
 #include "base/output.h"
 #include "base/platform.h"
 #include "base/progress.h"
+#include "http/cache_rules.h"
 #include "http/cookie_mgr.h"
 #include "http/http_client.h"
 #include "http/http_conn_pool.h"
@@ -31,22 +32,6 @@ namespace {
 // ---- Seams for the HTTP cache, the cookie store and NTLM. Each acts here, in one place, once
 // its work exists; until then lookups find nothing and nothing is stored.
 
-// A cache entry found for the URL; the lookup fills the sink with its body when it finds one.
-struct CacheLookupResult {
-  bool found = false;
-  bool fresh = false;
-  bool revalidate = false;  // stale with readFromCache: the request becomes conditional
-  StringBuffer etag;
-  SystemTime expiry{};
-};
-
-void LookUpCache(const HttpControl&, const char*, HttpResult&, Output&, CacheLookupResult&,
-                 LogBase&) {}
-void UpdateCache(const HttpControl&, const char*, const HttpResult&, Output&, LogBase&) {}
-void RecordNegativeCacheEntry(const HttpControl&, const char*, LogBase&) {}
-// Whether the cache remembers host as one that did not resolve.
-bool IsDnsMarkedInvalid(const HttpControl&, const char*) { return false; }
-void NoteConnectOutcome(const HttpControl&, const char*, bool, bool) {}
 // Whether a 401 is one the NTLM exchange answers (it then logs no status lines).
 bool NtlmWillAnswer(const HttpControl& settings, const BasicCredentials& credentials,
                     const HttpResult& result) {
@@ -324,7 +309,7 @@ class RequestRun {
     StartRequest();
     if (IsAboutBlank()) return SkipAboutBlank();
     if (!CheckUrlLength()) return false;
-    if (LookUpCacheEntry()) return true;
+    if (LookUpCacheEntry()) return AnswerFromCache();
     if (!ParseTarget()) return false;
     ChooseRoute();
     Connection connection(client_, route_.tls);
@@ -370,15 +355,16 @@ class RequestRun {
     return false;
   }
 
-  // Step 4: true when a fresh cache entry answers the request.
+  // Step 4: true when a fresh cache entry answers the request (its head is in the result, its
+  // body in the sink). A stale one makes the request conditional (step 8).
   bool LookUpCacheEntry() {
-    LookUpCache(settings_, url_, result_, sink_, cached_, log_);
-    if (cached_.found) result_.cacheState = 1;
-    if (cached_.found && cached_.fresh && settings_.cacheRules.readFromCache) {
-      result_.fromCache = true;
-      return true;
-    }
-    return false;
+    return CacheLookup(settings_, url_, sink_, result_, cached_, log_);
+  }
+  bool AnswerFromCache() {
+    result_.fromCache = true;
+    // A stored redirect is followed at once, as if the server had just sent it.
+    if (!cached_.followRedirect) return true;
+    return FollowRedirect(client_, url_, depth_, settings_, sink_, result_, log_, progress_);
   }
 
   // Step 5.
@@ -406,8 +392,8 @@ class RequestRun {
 
   // Step 7: the pooled connection, reused or opened, or one of the request's own.
   bool GetConnection() {
-    if (settings_.useHttpCache && settings_.cacheRules.skipFailedDomains &&
-        IsDnsMarkedInvalid(settings_, parsed_.host.getString())) {
+    dnsMarked_ = IsDnsMarkedInvalid(settings_, parsed_.host.getString(), log_);
+    if (dnsMarked_ && settings_.cacheRules.skipFailedDomains) {
       log_.addError("Domain name is marked as invalid in the cache.");
       log_.addTag("domain", parsed_.host.getString());
       return false;
@@ -479,9 +465,8 @@ class RequestRun {
 
   // Steps 7e and 7f for a connection just opened.
   bool AfterConnect(bool connected, bool dnsFailed) {
-    if (settings_.useHttpCache) {
-      NoteConnectOutcome(settings_, parsed_.host.getString(), connected, dnsFailed);
-    }
+    NoteConnectOutcome(settings_, parsed_.host.getString(), connected, dnsFailed, dnsMarked_,
+                       log_);
     if (!connected) {
       connection_->close(log_);
       return false;
@@ -510,7 +495,7 @@ class RequestRun {
     parts.viaProxy = route_.viaProxy;
     parts.conditional = cached_.revalidate;
     parts.etag = cached_.etag.getString();
-    parts.conditionalDate = cached_.expiry;
+    parts.conditionalDate = cached_.conditionalDate;
     parts.credentials = &credentials_;
     if (ComposeRequest(settings_, parts, result_, head_, log_)) return true;
     log_.addError("Failed to compose the request.");
@@ -570,12 +555,15 @@ class RequestRun {
       if (!DecodeGzipBody(settings_, result_, sink_, log_)) return Close(false);
       if (!CheckBodyLimit()) return false;
       // Responses that set cookies are never cached.
-      if (!savedCookies) UpdateCache(settings_, url_, result_, sink_, log_);
+      if (!savedCookies) UpdateCacheStep();
       ReleaseConnection();
       if (IsFollowedRedirect(result_.header.statusCode, result_.verb)) {
         return FollowRedirect(client_, url_, depth_, settings_, sink_, result_, log_, progress_);
       }
-      // A 304 answers a conditional request; the cache restores its entry here once it exists.
+      // Step 25: a 304 to a conditional request brings the stale entry back.
+      if (result_.header.statusCode == 304 && cached_.revalidate) {
+        return CacheRestoreAfter304(settings_, url_, cached_, result_, sink_, log_);
+      }
       return true;
     }
   }
@@ -595,9 +583,7 @@ class RequestRun {
     staleConnection_ = reused_;
     connection_->close(log_);
     log_.addError("Failed to get response header");
-    if (!staleConnection_ && settings_.useHttpCache && settings_.cacheRules.writeToCache) {
-      RecordNegativeCacheEntry(settings_, url_, log_);
-    }
+    if (!staleConnection_) RecordNegative(settings_, url_, result_.header, {}, log_);
     return false;
   }
 
@@ -645,9 +631,7 @@ class RequestRun {
     if (depth_ > kMaxInvalidHeadDepth) return false;
     const bool ok = DriveRequest(client_, url_, depth_ + 1, ConnectionUse::kOwn, settings_,
                                  sink_, result_, log_, progress_);
-    if (!ok && settings_.useHttpCache && settings_.cacheRules.writeToCache) {
-      RecordNegativeCacheEntry(settings_, url_, log_);
-    }
+    if (!ok) RecordNegative(settings_, url_, result_.header, sink_, bodyStart_, log_);
     return ok;
   }
 
@@ -692,6 +676,17 @@ class RequestRun {
     return Close(false);
   }
 
+  // Step 21: this response's body alone (the sink from bodyStart_ on) goes into the cache.
+  void UpdateCacheStep() {
+    DataBuffer copy;
+    std::string_view body;
+    if (!SinkBytesFrom(sink_, bodyStart_, copy, body)) {
+      log_.addInfo("The body could not be read back for the cache.");
+      return;
+    }
+    CacheUpdate(settings_, url_, result_, body, log_);
+  }
+
   // Step 22: the pooled connection stays open for the next request unless the server said
   // "Connection: close" or left bytes after the answer; a connection of the request's own is
   // closed.
@@ -727,11 +722,12 @@ class RequestRun {
   LogBase& log_;
   ProgressMonitor* progress_;
 
-  CacheLookupResult cached_;
+  CacheLookupOutcome cached_;
   ParsedUrl parsed_;
   BasicCredentials credentials_;
   Route route_;
   Connection* connection_ = nullptr;
+  bool dnsMarked_ = false;        // the cache remembers the host as one that did not resolve
   bool reused_ = false;           // the request went out on a kept-alive connection
   bool staleConnection_ = false;  // ... and that connection failed before any answer byte
   StringBuffer head_;

@@ -601,5 +601,111 @@ TEST(UnresolvableHostTest, StartPageFailsWithTheLookupAsReason) {
   EXPECT_TRUE(quillon::testing::FakeResolver::WaitForLookupsToEnd());
 }
 
+// A site crawled again with a cache: fresh entries cost no request, stale ones one 304 each
+// with --revalidate (by ETag, and by date where nginx sends no ETag), and a page changed
+// meanwhile comes back changed. The run's zone is not UTC, so dates must travel in GMT.
+class CacheSiteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = quillon::testing::FreshDir("cache_site");
+    cache_ = quillon::testing::ScratchDir() + "cache-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    NginxOptions options;
+    options.gzip = false;
+    options.extraServerConfig = "location /plain/ { etag off; }";
+    server_ = std::make_unique<NginxServer>(root_, options);
+    if (!server_->isRunning()) GTEST_SKIP() << server_->error();
+    Write("index.html", "<title>Home</title><a href=a.html>A</a> <a href=plain/b.html>B</a>\n"
+                        "<a href=docs>Docs</a> <a href=gone.html>Gone</a>");
+    Write("a.html", "<title>Page A</title>");
+    Write("plain/b.html", "<title>Page B</title>");
+    Write("docs/index.html", "<title>Docs</title>");
+    setenv("TZ", "IST-5:30", 1);
+  }
+  void TearDown() override { unsetenv("TZ"); }
+
+  // Pages last modified ten days ago stay fresh for two and a half days.
+  void Write(const std::string& name, const std::string& text, int daysAgo = 10) {
+    const std::string path = root_ + "/" + name;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    quillon::testing::WriteFileBytes(path, text);
+    const timespec modified{time(nullptr) - daysAgo * 86400, 0};
+    const timespec times[2] = {modified, modified};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+  Outcome Crawl(std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {TollwickBinary(), "generate", server_->baseUrl() + "/",
+                                     "--delay-ms", "0", "--cache", cache_};
+    args.insert(args.end(), more.begin(), more.end());
+    Outcome run = RunProgram(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run;
+  }
+  // "<status> <path>" of each request nginx logged since the last call.
+  std::vector<std::string> NewRequests() {
+    std::string log = ReadFileBytes(server_->accessLogPath());
+    std::vector<std::string> lines;
+    for (size_t at = logged_; at < log.size();) {
+      size_t end = log.find('\n', at);
+      std::string line = log.substr(at, end - at);  // <connection> <status> "GET <path> HTTP/1.1"
+      size_t status = line.find(' ') + 1;
+      size_t path = line.find(' ', line.find('"')) + 1;
+      lines.push_back(line.substr(status, 4) + line.substr(path, line.rfind(' ') - path));
+      at = end + 1;
+    }
+    logged_ = log.size();
+    return lines;
+  }
+  // Every entry of the one-file store expired long ago.
+  void AgeEveryEntry() {
+    for (const auto& file : std::filesystem::recursive_directory_iterator(cache_)) {
+      if (file.path().extension() != ".dat") continue;
+      std::string bytes = ReadFileBytes(file.path());
+      const double longAgo = 1.0;
+      bytes.replace(10, sizeof longAgo, reinterpret_cast<const char*>(&longAgo), sizeof longAgo);
+      quillon::testing::WriteFileBytes(file.path(), bytes);
+    }
+  }
+  static std::string Files(const Outcome& run) {
+    return ReadFileBytes(run.LastLine() + "/urllist.txt") + "\n" +
+           ReadFileBytes(run.LastLine() + "/sitemap.htm");
+  }
+
+  std::string root_;
+  std::string cache_;
+  std::unique_ptr<NginxServer> server_;
+  size_t logged_ = 0;
+};
+
+using Requests = std::vector<std::string>;
+
+TEST_F(CacheSiteTest, FreshEntriesCostNoRequestAndStaleOnesA304Each) {
+  const Outcome first = Crawl();
+  EXPECT_EQ(NewRequests(), (Requests{"404 /robots.txt", "200 /", "200 /a.html",
+                                     "200 /plain/b.html", "301 /docs", "200 /docs/", "404 /gone.html"}));
+  EXPECT_EQ(std::filesystem::status(cache_).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+
+  const Outcome second = Crawl();
+  EXPECT_EQ(NewRequests(), (Requests{"404 /robots.txt", "301 /docs", "404 /gone.html"}));
+  EXPECT_EQ(Files(second), Files(first));
+
+  AgeEveryEntry();
+  Write("a.html", "<title>Page A changed</title>", 5);
+  const Outcome third = Crawl({"--revalidate"});
+  EXPECT_EQ(NewRequests(), (Requests{"404 /robots.txt", "304 /", "200 /a.html",
+                                     "304 /plain/b.html", "301 /docs", "304 /docs/", "404 /gone.html"}));
+  EXPECT_EQ(Files(third), ReplaceAll(Files(first), "Page A", "Page A changed"));
+  EXPECT_NE(Files(third).find(">Page A changed</a>"), std::string::npos);
+}
+
+TEST_F(CacheSiteTest, ContainerStoreAnswersEverythingItKeptTheSecondTime) {
+  const Outcome first = Crawl({"--http-cache"});
+  EXPECT_EQ(NewRequests().size(), 7u);
+  const Outcome second = Crawl({"--http-cache"});
+  EXPECT_EQ(NewRequests(), (Requests{"404 /robots.txt"}));
+  EXPECT_EQ(Files(second), Files(first));
+}
+
 }  // namespace
 }  // namespace tollwick

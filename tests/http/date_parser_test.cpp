@@ -276,6 +276,22 @@ TEST(RequestDateTest, AppendsToTheText) {
   EXPECT_EQ(out.view(), "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 +0000");
 }
 
+TEST(HttpDateTest, ImfFixdateInGmtWithTheWeekdayOfTheDate) {
+  const struct {
+    SystemTime utc;
+    const char* text;
+  } cases[] = {
+      {Make(1994, 11, 6, 8, 49, 37, 3), "Sun, 06 Nov 1994 08:49:37 GMT"},
+      {Make(2024, 2, 29, 23, 59, 59, 0), "Thu, 29 Feb 2024 23:59:59 GMT"},
+      {Make(2009, 0, 2, 3, 4, 5, 0), "Fri, 02 Jan 2009 03:04:05 GMT"},
+  };
+  for (const auto& c : cases) {
+    StringBuffer out;
+    ASSERT_TRUE(DateParser::FormatHttpDate(c.utc, out));
+    EXPECT_EQ(out.view(), c.text);
+  }
+}
+
 // Sets TZ for one test and puts the old value back.
 class ScopedTimeZone {
  public:

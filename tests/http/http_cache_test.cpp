@@ -103,6 +103,15 @@ TEST(HttpCacheTest, GifAndPdfBodiesAreStoredAsTheyAre) {
   }
 }
 
+TEST(HttpCacheTest, EmptyBodyWithoutBytesBehindItIsStored) {
+  Store store;
+  ASSERT_TRUE(store.cache.Add(kUrl, "HTTP/1.1 301 Moved\r\n", std::string_view(), false,
+                              store.log)) << TextOf(store.log);
+  CacheEntry entry;
+  ASSERT_EQ(store.find(kUrl, entry), CacheFind::kPositive);
+  EXPECT_TRUE(entry.body.isEmpty());
+}
+
 TEST(HttpCacheTest, EleventhEntryStartsTheContainerAfreshAndReplaceEmptiesIt) {
   Store store;
   const std::string path = store.path(kUrl);
