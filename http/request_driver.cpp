@@ -29,8 +29,7 @@ namespace quillon {
 
 namespace {
 
-// ---- Seams for the HTTP cache, the cookie store and NTLM. Each acts here, in one place, once
-// its work exists; until then lookups find nothing and nothing is stored.
+// ---- Authentication: which 401 answers the NTLM exchange or a Basic retry takes up.
 
 // Whether a 401 is one the NTLM exchange answers (it then logs no status lines).
 bool NtlmWillAnswer(const HttpControl& settings, const BasicCredentials& credentials,
@@ -38,30 +37,28 @@ bool NtlmWillAnswer(const HttpControl& settings, const BasicCredentials& credent
   return result.header.statusCode == 401 && settings.ntlmEnabled && *credentials.login != '\0' &&
          *credentials.password != '\0';
 }
-// Whether a WWW-Authenticate field of the answer is exactly "NTLM" (any case).
-bool OffersOnlyNtlm(const HttpResponseHeader& header) {
+// Whether a WWW-Authenticate field of the answer, trimmed and lower-cased, passes offered.
+template <typename Offered>
+bool AuthenticateFieldOffers(const HttpResponseHeader& header, Offered offered) {
+  StringBuffer value;
   for (int i = 0; i < header.fields.count(); ++i) {
     const MimeField* field = header.fields.fieldAt(i);
     if (!field->name.equalsIgnoreCase("WWW-Authenticate")) continue;
-    StringBuffer value;
-    value.assign(field->value);
-    value.trim();
-    if (value.equalsIgnoreCase("NTLM")) return true;
-  }
-  return false;
-}
-// Whether a WWW-Authenticate field of the answer offers Basic.
-bool OffersBasic(const HttpResponseHeader& header) {
-  for (int i = 0; i < header.fields.count(); ++i) {
-    const MimeField* field = header.fields.fieldAt(i);
-    if (!field->name.equalsIgnoreCase("WWW-Authenticate")) continue;
-    StringBuffer value;
     value.assign(field->value);
     value.trim();
     value.toLowerCase();
-    if (value.equals("basic") || value.beginsWith("basic ")) return true;
+    if (offered(value.view())) return true;
   }
   return false;
+}
+// Whether a WWW-Authenticate field of the answer is exactly "NTLM" (any case).
+bool OffersOnlyNtlm(const HttpResponseHeader& header) {
+  return AuthenticateFieldOffers(header, [](std::string_view v) { return v == "ntlm"; });
+}
+// Whether a WWW-Authenticate field of the answer offers Basic.
+bool OffersBasic(const HttpResponseHeader& header) {
+  return AuthenticateFieldOffers(
+      header, [](std::string_view v) { return v == "basic" || v.starts_with("basic "); });
 }
 // With NTLM enabled no request carries Basic credentials; a server that asks for Basic only
 // gets the request once more with them.

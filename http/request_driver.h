@@ -1,9 +1,8 @@
-// The request driver: one GET from URL checks to finished body over a pooled client (connect or
-// reuse the kept-alive connection, send the composed head, read the head and the body, gzip,
-// redirects, the retries after an invalid head, a broken connection or a 503), and the fetches
-// built on it, into bytes or text.
-// Not yet here: the HTTP cache (its steps find nothing and store nothing), storing cookies and
-// the NTLM answer to a 401.
+// The request driver: one GET from URL checks to finished body over a pooled client (the cache
+// lookup, connect or reuse the kept-alive connection, send the composed head, read the head and
+// store its cookies, read the body, gzip, update the cache, redirects, the NTLM answer to a 401,
+// the retries after an invalid head, a broken connection or a 503), and the fetches built on it,
+// into bytes or text.
 #pragma once
 
 #include <cstdint>
