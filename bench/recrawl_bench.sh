@@ -22,40 +22,16 @@ if [ ! -x "$build_dir/app/tollwick" ] || [ -z "${NO_BUILD:-}" ]; then
   cmake --build "$build_dir" -j "$(nproc)" --target tollwick >/dev/null
 fi
 
+source tools/nginx-lib.sh
 work=$(mktemp -d)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0))
-print(s.getsockname()[1])')
+port=$(free_port)
 base="http://127.0.0.1:$port"
 python3 tools/gen_crawl_site.py site "$work/site" "$base" --pages "$pages"
 find "$work/site" -type f -exec touch -d '10 days ago' {} +
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root root;"
-cat >"$work/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-error_log $work/error.log warn;
-pid $work/nginx.pid;
-events { worker_connections 256; }
-http {
-  include /etc/nginx/mime.types;
-  log_format withconnection '\$connection \$status "\$request"';
-  access_log $work/access.log withconnection;
-  keepalive_requests 100000;
-  client_body_temp_path $work/body; proxy_temp_path $work/proxy; fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
-  server {
-    listen 127.0.0.1:$port; root $work/site;
-    location /gz/ { add_header Content-Encoding gzip; }
-  }
-}
-CONF
-/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
-nginx_pid=$!
-trap 'kill -QUIT $nginx_pid 2>/dev/null; wait $nginx_pid 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.05
-done
+trap 'nginx_stop; rm -rf "$work"' EXIT
+nginx_serve "$work" \
+  "log_format withconnection '\$connection \$status \"\$request\"'; access_log $work/access.log withconnection;" \
+  "server { listen 127.0.0.1:$port; root $work/site; location /gz/ { add_header Content-Encoding gzip; } }"
 
 # Every entry of the one-file store expired long ago (expiry day count 1.0 at offset 10).
 age_entries() {

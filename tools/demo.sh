@@ -16,31 +16,11 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DQUILLON_TESTS=OFF -DQUIL
 cmake --build "$build_dir" -j "$(nproc)" --target tollwick >/dev/null
 
 # nginx in the foreground on a free port, in a throw-away prefix.
+source tools/nginx-lib.sh
 work=$(mktemp -d)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root root;"
-cat >"$work/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-error_log $work/error.log warn;
-pid $work/nginx.pid;
-events { worker_connections 64; }
-http {
-  include /etc/nginx/mime.types;
-  access_log off;
-  client_body_temp_path $work/body; proxy_temp_path $work/proxy; fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
-  server { listen 127.0.0.1:$port; root $root/site; }
-}
-CONF
-/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
-nginx_pid=$!
-trap 'kill -QUIT $nginx_pid 2>/dev/null; wait $nginx_pid 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.05
-done
+port=$(free_port)
+trap 'nginx_stop; rm -rf "$work"' EXIT
+nginx_serve "$work" 'access_log off;' "server { listen 127.0.0.1:$port; root $root/site; }"
 
 url="http://127.0.0.1:$port/"
 echo "Crawling the demo site at $url"

@@ -12,33 +12,12 @@ pages=${2:-60000}
 tollwick="$build_dir/app/tollwick"
 [ -x "$tollwick" ] || { echo "build $tollwick first" >&2; exit 1; }
 
+source "$root/tools/nginx-lib.sh"
 work=$(mktemp -d)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root root;"
-cat >"$work/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-error_log $work/error.log warn;
-pid $work/nginx.pid;
-events { worker_connections 64; }
-http {
-  include /etc/nginx/mime.types;
-  access_log off;
-  keepalive_requests 1000000;
-  client_body_temp_path $work/body; proxy_temp_path $work/proxy; fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
-  server { listen 127.0.0.1:$port; root $work/site; location /gz/ { add_header Content-Encoding gzip; } }
-}
-CONF
+port=$(free_port)
 python3 tools/gen_crawl_site.py site "$work/site" "http://127.0.0.1:$port" --pages "$pages"
-/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
-nginx_pid=$!
-trap 'kill -QUIT $nginx_pid 2>/dev/null; wait $nginx_pid 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.05
-done
+trap 'nginx_stop; rm -rf "$work"' EXIT
+nginx_serve "$work" 'access_log off;' "server { listen 127.0.0.1:$port; root $work/site; }"
 
 start=$(date +%s.%N)
 folder=$(TMPDIR="$work" "$tollwick" generate "http://127.0.0.1:$port/" --delay-ms 0 --no-html \
