@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/ascii.h"
 #include "base/memory.h"
 #include "base/platform.h"
 #include "base/text_conversion.h"
@@ -101,12 +102,6 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Writes the Base64 text of n bytes to dst, which has room for ((n + 2) / 3) * 4 characters.
 void EncodeBase64Block(const uint8_t* src, uint32_t n, char* dst) {

@@ -17,6 +17,10 @@ namespace quillon {
 const char* FindNoCase(const char* text, const char* pattern);
 // The same over byte ranges that may hold NUL bytes; the result points into text.
 const char* FindNoCase(std::string_view text, std::string_view pattern);
+// Whether FindNoCase finds pattern in text (never for an empty pattern).
+inline bool ContainsNoCase(std::string_view text, std::string_view pattern) {
+  return FindNoCase(text, pattern) != nullptr;
+}
 
 class ParseEngine {
  public:

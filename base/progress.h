@@ -126,4 +126,24 @@ class ProgressMonitor {
   uint32_t lastIntervalTick_ = 0;
 };
 
+// Bytes moved while it lives are not body progress (a head, a connect, a buffer fill that a
+// reader counts on delivery). Restores the state it found, so guards nest; a null monitor is
+// left alone.
+class CountingSuspended {
+ public:
+  explicit CountingSuspended(ProgressMonitor* progress)
+      : progress_(progress), before_(progress != nullptr && progress->countingSuspended()) {
+    if (progress_ != nullptr) progress_->setCountingSuspended(true);
+  }
+  ~CountingSuspended() {
+    if (progress_ != nullptr) progress_->setCountingSuspended(before_);
+  }
+  CountingSuspended(const CountingSuspended&) = delete;
+  CountingSuspended& operator=(const CountingSuspended&) = delete;
+
+ private:
+  ProgressMonitor* progress_;
+  bool before_;
+};
+
 }  // namespace quillon

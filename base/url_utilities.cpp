@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "base/ascii.h"
 #include "base/html_help.h"
 #include "base/parse_engine.h"
 
@@ -28,22 +29,11 @@ bool IsOneOf(std::string_view label, const std::string_view (&list)[N]) {
   return false;
 }
 
-uint8_t HexValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
-  return 0;
-}
-
-char FoldUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+// A malformed escape digit reads as 0, as the decoder always took it.
+uint8_t HexOrZero(char c) { return HexValue(c) < 0 ? 0 : static_cast<uint8_t>(HexValue(c)); }
 
 bool SameText(std::string_view a, std::string_view b, bool caseSensitive) {
-  if (a.size() != b.size()) return false;
-  if (caseSensitive) return a == b;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldUpper(a[i]) != FoldUpper(b[i])) return false;
-  }
-  return true;
+  return caseSensitive ? a == b : EqualsNoCase(a, b);
 }
 
 size_t FindText(std::string_view text, std::string_view part, bool caseSensitive) {
@@ -84,7 +74,7 @@ bool HtmlHelp::UrlDecode(std::string_view text, DataBuffer& out) {
       ++i;
     } else if (c == '%') {
       if (text.size() - i - 1 < 2) break;  // a cut-off escape ends the text
-      byte = static_cast<uint8_t>(HexValue(text[i + 1]) << 4 | HexValue(text[i + 2]));
+      byte = static_cast<uint8_t>(HexOrZero(text[i + 1]) << 4 | HexOrZero(text[i + 2]));
       i += 3;
     } else {
       ++i;

@@ -5,6 +5,7 @@
 #include <new>
 #include <string_view>
 
+#include "base/ascii.h"
 #include "base/log_base.h"
 #include "base/output.h"
 #include "base/platform.h"
@@ -89,17 +90,6 @@ bool AnswerNtlmChallenge(HttpClient& client, const char* url,
 
 // ---- Helpers
 
-bool StartsWithNoCase(const char* text, const char* prefix) {
-  for (; *prefix != '\0'; ++text, ++prefix) {
-    char a = *text;
-    char b = *prefix;
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b + 32);
-    if (a != b) return false;
-  }
-  return true;
-}
-
 // The credentials a request to host carries: during a fetch whose URL brought some, those for
 // the URL's own host and none for any other (no redirect, reconnect or retry takes them
 // elsewhere); otherwise the settings' login and password.
@@ -144,22 +134,6 @@ BasicCredentials CredentialsForAnswer(const HttpClient& client, const HttpContro
   if (!ParseUrl(result.redirected ? result.finalUrl.getString() : url, answered)) return {};
   return CredentialsFor(client, settings, answered.host.getString());
 }
-
-// Bytes of the head, the connect and the send are not body progress.
-class CountingSuspended {
- public:
-  explicit CountingSuspended(ProgressMonitor* progress) : progress_(progress) {
-    if (progress_ != nullptr) progress_->setCountingSuspended(true);
-  }
-  ~CountingSuspended() {
-    if (progress_ != nullptr) progress_->setCountingSuspended(false);
-  }
-  CountingSuspended(const CountingSuspended&) = delete;
-  CountingSuspended& operator=(const CountingSuspended&) = delete;
-
- private:
-  ProgressMonitor* progress_;
-};
 
 void PauseBeforeRetry(uint32_t ms) {
   if (ms == 0) return;

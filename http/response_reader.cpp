@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/ascii.h"
 #include "base/data_buffer.h"
 #include "base/gzip.h"
 #include "base/log_base.h"
@@ -43,13 +44,6 @@ uint32_t SecondsToMs(uint32_t seconds) {
 
 enum class SizeLine { kSize, kNoNumber, kTooLarge };
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Reads a chunk size line the way "%x" does (leading white space and an optional "0x" skipped,
 // the digits up to the first other character: a chunk extension after ";" is ignored), but
 // into 64 bits and refusing a size that does not fit them. A sign counts as no number.
@@ -61,12 +55,12 @@ SizeLine ParseChunkSize(std::string_view line, uint64_t& size) {
     ++at;
   }
   if (at + 2 < line.size() && line[at] == '0' && (line[at + 1] == 'x' || line[at + 1] == 'X') &&
-      HexDigit(line[at + 2]) >= 0) {
+      HexValue(line[at + 2]) >= 0) {
     at += 2;
   }
   bool any = false;
   for (; at < line.size(); ++at) {
-    int digit = HexDigit(line[at]);
+    int digit = HexValue(line[at]);
     if (digit < 0) break;
     if (size > (UINT64_MAX >> 4)) return SizeLine::kTooLarge;
     size = (size << 4) | static_cast<uint64_t>(digit);

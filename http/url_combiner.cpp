@@ -12,9 +12,6 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 // scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." )
 bool IsSchemeName(std::string_view s) {
@@ -36,7 +33,7 @@ std::string Canonical(std::string_view s) {
     if (c == '\\') {
       out += '/';
     } else if (c == '%') {
-      if (i + 2 < s.size() && IsHexDigit(s[i + 1]) && IsHexDigit(s[i + 2])) {
+      if (i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
         out += '%';
       } else {
         out += "%25";

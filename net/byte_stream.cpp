@@ -8,28 +8,6 @@
 
 namespace quillon {
 
-namespace {
-
-// Bytes of a fill are counted when a reader delivers them, not when they arrive.
-class ArrivalsUncounted {
- public:
-  explicit ArrivalsUncounted(ProgressMonitor* progress)
-      : progress_(progress), before_(progress != nullptr && progress->countingSuspended()) {
-    if (progress_ != nullptr) progress_->setCountingSuspended(true);
-  }
-  ~ArrivalsUncounted() {
-    if (progress_ != nullptr) progress_->setCountingSuspended(before_);
-  }
-  ArrivalsUncounted(const ArrivalsUncounted&) = delete;
-  ArrivalsUncounted& operator=(const ArrivalsUncounted&) = delete;
-
- private:
-  ProgressMonitor* progress_;
-  bool before_;
-};
-
-}  // namespace
-
 ByteStream::ByteStream(SChannel& channel) : socket_(&channel.Socket()), channel_(&channel) {}
 
 bool ByteStream::isOpen() const {
@@ -59,7 +37,7 @@ ByteStream::Fill ByteStream::fill(uint32_t heartbeatMs, LogBase& log, ProgressMo
                                   SocketFlags& flags) {
   flags.clear();
   compact();
-  ArrivalsUncounted uncounted(progress);
+  CountingSuspended uncounted(progress);
   return tls() ? fillTls(heartbeatMs, log, progress, flags)
                : fillPlain(heartbeatMs, log, progress, flags);
 }
@@ -99,7 +77,7 @@ ByteStream::Fill ByteStream::fillInto(DataBuffer& target, uint64_t maxBytes, uin
   if (size() != 0 || maxBytes == 0) return fill(heartbeatMs, log, progress, flags);
   flags.clear();
   discard();
-  ArrivalsUncounted uncounted(progress);
+  CountingSuspended uncounted(progress);
   const uint32_t before = target.length();
   const uint32_t want = maxBytes < kDirectBlock ? static_cast<uint32_t>(maxBytes) : kDirectBlock;
   if (target.capacity() - before < want) {

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "base/ascii.h"
 #include "base/file_access.h"
 #include "base/log_base.h"
 #include "base/platform.h"
@@ -22,17 +23,6 @@ constexpr SecurityPackageInfo kPackages[] = {
 };
 // 100 ns ticks from 1601-01-01 (the NTLM timestamp's epoch) to 1970-01-01.
 constexpr uint64_t kFileTimeOfUnixEpoch = 116444736000000000ULL;
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool IsDefaultWord(const char* text) {
   StringBuffer word(text);

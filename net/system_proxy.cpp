@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/ascii.h"
 #include "base/log_base.h"
 #include "base/string_buffer.h"
 
@@ -14,13 +15,9 @@ namespace {
 // The variable for the scheme: lower case first, as curl and wget read them.
 const char* ProxyVariable(std::string_view scheme) {
   std::string lower(scheme);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : lower) c = LowerAscii(c);
   std::string upper(lower);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : upper) c = UpperAscii(c);
   const char* value = std::getenv((lower + "_proxy").c_str());
   if (value == nullptr) value = std::getenv((upper + "_PROXY").c_str());
   return value;

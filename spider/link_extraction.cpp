@@ -36,18 +36,6 @@ constexpr uint64_t kMaxPageLinkBuckets = 16384;
 constexpr std::string_view kRedirectScript = "/redir.php?";
 constexpr std::string_view kRedirectTarget = "url=";
 
-bool BeginsNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
-  }
-  return true;
-}
-
-bool ContainsNoCase(std::string_view text, std::string_view pattern) {
-  return FindNoCase(text, pattern) != nullptr;
-}
-
 // Cuts text at the first c, if any.
 void CutAt(StringBuffer& text, char c) {
   size_t pos = text.view().find(c);
@@ -58,7 +46,7 @@ void CutAt(StringBuffer& text, char c) {
 
 bool ClsSpider::IsFixedAvoid(std::string_view link) {
   for (std::string_view prefix : kAvoidedPrefixes) {
-    if (BeginsNoCase(link, prefix)) return true;
+    if (StartsWithNoCase(link, prefix)) return true;
   }
   for (std::string_view word : kAvoidedWords) {
     if (ContainsNoCase(link, word)) return true;
@@ -86,12 +74,12 @@ bool ClsSpider::IsHostOnSite(std::string_view host, std::string_view domain) {
   if (domain.empty()) return true;
   if (host.size() < domain.size()) return false;
   std::string_view tail = host.substr(host.size() - domain.size());
-  if (!BeginsNoCase(tail, domain)) return false;
+  if (!StartsWithNoCase(tail, domain)) return false;
   return host.size() == domain.size() || host[host.size() - domain.size() - 1] == '.';
 }
 
 bool ClsSpider::IsOutbound(const char* url) const {
-  if (url == nullptr || !BeginsNoCase(url, "http")) return false;
+  if (url == nullptr || !StartsWithNoCase(url, "http")) return false;
   ParsedUrl parsed;
   ParseUrl(url, parsed);
   parsed.host.trim();

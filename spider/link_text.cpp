@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/ascii.h"
+
 namespace quillon {
 
 namespace {
@@ -21,11 +23,8 @@ constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 constexpr size_t kMaxReferenceLength = 12;
 
 int DigitValue(char c, bool hex) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (!hex) return -1;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  if (hex) return HexValue(c);
+  return (c >= '0' && c <= '9') ? c - '0' : -1;
 }
 
 // The code point of "#N" or "#xH" (without "&" and ";"); 0 when it is not a usable one.

@@ -19,10 +19,6 @@ void LowerAsciiInPlace(StringBuffer& text) {
   for (size_t i = 0; i < view.size(); ++i) bytes[i] = LowerAscii(bytes[i]);
 }
 
-bool ContainsNoCase(std::string_view text, std::string_view pattern) {
-  return FindNoCase(text, pattern) != nullptr;
-}
-
 // The text after the line's first ":", trimmed.
 std::string_view ValueAfterColon(std::string_view line) {
   size_t colon = line.find(':');
