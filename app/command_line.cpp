@@ -13,6 +13,7 @@
 #include "app/settings_profile.h"
 #include "app/sitemap_writer.h"
 #include "base/ascii.h"
+#include "base/file_access.h"
 #include "base/log_base.h"
 #include "base/platform.h"
 #include "net/certificate.h"
@@ -39,6 +40,34 @@ void OpenWithDesktop(const std::string& path, std::ostream& err) {
     err << "tollwick: could not start xdg-open for " << path << "\n";
   }
 }
+
+// The --log file: crawl steps are appended as they come; a refused write is reported once the
+// run ends, as the run itself must not stop for its log.
+class CrawlLogFile {
+ public:
+  bool open(const std::string& path) {
+    quillon::FileFailure reason;
+    quillon::LogNull quiet;
+    file_ = quillon::openForAppend(path.c_str(), reason, quiet);
+    return file_.isValid();
+  }
+  bool isOpen() const { return file_.isValid(); }
+  void append(const std::string& text) {
+    if (!failed_ && !quillon::appendBytes(file_, text.data(),
+                                          static_cast<uint32_t>(text.size()))) {
+      failed_ = true;
+    }
+  }
+  // Closes the file; false when any write was refused.
+  bool close() {
+    file_.close();
+    return !failed_;
+  }
+
+ private:
+  quillon::FileHandle file_;
+  bool failed_ = false;
+};
 
 // Hooks that talk to a terminal.
 class TerminalHooks : public FrontEndHooks {
@@ -75,17 +104,17 @@ class TerminalHooks : public FrontEndHooks {
   }
   bool WantsCrawlLog() override { return log_ != nullptr; }
   void CrawlStepLog(const std::string& text) override {
-    if (log_) log_->write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (log_) log_->append(text);
   }
   // A command-line run keeps the dialog's fields as they are; "last" must find its folder.
   void SaveSettings(const SitemapFields& fields) override { SaveLastFolder(fields.outputFolder); }
 
-  void setLog(std::ofstream* log) { log_ = log; }
+  void setLog(CrawlLogFile* log) { log_ = log; }
 
  private:
   std::ostream& err_;
   bool open_;
-  std::ofstream* log_ = nullptr;
+  CrawlLogFile* log_ = nullptr;
 };
 
 // Walks the arguments after the command; "--opt=value" and "--opt value" read alike.
@@ -380,20 +409,16 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     err << "tollwick: " << error << "\n";
     return kExitFailure;
   }
-  std::ofstream log;
-  if (!logPath.empty()) {
-    log.open(logPath, std::ios::binary | std::ios::app);
-    if (!log) {
-      err << "tollwick: cannot open the log file " << logPath << "\n";
-      return kExitFailure;
-    }
+  CrawlLogFile log;
+  if (!logPath.empty() && !log.open(logPath)) {
+    err << "tollwick: cannot open the log file " << logPath << "\n";
+    return kExitFailure;
   }
   TerminalHooks hooks(err, open);
-  if (log.is_open()) hooks.setLog(&log);
+  if (log.isOpen()) hooks.setLog(&log);
   RunOutcome outcome = GenerateSitemap(fields, hooks, options);
-  if (log.is_open()) {
-    log.close();
-    if (!log) {
+  if (log.isOpen()) {
+    if (!log.close()) {
       err << "tollwick: could not write the log file " << logPath << "\n";
       outcome = RunOutcome::Failed;
     }

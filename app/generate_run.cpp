@@ -10,6 +10,7 @@
 #include "app/sitemap_writer.h"
 #include "base/file_access.h"
 #include "base/log_base.h"
+#include "base/platform.h"
 #include "http/parse_url.h"
 
 namespace tollwick {
@@ -56,14 +57,7 @@ bool SaveAnsiText(const std::string& path, const std::string& text, const char* 
   return saved;
 }
 
-std::tm LocalNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm when{};
-  localtime_r(&now, &when);
-  return when;
-}
-
-std::string DateText(const quillon::SystemTime& when) {
+std::tm TmOf(const quillon::SystemTime& when) {
   std::tm tm{};
   tm.tm_year = when.year - 1900;
   tm.tm_mon = when.month - 1;
@@ -73,8 +67,10 @@ std::string DateText(const quillon::SystemTime& when) {
   tm.tm_min = when.minute;
   tm.tm_sec = when.second;
   tm.tm_isdst = -1;
-  return LocaleDateTimeText(tm);
+  return tm;
 }
+
+std::string DateText(const quillon::SystemTime& when) { return LocaleDateTimeText(TmOf(when)); }
 
 // Adds the pages the last crawl step left out to the summary; a page over the size limit is
 // reported as it is skipped.
@@ -161,7 +157,8 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
   std::string error;
   bool saved = false;
   CrawlSummary summary;
-  if (!MakeOutputFolder(LocalNow(), fields.outputDir, fields.outputFolder, error)) {
+  const std::tm now = TmOf(quillon::LocalTimeNow());
+  if (!MakeOutputFolder(now, fields.outputDir, fields.outputFolder, error)) {
     hooks.ReportFailure(error);
   } else {
     XmlSitemapList xml;

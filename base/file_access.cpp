@@ -239,6 +239,10 @@ FileHandle openReadWrite(const char* path, FileFailure& reason, LogBase& log) {
   return OpenLogged(path, O_RDWR | O_CREAT, ExtraFailureItem::None, reason, log);
 }
 
+FileHandle openForAppend(const char* path, FileFailure& reason, LogBase& log) {
+  return OpenLogged(path, O_WRONLY | O_CREAT | O_APPEND, ExtraFailureItem::None, reason, log);
+}
+
 FileHandle createForWrite(const char* path, FileFailure& reason, LogBase& log) {
   return OpenLogged(path, kCreateFlags, ExtraFailureItem::FileName, reason, log);
 }
@@ -648,6 +652,18 @@ bool writeAt(const FileHandle& handle, uint64_t position, const void* bytes, uin
     next += n;
     length -= static_cast<uint32_t>(n);
     position += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool appendBytes(const FileHandle& handle, const void* bytes, uint32_t length) {
+  auto* next = static_cast<const uint8_t*>(bytes);
+  while (length > 0) {
+    ssize_t n = ::write(handle.fd(), next, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    next += n;
+    length -= static_cast<uint32_t>(n);
   }
   return true;
 }

@@ -44,6 +44,9 @@ FileHandle openForRead(const char* path, FileFailure& reason, LogBase& log);
 FileHandle openForAttributes(const char* path, FileFailure& reason, LogBase& log);
 // Read and write; the file is created (mode 0644 less the umask) when missing.
 FileHandle openReadWrite(const char* path, FileFailure& reason, LogBase& log);
+// Write-only, every write landing at the end; the file is created (mode 0644 less the umask)
+// when missing.
+FileHandle openForAppend(const char* path, FileFailure& reason, LogBase& log);
 // A new empty file replacing any old one; a symbolic link in its place is not followed (fails).
 // A file without write permission is made writable and opened once more.
 FileHandle createForWrite(const char* path, FileFailure& reason, LogBase& log);
@@ -85,6 +88,9 @@ bool writeTwoPartFile(const char* path, const void* header, uint32_t headerLengt
 // Writes all the bytes at a position of an open file, whatever the descriptor's own offset;
 // false (errno kept) when the file system refuses them.
 bool writeAt(const FileHandle& handle, uint64_t position, const void* bytes, uint32_t length);
+// Writes all the bytes at the end of a file opened by openForAppend; false (errno kept) when
+// the file system refuses them.
+bool appendBytes(const FileHandle& handle, const void* bytes, uint32_t length);
 // Cuts an open file to length bytes.
 bool truncateFile(const FileHandle& handle, uint64_t length);
 

@@ -6,7 +6,6 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -14,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
+#include "base/data_buffer.h"
 #include "base/log_base.h"
 #include "base/string_pair.h"
 
@@ -33,8 +34,8 @@ struct NamesFree {
 struct EkuFree {
   void operator()(EXTENDED_KEY_USAGE* eku) const { EXTENDED_KEY_USAGE_free(eku); }
 };
-struct FileClose {
-  void operator()(FILE* file) const { std::fclose(file); }
+struct BioFree {
+  void operator()(BIO* bio) const { BIO_free(bio); }
 };
 using StorePtr = std::unique_ptr<X509_STORE, StoreFree>;
 
@@ -293,9 +294,16 @@ std::unique_ptr<Certificate> Certificate::FromX509(X509* cert, STACK_OF(X509)* c
 }
 
 std::unique_ptr<Certificate> Certificate::FromPemFile(const char* path) {
-  std::unique_ptr<FILE, FileClose> file(std::fopen(path, "rb"));
-  if (!file) return nullptr;
-  X509* cert = PEM_read_X509(file.get(), nullptr, nullptr, nullptr);
+  LogNull quiet;
+  return FromPemFile(path, quiet);
+}
+
+std::unique_ptr<Certificate> Certificate::FromPemFile(const char* path, LogBase& log) {
+  DataBuffer pem;
+  if (path == nullptr || !pem.loadFile(path, log)) return nullptr;
+  std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.length())));
+  if (!bio) return nullptr;
+  X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
   if (cert == nullptr) return nullptr;
   std::unique_ptr<Certificate> certificate = FromX509(cert);
   X509_free(cert);
@@ -317,7 +325,7 @@ bool Certificate::SplitDn(const char* dn, OwningPtrArray& parts) {
     TrimView(value);
     std::string upper(name);
     for (char& c : upper) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+      c = UpperAscii(c);
     }
     StringPair* pair = StringPair::Create(upper.c_str(), std::string(value).c_str());
     if (pair == nullptr) return false;

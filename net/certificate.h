@@ -76,8 +76,10 @@ class Certificate : public QuillonObject {
   // read (chain: the intermediates sent with it, may be null); null when cert is null or memory
   // runs out.
   static std::unique_ptr<Certificate> FromX509(x509_st* cert, stack_st_X509* chain = nullptr);
-  // Reads the first certificate of a PEM file; null when there is none.
+  // Reads the first certificate of a PEM file; null when there is none. A file that cannot be
+  // read leaves the file functions' message in log.
   static std::unique_ptr<Certificate> FromPemFile(const char* path);
+  static std::unique_ptr<Certificate> FromPemFile(const char* path, LogBase& log);
 
   // Splits an X.500 name text into (NAME, value) pairs: at "," and "=" outside double quotes
   // and not after a backslash; a multi-valued part keeps the value before " + OID".
