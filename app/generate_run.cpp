@@ -227,7 +227,8 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
   hooks.CrawlFinished(summary);
 
   AppendSitemapFooter(sitemap, fields.endOfBody);
-  bool saved = !fields.htmlSitemap || SaveAnsiText(path, sitemap, "Could not save the sitemap to", hooks);
+  bool saved =
+      !fields.htmlSitemap || SaveAnsiText(path, sitemap, "Could not save the sitemap to", hooks);
   hooks.SetCaption(kApplicationName);
   spider.reset();
   hooks.ShowWaitCursor(false);

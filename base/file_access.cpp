@@ -214,7 +214,8 @@ FileHandle OpenLogged(const char* path, int flags, ExtraFailureItem extra, FileF
   if (!handle.isValid()) {
     reason = FailureFor(error);
     LogOpenFailure(log, p.getString(), error);
-    if (extra == ExtraFailureItem::ErrorCode) log.addTagHex("WindowsError", static_cast<uint32_t>(error));
+    if (extra == ExtraFailureItem::ErrorCode)
+      log.addTagHex("WindowsError", static_cast<uint32_t>(error));
     if (extra == ExtraFailureItem::FileName) log.addTag("Filename", p.getString());
   }
   return handle;

@@ -261,8 +261,9 @@ bool NormalizeUrl(StringBuffer& url) {
   std::string_view afterScheme = text.substr(schemeLength + 3);
   size_t authorityEnd = std::min(afterScheme.find_first_of("/?#"), afterScheme.size());
   try {
-    std::string normal = NormalForm(text.substr(0, schemeLength), afterScheme.substr(0, authorityEnd),
-                                    afterScheme.substr(authorityEnd), defaultPort);
+    std::string normal =
+        NormalForm(text.substr(0, schemeLength), afterScheme.substr(0, authorityEnd),
+                   afterScheme.substr(authorityEnd), defaultPort);
     if (normal == text) return true;
     return url.assign(normal.data(), static_cast<uint32_t>(normal.size()));
   } catch (const std::bad_alloc&) {

@@ -197,7 +197,8 @@ bool ClsSpider::FormTwin(std::string_view link, StringBuffer& twin) {
   // "www." goes after the scheme that comes first, plain or secure.
   size_t plain = link.find("http://");
   size_t secure = link.find("https://");
-  size_t scheme = plain < secure ? plain + 7 : (secure == std::string_view::npos ? secure : secure + 8);
+  size_t scheme =
+      plain < secure ? plain + 7 : (secure == std::string_view::npos ? secure : secure + 8);
   if (scheme == std::string_view::npos) return false;
   return twin.append(link.substr(0, scheme)) && twin.append("www.") &&
          twin.append(link.substr(scheme));
