@@ -138,6 +138,7 @@ class ArgReader {
   }
   const std::string& name() const { return name_; }
   bool IsOption() const { return name_.size() > 1 && name_[0] == '-'; }
+  bool IsHelp() const { return name_ == "--help" || name_ == "-h"; }
   // The option's value: after "=" or the next argument.
   std::string Value() {
     if (inlineValue_) return *inlineValue_;
@@ -280,10 +281,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   std::string url;
   // Fields typed on the command line win over the profile, whatever the order of the options.
   std::vector<std::function<void(SitemapFields&)>> typed;
-  auto set = [&typed](std::string SitemapFields::*field, std::string value) {
-    typed.push_back([field, value](SitemapFields& f) { f.*field = value; });
-  };
-  auto flag = [&typed](bool SitemapFields::*field, bool value) {
+  auto set = [&typed](auto SitemapFields::*field, auto value) {
     typed.push_back([field, value](SitemapFields& f) { f.*field = value; });
   };
   auto engine = [&typed](std::function<void(EngineOptions&)> change) {
@@ -292,21 +290,21 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   ArgReader reader(args);
   while (reader.Next()) {
     const std::string& arg = reader.name();
-    if (arg == "--help" || arg == "-h") {
+    if (reader.IsHelp()) {
       out << UsageText();
       return kExitOk;
     } else if (arg == "--html" || arg == "--no-html") {
       reader.NoValue();
-      flag(&SitemapFields::htmlSitemap, arg == "--html");
+      set(&SitemapFields::htmlSitemap, arg == "--html");
     } else if (arg == "--urllist" || arg == "--no-urllist") {
       reader.NoValue();
-      flag(&SitemapFields::urlList, arg == "--urllist");
+      set(&SitemapFields::urlList, arg == "--urllist");
     } else if (arg == "--xml" || arg == "--no-xml") {
       reader.NoValue();
-      flag(&SitemapFields::xmlSitemap, arg == "--xml");
+      set(&SitemapFields::xmlSitemap, arg == "--xml");
     } else if (arg == "--xml-gzip" || arg == "--no-xml-gzip") {
       reader.NoValue();
-      flag(&SitemapFields::xmlGzip, arg == "--xml-gzip");
+      set(&SitemapFields::xmlGzip, arg == "--xml-gzip");
     } else if (arg == "--respect-nofollow") {
       reader.NoValue();
       engine([](EngineOptions& e) { e.respectNofollow = true; });
@@ -437,7 +435,7 @@ int RunSpider(const std::vector<std::string>& args, std::ostream& out, std::ostr
   ArgReader reader(args);
   while (reader.Next()) {
     const std::string& arg = reader.name();
-    if (arg == "--help" || arg == "-h") {
+    if (reader.IsHelp()) {
       out << UsageText();
       return kExitOk;
     } else if (arg == "--delay-ms") {
