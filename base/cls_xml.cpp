@@ -4,11 +4,11 @@
 #include <cstdlib>
 
 #include "base/ascii.h"
-#include "base/charset.h"
-#include "base/encoding_convert.h"
+#include "base/charset/charset.h"
+#include "base/charset/encoding_convert.h"
 #include "base/html_help.h"
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 #include "base/xml_file.h"
 #include "base/xml_parser.h"
 #include "base/xml_serializer.h"

@@ -8,7 +8,7 @@
 #include "base/ascii.h"
 #include "base/memory.h"
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 namespace quillon {
 

@@ -8,7 +8,7 @@
 #include "base/ext_ptr_array.h"
 #include "base/memory.h"
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 namespace quillon {
 

@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "base/charset.h"
-#include "base/encoding_convert.h"
+#include "base/charset/charset.h"
+#include "base/charset/encoding_convert.h"
 #include "base/file_access.h"
 #include "base/parse_engine.h"
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 namespace quillon {
 

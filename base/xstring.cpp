@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 namespace quillon {
 

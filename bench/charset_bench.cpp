@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "base/codec_table.h"
+#include "base/charset/codec_table.h"
 #include "base/data_buffer.h"
-#include "base/encoding_convert.h"
+#include "base/charset/encoding_convert.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "base/log_base.h"
 #include "base/output.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 #include "http/cache_file.h"
 #include "http/date_parser.h"
 #include "http/http_control.h"

@@ -6,7 +6,7 @@
 #include "base/data_buffer.h"
 #include "base/parse_engine.h"
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 namespace quillon {
 

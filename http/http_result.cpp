@@ -3,7 +3,7 @@
 #include "base/html_help.h"
 #include "base/parse_engine.h"
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 namespace quillon {
 

@@ -1,6 +1,6 @@
 #include "spider/vn_string.h"
 
-#include "base/text_file_charset.h"
+#include "base/charset/text_file_charset.h"
 
 namespace quillon {
 

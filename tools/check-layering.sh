@@ -20,7 +20,7 @@ for folder in "${layers[@]}"; do
       echo "upward include: $file:$line: $text"
       status=1
     fi
-  done < <(grep -nE '^[[:space:]]*#include[[:space:]]+"[a-z]+/' "$folder"/*.h "$folder"/*.cpp /dev/null || true)
+  done < <(grep -nE '^[[:space:]]*#include[[:space:]]+"[a-z]+/' -r --include='*.h' --include='*.cpp' "$folder" || true)
 done
 [ "$status" -eq 0 ] && echo "layering: every include points downward"
 exit "$status"

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates base/charset_tables.cpp and tests/data/charsets/reference_*.txt.
+"""Generates base/charset/charset_tables.cpp and tests/data/charsets/reference_*.txt.
 
 Runs on a developer machine that has the mapping sources installed: glibc's iconv modules,
 Python's codecs, Perl's Encode and ICU's uconv (Debian icu-devtools). CI builds from the
@@ -389,7 +389,7 @@ def main():
 // code pages: single-byte pages as 128 (ASCII-compatible) or 256 UTF-16 units, multi-byte
 // pages as zlib-compressed delta lists, each with the encoder entries that differ from the
 // inverse of its decoder.%s
-#include "base/codec_table.h"
+#include "base/charset/codec_table.h"
 
 namespace quillon {
 namespace {
@@ -405,7 +405,7 @@ const size_t kCodePageDataCount = sizeof(kCodePageData) / sizeof(kCodePageData[0
 
 }  // namespace quillon
 ''' % (gaps, '\n\n'.join(parts), '\n'.join(row for _, row in sorted(rows)))
-    with open(os.path.join(root, 'base', 'charset_tables.cpp'), 'w') as f:
+    with open(os.path.join(root, 'base', 'charset', 'charset_tables.cpp'), 'w') as f:
         f.write(text)
     data_dir = os.path.join(root, 'tests', 'data', 'charsets')
     os.makedirs(data_dir, exist_ok=True)

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "base/charset.h"
-#include "base/encoding_convert.h"
+#include "base/charset/charset.h"
+#include "base/charset/encoding_convert.h"
 
 namespace quillon {
 namespace {

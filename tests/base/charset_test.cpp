@@ -1,13 +1,13 @@
-#include "base/charset.h"
+#include "base/charset/charset.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "base/content_coding.h"
-#include "base/encoding_convert.h"
+#include "base/charset/encoding_convert.h"
 #include "base/platform.h"
-#include "base/text_file_charset.h"
+#include "base/charset/text_file_charset.h"
 #include "base/xstring.h"
 #include "tests/support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "base/encoding_convert.h"
+#include "base/charset/encoding_convert.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/codec_table.h"
+#include "base/charset/codec_table.h"
 #include "base/memory.h"
 
 namespace quillon {

@@ -1,4 +1,4 @@
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

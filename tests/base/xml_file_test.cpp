@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "base/cls_xml.h"
-#include "base/encoding_convert.h"
+#include "base/charset/encoding_convert.h"
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 #include "tests/support/test_support.h"
 
 namespace quillon {

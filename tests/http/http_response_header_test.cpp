@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 namespace quillon {
 namespace {

@@ -1,7 +1,7 @@
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
-#include "base/charset.h"
-#include "base/encoding_convert.h"
+#include "base/charset/charset.h"
+#include "base/charset/encoding_convert.h"
 
 namespace quillon {
 

@@ -1,6 +1,6 @@
-#include "base/codec_iso2022.h"
+#include "base/charset/codec_iso2022.h"
 
-#include "base/codec_unicode.h"
+#include "base/charset/codec_unicode.h"
 
 namespace quillon {
 

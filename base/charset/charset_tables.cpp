@@ -2,7 +2,7 @@
 // code pages: single-byte pages as 128 (ASCII-compatible) or 256 UTF-16 units, multi-byte
 // pages as zlib-compressed delta lists, each with the encoder entries that differ from the
 // inverse of its decoder.
-#include "base/codec_table.h"
+#include "base/charset/codec_table.h"
 
 namespace quillon {
 namespace {

@@ -1,4 +1,4 @@
-#include "base/codec_table.h"
+#include "base/charset/codec_table.h"
 
 #include <zlib.h>
 

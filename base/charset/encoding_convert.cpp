@@ -1,11 +1,11 @@
-#include "base/encoding_convert.h"
+#include "base/charset/encoding_convert.h"
 
-#include "base/charset.h"
-#include "base/codec_iso2022.h"
-#include "base/codec_table.h"
-#include "base/codec_unicode.h"
+#include "base/charset/charset.h"
+#include "base/charset/codec_iso2022.h"
+#include "base/charset/codec_table.h"
+#include "base/charset/codec_unicode.h"
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 namespace quillon {
 

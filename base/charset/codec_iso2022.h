@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "base/codec_unicode.h"
+#include "base/charset/codec_unicode.h"
 #include "base/data_buffer.h"
 
 namespace quillon {

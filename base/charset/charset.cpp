@@ -1,4 +1,4 @@
-#include "base/charset.h"
+#include "base/charset/charset.h"
 
 #include <cstring>
 #include <string_view>

@@ -1,6 +1,6 @@
 // Charset names and Windows code page numbers: the resolver (any accepted name to its code
 // page), the reverse table (code page to the one name written for it) and the Charset value.
-// Conversion is EncodingConvert's (base/encoding_convert.h); nothing here is logged.
+// Conversion is EncodingConvert's (base/charset/encoding_convert.h); nothing here is logged.
 #pragma once
 
 #include <cstdint>

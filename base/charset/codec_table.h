@@ -6,13 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "base/codec_unicode.h"
+#include "base/charset/codec_unicode.h"
 
 namespace quillon {
 
 enum class TableKind : uint8_t { kSingleByte, kMultiByte };
 
-// One code page's mapping data as the generator stores it (base/charset_tables.cpp).
+// One code page's mapping data as the generator stores it (base/charset/charset_tables.cpp).
 struct CodePageData {
   int codePage;
   TableKind kind;

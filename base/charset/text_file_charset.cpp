@@ -1,12 +1,12 @@
-#include "base/text_file_charset.h"
+#include "base/charset/text_file_charset.h"
 
 #include <cstring>
 
-#include "base/charset.h"
-#include "base/encoding_convert.h"
+#include "base/charset/charset.h"
+#include "base/charset/encoding_convert.h"
 #include "base/file_access.h"
 #include "base/platform.h"
-#include "base/text_conversion.h"
+#include "base/charset/text_conversion.h"
 
 namespace quillon {
 

@@ -1,4 +1,4 @@
-#include "base/codec_unicode.h"
+#include "base/charset/codec_unicode.h"
 
 #include <algorithm>
 #include <cstring>
