@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "base/content_coding.h"
@@ -84,6 +85,23 @@ TEST(CharsetTest, WrittenNamesComeFromTheReverseTable) {
     EXPECT_EQ(nameForCodePage(c.codePage, out), c.written != nullptr) << c.codePage;
     EXPECT_EQ(out.view(), c.written != nullptr ? c.written : "") << c.codePage;
   }
+}
+
+// Walks every code page number, so that each row of the table with a written name is checked.
+TEST(CharsetTest, EveryWrittenNameResolvesToItsOwnCodePage) {
+  // Names the table writes for two code pages, or also accepts for another, resolve there.
+  const std::map<int, int> resolvedElsewhere = {
+      {20932, 51932}, {50221, 50220}, {50222, 50220}, {54936, 936}};
+  int written = 0;
+  for (int codePage = 1; codePage <= 0xFFFF; ++codePage) {
+    const char* name = WrittenNameForCodePage(codePage);
+    if (name == nullptr) continue;
+    ++written;
+    auto other = resolvedElsewhere.find(codePage);
+    int expected = other == resolvedElsewhere.end() ? codePage : other->second;
+    EXPECT_EQ(codePageForName(name), expected) << '"' << name << "\" written for " << codePage;
+  }
+  EXPECT_GT(written, 100);  // the walk met the table
 }
 
 TEST(CharsetTest, CharsetKeepsTheResolvedCodePageAndItsWrittenName) {
