@@ -27,7 +27,11 @@ TEST(RobotsRulesTest, PrefixCaseAndAgentRules) {
       {"User-agent: *\nDisallow: /private\n", "/private", true},
       {"User-agent: *\nDisallow: /private\n", "/private/x", true},
       {"User-agent: *\nDisallow: /private\n", "/privateer", true},
+      {"User-agent: *\nDisallow: /private\n", "/privatex", true},
       {"User-agent: *\nDisallow: /private\n", "/public", false},
+      // Only the start of the path counts: the rule met further along forbids nothing.
+      {"User-agent: *\nDisallow: /private\n", "/docs/private", false},
+      {"User-agent: *\nDisallow: /private\n", "/docs/private/x", false},
       {"User-agent: *\nDisallow: /private\n", "/", false},
       // Both sides lower-cased: a rule with capitals forbids the lower-case path.
       {"User-agent: *\nDisallow: /Private\n", "/private/x", true},
@@ -159,6 +163,7 @@ TEST_F(RobotsFetchTest, ReadFromStartAddressPortAndOnlyOnce) {
   EXPECT_NE(nullptr, strstr(text.getString(), "Disallow: /secret"));
   EXPECT_TRUE(spider_.IsDisallowed(server_.Url("/Secret/x").c_str(), nullptr));
   EXPECT_FALSE(spider_.IsDisallowed(server_.Url("/open").c_str(), nullptr));
+  EXPECT_FALSE(spider_.IsDisallowed(server_.Url("/docs/secret").c_str(), nullptr));
   EXPECT_TRUE(spider_.FetchRobots(text, nullptr));
   EXPECT_EQ(1u, RobotsRequests());
   // The cache switches are put back after the fetch.
