@@ -273,6 +273,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   SitemapFields fields;
   RunOptions options;
   options.makeSource = context.makeSource;
+  options.sleep = context.sleep;
   std::string logPath;
   std::string passwordFile;
   bool open = false;
@@ -431,6 +432,7 @@ int RunSpider(const std::vector<std::string>& args, std::ostream& out, std::ostr
   SitemapFields fields;
   DiagnosticOptions options;
   options.makeSource = context.makeSource;
+  options.sleep = context.sleep;
   bool haveUrl = false;
   ArgReader reader(args);
   while (reader.Next()) {

@@ -23,6 +23,8 @@ inline constexpr char kVersionText[] = "Tollwick Version 1.0";
 struct CommandLineContext {
   // Stands in for the spider in tests; empty means the real one.
   PageSourceFactory makeSource;
+  // Stands in for the pause between pages in tests; empty means a real sleep.
+  SleepFunction sleep;
 };
 
 // Runs the command in args (without the program name); results go to out, progress and errors

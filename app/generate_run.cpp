@@ -24,10 +24,14 @@ std::unique_ptr<PageSource> NewSource(const PageSourceFactory& make, FrontEndHoo
   return make ? make(hooks, settings) : MakeSpiderSource(hooks, settings);
 }
 
-void PauseUnlessStopped(uint32_t delayMs, FrontEndHooks& hooks) {
+void PauseUnlessStopped(uint32_t delayMs, FrontEndHooks& hooks, const SleepFunction& sleep) {
   while (delayMs > 0 && !hooks.StopRequested()) {
     uint32_t slice = std::min(delayMs, kSleepSliceMs);
-    quillon::SleepMs(slice);
+    if (sleep) {
+      sleep(slice);
+    } else {
+      quillon::SleepMs(slice);
+    }
     delayMs -= slice;
   }
 }
@@ -216,7 +220,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
       sitemap += spider->ErrorLogText();
       sitemap += "\r\n";
     }
-    PauseUnlessStopped(options.delayMs, hooks);
+    PauseUnlessStopped(options.delayMs, hooks, options.sleep);
   }
   summary.stopped = hooks.StopRequested();
   summary.notCrawled = summary.stopped ? spider->NotCrawledCount() : 0;
@@ -297,7 +301,7 @@ bool DiagnosticCrawl(SitemapFields& fields, FrontEndHooks& hooks, const Diagnost
       result += spider->ErrorLogText();
     }
     result += "\r\n";
-    PauseUnlessStopped(options.delayMs, hooks);
+    PauseUnlessStopped(options.delayMs, hooks, options.sleep);
   }
   spider.reset();
 

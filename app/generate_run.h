@@ -162,12 +162,17 @@ inline constexpr char kNoOutputChosenMessage[] =
 inline constexpr char kNoAddressMessage[] =
     "Please enter the address of the site to map, e.g. http://www.example.com/.";
 
+// Sleeps for the given milliseconds; the pause between crawl steps is cut into such slices.
+using SleepFunction = std::function<void(uint32_t milliseconds)>;
+
 struct RunOptions {
   // Pause after each crawl step.
   uint32_t delayMs = kPageDelayMs;
   SourceSettings source;
   // Makes the page source; empty means MakeSpiderSource (tests put a stand-in here).
   PageSourceFactory makeSource;
+  // Empty means quillon::SleepMs (tests record the pauses instead).
+  SleepFunction sleep;
 };
 
 enum class RunOutcome {
@@ -224,6 +229,7 @@ struct DiagnosticOptions {
   std::string outputPath;
   SourceSettings source;
   PageSourceFactory makeSource;
+  SleepFunction sleep;  // as in RunOptions
 };
 
 // The hidden "Spider" command: at most maxPasses crawl steps, one line per step (the address, a

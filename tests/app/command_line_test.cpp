@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -70,6 +71,7 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
       {{"generate", "a.example", "--delay-ms"}, "option --delay-ms needs a value"},
       {{"generate", "a.example", "--delay-ms", "-5"}, "--delay-ms wants a whole number"},
       {{"generate", "a.example", "--delay-ms", "99999999999"}, "--delay-ms wants a whole number"},
+      {{"generate", "a.example", "--delay-ms=3600001"}, "--delay-ms wants a whole number"},
       {{"generate", "a.example", "--delay-ms", "12x"}, "--delay-ms wants a whole number"},
       {{"generate", "a.example", "--colour"}, "unknown option --colour"},
       {{"generate", "a.example", "--html=yes"}, "option --html takes no value"},
@@ -160,6 +162,29 @@ TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
             "tollwick: 2 pages listed, 0 failed, 0 too large, 0 excluded by robots.txt, "
             "0 off the site\ntollwick: 2 URLs in the XML sitemap\n");
   EXPECT_EQ(script.queued, std::vector<std::string>{"http://example.com/"});
+}
+
+TEST_F(CommandLineTest, PauseAfterEachPageIsTheDelayAskedOrTheDefault) {
+  const struct {
+    std::vector<std::string> args;
+    uint64_t pauseMs;
+  } cases[] = {
+      {{"generate", "example.com"}, 500},
+      {{"generate", "example.com", "--delay-ms", "3600000"}, 3600000},
+      {{"generate", "example.com", "--delay-ms=0"}, 0},
+      {{"spider", "example.com"}, 1000},
+  };
+  for (const auto& c : cases) {
+    script = FakeScript();
+    script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
+    // The run sleeps in slices; they are summed per crawl step.
+    std::map<int, uint64_t> pausedAfterStep;
+    context.sleep = [&](uint32_t ms) { pausedAfterStep[script.crawlCalls] += ms; };
+    ASSERT_EQ(Run(c.args), kExitOk) << err.str();
+    std::map<int, uint64_t> expected;
+    if (c.pauseMs > 0) expected = {{1, c.pauseMs}, {2, c.pauseMs}};
+    EXPECT_EQ(pausedAfterStep, expected) << c.args[0] << " " << c.args.back();
+  }
 }
 
 TEST_F(CommandLineTest, RunsStartFromTheDefaultsAndSaveOnlyTheLastFolder) {
