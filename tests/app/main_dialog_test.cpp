@@ -491,16 +491,23 @@ class DialogCrawlTest : public MainDialogTest {
     return ReadFileBytes(dialog->fields().outputFolder + "/" + name);
   }
 
-  // A handler that answers with a head and then trickles an endless body until the client
-  // goes away; started is set when it begins.
+  // A handler that answers with a head and then trickles a body until the client goes away;
+  // started is set when it begins. The page is cut off after kEndlessPageMs, so a crawl that
+  // was not stopped still ends within seconds, with pageRanOut set for the test to fail on.
+  static constexpr uint32_t kEndlessPageMs = 10000;
   HttpFixtureServer::Handler EndlessPage(std::atomic<bool>& started) {
     return [this, &started](int fd, const HttpFixtureServer::Request&) {
       started = true;
-      // Under the spider's page limit, so only a Stop ends it.
+      constexpr size_t kPieceBytes = 10;
+      constexpr uint32_t kPauseMs = 50;
+      // The announced length is never reached and stays under the spider's page limit, so
+      // only a Stop (or the cut-off) ends the page.
       std::string head =
           "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 200000\r\n\r\n";
-      if (HttpFixtureServer::SendAll(fd, head)) {
-        server.Trickle(fd, std::string(200000, ' '), 10, 50);
+      std::string body(kEndlessPageMs / kPauseMs * kPieceBytes, ' ');
+      if (HttpFixtureServer::SendAll(fd, head) &&
+          server.Trickle(fd, body, kPieceBytes, kPauseMs)) {
+        pageRanOut = true;
       }
       return HttpFixtureServer::After::kClose;
     };
@@ -520,6 +527,7 @@ class DialogCrawlTest : public MainDialogTest {
   HttpFixtureServer server;
   std::unique_ptr<MainDialog> dialog;
   CrawlView view;
+  std::atomic<bool> pageRanOut{false};
 };
 
 TEST_F(DialogCrawlTest, GenerateWritesBothFilesAndShowsEachPageTitle) {
@@ -568,6 +576,7 @@ TEST_F(DialogCrawlTest, StopMidCrawlWritesWhatWasGathered) {
   QTest::mouseClick(Control<QPushButton>(*dialog, kIdGenerate), Qt::LeftButton);
 
   EXPECT_TRUE(slowStarted);
+  EXPECT_FALSE(pageRanOut) << "Stop did not end the crawl";
   EXPECT_FALSE(dialog->isCrawling());
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_EQ(Output("urllist.txt"), server.Url("/"));
@@ -594,6 +603,7 @@ TEST_F(DialogCrawlTest, CloseMidCrawlStopsWritesTheFilesAndThenCloses) {
   QTest::mouseClick(Control<QPushButton>(*dialog, kIdGenerate), Qt::LeftButton);
 
   EXPECT_TRUE(slowStarted);
+  EXPECT_FALSE(pageRanOut) << "the close did not stop the crawl";
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(Output("urllist.txt"), server.Url("/"));
   EXPECT_NE(Output("sitemap.htm").find(">Home</a>"), std::string::npos);
