@@ -11,8 +11,8 @@
 
 namespace quillon {
 
-// Combined URLs of this many characters or more are refused: the combiner of the original
-// platform was offered room for 1999 characters including the terminator.
+// Combined URLs of this many characters or more are refused: the result must fit room for 1999
+// characters including the terminator.
 inline constexpr uint32_t kCombinedUrlLimit = 1999;
 
 // Replaces combined with the reference resolved against the base URL; an absolute reference

@@ -1,7 +1,7 @@
 // The NTLM messages of a client (MS-NLMP section 2.2): NEGOTIATE, the server's CHALLENGE read
 // with every length and offset checked, and AUTHENTICATE with NTLMv2 responses (section 3.3.2).
 // Left out: NTLMv1 and LM responses, the MIC, key exchange, signing and sealing, and channel
-// bindings; the session base key is computed but nothing uses it yet.
+// bindings. The session base key is computed and handed to the caller.
 #pragma once
 
 #include <cstdint>

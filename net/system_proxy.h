@@ -1,6 +1,5 @@
 // The system proxy setting for a scheme, read from the environment (http_proxy, https_proxy and
-// their upper-case forms) the way the library once read it from the user's settings. no_proxy
-// and proxy credentials are not read.
+// their upper-case forms). no_proxy and proxy credentials are not read.
 #pragma once
 
 namespace quillon {

@@ -82,7 +82,7 @@ TEST(EncodingConvertTest, EdgeCasesOfTheConverter) {
       {"LE mark removed", 1200, 65001, Bytes({0xFF, 0xFE, 0x41, 0x00}), "A", true},
       {"BE mark overrides 1200", 1200, 65001, Bytes({0xFE, 0xFF, 0x00, 0x41}), "A", true},
       {"UTF-8 mark alone", 65001, 1252, "\xEF\xBB\xBF", "", true},
-      // Outside the BMP: a surrogate pair, where the original decoder lost the bytes.
+      // Outside the BMP: a surrogate pair, all four bytes kept.
       {"4-byte UTF-8 to UTF-16", 65001, 1200, "\xF0\x9F\x98\x80", Utf16Le(u"\xD83D\xDE00"), true},
       {"surrogate pair to UTF-8", 1200, 65001, Utf16Le(u"\xD83D\xDE00"), "\xF0\x9F\x98\x80", true},
       {"euro not in latin-1", 1200, 28591, Utf16Le(u"\x20AC"), "", false},
