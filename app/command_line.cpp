@@ -65,7 +65,7 @@ class CrawlLogFile {
   }
 
  private:
-  quillon::FileHandle file_;
+  quillon::UniqueFd file_;
   bool failed_ = false;
 };
 

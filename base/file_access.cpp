@@ -60,18 +60,18 @@ FileFailure FailureFor(int error) {
 
 // Opens with O_CLOEXEC, retrying a busy file. O_NONBLOCK keeps a FIFO or device in the file's
 // place from hanging the open; it is cleared again on success. error gets errno on failure.
-FileHandle OpenWithRetries(const char* path, int flags, int& error) {
+UniqueFd OpenWithRetries(const char* path, int flags, int& error) {
   error = 0;
   for (int attempt = 0;;) {
     int fd = ::open(path, flags | O_CLOEXEC | O_NONBLOCK, kFileMode);
     if (fd >= 0) {
       int status = ::fcntl(fd, F_GETFL);
       if (status != -1) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-      return FileHandle(fd);
+      return UniqueFd(fd);
     }
     error = errno;
     if (error == EINTR) continue;
-    if ((error != EBUSY && error != ETXTBSY) || attempt >= kBusyRetries) return FileHandle();
+    if ((error != EBUSY && error != ETXTBSY) || attempt >= kBusyRetries) return UniqueFd();
     ++attempt;
     SleepMs(kBusyRetryDelayMs);
   }
@@ -131,7 +131,7 @@ bool ReadAll(int fd, void* into, uint32_t length, uint32_t& got, int& error) {
 }
 
 // Closes a written file; a failing close can mean lost data, so it is reported.
-bool CloseWritten(FileHandle& handle, int& error) {
+bool CloseWritten(UniqueFd& handle, int& error) {
   if (::close(handle.release()) == 0) return true;
   error = errno;
   return false;
@@ -166,47 +166,22 @@ void LogCannotEnsure(LogBase& log, const char* path) {
   log.addTag("path", path);
 }
 
-}  // namespace
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-FileHandle::~FileHandle() { close(); }
-
-int FileHandle::release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void FileHandle::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
-namespace {
-
 // What an open function adds to the log after the common open-failure lines.
 enum class ExtraFailureItem { None, ErrorCode, FileName };
 
 // The shared body of the four open functions: path conversion, the open with its retries (and,
 // for a file being created, one more try after making a read-only file writable) and the
 // failure report.
-FileHandle OpenLogged(const char* path, int flags, ExtraFailureItem extra, FileFailure& reason,
+UniqueFd OpenLogged(const char* path, int flags, ExtraFailureItem extra, FileFailure& reason,
                       LogBase& log) {
   reason = FileFailure::None;
   StringBuffer p;
   if (!ToPosixPath(path, p)) {
     reason = FileFailure::Other;
-    return FileHandle();
+    return UniqueFd();
   }
   int error = 0;
-  FileHandle handle = OpenWithRetries(p.getString(), flags, error);
+  UniqueFd handle = OpenWithRetries(p.getString(), flags, error);
   if (!handle.isValid() && (flags & O_CREAT) && (flags & O_TRUNC) && error == EACCES &&
       MakeWritable(p.getString())) {
     handle = OpenWithRetries(p.getString(), flags, error);
@@ -223,28 +198,28 @@ FileHandle OpenLogged(const char* path, int flags, ExtraFailureItem extra, FileF
 
 }  // namespace
 
-FileHandle openForRead(const char* path, FileFailure& reason, LogBase& log) {
+UniqueFd openForRead(const char* path, FileFailure& reason, LogBase& log) {
   if (path == nullptr || *path == '\0') {
     log.addError("Cannot open file, filename is empty.");
     reason = FileFailure::Other;
-    return FileHandle();
+    return UniqueFd();
   }
   return OpenLogged(path, O_RDONLY, ExtraFailureItem::ErrorCode, reason, log);
 }
 
-FileHandle openForAttributes(const char* path, FileFailure& reason, LogBase& log) {
+UniqueFd openForAttributes(const char* path, FileFailure& reason, LogBase& log) {
   return OpenLogged(path, O_RDONLY, ExtraFailureItem::ErrorCode, reason, log);
 }
 
-FileHandle openReadWrite(const char* path, FileFailure& reason, LogBase& log) {
+UniqueFd openReadWrite(const char* path, FileFailure& reason, LogBase& log) {
   return OpenLogged(path, O_RDWR | O_CREAT, ExtraFailureItem::None, reason, log);
 }
 
-FileHandle openForAppend(const char* path, FileFailure& reason, LogBase& log) {
+UniqueFd openForAppend(const char* path, FileFailure& reason, LogBase& log) {
   return OpenLogged(path, O_WRONLY | O_CREAT | O_APPEND, ExtraFailureItem::None, reason, log);
 }
 
-FileHandle createForWrite(const char* path, FileFailure& reason, LogBase& log) {
+UniqueFd createForWrite(const char* path, FileFailure& reason, LogBase& log) {
   return OpenLogged(path, kCreateFlags, ExtraFailureItem::FileName, reason, log);
 }
 
@@ -418,7 +393,7 @@ bool writeWholeFile(const char* path, const void* bytes, uint32_t length, LogBas
   StringBuffer p;
   if (!ToPosixPath(path, p)) return false;
   int error = 0;
-  FileHandle handle = OpenWithRetries(p.getString(), kCreateFlags, error);
+  UniqueFd handle = OpenWithRetries(p.getString(), kCreateFlags, error);
   if (!handle.isValid()) {
     out.addTagQuotedPrintable("ansiFilename", p.getString());
     AddErrorText(out, error);
@@ -460,7 +435,7 @@ bool writeTwoPartFile(const char* path, const void* header, uint32_t headerLengt
   StringBuffer p;
   if (!ToPosixPath(path, p)) return false;
   FileFailure reason;
-  FileHandle handle = createForWrite(p.getString(), reason, out);
+  UniqueFd handle = createForWrite(p.getString(), reason, out);
   if (!handle.isValid()) return false;
   int error = 0;
   const char* failure = nullptr;
@@ -481,7 +456,7 @@ bool DataBuffer::loadFile(const char* path, LogBase& log) {
   StringBuffer p;
   if (!ToPosixPath(path, p)) return false;
   FileFailure reason;
-  FileHandle handle = openForRead(p.getString(), reason, log);
+  UniqueFd handle = openForRead(p.getString(), reason, log);
   if (!handle.isValid()) return false;
 
   struct stat st;
@@ -531,7 +506,7 @@ bool DataBuffer::loadFileWithHeader(const char* path, DataBuffer& header,
   if (!ToPosixPath(path, p)) return false;
   const char* name = p.getString();
   FileFailure reason;
-  FileHandle handle = openForRead(name, reason, out);
+  UniqueFd handle = openForRead(name, reason, out);
   if (!handle.isValid()) return false;
 
   struct stat st;
@@ -644,7 +619,7 @@ void FileAccess::close() {
   position_ = 0;
 }
 
-bool writeAt(const FileHandle& handle, uint64_t position, const void* bytes, uint32_t length) {
+bool writeAt(const UniqueFd& handle, uint64_t position, const void* bytes, uint32_t length) {
   auto* next = static_cast<const uint8_t*>(bytes);
   while (length > 0) {
     ssize_t n = ::pwrite(handle.fd(), next, length, static_cast<off_t>(position));
@@ -657,7 +632,7 @@ bool writeAt(const FileHandle& handle, uint64_t position, const void* bytes, uin
   return true;
 }
 
-bool appendBytes(const FileHandle& handle, const void* bytes, uint32_t length) {
+bool appendBytes(const UniqueFd& handle, const void* bytes, uint32_t length) {
   auto* next = static_cast<const uint8_t*>(bytes);
   while (length > 0) {
     ssize_t n = ::write(handle.fd(), next, length);
@@ -669,7 +644,7 @@ bool appendBytes(const FileHandle& handle, const void* bytes, uint32_t length) {
   return true;
 }
 
-bool truncateFile(const FileHandle& handle, uint64_t length) {
+bool truncateFile(const UniqueFd& handle, uint64_t length) {
   return ::ftruncate(handle.fd(), static_cast<off_t>(length)) == 0;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "base/data_buffer.h"
+#include "base/platform.h"
 #include "base/string_buffer.h"
 
 namespace quillon {
@@ -16,40 +17,20 @@ class LogBase;
 // Why an open or create failed.
 enum class FileFailure : int { None = 0, AccessDenied = 1, PathNotFound = 2, Other = 3 };
 
-// Owns a file descriptor; closes it on destruction. Move-only.
-class FileHandle {
- public:
-  FileHandle() = default;
-  explicit FileHandle(int fd) : fd_(fd) {}
-  FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
-  FileHandle& operator=(FileHandle&& other) noexcept;
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle();
-
-  bool isValid() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  int release();
-  void close();
-
- private:
-  int fd_ = -1;
-};
-
 // The four opens retry a busy file (EBUSY, ETXTBSY) up to 3 more times, 50 ms apart, and log
 // "Failed to open file (2)" with the file name when they finally fail; reason says why.
 // openForRead: read-only; the file must exist. An empty path fails.
-FileHandle openForRead(const char* path, FileFailure& reason, LogBase& log);
+UniqueFd openForRead(const char* path, FileFailure& reason, LogBase& log);
 // Read-only, directories too; for querying file information.
-FileHandle openForAttributes(const char* path, FileFailure& reason, LogBase& log);
+UniqueFd openForAttributes(const char* path, FileFailure& reason, LogBase& log);
 // Read and write; the file is created (mode 0644 less the umask) when missing.
-FileHandle openReadWrite(const char* path, FileFailure& reason, LogBase& log);
+UniqueFd openReadWrite(const char* path, FileFailure& reason, LogBase& log);
 // Write-only, every write landing at the end; the file is created (mode 0644 less the umask)
 // when missing.
-FileHandle openForAppend(const char* path, FileFailure& reason, LogBase& log);
+UniqueFd openForAppend(const char* path, FileFailure& reason, LogBase& log);
 // A new empty file replacing any old one; a symbolic link in its place is not followed (fails).
 // A file without write permission is made writable and opened once more.
-FileHandle createForWrite(const char* path, FileFailure& reason, LogBase& log);
+UniqueFd createForWrite(const char* path, FileFailure& reason, LogBase& log);
 
 // The file's mode bits (st_mode); on failure false with the errno value in error.
 bool getAttributes(const char* path, uint32_t& attributes, int& error, LogBase& log);
@@ -87,12 +68,12 @@ bool writeTwoPartFile(const char* path, const void* header, uint32_t headerLengt
 
 // Writes all the bytes at a position of an open file, whatever the descriptor's own offset;
 // false (errno kept) when the file system refuses them.
-bool writeAt(const FileHandle& handle, uint64_t position, const void* bytes, uint32_t length);
+bool writeAt(const UniqueFd& handle, uint64_t position, const void* bytes, uint32_t length);
 // Writes all the bytes at the end of a file opened by openForAppend; false (errno kept) when
 // the file system refuses them.
-bool appendBytes(const FileHandle& handle, const void* bytes, uint32_t length);
+bool appendBytes(const UniqueFd& handle, const void* bytes, uint32_t length);
 // Cuts an open file to length bytes.
-bool truncateFile(const FileHandle& handle, uint64_t length);
+bool truncateFile(const UniqueFd& handle, uint64_t length);
 
 // Random-access reading of one file.
 class FileAccess {
@@ -105,7 +86,7 @@ class FileAccess {
   bool isOpen() const { return handle_.isValid(); }
 
  private:
-  FileHandle handle_;
+  UniqueFd handle_;
   int64_t position_ = 0;
 };
 

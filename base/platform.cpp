@@ -88,6 +88,22 @@ bool CryptoRandomBytes(void* buffer, size_t length) {
   return true;
 }
 
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) reset(other.release());
+  return *this;
+}
+
+void UniqueFd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+int UniqueFd::release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
 int LastSystemError() { return errno; }
 
 std::string SystemErrorText(int code) {

@@ -1,5 +1,6 @@
 // The platform layer: the one place in base/ (with the file functions) that calls the OS for
-// time, code pages, the temporary directory, random bytes, error texts and sleeping.
+// time, code pages, the temporary directory, random bytes, error texts, sleeping and the
+// ownership of descriptors.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +28,31 @@ std::string CurrentDirectory();
 
 // Fills the buffer from the kernel's random source (getrandom); false when it fails.
 bool CryptoRandomBytes(void* buffer, size_t length);
+
+// Owns one POSIX descriptor (a file or a socket) and closes it when destroyed or reset.
+// Move-only. The close's own result is not reported: a caller that must know whether written
+// data reached the file releases the descriptor and closes it itself.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  bool isValid() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  // Closes the descriptor held, if any, and takes fd.
+  void reset(int fd = -1);
+  void close() { reset(); }
+  // Gives the descriptor up unclosed; the caller owns it from then on.
+  int release();
+
+ private:
+  int fd_ = -1;
+};
 
 // The calling thread's last error (errno).
 int LastSystemError();

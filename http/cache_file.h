@@ -65,7 +65,7 @@ class AtomicFileWriter {
  private:
   void discard();
 
-  FileHandle handle_;
+  UniqueFd handle_;
   StringBuffer target_;
   StringBuffer temp_;
   uint64_t size_ = 0;

@@ -57,7 +57,7 @@ class OutputFile : public Output {
   bool copyTo(DataBuffer& out, LogBase& log) const override;
 
  private:
-  FileHandle handle_;
+  UniqueFd handle_;
   StringBuffer path_;
   uint64_t position_ = 0;
   uint64_t size_ = 0;

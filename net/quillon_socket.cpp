@@ -28,24 +28,6 @@ constexpr uint32_t kPlainConnectLookupHeartbeatMs = 200;
 
 }  // namespace
 
-// ---- SocketHandle
-
-SocketHandle& SocketHandle::operator=(SocketHandle&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-void SocketHandle::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
-int SocketHandle::release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 // ---- Construction and settings
 
 QuillonSocket::QuillonSocket() : socketSerial_(g_socketSerial.fetch_add(1) + 1) {
@@ -66,11 +48,11 @@ void QuillonSocket::SetIdleTimeoutMs(uint32_t ms) {
 
 int QuillonSocket::PollFor(short events, uint32_t ms, short& revents) {
   revents = 0;
-  if (waitSeam_ != nullptr) return waitSeam_->pollOnce(fd_.get(), events, ms, revents);
+  if (waitSeam_ != nullptr) return waitSeam_->pollOnce(fd_.fd(), events, ms, revents);
   uint32_t start = TickCount();
   uint32_t left = ms;
   for (;;) {
-    pollfd entry{fd_.get(), events, 0};
+    pollfd entry{fd_.fd(), events, 0};
     int rc = ::poll(&entry, 1, static_cast<int>(left));
     if (rc >= 0) {
       revents = entry.revents;
@@ -87,18 +69,18 @@ int QuillonSocket::PollFor(short events, uint32_t ms, short& revents) {
 }
 
 void QuillonSocket::DropConnection() {
-  if (fd_.valid()) {
-    ::shutdown(fd_.get(), SHUT_RDWR);
+  if (fd_.isValid()) {
+    ::shutdown(fd_.fd(), SHUT_RDWR);
     fd_.reset();
   }
   connected_ = false;
 }
 
 bool QuillonSocket::SetNonBlocking(bool on) {
-  int flags = ::fcntl(fd_.get(), F_GETFL, 0);
+  int flags = ::fcntl(fd_.fd(), F_GETFL, 0);
   if (flags < 0) return false;
   int wanted = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-  return wanted == flags || ::fcntl(fd_.get(), F_SETFL, wanted) == 0;
+  return wanted == flags || ::fcntl(fd_.fd(), F_SETFL, wanted) == 0;
 }
 
 bool QuillonSocket::AbortRequested(ProgressMonitor* progress, uint32_t heartbeatMs) {
@@ -153,7 +135,7 @@ bool QuillonSocket::BindClientAddress(const char* ipText, LogBase& log) {
   local.sin_addr.s_addr = (ipText == nullptr || *ipText == '\0') ? htonl(INADDR_ANY)
                                                                    : inet_addr(ipText);
   local.sin_port = htons(clientBindPort_);
-  if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+  if (::bind(fd_.fd(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     LogSocketError(WinsockErrorFromErrno(errno), log);
     return false;
   }
@@ -258,7 +240,7 @@ bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs
     remoteIp_.assign(name);
   }
 
-  if (!CreateSocket(log, true) || !fd_.valid()) {
+  if (!CreateSocket(log, true) || !fd_.isValid()) {
     connectFailReason_ = kFailNoSocket;
     log.addError("Cannot connect, invalid socket.");
     return false;
@@ -266,7 +248,7 @@ bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs
   bool timed = connectTimeoutMs_ != 0;
   if (timed) SetNonBlocking(true);
 
-  int rc = ::connect(fd_.get(), reinterpret_cast<sockaddr*>(&target), sizeof target);
+  int rc = ::connect(fd_.fd(), reinterpret_cast<sockaddr*>(&target), sizeof target);
   int error = rc == 0 ? 0 : WinsockErrorFromErrno(errno);
   // An interrupted connect goes on in the background, like a non-blocking one.
   if (rc != 0 && error == kWsaEIntr) error = kWsaEWouldBlock;
@@ -275,7 +257,7 @@ bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs
       log.addTag("IP_Address", remoteIp_.getString());
       log.addTagHex("ipAddr", target.sin_addr.s_addr);
       log.addTag("Hostname", name.getString());
-      log.addTagHex("SocketHandle", static_cast<uint32_t>(fd_.get()));
+      log.addTagHex("SocketHandle", static_cast<uint32_t>(fd_.fd()));
     }
     log.addTagInt("sockError", error);
   }
@@ -290,7 +272,7 @@ bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs
       // Linux reports a refused connect as writable: SO_ERROR decides.
       int soError = 0;
       socklen_t length = sizeof soError;
-      if (::getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &soError, &length) != 0) soError = errno;
+      if (::getsockopt(fd_.fd(), SOL_SOCKET, SO_ERROR, &soError, &length) != 0) soError = errno;
       if (soError == 0) {
         SetNonBlocking(false);
         connected_ = true;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "base/platform.h"
 #include "base/string_buffer.h"
 #include "net/bandwidth_throttle.h"
 #include "net/performance_mon.h"
@@ -36,27 +37,6 @@ class SocketWaitSeam {
   virtual ~SocketWaitSeam() = default;
   // Waits up to ms for events on fd; returns what poll would (-1, 0 or 1) with revents set.
   virtual int pollOnce(int fd, short events, uint32_t ms, short& revents) = 0;
-};
-
-// Owns one socket descriptor; closes it when destroyed. Move-only.
-class SocketHandle {
- public:
-  SocketHandle() = default;
-  explicit SocketHandle(int fd) : fd_(fd) {}
-  SocketHandle(SocketHandle&& other) noexcept : fd_(other.release()) {}
-  SocketHandle& operator=(SocketHandle&& other) noexcept;
-  SocketHandle(const SocketHandle&) = delete;
-  SocketHandle& operator=(const SocketHandle&) = delete;
-  ~SocketHandle() { reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes the descriptor held, if any, and takes fd.
-  void reset(int fd = -1);
-  int release();
-
- private:
-  int fd_ = -1;
 };
 
 class QuillonSocket : public QuillonObject {
@@ -128,7 +108,7 @@ class QuillonSocket : public QuillonObject {
   // ---- State
 
   bool IsConnected() const { return connected_; }
-  int SocketFd() const { return fd_.get(); }
+  int SocketFd() const { return fd_.fd(); }
   uint32_t SocketSerial() const { return socketSerial_; }
   // Dotted IPv4 text of the last connect target (the host text itself when it was numeric).
   const StringBuffer& RemoteIpAddress() const { return remoteIp_; }
@@ -264,7 +244,7 @@ class QuillonSocket : public QuillonObject {
   uint32_t receiveBufferSize_ = 0;
   PerformanceMon receiveRate_{PerformanceMon::kReceive};
   PerformanceMon sendRate_{PerformanceMon::kSend};
-  SocketHandle fd_;
+  UniqueFd fd_;
   uint32_t socketSerial_;
   BandwidthThrottle uploadThrottle_;
   BandwidthThrottle downloadThrottle_;

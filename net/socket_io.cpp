@@ -78,7 +78,7 @@ uint32_t Min32(uint64_t a, uint64_t b) { return static_cast<uint32_t>(a < b ? a 
 // ---- Write waits
 
 bool QuillonSocket::WaitWritable(uint32_t seconds, LogBase& log) {
-  if (!fd_.valid()) {
+  if (!fd_.isValid()) {
     log.addError("invalid socket, not ready for writing.");
     return false;
   }
@@ -97,7 +97,7 @@ bool QuillonSocket::WaitWritable(uint32_t seconds, LogBase& log) {
 }
 
 bool QuillonSocket::WaitWritableMs(uint32_t ms, LogBase& log) {
-  if (!fd_.valid()) {
+  if (!fd_.isValid()) {
     log.addError("invalid socket, not ready for writing.");
     return false;
   }
@@ -122,7 +122,7 @@ bool QuillonSocket::WaitWritableWithAbort(uint32_t heartbeatMs, uint32_t initial
   heartbeatMs = RaiseHeartbeat(heartbeatMs);
   if (timeoutMs == 0) timeoutMs = kNoTimeoutMs;
   if (progress == nullptr || heartbeatMs == 0) return WaitWritableMs(timeoutMs, log);
-  if (!fd_.valid()) {
+  if (!fd_.isValid()) {
     log.addError("invalid socket, not ready for writing.");
     return false;
   }
@@ -166,7 +166,7 @@ bool QuillonSocket::WaitForData(uint32_t ms, ProgressMonitor* progress, bool& lo
     log.addError("Wait-for-data aborted by app");
     return false;
   }
-  if (!fd_.valid()) {
+  if (!fd_.isValid()) {
     lost = true;
     log.addError("Wait-for-data passed invalid socket.");
     return false;
@@ -208,7 +208,7 @@ bool QuillonSocket::WaitReadable(uint32_t heartbeatMs, uint32_t timeoutMs,
                                  bool& timedOut, LogBase& log) {
   heartbeatMs = RaiseHeartbeat(heartbeatMs);
   if (timeoutMs == 0) timeoutMs = kNoTimeoutMs;
-  if (!fd_.valid()) {
+  if (!fd_.isValid()) {
     log.addError("Invalid socket.");
     error = true;
     return false;
@@ -298,7 +298,7 @@ bool QuillonSocket::SendLoop(const uint8_t* data, uint32_t length, const SendPla
                              uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress) {
   uint32_t idleMs = idleTimeoutMs_ != 0 ? idleTimeoutMs_ : kNoTimeoutMs;
   lastSendError_ = 0;
-  if (!fd_.valid()) {
+  if (!fd_.isValid()) {
     log.addError(plan.noSocketMessage);
     return false;
   }
@@ -318,7 +318,7 @@ bool QuillonSocket::SendLoop(const uint8_t* data, uint32_t length, const SendPla
       return false;
     }
     if (plan.received && !AccumulateAvailable(*plan.received, log, progress)) return false;
-    ssize_t rc = SendRetry(fd_.get(), data + sent, n);
+    ssize_t rc = SendRetry(fd_.fd(), data + sent, n);
     if (rc < 0) {
       int error = errno;
       lastSendError_ = WinsockErrorFromErrno(error);
@@ -377,7 +377,7 @@ bool QuillonSocket::AccumulateAvailable(DataBuffer& buffer, LogBase& log,
     log.addError("Socket receive memory allocation failed.");
     return false;
   }
-  if (!fd_.valid()) return false;
+  if (!fd_.isValid()) return false;
   uint32_t start = TickCount();
   uint32_t lastData = start;
   for (;;) {
@@ -389,7 +389,7 @@ bool QuillonSocket::AccumulateAvailable(DataBuffer& buffer, LogBase& log,
       log.addError("Aborted by application while download throttling (3)");
       return false;
     }
-    ssize_t n = RecvRetry(fd_.get(), block.get(), kAccumulateBlock, MSG_DONTWAIT);
+    ssize_t n = RecvRetry(fd_.fd(), block.get(), kAccumulateBlock, MSG_DONTWAIT);
     if (n == 0) {
       DropConnection();
       return false;
@@ -413,9 +413,9 @@ bool QuillonSocket::AccumulateAvailable(DataBuffer& buffer, LogBase& log,
 // ---- Receiving
 
 bool QuillonSocket::IsQuietAndOpen() {
-  if (!connected_ || !fd_.valid()) return false;
+  if (!connected_ || !fd_.isValid()) return false;
   uint8_t probe;
-  ssize_t n = RecvRetry(fd_.get(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+  ssize_t n = RecvRetry(fd_.fd(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
   return n < 0 && WouldBlock(errno);
 }
 
@@ -425,14 +425,14 @@ bool QuillonSocket::ReceiveOnce(uint8_t* buffer, uint32_t& size, bool& timedOut,
   closed = false;
   uint32_t wanted = size;
   size = 0;
-  if (!fd_.valid()) {
+  if (!fd_.isValid()) {
     log.addError("This socket is not connected");
     closed = true;
     return false;
   }
   if (!WaitForDataSliced(idleTimeoutMs_ != 0 ? idleTimeoutMs_ : kReceiveOnceDefaultMs, log,
                          progress, 0, 0)) {
-    if (!fd_.valid()) {
+    if (!fd_.isValid()) {
       closed = true;
       return false;
     }
@@ -446,7 +446,7 @@ bool QuillonSocket::ReceiveOnce(uint8_t* buffer, uint32_t& size, bool& timedOut,
     log.addError("Aborted by application while download throttling (1)");
     return false;
   }
-  ssize_t n = RecvRetry(fd_.get(), buffer, wanted, 0);
+  ssize_t n = RecvRetry(fd_.fd(), buffer, wanted, 0);
   if (n > 0) {
     size = static_cast<uint32_t>(n);
     AccountReceived(size, progress);
@@ -495,7 +495,7 @@ bool QuillonSocket::ReceiveSome(uint8_t* buffer, uint32_t& size, uint32_t heartb
   flags.clear();
   uint32_t wanted = size;
   size = 0;
-  if (!fd_.valid()) {
+  if (!fd_.isValid()) {
     log.addError("This socket is not connected");
     flags.error = true;
     connected_ = false;
@@ -510,13 +510,13 @@ bool QuillonSocket::ReceiveSome(uint8_t* buffer, uint32_t& size, uint32_t heartb
     return false;
   }
   // Data already queued is taken without a wait (one system call instead of two).
-  ssize_t n = RecvRetry(fd_.get(), buffer, wanted, MSG_DONTWAIT);
+  ssize_t n = RecvRetry(fd_.fd(), buffer, wanted, MSG_DONTWAIT);
   while (n < 0 && WouldBlock(errno)) {
     if (!WaitReadable(heartbeatMs, idleTimeoutMs_ != 0 ? idleTimeoutMs_ : kNoTimeoutMs, progress,
                       flags.error, flags.aborted, flags.timedOut, log)) {
       return false;
     }
-    n = RecvRetry(fd_.get(), buffer, wanted, MSG_DONTWAIT);
+    n = RecvRetry(fd_.fd(), buffer, wanted, MSG_DONTWAIT);
   }
   if (n == 0) {
     log.addTagInt("numBytesRequested", static_cast<int32_t>(wanted));

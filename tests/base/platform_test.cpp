@@ -1,10 +1,13 @@
 #include "base/platform.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "base/md5.h"
 
@@ -63,6 +66,35 @@ std::string Hex(const uint8_t* bytes, size_t n) {
     out += kDigits[bytes[i] & 15];
   }
   return out;
+}
+
+bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+TEST(UniqueFdTest, ClosesExactlyOnceWhateverPathTheDescriptorTakes) {
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const int first = pipeEnds[0];
+  const int second = pipeEnds[1];
+  {
+    UniqueFd owner(first);
+    UniqueFd moved(std::move(owner));
+    EXPECT_FALSE(owner.isValid());
+    EXPECT_TRUE(IsOpen(first));
+    UniqueFd assigned(second);
+    assigned = std::move(moved);  // the descriptor held before is closed
+    EXPECT_FALSE(IsOpen(second));
+    EXPECT_EQ(assigned.fd(), first);
+  }
+  EXPECT_FALSE(IsOpen(first));
+
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  UniqueFd kept(pipeEnds[0]);
+  const int released = kept.release();
+  kept.reset(pipeEnds[1]);
+  kept.close();
+  EXPECT_TRUE(IsOpen(released));
+  EXPECT_FALSE(IsOpen(pipeEnds[1]));
+  ::close(released);
 }
 
 TEST(Md5Test, KnownDigests) {
