@@ -1,6 +1,7 @@
 #include "net/certificate.h"
 
 #include <arpa/inet.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -9,11 +10,9 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
-#include "base/ascii.h"
 #include "base/data_buffer.h"
 #include "base/log_base.h"
 #include "base/string_pair.h"
@@ -22,42 +21,26 @@ namespace quillon {
 
 namespace {
 
-struct StoreFree {
-  void operator()(X509_STORE* store) const { X509_STORE_free(store); }
-};
-struct StoreCtxFree {
-  void operator()(X509_STORE_CTX* ctx) const { X509_STORE_CTX_free(ctx); }
-};
-struct NamesFree {
-  void operator()(GENERAL_NAMES* names) const { GENERAL_NAMES_free(names); }
-};
-struct EkuFree {
-  void operator()(EXTENDED_KEY_USAGE* eku) const { EXTENDED_KEY_USAGE_free(eku); }
-};
-struct BioFree {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-using StorePtr = std::unique_ptr<X509_STORE, StoreFree>;
-
 // The trust store is loaded once (the system bundle holds over a hundred certificates) and
 // shared; it is rebuilt when the trust file changes.
 std::mutex g_trustMutex;
-std::string g_trustFile;
-X509_STORE* g_trustStore = nullptr;
+StringBuffer g_trustFile;
+X509StorePtr g_trustStore;
 
 // A reference to the shared trust store, loaded on first use; null when it cannot be made.
-StorePtr TrustStore() {
+X509StorePtr TrustStore() {
   std::lock_guard<std::mutex> lock(g_trustMutex);
-  if (g_trustStore == nullptr) {
-    StorePtr store(X509_STORE_new());
+  if (!g_trustStore) {
+    X509StorePtr store(X509_STORE_new());
     if (!store) return nullptr;
-    bool loaded = g_trustFile.empty() ? X509_STORE_set_default_paths(store.get()) == 1
-                                      : X509_STORE_load_file(store.get(), g_trustFile.c_str()) == 1;
+    bool loaded = g_trustFile.isEmpty()
+                      ? X509_STORE_set_default_paths(store.get()) == 1
+                      : X509_STORE_load_file(store.get(), g_trustFile.getString()) == 1;
     if (!loaded) return nullptr;
-    g_trustStore = store.release();
+    g_trustStore = std::move(store);
   }
-  if (X509_STORE_up_ref(g_trustStore) != 1) return nullptr;
-  return StorePtr(g_trustStore);
+  if (X509_STORE_up_ref(g_trustStore.get()) != 1) return nullptr;
+  return X509StorePtr(g_trustStore.get());
 }
 
 // Every problem the chain check meets; the callback lets the check go on past each one.
@@ -131,9 +114,9 @@ int CollectProblem(int ok, X509_STORE_CTX* ctx) {
 // Builds and checks the chain of cert against the trust store; false when it could not be run.
 bool CheckChain(X509* cert, STACK_OF(X509)* untrusted, bool sslServerPurpose,
                 ChainProblems& problems) {
-  StorePtr store = TrustStore();
+  X509StorePtr store = TrustStore();
   if (!store) return false;
-  std::unique_ptr<X509_STORE_CTX, StoreCtxFree> ctx(X509_STORE_CTX_new());
+  X509StoreCtxPtr ctx(X509_STORE_CTX_new());
   if (!ctx || X509_STORE_CTX_init(ctx.get(), store.get(), cert, untrusted) != 1) return false;
   if (sslServerPurpose) X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_SSL_SERVER);
   X509_STORE_CTX_set_app_data(ctx.get(), &problems);
@@ -153,8 +136,8 @@ bool IsIpAddress(const char* host) {
   return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
 }
 
-// The X.500 key of an attribute, or "OID." and its dotted number.
-std::string AttributeKey(const ASN1_OBJECT* object) {
+// The X.500 key of an attribute ("CN", ...), or null for one without a short key.
+const char* AttributeKey(const ASN1_OBJECT* object) {
   switch (OBJ_obj2nid(object)) {
     case NID_commonName: return "CN";
     case NID_localityName: return "L";
@@ -170,53 +153,62 @@ std::string AttributeKey(const ASN1_OBJECT* object) {
     case NID_domainComponent: return "DC";
     case NID_pkcs9_emailAddress: return "E";
     case NID_serialNumber: return "SERIALNUMBER";
-    default: break;
+    default: return nullptr;
   }
+}
+
+// Appends the attribute's key, or "OID." and its dotted number.
+bool AppendAttributeKey(const ASN1_OBJECT* object, StringBuffer& out) {
+  if (const char* key = AttributeKey(object)) return out.append(key);
   char dotted[128];
   int n = OBJ_obj2txt(dotted, sizeof dotted, object, 1);
-  if (n <= 0 || n >= static_cast<int>(sizeof dotted)) return "OID";
-  return std::string("OID.") + dotted;
+  if (n <= 0 || n >= static_cast<int>(sizeof dotted)) return out.append("OID");
+  return out.append("OID.") && out.append(dotted);
 }
 
 // A value is quoted (inner quotes doubled) when it holds a separator or is padded.
-void AppendValue(std::string& out, const std::string& value) {
+bool AppendValue(std::string_view value, StringBuffer& out) {
   bool quote = value.empty() || value.front() == ' ' || value.back() == ' ' ||
-               value.find_first_of(",+=\"\r\n<>#;") != std::string::npos;
-  if (!quote) {
-    out += value;
-    return;
-  }
-  out += '"';
+               value.find_first_of(",+=\"\r\n<>#;") != std::string_view::npos;
+  if (!quote) return out.append(value);
+  bool ok = out.appendChar('"');
   for (char c : value) {
-    if (c == '"') out += '"';
-    out += c;
+    if (c == '"') ok = ok && out.appendChar('"');
+    ok = ok && out.appendChar(c);
   }
-  out += '"';
+  return ok && out.appendChar('"');
+}
+
+// Appends the entry's value in UTF-8; a value that cannot be converted adds nothing.
+bool AppendEntryValue(const X509_NAME_ENTRY* entry, StringBuffer& out) {
+  unsigned char* converted = nullptr;
+  int length = ASN1_STRING_to_UTF8(&converted, X509_NAME_ENTRY_get_data(entry));
+  OpenSslBytes utf8(converted);
+  if (length < 0) return true;
+  return AppendValue(
+      std::string_view(reinterpret_cast<const char*>(utf8.get()), static_cast<size_t>(length)),
+      out);
 }
 
 // The name as "C=US, O=Org, CN=host" in encoded order; multi-valued parts joined by " + ".
+// False when memory runs out.
 bool FormatName(const X509_NAME* name, StringBuffer& out) {
   out.clear();
   if (name == nullptr) return true;
-  std::string text;
   int previousSet = -1;
   for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
     const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
     int set = X509_NAME_ENTRY_set(entry);
-    if (i > 0) text += set == previousSet ? " + " : ", ";
+    if (i > 0 && !out.append(set == previousSet ? " + " : ", ")) return false;
     previousSet = set;
-    text += AttributeKey(X509_NAME_ENTRY_get_object(entry));
-    text += '=';
-    unsigned char* utf8 = nullptr;
-    int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry));
-    if (length >= 0) {
-      AppendValue(text, std::string(reinterpret_cast<char*>(utf8), static_cast<size_t>(length)));
-      OPENSSL_free(utf8);
+    if (!AppendAttributeKey(X509_NAME_ENTRY_get_object(entry), out) || !out.appendChar('=') ||
+        !AppendEntryValue(entry, out)) {
+      return false;
     }
   }
   // A formatted name shorter than two characters counts as none.
-  if (text.size() < 2) return true;
-  return out.append(text.data(), static_cast<uint32_t>(text.size()));
+  if (out.length() < 2) out.clear();
+  return true;
 }
 
 void TrimView(std::string_view& text) {
@@ -224,11 +216,9 @@ void TrimView(std::string_view& text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
 }
 
-// Splits text at sep outside double quotes and not right after a backslash.
-std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char sep) {
-  std::vector<std::string_view> pieces;
+// The position of the first sep outside double quotes and not right after a backslash, or npos.
+size_t FindOutsideQuotes(std::string_view text, char sep) {
   bool quoted = false;
-  size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (c == '\\') {
@@ -236,13 +226,36 @@ std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char sep
       continue;
     }
     if (c == '"') quoted = !quoted;
-    if (c == sep && !quoted) {
-      pieces.push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
+    if (c == sep && !quoted) return i;
   }
-  pieces.push_back(text.substr(start));
-  return pieces;
+  return std::string_view::npos;
+}
+
+// Adds one "NAME=value" part of a name text; a part without "=" is skipped.
+bool AddDnPart(std::string_view part, OwningPtrArray& parts) {
+  size_t equals = FindOutsideQuotes(part, '=');
+  if (equals == std::string_view::npos) return true;
+  std::string_view name = part.substr(0, equals);
+  std::string_view rest = part.substr(equals + 1);
+  size_t nextEquals = FindOutsideQuotes(rest, '=');
+  std::string_view value = rest.substr(0, nextEquals);
+  if (nextEquals != std::string_view::npos) {
+    size_t cut = value.find(" + OID");
+    if (cut != std::string_view::npos) value = value.substr(0, cut);
+  }
+  TrimView(name);
+  TrimView(value);
+  StringBuffer upperName;
+  StringBuffer valueText;
+  if (!upperName.assign(name) || !valueText.assign(value)) return false;
+  upperName.toUpperCase();
+  StringPair* pair = StringPair::Create(upperName.getString(), valueText.getString());
+  if (pair == nullptr) return false;
+  if (!parts.append(pair)) {
+    delete pair;
+    return false;
+  }
+  return true;
 }
 
 bool FindPart(const OwningPtrArray& parts, const char* name, StringBuffer& out) {
@@ -277,14 +290,15 @@ const char* CertStatusName(uint32_t status) {
   }
 }
 
-void SetTrustFile(const char* path) {
+bool SetTrustFile(const char* path) {
   std::lock_guard<std::mutex> lock(g_trustMutex);
-  g_trustFile.assign(path != nullptr ? path : "");
-  if (g_trustStore != nullptr) X509_STORE_free(g_trustStore);
-  g_trustStore = nullptr;
+  g_trustStore.reset();
+  if (g_trustFile.assign(path != nullptr ? path : "")) return true;
+  g_trustFile.clear();
+  return false;
 }
 
-Certificate::~Certificate() { X509_free(cert_); }
+Certificate::~Certificate() = default;
 
 std::unique_ptr<Certificate> Certificate::FromX509(X509* cert, STACK_OF(X509)* chain) {
   if (cert == nullptr) return nullptr;
@@ -301,45 +315,31 @@ std::unique_ptr<Certificate> Certificate::FromPemFile(const char* path) {
 std::unique_ptr<Certificate> Certificate::FromPemFile(const char* path, LogBase& log) {
   DataBuffer pem;
   if (path == nullptr || !pem.loadFile(path, log)) return nullptr;
-  std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.length())));
-  if (!bio) return nullptr;
-  X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
-  if (cert == nullptr) return nullptr;
-  std::unique_ptr<Certificate> certificate = FromX509(cert);
-  X509_free(cert);
-  return certificate;
+  BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.length())));
+  X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  ERR_clear_error();
+  if (!cert) {
+    log.addError("No PEM certificate in the file");
+    log.addTag("path", path);
+    return nullptr;
+  }
+  return FromX509(cert.get());
 }
 
 bool Certificate::SplitDn(const char* dn, OwningPtrArray& parts) {
   if (dn == nullptr) return true;
-  for (std::string_view part : SplitOutsideQuotes(dn, ',')) {
-    std::vector<std::string_view> pieces = SplitOutsideQuotes(part, '=');
-    if (pieces.size() < 2) continue;
-    std::string_view name = pieces[0];
-    TrimView(name);
-    std::string_view value = pieces[1];
-    if (pieces.size() > 2) {
-      size_t cut = value.find(" + OID");
-      if (cut != std::string_view::npos) value = value.substr(0, cut);
-    }
-    TrimView(value);
-    std::string upper(name);
-    for (char& c : upper) {
-      c = UpperAscii(c);
-    }
-    StringPair* pair = StringPair::Create(upper.c_str(), std::string(value).c_str());
-    if (pair == nullptr) return false;
-    if (!parts.append(pair)) {
-      delete pair;
-      return false;
-    }
+  std::string_view rest(dn);
+  for (;;) {
+    size_t comma = FindOutsideQuotes(rest, ',');
+    if (!AddDnPart(rest.substr(0, comma), parts)) return false;
+    if (comma == std::string_view::npos) return true;
+    rest.remove_prefix(comma + 1);
   }
-  return true;
 }
 
 bool Certificate::Load(X509* cert, STACK_OF(X509)* chain) {
   if (X509_up_ref(cert) != 1) return false;
-  cert_ = cert;
+  cert_.reset(cert);
   if (!FormatName(X509_get_issuer_name(cert), issuerDn_) ||
       !FormatName(X509_get_subject_name(cert), subjectDn_) ||
       !SplitDn(issuerDn_.getString(), issuerParts_) ||
@@ -350,8 +350,8 @@ bool Certificate::Load(X509* cert, STACK_OF(X509)* chain) {
   if ((X509_get_extension_flags(cert) & EXFLAG_KUSAGE) != 0) {
     keyUsage_ = static_cast<uint8_t>(X509_get_key_usage(cert) & 0xFF);
   }
-  std::unique_ptr<GENERAL_NAMES, NamesFree> names(static_cast<GENERAL_NAMES*>(
-      X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr)));
+  GeneralNamesPtr names(
+      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr)));
   if (names) {
     for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
       const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);
@@ -364,7 +364,7 @@ bool Certificate::Load(X509* cert, STACK_OF(X509)* chain) {
       }
     }
   }
-  std::unique_ptr<EXTENDED_KEY_USAGE, EkuFree> usages(static_cast<EXTENDED_KEY_USAGE*>(
+  ExtendedKeyUsagePtr usages(static_cast<EXTENDED_KEY_USAGE*>(
       X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr)));
   if (usages) {
     ekuPresent_ = true;

@@ -10,9 +10,7 @@
 #include "base/ext_ptr_array.h"
 #include "base/quillon_object.h"
 #include "base/string_buffer.h"
-
-struct x509_st;
-struct stack_st_X509;
+#include "net/openssl_owners.h"
 
 namespace quillon {
 
@@ -48,8 +46,9 @@ const char* CertStatusName(uint32_t status);
 
 // Trust file (PEM, one or more certificates) used instead of the system trust store; empty or
 // null goes back to the system store (which honours SSL_CERT_FILE and SSL_CERT_DIR).
-// Process-wide; tests use it to trust their own CA.
-void SetTrustFile(const char* path);
+// Process-wide; tests use it to trust their own CA. False when memory ran out: the system
+// store is used then.
+bool SetTrustFile(const char* path);
 
 class Certificate : public QuillonObject {
  public:
@@ -77,7 +76,8 @@ class Certificate : public QuillonObject {
   // runs out.
   static std::unique_ptr<Certificate> FromX509(x509_st* cert, stack_st_X509* chain = nullptr);
   // Reads the first certificate of a PEM file; null when there is none. A file that cannot be
-  // read leaves the file functions' message in log.
+  // read leaves the file functions' message in log, one without a certificate says so there.
+  // Without a log the reason is dropped: for callers that only ask whether the file holds one.
   static std::unique_ptr<Certificate> FromPemFile(const char* path);
   static std::unique_ptr<Certificate> FromPemFile(const char* path, LogBase& log);
 
@@ -85,7 +85,7 @@ class Certificate : public QuillonObject {
   // and not after a backslash; a multi-valued part keeps the value before " + OID".
   static bool SplitDn(const char* dn, OwningPtrArray& parts);
 
-  x509_st* x509() const { return cert_; }
+  x509_st* x509() const { return cert_.get(); }
   const StringBuffer& issuerDn() const { return issuerDn_; }
   const StringBuffer& subjectDn() const { return subjectDn_; }
   const StringBuffer& subjectAltDnsName() const { return sanDns_; }
@@ -108,7 +108,7 @@ class Certificate : public QuillonObject {
   Certificate() = default;
   bool Load(x509_st* cert, stack_st_X509* chain);
 
-  x509_st* cert_ = nullptr;
+  X509Ptr cert_;
   StringBuffer issuerDn_;
   StringBuffer subjectDn_;
   StringBuffer sanDns_;

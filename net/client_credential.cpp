@@ -1,63 +1,65 @@
 #include "net/client_credential.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
-#include <cstdio>
 #include <new>
+#include <utility>
 
+#include "base/data_buffer.h"
 #include "base/log_base.h"
 
 namespace quillon {
 namespace {
 
-struct FileClose {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileClose>;
-
-struct X509Free {
-  void operator()(X509* cert) const { X509_free(cert); }
-};
-struct PkeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct ChainFree {
-  void operator()(STACK_OF(X509)* chain) const { sk_X509_pop_free(chain, X509_free); }
-};
-struct Pkcs12Free {
-  void operator()(PKCS12* p12) const { PKCS12_free(p12); }
-};
-
 // What one file gave.
 struct Parts {
-  std::unique_ptr<X509, X509Free> cert;
-  std::unique_ptr<EVP_PKEY, PkeyFree> key;
-  std::unique_ptr<STACK_OF(X509), ChainFree> chain;
+  X509Ptr cert;
+  EvpPkeyPtr key;
+  X509ChainPtr chain;
 };
 
-bool ReadPem(const char* path, Parts& parts) {
-  FilePtr file(std::fopen(path, "rb"));
-  if (!file) return false;
-  parts.cert.reset(PEM_read_X509(file.get(), nullptr, nullptr, nullptr));
+// A file's bytes, wiped when done with: they may hold a private key.
+class SecretFile {
+ public:
+  SecretFile() = default;
+  SecretFile(const SecretFile&) = delete;
+  SecretFile& operator=(const SecretFile&) = delete;
+  ~SecretFile() { OPENSSL_cleanse(bytes_.data(), bytes_.length()); }
+
+  // False with the file functions' message (the system's reason) in log.
+  bool load(const char* path, LogBase& log) { return bytes_.loadFile(path, log); }
+  // A read-only memory BIO over the bytes; null when memory runs out.
+  BioPtr reader() const {
+    return BioPtr(BIO_new_mem_buf(bytes_.data(), static_cast<int>(bytes_.length())));
+  }
+
+ private:
+  DataBuffer bytes_;
+};
+
+// The certificate first, then any CA certificates; the key may stand anywhere in the text.
+bool ReadPem(const SecretFile& file, Parts& parts) {
+  BioPtr certificates = file.reader();
+  if (!certificates) return false;
+  parts.cert.reset(PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr));
   if (!parts.cert) return false;
   parts.chain.reset(sk_X509_new_null());
-  while (X509* more = PEM_read_X509(file.get(), nullptr, nullptr, nullptr)) {
-    if (!parts.chain || sk_X509_push(parts.chain.get(), more) == 0) X509_free(more);
+  while (X509Ptr more{PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr)}) {
+    if (parts.chain && sk_X509_push(parts.chain.get(), more.get()) != 0) more.release();
   }
-  ERR_clear_error();
-  std::rewind(file.get());
-  parts.key.reset(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr));
+  BioPtr keys = file.reader();
+  if (keys) parts.key.reset(PEM_read_bio_PrivateKey(keys.get(), nullptr, nullptr, nullptr));
   ERR_clear_error();
   return true;
 }
 
-bool ReadPkcs12(const char* path, const char* password, Parts& parts) {
-  FilePtr file(std::fopen(path, "rb"));
-  if (!file) return false;
-  std::unique_ptr<PKCS12, Pkcs12Free> p12(d2i_PKCS12_fp(file.get(), nullptr));
+bool ReadPkcs12(const SecretFile& file, const char* password, Parts& parts) {
+  BioPtr bio = file.reader();
+  Pkcs12Ptr p12(bio ? d2i_PKCS12_bio(bio.get(), nullptr) : nullptr);
   if (!p12) return false;
   X509* cert = nullptr;
   EVP_PKEY* key = nullptr;
@@ -71,34 +73,41 @@ bool ReadPkcs12(const char* path, const char* password, Parts& parts) {
   return cert != nullptr;
 }
 
-std::unique_ptr<EVP_PKEY, PkeyFree> ReadKeyFile(const char* path) {
-  FilePtr file(std::fopen(path, "rb"));
-  if (!file) return nullptr;
-  std::unique_ptr<EVP_PKEY, PkeyFree> key(PEM_read_PrivateKey(file.get(), nullptr, nullptr,
-                                                              nullptr));
+// The private key of a PEM file; null when it cannot be read (the reason in log) or holds none.
+EvpPkeyPtr ReadKeyFile(const char* path, LogBase& log) {
+  SecretFile file;
+  if (!file.load(path, log)) return nullptr;
+  BioPtr bio = file.reader();
+  EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
   ERR_clear_error();
   return key;
 }
 
+// Reads the certificate file as PEM, else as PKCS#12; false (the file functions' message in
+// log when it could not be read) when it gives no certificate.
+bool ReadCertificateFile(const char* path, const char* password, Parts& parts, LogBase& log) {
+  SecretFile file;
+  bool read = path != nullptr && file.load(path, log) &&
+              (ReadPem(file, parts) || ReadPkcs12(file, password, parts));
+  // The format that did not fit leaves its errors queued; the channel logs the first one it finds.
+  ERR_clear_error();
+  return read;
+}
+
 }  // namespace
 
-ClientCredential::~ClientCredential() {
-  EVP_PKEY_free(key_);
-  sk_X509_pop_free(chain_, X509_free);
-}
+ClientCredential::~ClientCredential() = default;
 
 std::unique_ptr<ClientCredential> ClientCredential::Load(const char* certFile,
                                                          const char* keyFile,
                                                          const char* password, LogBase& log) {
   Parts parts;
-  if (certFile == nullptr ||
-      (!ReadPem(certFile, parts) && !ReadPkcs12(certFile, password, parts))) {
-    ERR_clear_error();
+  if (!ReadCertificateFile(certFile, password, parts, log)) {
     log.addError("Failed to load the client certificate");
     log.addTag("certFile", certFile != nullptr ? certFile : "");
     return nullptr;
   }
-  if (keyFile != nullptr && *keyFile != '\0') parts.key = ReadKeyFile(keyFile);
+  if (keyFile != nullptr && *keyFile != '\0') parts.key = ReadKeyFile(keyFile, log);
   if (!parts.key) {
     log.addError("No private key for the client certificate");
     log.addTag("keyFile", keyFile != nullptr && *keyFile != '\0' ? keyFile : certFile);
@@ -115,8 +124,8 @@ std::unique_ptr<ClientCredential> ClientCredential::Load(const char* certFile,
     log.addError("Out of memory");
     return nullptr;
   }
-  credential->key_ = parts.key.release();
-  credential->chain_ = parts.chain.release();
+  credential->key_ = std::move(parts.key);
+  credential->chain_ = std::move(parts.chain);
   return credential;
 }
 

@@ -8,9 +8,7 @@
 
 #include "base/quillon_object.h"
 #include "net/certificate.h"
-
-struct evp_pkey_st;
-struct stack_st_X509;
+#include "net/openssl_owners.h"
 
 namespace quillon {
 
@@ -25,21 +23,22 @@ class ClientCredential : public QuillonObject {
   // Reads certFile: PEM (the certificate first, then any CA certificates; the key in the same
   // file unless keyFile names another) or PKCS#12 (opened with password, may be null). Null,
   // with the reason logged, when a file cannot be read, holds no certificate or no key, or the
-  // key does not belong to the certificate.
+  // key does not belong to the certificate; a file that cannot be read leaves the file
+  // functions' message (the system's reason) in log.
   static std::unique_ptr<ClientCredential> Load(const char* certFile, const char* keyFile,
                                                 const char* password, LogBase& log);
 
   const Certificate& certificate() const { return *certificate_; }
-  evp_pkey_st* key() const { return key_; }
+  evp_pkey_st* key() const { return key_.get(); }
   // The CA certificates sent with it (may be null).
-  stack_st_X509* chain() const { return chain_; }
+  stack_st_X509* chain() const { return chain_.get(); }
 
  private:
   ClientCredential() = default;
 
   std::unique_ptr<Certificate> certificate_;
-  evp_pkey_st* key_ = nullptr;
-  stack_st_X509* chain_ = nullptr;
+  EvpPkeyPtr key_;
+  X509ChainPtr chain_;
 };
 
 // The client certificates of one set of settings, in the order they were added.

@@ -285,8 +285,21 @@ TEST(CertificateDnTest, SplitRules) {
   }
 }
 
-TEST(CertificateDnTest, MissingFileGivesNoCertificate) {
-  EXPECT_EQ(Certificate::FromPemFile("/nonexistent/cert.pem"), nullptr);
+TEST(CertificateDnTest, FileWithoutCertificateGivesNoneAndSaysWhy) {
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {"/nonexistent/cert.pem", "No such file or directory"},
+      {Made().good.keyFile, "No PEM certificate in the file"},
+  };
+  for (const auto& c : cases) {
+    Logger log;
+    EXPECT_EQ(Certificate::FromPemFile(c.path.c_str(), log), nullptr) << c.path;
+    StringBuffer text;
+    log.renderText(text);
+    EXPECT_NE(std::string(text.view()).find(c.reason), std::string::npos) << text.getString();
+  }
   EXPECT_EQ(Certificate::FromX509(nullptr), nullptr);
 }
 

@@ -69,7 +69,9 @@ TEST(ClientCredentialTest, LoadsWhatHoldsACertificateWithItsKey) {
       {"no key", Made().client.certFile, "", nullptr, "No private key for the client"},
       {"another's key", Made().client.certFile, Made().other.keyFile, nullptr,
        "The private key does not belong"},
-      {"missing file", "/no/such.pem", "", nullptr, "Failed to load the client certificate"},
+      {"missing file", "/no/such.pem", "", nullptr, "No such file or directory"},
+      {"missing key file", Made().client.certFile, "/no/key.pem", nullptr,
+       "No such file or directory"},
       {"key as certificate", Made().client.keyFile, "", nullptr, "Failed to load the client"},
   };
   for (const auto& c : cases) {
