@@ -142,8 +142,7 @@ void ByteStream::close(LogBase& log) {
   } else if (channel_->HasSession()) {
     channel_->ShutdownChannel(true, log);
   } else {
-    LogNull quiet;
-    socket_->Close(quiet);
+    socket_->Close(log);
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <exception>
 
 #include "base/log_base.h"
 #include "base/platform.h"
@@ -25,6 +26,13 @@ std::atomic<uint32_t> g_socketSerial{0};
 
 // The heartbeat of the lookup inside a plain Connect, whose monitor has no application sink.
 constexpr uint32_t kPlainConnectLookupHeartbeatMs = 200;
+
+// Nothing below throws by design; should anything (memory running out) the connect still fails
+// with its reason in the log.
+void LogConnectException(const char* what, LogBase& log) {
+  log.addError("Connect function failed");
+  log.addTag("exception", what);
+}
 
 }  // namespace
 
@@ -148,15 +156,19 @@ void QuillonSocket::Close(LogBase&) { DropConnection(); }
 
 bool QuillonSocket::ConnectDispatch(const char* host, int port, uint32_t heartbeatMs,
                                     LogBase& log, bool& dnsFailed, ProgressMonitor* progress) {
-  connectFailReason_ = kFailNone;
+  connectFailReason_ = ConnectFailure::None;
   try {
     if (heartbeatMs != 0 && progress != nullptr) {
       return ConnectWithAbort(host, port, heartbeatMs, log, dnsFailed, progress);
     }
     return Connect(host, port, log, dnsFailed);
+  } catch (const std::exception& e) {
+    LogConnectException(e.what(), log);
   } catch (...) {
-    return false;
+    LogConnectException("unknown exception", log);
   }
+  connectFailReason_ = ConnectFailure::Connect;
+  return false;
 }
 
 bool QuillonSocket::Connect(const char* host, int port, LogBase& log, bool& dnsFailed) {
@@ -170,24 +182,24 @@ bool QuillonSocket::ConnectWithAbort(const char* host, int port, uint32_t heartb
 
 bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs, LogBase& log,
                                 bool& dnsFailed, ProgressMonitor* progress, bool withAbort) {
-  connectFailReason_ = kFailNone;
+  connectFailReason_ = ConnectFailure::None;
   dnsFailed = false;
   remoteIp_.clear();
   if (host == nullptr) {
-    connectFailReason_ = kFailNoHost;
+    connectFailReason_ = ConnectFailure::NoHost;
     log.addError("Cannot connect, hostname is NULL");
     return false;
   }
   StringBuffer name(host);
   name.trim();
   if (name.isEmpty()) {
-    connectFailReason_ = kFailNoHost;
+    connectFailReason_ = ConnectFailure::NoHost;
     log.addError("Cannot connect, hostname is zero length");
     return false;
   }
   // A port that does not fit 16 bits would silently connect somewhere else.
   if (port < 0 || port > 65535) {
-    connectFailReason_ = kFailConnect;
+    connectFailReason_ = ConnectFailure::Connect;
     log.addError("Invalid port number");
     log.addTagInt("port", port);
     return false;
@@ -217,18 +229,20 @@ bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs
       dnsFailed = true;
       log.addError(withAbort ? "Cannot get host by name." : "Cannot get host by name..");
       log.addTag("hostname", name.getString());
-      connectFailReason_ = aborted ? kFailAborted : timedOut ? kFailLookupTimeout : kFailLookup;
+      connectFailReason_ = aborted    ? ConnectFailure::Aborted
+                           : timedOut ? ConnectFailure::LookupTimeout
+                                      : ConnectFailure::Lookup;
       return false;
     }
     if (address == 0) {
-      connectFailReason_ = kFailLookup;
+      connectFailReason_ = ConnectFailure::Lookup;
       return false;
     }
     uint32_t now = TickCount();
     if (connectTimeoutMs_ != 0 && now >= lookupStart) {
       uint32_t used = now - lookupStart;
       if (used >= connectTimeoutMs_) {
-        connectFailReason_ = kFailLookupTimeout;
+        connectFailReason_ = ConnectFailure::LookupTimeout;
         log.addError("Application timeout after DNS");
         return false;
       }
@@ -241,7 +255,7 @@ bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs
   }
 
   if (!CreateSocket(log, true) || !fd_.isValid()) {
-    connectFailReason_ = kFailNoSocket;
+    connectFailReason_ = ConnectFailure::NoSocket;
     log.addError("Cannot connect, invalid socket.");
     return false;
   }
@@ -284,7 +298,7 @@ bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs
       log.addTagInt("sockError", error);
     } else if (aborted) {
       SetNonBlocking(false);
-      connectFailReason_ = kFailAborted;
+      connectFailReason_ = ConnectFailure::Aborted;
       return false;
     } else {
       timedOut = true;
@@ -300,13 +314,13 @@ bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs
   }
   if (timedOut) {
     log.addTagInt("ConnectTimeoutMs", static_cast<int32_t>(connectTimeoutMs_));
-    connectFailReason_ = kFailConnectTimeout;
+    connectFailReason_ = ConnectFailure::ConnectTimeout;
     if (withAbort) {
       LogSocketError(kWsaEWouldBlock, log);
       return false;
     }
-  } else if (connectFailReason_ == kFailNone) {
-    connectFailReason_ = kFailConnect;
+  } else if (connectFailReason_ == ConnectFailure::None) {
+    connectFailReason_ = ConnectFailure::Connect;
   }
   log.addError(withAbort ? "Connect function failed" : "Connect function failed.");
   LogSocketError(error, log);

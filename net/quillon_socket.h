@@ -39,18 +39,20 @@ class SocketWaitSeam {
   virtual int pollOnce(int fd, short events, uint32_t ms, short& revents) = 0;
 };
 
+// Why the last connect failed: the library's connect failure reasons, with their numbers.
+enum class ConnectFailure : int {
+  None = 0,
+  NoHost = 1,         // host name missing or empty
+  Lookup = 2,         // the name did not resolve (or resolved to address 0)
+  LookupTimeout = 3,  // the lookup timed out or used up the connect time-out
+  Aborted = 4,        // the application aborted, during the lookup or the connect
+  NoSocket = 5,       // no socket could be created
+  ConnectTimeout = 6,
+  Connect = 7,  // the connect failed for another reason
+};
+
 class QuillonSocket : public QuillonObject {
  public:
-  // Connect failure reasons.
-  static constexpr int kFailNone = 0;
-  static constexpr int kFailNoHost = 1;
-  static constexpr int kFailLookup = 2;
-  static constexpr int kFailLookupTimeout = 3;
-  static constexpr int kFailAborted = 4;
-  static constexpr int kFailNoSocket = 5;
-  static constexpr int kFailConnectTimeout = 6;
-  static constexpr int kFailConnect = 7;
-
   static constexpr uint32_t kDefaultIdleTimeoutMs = 30000;
   static constexpr uint32_t kDefaultConnectTimeoutMs = 7000;
   // An idle time-out of 0 asks for six hours; nothing above this is stored.
@@ -112,8 +114,8 @@ class QuillonSocket : public QuillonObject {
   uint32_t SocketSerial() const { return socketSerial_; }
   // Dotted IPv4 text of the last connect target (the host text itself when it was numeric).
   const StringBuffer& RemoteIpAddress() const { return remoteIp_; }
-  // One of the kFail reasons; 0 after a successful connect.
-  int ConnectFailReason() const { return connectFailReason_; }
+  // None after a successful connect.
+  ConnectFailure ConnectFailReason() const { return connectFailReason_; }
   // Winsock code of the last send error, 0 if none.
   int LastSendError() const { return lastSendError_; }
   // Connected, with nothing queued from the peer: no bytes, no close, no reset (one look
@@ -252,7 +254,7 @@ class QuillonSocket : public QuillonObject {
   uint32_t connectTimeoutMs_ = kDefaultConnectTimeoutMs;
   int lastSendError_ = 0;
   StringBuffer remoteIp_;
-  int connectFailReason_ = kFailNone;
+  ConnectFailure connectFailReason_ = ConnectFailure::None;
   StringBuffer clientBindIp_;
   uint16_t clientBindPort_ = 0;
   bool rateReports_ = false;

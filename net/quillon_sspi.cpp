@@ -57,10 +57,9 @@ uint32_t ReadUserFile(const char* user, const char* domain, StringBuffer& outDom
     log.addError("No password for the default NTLM credentials: NTLM_USER_FILE is not set.");
     return kSecENoCredentials;
   }
-  LogNull quiet;
   FileAccess file;
   DataBuffer content;
-  if (!file.open(path, quiet)) {
+  if (!file.open(path, log)) {
     log.addError("Cannot read NTLM_USER_FILE.");
     log.addTag("path", path);
     return kSecENoCredentials;

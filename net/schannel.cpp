@@ -45,6 +45,20 @@ bool IsIpLiteral(const char* host) {
   return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
 }
 
+// Lends the log of the running call to the certificate callback, which the TLS engine calls
+// inside a handshake (the first one, or a renegotiation during a read or a write).
+class LogLend {
+ public:
+  LogLend(LogBase*& slot, LogBase& log) : slot_(slot), previous_(slot) { slot_ = &log; }
+  ~LogLend() { slot_ = previous_; }
+  LogLend(const LogLend&) = delete;
+  LogLend& operator=(const LogLend&) = delete;
+
+ private:
+  LogBase*& slot_;
+  LogBase* previous_;
+};
+
 // The OpenSSL version number of a one-protocol mask; 0 for masks this build cannot offer.
 int VersionOfMask(uint32_t mask) {
   switch (mask) {
@@ -124,26 +138,13 @@ uint32_t ProtocolMaskOf(const char* text) {
   return 0;
 }
 
-void SChannel::SslCtxFree::operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
-
-namespace {
-
-struct SslFree {
-  void operator()(SSL* ssl) const { SSL_free(ssl); }
-};
-struct BioFree {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-
-}  // namespace
-
 // Network bytes in are received straight into the network half of a BIO pair whose other half
 // (input) the engine reads; network bytes out collect in a memory BIO (output). The engine
 // owns input and output once it holds them; every handle is owned from the moment it exists.
 struct SChannel::Session {
   // The engine goes first, then the network half of its pair.
-  std::unique_ptr<BIO, BioFree> network;
-  std::unique_ptr<SSL, SslFree> ssl;
+  BioPtr network;
+  SslPtr ssl;
   BIO* input = nullptr;
   BIO* output = nullptr;
 
@@ -157,9 +158,9 @@ struct SChannel::Session {
     if (!session->ssl || BIO_new_bio_pair(&in, kInputRing, &network, kInputRing) != 1) {
       return nullptr;
     }
-    std::unique_ptr<BIO, BioFree> input(in);
+    BioPtr input(in);
     session->network.reset(network);
-    std::unique_ptr<BIO, BioFree> output(BIO_new(BIO_s_mem()));
+    BioPtr output(BIO_new(BIO_s_mem()));
     if (!output) return nullptr;
     // An empty output reads as "nothing yet" rather than the end of the stream.
     BIO_set_mem_eof_return(output.get(), -1);
@@ -207,6 +208,7 @@ void SChannel::FreeHandles() {
 
 void SChannel::Drop() {
   FreeHandles();
+  // Called from destructors, where no log is at hand; closing reports nothing anyway.
   LogNull quiet;
   socket_.Close(quiet);
 }
@@ -218,8 +220,7 @@ SChannel::Dropper::~Dropper() {
 void SChannel::ForcibleClose(LogBase& log) {
   FreeHandles();
   log.addInfo("Forcibly closing socket.");
-  LogNull quiet;
-  socket_.Close(quiet);
+  socket_.Close(log);
 }
 
 int SChannelCertCallback(SSL* ssl, void*) {
@@ -252,6 +253,8 @@ bool IssuerAccepted(const ClientCredential& credential, const STACK_OF(X509_NAME
 }  // namespace
 
 void SChannel::OfferClientCertificate(SSL* ssl) {
+  // Every call that can run a handshake lends its log; the fallback only guards a callback
+  // from elsewhere.
   LogNull quiet;
   LogBase& log = handshakeLog_ != nullptr ? *handshakeLog_ : quiet;
   if (verbose_) log.addInfo("Incomplete credentials...");
@@ -291,7 +294,7 @@ bool SChannel::LoadSecurityLibrary(LogBase& log) {
 bool SChannel::CreateCredentials(const ClientCredentialSet* clientCredentials, LogBase& log) {
   credentials_.reset();
   clientCredentials_.clear();
-  std::unique_ptr<SSL_CTX, SslCtxFree> ctx(SSL_CTX_new(TLS_client_method()));
+  SslCtxPtr ctx(SSL_CTX_new(TLS_client_method()));
   uint32_t status = kSecEOk;
   if (!ctx) {
     status = kSecEInternalError;
@@ -310,10 +313,9 @@ bool SChannel::CreateCredentials(const ClientCredentialSet* clientCredentials, L
     }
     // A pinned version that this build or its security level cannot offer has no ciphers.
     if (versionsSet) {
-      std::unique_ptr<SSL, SslFree> probe(SSL_new(ctx.get()));
-      STACK_OF(SSL_CIPHER)* ciphers = probe ? SSL_get1_supported_ciphers(probe.get()) : nullptr;
-      versionsSet = ciphers != nullptr && sk_SSL_CIPHER_num(ciphers) > 0;
-      sk_SSL_CIPHER_free(ciphers);
+      SslPtr probe(SSL_new(ctx.get()));
+      CipherListPtr ciphers(probe ? SSL_get1_supported_ciphers(probe.get()) : nullptr);
+      versionsSet = ciphers && sk_SSL_CIPHER_num(ciphers.get()) > 0;
     }
     if (!versionsSet) status = kSecEAlgorithmMismatch;
   }
@@ -401,11 +403,7 @@ bool SChannel::PerformHandshake(LogBase& log) {
 
 bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
   SSL* ssl = session_->ssl.get();
-  struct LogLend {
-    LogBase*& slot;
-    ~LogLend() { slot = nullptr; }
-  } lend{handshakeLog_};
-  handshakeLog_ = &log;
+  LogLend lend(handshakeLog_, log);
   for (;;) {
     if (verbose_) log.addInfo("------------------ TOP OF LOOP ------------------");
     if (readFirst) {
@@ -465,38 +463,40 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
   serverCert_.reset();
   serverCertVerified_ = false;
   serverCertStatus_ = 0;
-  failureCode_ = 0;
+  failure_ = ChannelFailure::None;
+  connectFailure_ = ConnectFailure::None;
   dnsFailed = false;
   protocolName_.clear();
   cipherName_.clear();
   CallScope call(*this, heartbeatMs, progress);
 
   if (!LoadSecurityLibrary(log)) {
-    failureCode_ = kFailSecurityLibrary;
+    failure_ = ChannelFailure::SecurityLibrary;
     return false;
   }
   // Every way out before the end frees the session and closes the socket.
   Dropper dropOnFailure(*this);
   if (!CreateCredentials(clientCredentials, log)) {
     log.addError("Error creating credentials");
-    failureCode_ = kFailCredentials;
+    failure_ = ChannelFailure::Credentials;
     return false;
   }
   if (!socket_.ConnectDispatch(host_.getString(), port_, heartbeatMs, log, dnsFailed,
                                progress)) {
-    failureCode_ = socket_.ConnectFailReason();
-    if (failureCode_ == 0) failureCode_ = QuillonSocket::kFailConnect;
+    failure_ = ChannelFailure::Connect;
+    connectFailure_ = socket_.ConnectFailReason();
+    if (connectFailure_ == ConnectFailure::None) connectFailure_ = ConnectFailure::Connect;
     return false;
   }
   if (!PerformHandshake(log)) {
-    failureCode_ = kFailHandshake;
+    failure_ = ChannelFailure::Handshake;
     log.addError("Error performing handshake");
     return false;
   }
 
   X509* peer = SSL_get0_peer_certificate(session_->ssl.get());
   if (peer == nullptr) {
-    failureCode_ = kFailNoServerCertificate;
+    failure_ = ChannelFailure::NoServerCertificate;
     log.addError("Error querying remote certificate");
     return false;
   }
@@ -509,19 +509,19 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
     log.addInfo("(warning) SSL Server Certificate not verified");
     if (requireVerified_) {
       log.addError("Failed to verify server certificate");
-      failureCode_ = kFailNotVerified;
+      failure_ = ChannelFailure::NotVerified;
       return false;
     }
   }
   serverCert_ = Certificate::FromX509(peer, SSL_get_peer_cert_chain(session_->ssl.get()));
   if (!serverCert_) {
     log.addError("Out of memory");
-    failureCode_ = kFailNoServerCertificate;
+    failure_ = ChannelFailure::NoServerCertificate;
     return false;
   }
   LogConnectionInfo(log);
   if (!CheckRequiredField(log)) {
-    failureCode_ = kFailRequiredField;
+    failure_ = ChannelFailure::RequiredField;
     return false;
   }
   dropOnFailure.keep();
@@ -553,11 +553,11 @@ void SChannel::LogConnectionInfo(LogBase& log) {
     if (group != nullptr) kxName = group;
   }
   log.addTag("keyExchange", kxName != nullptr ? kxName : "");
-  EVP_PKEY* key = nullptr;
+  EVP_PKEY* peerKey = nullptr;
   int bits = 0;
-  if (SSL_get_peer_tmp_key(ssl, &key) == 1 && key != nullptr) {
-    bits = EVP_PKEY_get_bits(key);
-    EVP_PKEY_free(key);
+  if (SSL_get_peer_tmp_key(ssl, &peerKey) == 1) {
+    EvpPkeyPtr key(peerKey);
+    if (key) bits = EVP_PKEY_get_bits(key.get());
   }
   log.addTagInt("keyExchangeStrength", bits);
 }
@@ -582,8 +582,7 @@ bool SChannel::CheckRequiredField(LogBase& log) {
   log.addTag("requireName", field);
   log.addTag("requireValue", requiredValue_.getString());
   log.addTag("certValue", value.getString());
-  LogNull quiet;
-  socket_.Close(quiet);
+  socket_.Close(log);
   serverCert_.reset();
   return false;
 }
@@ -619,6 +618,8 @@ bool SChannel::SendSecure(const uint8_t* data, uint32_t length, LogBase& log) {
     log.addError("Message is too large for secure send");
     return false;
   }
+  // A renegotiation may ask for the client certificate meanwhile.
+  LogLend lend(handshakeLog_, log);
   for (int attempt = 0;; ++attempt) {
     int rc = SSL_write(session_->ssl.get(), data, static_cast<int>(length));
     if (rc > 0) break;
@@ -675,6 +676,8 @@ bool SChannel::RecvSecure(DataBuffer& out, LogBase& log, bool& endOfSession) {
     return false;
   }
   SSL* ssl = session_->ssl.get();
+  // A renegotiation may ask for the client certificate meanwhile.
+  LogLend lend(handshakeLog_, log);
   if (verbose_ && BIO_ctrl_pending(session_->input) > 0) {
     log.addTagInt("extraConnectDataSize", static_cast<int32_t>(BIO_ctrl_pending(session_->input)));
   }
@@ -769,8 +772,7 @@ bool SChannel::ShutdownChannel(bool closeSocket, LogBase& log) {
   FreeHandles();
   if (closeSocket) {
     log.addInfo("socket shutdown.");
-    LogNull quiet;
-    socket_.Close(quiet);
+    socket_.Close(log);
   }
   log.addInfo("Secure Channel Shutdown Complete.");
   return true;

@@ -12,11 +12,8 @@
 #include "base/string_buffer.h"
 #include "net/certificate.h"
 #include "net/client_credential.h"
+#include "net/openssl_owners.h"
 #include "net/quillon_socket.h"
-
-struct ssl_st;
-struct ssl_ctx_st;
-struct bio_st;
 
 namespace quillon {
 
@@ -64,16 +61,22 @@ inline constexpr uint32_t kProtocolTls13 = 0x3000;
 // 1.3", "ssl 3.0", "ssl 2.0", "pct 1.0"; anything else is 0.
 uint32_t ProtocolMaskOf(const char* text);
 
+// Why the last EstablishChannel failed: the channel's own steps carry the library's failure
+// codes (100-106); Connect means the socket's connect failed, and the channel's
+// ConnectFailReason() says why (the codes 1-7).
+enum class ChannelFailure : int {
+  None = 0,
+  Connect = 1,
+  SecurityLibrary = 100,
+  Credentials = 101,
+  Handshake = 103,
+  NoServerCertificate = 104,
+  NotVerified = 105,    // verification is required and failed
+  RequiredField = 106,  // the certificate lacks the required field value
+};
+
 class SChannel : public QuillonObject {
  public:
-  // Failure codes of EstablishChannel (1-7 are the socket's connect failure reasons).
-  static constexpr int kFailSecurityLibrary = 100;
-  static constexpr int kFailCredentials = 101;
-  static constexpr int kFailHandshake = 103;
-  static constexpr int kFailNoServerCertificate = 104;
-  static constexpr int kFailNotVerified = 105;
-  static constexpr int kFailRequiredField = 106;
-
   static constexpr int kDefaultPort = 443;
   // Plain text is encrypted in pieces of at most this many bytes (one record each).
   static constexpr uint32_t kMaxPlainPiece = 16000;
@@ -115,7 +118,8 @@ class SChannel : public QuillonObject {
   // ---- Operations
 
   // Connects to the host and port, runs the handshake and checks the server certificate. Always
-  // starts from scratch. False with FailureCode() set; dnsFailed when the name did not resolve.
+  // starts from scratch. False with FailureCode() set (and ConnectFailReason() for a failed
+  // connect); dnsFailed when the name did not resolve.
   // clientCredentials (may be null): the certificates offered when the server asks for one.
   bool EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbeatMs,
                         ProgressMonitor* progress,
@@ -140,7 +144,9 @@ class SChannel : public QuillonObject {
   bool IsConnected() const;
   // A session exists (it may need shutting down even when the socket is gone).
   bool HasSession() const { return session_ != nullptr; }
-  int FailureCode() const { return failureCode_; }
+  ChannelFailure FailureCode() const { return failure_; }
+  // Why the connect of the last establish failed; None unless FailureCode() is Connect.
+  ConnectFailure ConnectFailReason() const { return connectFailure_; }
   bool ServerCertVerified() const { return serverCertVerified_; }
   // The policy status of the last verification (0 = verified).
   uint32_t ServerCertStatus() const { return serverCertStatus_; }
@@ -151,9 +157,6 @@ class SChannel : public QuillonObject {
   const StringBuffer& CipherName() const { return cipherName_; }
 
  private:
-  struct SslCtxFree {
-    void operator()(ssl_ctx_st* ctx) const;
-  };
   // The TLS engine of one session with its two BIOs, owned from creation (schannel.cpp).
   struct Session;
   struct SessionFree {
@@ -214,7 +217,7 @@ class SChannel : public QuillonObject {
   std::unique_ptr<Certificate> serverCert_;
   bool serverCertVerified_ = false;
   uint32_t serverCertStatus_ = 0;
-  std::unique_ptr<ssl_ctx_st, SslCtxFree> credentials_;
+  SslCtxPtr credentials_;
   std::unique_ptr<Session, SessionFree> session_;
   StringBuffer requiredField_;
   StringBuffer requiredValue_;
@@ -223,7 +226,8 @@ class SChannel : public QuillonObject {
   ProgressMonitor* progress_ = nullptr;
   SocketFlags flags_;
   QuillonSocket socket_;
-  int failureCode_ = 0;
+  ChannelFailure failure_ = ChannelFailure::None;
+  ConnectFailure connectFailure_ = ConnectFailure::None;
   bool requireVerified_ = false;
   StringBuffer protocolName_;
   StringBuffer cipherName_;

@@ -174,7 +174,7 @@ TEST(HttpClientTest, HttpConnectWithTlsToARefusedPortFails) {
                            nullptr, connectedNow));
   EXPECT_FALSE(connectedNow);
   EXPECT_NE(testing::TextOf(log).find("Failed to connect."), std::string::npos);
-  EXPECT_EQ(client.channel().FailureCode(), QuillonSocket::kFailConnect);
+  EXPECT_EQ(client.channel().ConnectFailReason(), ConnectFailure::Connect);
 }
 
 }  // namespace

@@ -190,7 +190,7 @@ TEST(HttpsNginxTest, RequireVerifiedFailsAnUnverifiedCertificateWithCode105) {
   Logger log;
   bool dnsFailed = false;
   EXPECT_FALSE(channel.EstablishChannel(log, dnsFailed, 0, nullptr));
-  EXPECT_EQ(channel.FailureCode(), SChannel::kFailNotVerified);
+  EXPECT_EQ(channel.FailureCode(), ChannelFailure::NotVerified);
   EXPECT_NE(TextOf(log).find("Failed to verify server certificate"), std::string::npos);
   EXPECT_FALSE(channel.Socket().IsConnected());
 }
@@ -236,7 +236,7 @@ TEST(HttpsNginxTest, RequiredSubjectCnMatchesExactlyAndFailsInOtherCaseWith106) 
     EXPECT_EQ(channel.EstablishChannel(log, dnsFailed, 0, nullptr), c.ok)
         << c.field << "=" << c.value << "\n" << TextOf(log);
     if (!c.ok) {
-      EXPECT_EQ(channel.FailureCode(), SChannel::kFailRequiredField);
+      EXPECT_EQ(channel.FailureCode(), ChannelFailure::RequiredField);
       std::string text = TextOf(log);
       EXPECT_NE(text.find("SSL server certificate fails to match requirement"), std::string::npos);
       EXPECT_NE(text.find("certValue: other.example"), std::string::npos);
@@ -307,7 +307,7 @@ TEST(HttpsNginxTest, PinnedTls12IsNegotiatedAndUnavailableSsl3FailsWith101) {
   channel.SetProtocol("ssl 3.0");
   Logger log2;
   EXPECT_FALSE(channel.EstablishChannel(log2, dnsFailed, 0, nullptr));
-  EXPECT_EQ(channel.FailureCode(), SChannel::kFailCredentials);
+  EXPECT_EQ(channel.FailureCode(), ChannelFailure::Credentials);
   EXPECT_NE(TextOf(log2).find("Error creating credentials"), std::string::npos);
 }
 

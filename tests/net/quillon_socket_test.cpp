@@ -50,7 +50,7 @@ TEST_F(ConnectTest, LocalhostInAnyCaseConnectsWithoutALookup) {
     ASSERT_TRUE(socket.Connect(host, peer.port(), log_, dnsFailed_)) << host << text();
     EXPECT_TRUE(socket.IsConnected());
     EXPECT_EQ(socket.RemoteIpAddress().view(), "127.0.0.1");
-    EXPECT_EQ(socket.ConnectFailReason(), 0);
+    EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::None);
   }
   EXPECT_TRUE(fake().Asked().empty());
 }
@@ -84,7 +84,7 @@ TEST_F(ConnectTest, UnknownHostFailsWithReasonTwo) {
   QuillonSocket socket;
   EXPECT_FALSE(socket.Connect("nowhere.invalid.example", 80, log_, dnsFailed_));
   EXPECT_TRUE(dnsFailed_);
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailLookup);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::Lookup);
   EXPECT_NE(text().find("Cannot get host by name.."), std::string::npos);
   EXPECT_NE(text().find("hostname: nowhere.invalid.example"), std::string::npos) << text();
 }
@@ -94,7 +94,7 @@ TEST_F(ConnectTest, LookupGivingAddressZeroFailsQuietly) {
   QuillonSocket socket;
   EXPECT_FALSE(socket.Connect("zero.test.example", 80, log_, dnsFailed_));
   EXPECT_FALSE(dnsFailed_);
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailLookup);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::Lookup);
 }
 
 TEST_F(ConnectTest, SlowLookupUsesUpTheConnectTimeout) {
@@ -103,7 +103,7 @@ TEST_F(ConnectTest, SlowLookupUsesUpTheConnectTimeout) {
   socket.SetConnectTimeoutMs(60);
   EXPECT_FALSE(socket.Connect("slow.test.example", 80, log_, dnsFailed_));
   EXPECT_TRUE(dnsFailed_);
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailLookupTimeout);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::LookupTimeout);
   EXPECT_NE(text().find("DNS timed out."), std::string::npos);
 }
 
@@ -118,7 +118,7 @@ TEST_F(ConnectTest, AbortDuringTheLookupIsReasonFour) {
   ProgressMonitor progress(&sink, 0);
   QuillonSocket socket;
   EXPECT_FALSE(socket.ConnectWithAbort("held.test.example", 80, 50, log_, dnsFailed_, &progress));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailAborted);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::Aborted);
   EXPECT_NE(text().find("Cannot get host by name."), std::string::npos);
   EXPECT_EQ(text().find("Cannot get host by name.."), std::string::npos);
 }
@@ -126,9 +126,9 @@ TEST_F(ConnectTest, AbortDuringTheLookupIsReasonFour) {
 TEST_F(ConnectTest, MissingOrEmptyHostIsReasonOne) {
   QuillonSocket socket;
   EXPECT_FALSE(socket.Connect(nullptr, 80, log_, dnsFailed_));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailNoHost);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::NoHost);
   EXPECT_FALSE(socket.Connect(" \t\r\n", 80, log_, dnsFailed_));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailNoHost);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::NoHost);
   EXPECT_NE(text().find("Cannot connect, hostname is NULL"), std::string::npos);
   EXPECT_NE(text().find("Cannot connect, hostname is zero length"), std::string::npos);
 }
@@ -136,7 +136,7 @@ TEST_F(ConnectTest, MissingOrEmptyHostIsReasonOne) {
 TEST_F(ConnectTest, PortOutsideSixteenBitsIsRefusedBeforeConnecting) {
   QuillonSocket socket;
   EXPECT_FALSE(socket.Connect("127.0.0.1", 65536 + 80, log_, dnsFailed_));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailConnect);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::Connect);
   EXPECT_EQ(socket.SocketFd(), -1);
 }
 
@@ -153,7 +153,7 @@ TEST_F(ConnectTest, RefusedPortIsReasonSevenWithTheRefusedText) {
   EXPECT_FALSE(socket.Connect("127.0.0.1", ClosedPort(), log_, dnsFailed_));
   EXPECT_FALSE(dnsFailed_);
   EXPECT_FALSE(socket.IsConnected());
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailConnect);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::Connect);
   EXPECT_NE(text().find("Connect function failed."), std::string::npos) << text();
   EXPECT_NE(text().find("WSAECONNREFUSED No connection could be made"), std::string::npos)
       << text();
@@ -163,7 +163,7 @@ TEST_F(ConnectTest, RefusedPortWithAbortCheckIsReasonSeven) {
   ProgressMonitor progress(nullptr, 0);
   QuillonSocket socket;
   EXPECT_FALSE(socket.ConnectWithAbort("127.0.0.1", ClosedPort(), 50, log_, dnsFailed_, &progress));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailConnect);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::Connect);
   EXPECT_NE(text().find("Connect function failed"), std::string::npos);
   EXPECT_NE(text().find("sockError: 10061"), std::string::npos) << text();
 }
@@ -172,7 +172,7 @@ TEST_F(ConnectTest, RefusedPortWithBlockingConnectIsReasonSeven) {
   QuillonSocket socket;
   socket.SetConnectTimeoutMs(0);
   EXPECT_FALSE(socket.Connect("127.0.0.1", ClosedPort(), log_, dnsFailed_));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailConnect);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::Connect);
   EXPECT_NE(text().find("WSAECONNREFUSED"), std::string::npos) << text();
 }
 
@@ -210,7 +210,7 @@ TEST_F(ConnectTest, FullBacklogTimesOutWithReasonSix) {
   QuillonSocket socket;
   socket.SetConnectTimeoutMs(150);
   EXPECT_FALSE(socket.Connect("127.0.0.1", listener.port(), log_, dnsFailed_));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailConnectTimeout) << text();
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::ConnectTimeout) << text();
   EXPECT_NE(text().find("ConnectTimeoutMs: 150"), std::string::npos) << text();
   EXPECT_NE(text().find("Connect function failed."), std::string::npos);
   for (int fd : held) ::close(fd);
@@ -225,7 +225,7 @@ TEST_F(ConnectTest, FullBacklogWithAbortCheckTimesOutWithReasonSix) {
   socket.SetConnectTimeoutMs(200);
   EXPECT_FALSE(socket.ConnectWithAbort("127.0.0.1", listener.port(), 50, log_, dnsFailed_,
                                        &progress));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailConnectTimeout) << text();
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::ConnectTimeout) << text();
   EXPECT_NE(text().find("WSAEWOULDBLOCK The socket would block."), std::string::npos) << text();
   EXPECT_GE(sink.ticks, 1);
   for (int fd : held) ::close(fd);
@@ -240,7 +240,7 @@ TEST_F(ConnectTest, AbortWhileWaitingForTheConnectIsReasonFour) {
   socket.SetConnectTimeoutSec(60);
   EXPECT_FALSE(socket.ConnectWithAbort("127.0.0.1", listener.port(), 50, log_, dnsFailed_,
                                        &progress));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailAborted) << text();
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::Aborted) << text();
   EXPECT_NE(text().find("socket operation aborted by application callback"), std::string::npos);
   for (int fd : held) ::close(fd);
 }
@@ -313,7 +313,7 @@ TEST_F(ConnectTest, BindToAPortInUseFailsWithReasonFive) {
   socket.SetClientBindIp("127.0.0.1");
   socket.SetClientBindPort(static_cast<uint16_t>(taken.port()));
   EXPECT_FALSE(socket.Connect("127.0.0.1", peer.port(), log_, dnsFailed_));
-  EXPECT_EQ(socket.ConnectFailReason(), QuillonSocket::kFailNoSocket);
+  EXPECT_EQ(socket.ConnectFailReason(), ConnectFailure::NoSocket);
   EXPECT_NE(text().find("Failed to bind to local IP address"), std::string::npos);
   EXPECT_NE(text().find("WSAEADDRINUSE"), std::string::npos) << text();
   EXPECT_NE(text().find("Cannot connect, invalid socket."), std::string::npos);

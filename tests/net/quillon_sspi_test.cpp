@@ -149,6 +149,7 @@ TEST(QuillonSspiTest, DefaultCredentialsAreTheLoggedOnUsersFromTheUserFile) {
       {"domain", userFile.c_str(), nullptr},
       {"Elsewhere", userFile.c_str(), "NTLM_USER_FILE has no line for the logged-on user."},
       {"Domain", nullptr, "NTLM_USER_FILE is not set"},
+      {"Domain", "/no/such/users", "No such file or directory"},
   };
   for (const auto& c : kCases) {
     // This program's other tests give their credentials, so the variables may stay set.

@@ -229,7 +229,7 @@ TEST(SChannelHandshakeTest, GarbageInsteadOfServerHelloFailsWithCode103) {
       false);
   Client client(server.port());
   EXPECT_FALSE(client.establish());
-  EXPECT_EQ(client.channel.FailureCode(), SChannel::kFailHandshake);
+  EXPECT_EQ(client.channel.FailureCode(), ChannelFailure::Handshake);
   std::string log = LogText(client.log);
   EXPECT_NE(log.find("Aborting SSL client handshake because of fatal error"), std::string::npos)
       << log;
@@ -247,7 +247,7 @@ TEST(SChannelHandshakeTest, ServerClosingDuringTheHandshakeFailsWithCode103) {
       false);
   Client client(server.port());
   EXPECT_FALSE(client.establish());
-  EXPECT_EQ(client.channel.FailureCode(), SChannel::kFailHandshake);
+  EXPECT_EQ(client.channel.FailureCode(), ChannelFailure::Handshake);
   EXPECT_NE(LogText(client.log).find("Error reading data from server in handshake loop"),
             std::string::npos);
 }
@@ -258,7 +258,8 @@ TEST(SChannelHandshakeTest, RefusedConnectGivesTheSocketReason) {
   listener.Close();
   Client client(port);
   EXPECT_FALSE(client.establish());
-  EXPECT_EQ(client.channel.FailureCode(), QuillonSocket::kFailConnect);
+  EXPECT_EQ(client.channel.FailureCode(), ChannelFailure::Connect);
+  EXPECT_EQ(client.channel.ConnectFailReason(), ConnectFailure::Connect);
 }
 
 TEST(SChannelHandshakeTest, ServerNameIndicationCarriesTheHostName) {
@@ -347,7 +348,7 @@ TEST(SChannelProtocolTest, VersionsThisBuildCannotOfferFailWithCode101) {
     Client client(1);
     client.channel.SetProtocol(protocol);
     EXPECT_FALSE(client.establish()) << protocol;
-    EXPECT_EQ(client.channel.FailureCode(), SChannel::kFailCredentials) << protocol;
+    EXPECT_EQ(client.channel.FailureCode(), ChannelFailure::Credentials) << protocol;
     std::string log = LogText(client.log);
     EXPECT_NE(log.find("Error returned by AcquireCredentialsHandle"), std::string::npos);
     EXPECT_NE(log.find("Error creating credentials"), std::string::npos);
