@@ -306,7 +306,8 @@ bool QuillonSocket::SendLoop(const uint8_t* data, uint32_t length, const SendPla
   uint32_t sends = 0;
   bool waitAborted = false;
   while (sent < length) {
-    uint32_t n = Min32(length - sent, sends < plan.numFirstChunks ? plan.firstChunk : plan.laterChunk);
+    uint32_t n =
+        Min32(length - sent, sends < plan.numFirstChunks ? plan.firstChunk : plan.laterChunk);
     if (AbortRequested(progress, heartbeatMs)) {
       log.addError(plan.abortedMessage);
       return false;
