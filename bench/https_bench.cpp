@@ -61,10 +61,10 @@ class Site {
     }
     quillon::testing::TestPki pki(dir_.string() + "/");
     caFile_ = pki.caFile();
-    quillon::testing::CertSpec spec;
-    spec.subject = {{"CN", "127.0.0.1"}};
-    spec.ips = {"127.0.0.1"};
-    const quillon::testing::IssuedCert cert = pki.Issue("server", spec);
+    quillon::testing::CertOptions certOptions;
+    certOptions.subject = {{"CN", "127.0.0.1"}};
+    certOptions.ips = {"127.0.0.1"};
+    const quillon::testing::IssuedCert cert = pki.Issue("server", certOptions);
     // nginx keeps its files in $TMPDIR; ours, so they go with the folder.
     setenv("TMPDIR", dir_.c_str(), 1);
     quillon::testing::NginxOptions options;

@@ -43,10 +43,10 @@ class NtlmSiteTest : public ::testing::TestWithParam<bool> {
     if (!front_) {
       std::string dir = FreshDir("ntlm-pki");
       TestPki pki(dir);
-      CertSpec spec;
-      spec.subject = {{"CN", "127.0.0.1"}};
-      spec.ips = {"127.0.0.1"};
-      IssuedCert cert = pki.Issue("site", spec);
+      CertOptions options;
+      options.subject = {{"CN", "127.0.0.1"}};
+      options.ips = {"127.0.0.1"};
+      IssuedCert cert = pki.Issue("site", options);
       front_ = std::make_unique<TlsFront>(server_.port(), cert.certFile, cert.keyFile);
     }
     return front_->isRunning() ? front_->Url("/") : "";

@@ -20,10 +20,10 @@ namespace {
 const IssuedCert& ServerCert() {
   static IssuedCert* cert = [] {
     TestPki pki(FreshDir("schannel-pki"));
-    CertSpec spec;
-    spec.subject = {{"CN", "127.0.0.1"}};
-    spec.ips = {"127.0.0.1"};
-    return new IssuedCert(pki.Issue("server", spec));
+    CertOptions options;
+    options.subject = {{"CN", "127.0.0.1"}};
+    options.ips = {"127.0.0.1"};
+    return new IssuedCert(pki.Issue("server", options));
   }();
   return *cert;
 }

@@ -25,7 +25,7 @@ using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 // What a certificate says.
-struct CertSpec {
+struct CertOptions {
   // Subject name entries in order, e.g. {{"O", "Brindlewood"}, {"CN", "127.0.0.1"}}.
   std::vector<std::pair<std::string, std::string>> subject;
   std::vector<std::string> dnsNames;  // subjectAltName DNS entries
@@ -48,9 +48,9 @@ class TestPki {
   // Makes the CA in folder (which must exist; ends with "/").
   explicit TestPki(std::string folder) : folder_(std::move(folder)) {
     caKey_ = NewKey();
-    CertSpec spec;
-    spec.subject = {{"O", "Tollwick Tests"}, {"CN", "Tollwick Test CA"}};
-    caCert_ = Make(spec, caKey_.get(), nullptr, nullptr, true);
+    CertOptions options;
+    options.subject = {{"O", "Tollwick Tests"}, {"CN", "Tollwick Test CA"}};
+    caCert_ = Make(options, caKey_.get(), nullptr, nullptr, true);
     caFile_ = folder_ + "ca.pem";
     WriteCert(caCert_.get(), caFile_);
   }
@@ -60,13 +60,13 @@ class TestPki {
 
   // Issues a certificate named name through an intermediate CA of its own (written to
   // "<name>-intermediate.pem") that the root signs; the root alone does not vouch for it.
-  IssuedCert IssueChained(const std::string& name, const CertSpec& spec) {
+  IssuedCert IssueChained(const std::string& name, const CertOptions& options) {
     PkeyPtr middleKey = NewKey();
-    CertSpec middleSpec;
-    middleSpec.subject = {{"O", "Tollwick Tests"}, {"CN", "Tollwick Test Intermediate"}};
-    X509Ptr middle = Make(middleSpec, middleKey.get(), caCert_.get(), caKey_.get(), true);
+    CertOptions middleOptions;
+    middleOptions.subject = {{"O", "Tollwick Tests"}, {"CN", "Tollwick Test Intermediate"}};
+    X509Ptr middle = Make(middleOptions, middleKey.get(), caCert_.get(), caKey_.get(), true);
     PkeyPtr key = NewKey();
-    X509Ptr cert = Make(spec, key.get(), middle.get(), middleKey.get(), false);
+    X509Ptr cert = Make(options, key.get(), middle.get(), middleKey.get(), false);
     IssuedCert issued{folder_ + name + ".pem", folder_ + name + ".key",
                       folder_ + name + "-intermediate.pem"};
     WriteCert(cert.get(), issued.certFile);
@@ -75,11 +75,11 @@ class TestPki {
     return issued;
   }
 
-  // Issues a certificate named name (file stem) by the CA, or self-signed when spec says so.
-  IssuedCert Issue(const std::string& name, const CertSpec& spec) {
+  // Issues a certificate named name (file stem) by the CA, or self-signed when the options say so.
+  IssuedCert Issue(const std::string& name, const CertOptions& options) {
     PkeyPtr key = NewKey();
-    X509Ptr cert = spec.selfSigned ? Make(spec, key.get(), nullptr, nullptr, false)
-                                   : Make(spec, key.get(), caCert_.get(), caKey_.get(), false);
+    X509Ptr cert = options.selfSigned ? Make(options, key.get(), nullptr, nullptr, false)
+                                   : Make(options, key.get(), caCert_.get(), caKey_.get(), false);
     IssuedCert issued{folder_ + name + ".pem", folder_ + name + ".key", ""};
     WriteCert(cert.get(), issued.certFile);
     WriteKey(key.get(), issued.keyFile);
@@ -100,16 +100,16 @@ class TestPki {
     }
   }
 
-  X509Ptr Make(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
+  X509Ptr Make(const CertOptions& options, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
                bool ca) {
     X509Ptr cert(X509_new());
     X509_set_version(cert.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial_);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.notBeforeSec);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.notAfterSec);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), options.notBeforeSec);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), options.notAfterSec);
     X509_set_pubkey(cert.get(), key);
     X509_NAME* name = X509_get_subject_name(cert.get());
-    for (const auto& [field, value] : spec.subject) {
+    for (const auto& [field, value] : options.subject) {
       // A field name starting with "+" joins the previous entry's multi-valued part.
       const bool joined = !field.empty() && field[0] == '+';
       const std::string text = joined ? field.substr(1) : field;
@@ -125,7 +125,7 @@ class TestPki {
     } else {
       AddExtension(cert.get(), signer, NID_key_usage, "critical,digitalSignature,keyEncipherment");
       AddExtension(cert.get(), signer, NID_ext_key_usage,
-                   spec.serverAuth ? "serverAuth" : "clientAuth");
+                   options.serverAuth ? "serverAuth" : "clientAuth");
       // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "," + ("DNS:" + dns).
       std::string san;
       auto addName = [&san](const char* kind, const std::string& value) {
@@ -133,8 +133,8 @@ class TestPki {
         san += kind;
         san += value;
       };
-      for (const std::string& dns : spec.dnsNames) addName("DNS:", dns);
-      for (const std::string& ip : spec.ips) addName("IP:", ip);
+      for (const std::string& dns : options.dnsNames) addName("DNS:", dns);
+      for (const std::string& ip : options.ips) addName("IP:", ip);
       if (!san.empty()) AddExtension(cert.get(), signer, NID_subject_alt_name, san);
     }
     X509_sign(cert.get(), issuerKey != nullptr ? issuerKey : key, EVP_sha256());
