@@ -351,17 +351,25 @@ TEST(EncodingConvertTest, BadInputNeverCrashes) {
 }
 
 TEST(EncodingConvertTest, TablesAreBuiltOnceAcrossThreads) {
+  // IBM880 (EBCDIC Cyrillic) 42 C1 is "\u0452A"; EUC-KR B0 A1 is U+AC00.
+  const std::string expected = "\xD1\x92" "A" "\xEA\xB0\x80";
+  constexpr int kThreads = 8;
+  std::vector<std::string> results(kThreads);
+  std::vector<const CodeTable*> tables(kThreads);
   std::vector<std::thread> threads;
-  std::vector<std::string> results(8);
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([t, &results] {
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &results, &tables] {
+      tables[t] = CodeTableFor(20880);
       results[t] =
-          Convert(20880, 65001, "\x41\xC1").bytes + Convert(51949, 65001, "\xB0\xA1").bytes;
+          Convert(20880, 65001, "\x42\xC1").bytes + Convert(51949, 65001, "\xB0\xA1").bytes;
     });
   }
   for (std::thread& thread : threads) thread.join();
-  for (const std::string& r : results) EXPECT_EQ(Hex(r), Hex(results[0]));
-  EXPECT_TRUE(CodeTableFor(20880) == CodeTableFor(20880));
+  ASSERT_NE(CodeTableFor(20880), nullptr);
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(Hex(results[t]), Hex(expected)) << "thread " << t;
+    EXPECT_EQ(tables[t], CodeTableFor(20880)) << "thread " << t << " got a table of its own";
+  }
 }
 
 TEST(EncodingConvertTest, OutOfMemoryIsAFalseResult) {

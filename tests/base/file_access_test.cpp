@@ -23,18 +23,13 @@ namespace quillon {
 namespace {
 
 using testing::FreshDir;
+using testing::LogText;
 using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 
-std::string Text(Logger& log) {
-  StringBuffer out;
-  log.renderText(out);
-  return std::string(out.view());
-}
-
 // Whether the log's text form holds this line (an error, an info or "name: value").
 bool Has(Logger& log, const std::string& line) {
-  return Text(log).find(" " + line + "\r\n") != std::string::npos;
+  return LogText(log).find(" " + line + "\r\n") != std::string::npos;
 }
 
 std::string QuotedPrintable(const std::string& text) {
@@ -66,7 +61,7 @@ TEST(WholeFileTest, WritesAndLoadsTheSameBytes) {
     ASSERT_TRUE(writeWholeFile(path.c_str(), bytes.data(), static_cast<uint32_t>(bytes.size()), &log));
     EXPECT_EQ(ReadFileBytes(path), bytes);
     DataBuffer loaded;
-    ASSERT_TRUE(loaded.loadFile(path.c_str(), log)) << Text(log);
+    ASSERT_TRUE(loaded.loadFile(path.c_str(), log)) << LogText(log);
     EXPECT_EQ(Bytes(loaded), bytes) << "size " << bytes.size();
     if (!bytes.empty()) {
       ASSERT_GE(loaded.capacity(), loaded.length() + 4);
@@ -87,18 +82,18 @@ TEST(WholeFileTest, WriteIntoMissingDirectoryLogsQuotedPrintableName) {
   std::string path = FreshDir("missing_dir") + "d\xc3\xa9j\xc3\xa0/out.txt";
   Logger log;
   EXPECT_FALSE(writeWholeFile(path.c_str(), "x", 1, &log));
-  EXPECT_TRUE(Has(log, "Failed to write complete file (7)")) << Text(log);
-  EXPECT_TRUE(Has(log, "ansiFilename: " + QuotedPrintable(path))) << Text(log);
+  EXPECT_TRUE(Has(log, "Failed to write complete file (7)")) << LogText(log);
+  EXPECT_TRUE(Has(log, "ansiFilename: " + QuotedPrintable(path))) << LogText(log);
 }
 
 TEST(WholeFileTest, NullAndEmptyPaths) {
   Logger log;
   EXPECT_FALSE(writeWholeFile("", "x", 1, &log));
   EXPECT_FALSE(writeTwoPartFile(nullptr, "h", 1, "b", 1, &log));
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n") << "fails silently";
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n") << "fails silently";
   EXPECT_FALSE(writeWholeFileUtf8(nullptr, "x", 1, &log));
   EXPECT_FALSE(writeWholeFileUtf8("", "x", 1, &log));
-  EXPECT_TRUE(Has(log, "NULL filename") && Has(log, "zero-length filename")) << Text(log);
+  EXPECT_TRUE(Has(log, "NULL filename") && Has(log, "zero-length filename")) << LogText(log);
 }
 
 TEST(WholeFileTest, SymlinkInPlaceOfOutputFileIsNotFollowed) {
@@ -111,7 +106,7 @@ TEST(WholeFileTest, SymlinkInPlaceOfOutputFileIsNotFollowed) {
   Logger log;
   EXPECT_FALSE(writeWholeFile(link.c_str(), "evil", 4, &log));
   EXPECT_FALSE(writeTwoPartFile(link.c_str(), "h", 1, "b", 1, &log));
-  EXPECT_TRUE(Has(log, "Filename: " + link)) << Text(log);
+  EXPECT_TRUE(Has(log, "Filename: " + link)) << LogText(log);
   EXPECT_EQ(ReadFileBytes(target), "precious");
   struct stat st;
   ASSERT_EQ(lstat(link.c_str(), &st), 0);
@@ -137,7 +132,7 @@ TEST(WholeFileTest, MissingFileLogsOpenFailureAndEmptiesBuffer) {
   for (const std::string& line :
        {std::string("Failed to open file (2)"), "ansiFilename: " + QuotedPrintable(path),
         "osErrorInfo: " + SystemErrorText(ENOENT), std::string("WindowsError: 0x2")}) {
-    EXPECT_TRUE(Has(log, line)) << line << "\n" << Text(log);
+    EXPECT_TRUE(Has(log, line)) << line << "\n" << LogText(log);
   }
 }
 
@@ -147,7 +142,7 @@ TEST(WholeFileTest, ReadOnlyFileIsMadeWritableAndReplaced) {
   WriteFileBytes(path, "old");
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
   Logger log;
-  ASSERT_TRUE(writeTwoPartFile(path.c_str(), "new", 3, nullptr, 0, &log)) << Text(log);
+  ASSERT_TRUE(writeTwoPartFile(path.c_str(), "new", 3, nullptr, 0, &log)) << LogText(log);
   EXPECT_EQ(ReadFileBytes(path), "new");
 }
 
@@ -160,7 +155,7 @@ TEST(HeaderFileTest, TwoPartFileRoundTripsThroughHeaderLoader) {
                                body.data(), static_cast<uint32_t>(body.size()), &log));
   DataBuffer loadedHeader;
   DataBuffer loadedBody;
-  ASSERT_TRUE(loadedBody.loadFileWithHeader(path.c_str(), loadedHeader, 100, &log)) << Text(log);
+  ASSERT_TRUE(loadedBody.loadFileWithHeader(path.c_str(), loadedHeader, 100, &log)) << LogText(log);
   EXPECT_EQ(Bytes(loadedHeader), std::string("meta\0x", 6));
   EXPECT_EQ(Bytes(loadedBody), body);
   EXPECT_EQ(loadedBody.data()[body.size()], 0);
@@ -194,12 +189,12 @@ TEST(HeaderFileTest, HeaderLoaderCases) {
     Logger log;
     EXPECT_EQ(body.loadFileWithHeader(path.c_str(), header, c.maxHeader, &log), c.ok) << what;
     if (c.logged) {
-      EXPECT_TRUE(Has(log, c.logged)) << what << "\n" << Text(log);
+      EXPECT_TRUE(Has(log, c.logged)) << what << "\n" << LogText(log);
     } else {
-      EXPECT_EQ(Text(log), "QuillonLog:\r\n") << what;
+      EXPECT_EQ(LogText(log), "QuillonLog:\r\n") << what;
     }
     if (!c.ok) {
-      EXPECT_TRUE(Has(log, "filename: " + path)) << what << "\n" << Text(log);
+      EXPECT_TRUE(Has(log, "filename: " + path)) << what << "\n" << LogText(log);
     }
     EXPECT_EQ(Bytes(header), c.header) << what;
     EXPECT_EQ(Bytes(body), c.ok ? c.body : "") << what;
@@ -272,18 +267,18 @@ TEST(DeleteTest, MissingFileIsDeletedSilentlyButLoggedFailure) {
   EXPECT_TRUE(deleteFile(absent.c_str()));
   Logger log;
   EXPECT_FALSE(deleteFileLogged(absent.c_str(), log));
-  EXPECT_TRUE(Has(log, "Cannot delete file, file does not exist")) << Text(log);
+  EXPECT_TRUE(Has(log, "Cannot delete file, file does not exist")) << LogText(log);
   EXPECT_TRUE(Has(log, "delete_filename_1: " + absent));
   EXPECT_FALSE(deleteFileLogged(dir.c_str(), log));  // unlink refuses a directory
   EXPECT_TRUE(Has(log, "delete_filename_2: " + dir));
-  EXPECT_TRUE(Has(log, "DeleteFile: " + SystemErrorText(EISDIR))) << Text(log);
+  EXPECT_TRUE(Has(log, "DeleteFile: " + SystemErrorText(EISDIR))) << LogText(log);
 }
 
 TEST(DirectoryTest, EnsureDirectoryCreatesEveryMissingLevel) {
   std::string dir = FreshDir("ensure");
   for (const std::string& path : {dir + "a/b/c", dir + "d\\e\\f", "  " + dir + "g/h/\t\r\n"}) {
     Logger log;
-    EXPECT_TRUE(ensureDirectory(path.c_str(), log)) << path << "\n" << Text(log);
+    EXPECT_TRUE(ensureDirectory(path.c_str(), log)) << path << "\n" << LogText(log);
   }
   for (const char* made : {"a/b/c", "d/e/f", "g/h"}) {
     struct stat st;
@@ -294,7 +289,7 @@ TEST(DirectoryTest, EnsureDirectoryCreatesEveryMissingLevel) {
   for (const char* path : {static_cast<const char*>(nullptr), " \t", ".", "/", temp.c_str()}) {
     EXPECT_TRUE(ensureDirectory(path, log)) << (path ? path : "(null)");
   }
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n");
 }
 
 TEST(DirectoryTest, LevelBelowFileCannotBeEnsured) {
@@ -302,8 +297,8 @@ TEST(DirectoryTest, LevelBelowFileCannotBeEnsured) {
   WriteFileBytes(dir + "file", "x");
   Logger log;
   EXPECT_FALSE(ensureDirectory((dir + "file/a/b").c_str(), log));
-  EXPECT_TRUE(Has(log, "Cannot ensure directory existence")) << Text(log);
-  EXPECT_TRUE(Has(log, "path: " + dir + "file/a")) << Text(log);
+  EXPECT_TRUE(Has(log, "Cannot ensure directory existence")) << LogText(log);
+  EXPECT_TRUE(Has(log, "path: " + dir + "file/a")) << LogText(log);
 }
 
 TEST(DirectoryTest, EnsureParentDirectoryCreatesFolderOfFile) {

@@ -16,11 +16,7 @@
 namespace quillon {
 namespace {
 
-std::string Text(Logger& log) {
-  StringBuffer out;
-  log.renderText(out);
-  return std::string(out.view());
-}
+using testing::LogText;
 
 std::string Xml(Logger& log) {
   StringBuffer out;
@@ -47,7 +43,7 @@ void FillCrawlExample(Logger& log) {
 TEST(LoggerRenderTest, TextFormIndentsTwoSpacesPerLevel) {
   Logger log;
   FillCrawlExample(log);
-  EXPECT_EQ(Text(log),
+  EXPECT_EQ(LogText(log),
             "QuillonLog:\r\n"
             "  CrawlNext:\r\n"
             "    DllDate: d\r\n"
@@ -82,7 +78,7 @@ TEST(LoggerRenderTest, EveryEntryKindInEachForm) {
             "QuillonLog:<blockquote>\r\nop:<blockquote>\r\nfine<br>\r\nplain<br>\r\n"
             "1 &gt; 0 &amp; &quot;q&quot; &amp;amp;<br>\r\na<b: &lt;v&gt;<br>\r\n"
             "</blockquote>\r\n</blockquote>\r\n");
-  EXPECT_EQ(Text(log),
+  EXPECT_EQ(LogText(log),
             "QuillonLog:\r\n  op:\r\n    fine\r\n    plain\r\n    1 > 0 & \"q\" &amp;\r\n"
             "    a<b: <v>\r\n");
 }
@@ -139,14 +135,14 @@ TEST(LoggerContextTest, EmptyContextVanishesWhenClosed) {
   log.openContext("inner");
   log.closeContext();
   log.addInfo("after");
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  op:\r\n    after\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  op:\r\n    after\r\n");
 }
 
 TEST(LoggerContextTest, EmptyTopLevelContextStays) {
   Logger log;
   log.openContext("op");
   log.closeContext();
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  op:\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  op:\r\n");
 }
 
 TEST(LoggerContextTest, ContextWithEntriesStaysAndLaterEntriesGoToParent) {
@@ -158,7 +154,7 @@ TEST(LoggerContextTest, ContextWithEntriesStaysAndLaterEntriesGoToParent) {
   log.addError("f");
   log.closeContext();
   log.addLine("top");
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  op:\r\n    inner:\r\n      e\r\n    f\r\n  top\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  op:\r\n    inner:\r\n      e\r\n    f\r\n  top\r\n");
 }
 
 TEST(LoggerContextTest, ClosingWithOnlyTheRootKeepsTheRoot) {
@@ -166,7 +162,7 @@ TEST(LoggerContextTest, ClosingWithOnlyTheRootKeepsTheRoot) {
   EXPECT_TRUE(log.closeContext());
   EXPECT_TRUE(log.closeContext());
   log.addInfo("still here");
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  still here\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  still here\r\n");
 }
 
 TEST(LoggerContextTest, ResetDropsEverythingAndOpenContexts) {
@@ -176,7 +172,7 @@ TEST(LoggerContextTest, ResetDropsEverythingAndOpenContexts) {
   log.addError("x");
   EXPECT_TRUE(log.reset());
   log.addInfo("fresh");
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  fresh\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  fresh\r\n");
 }
 
 TEST(LoggerContextTest, ContextThatCouldNotBeCreatedStillPairsWithItsClose) {
@@ -193,7 +189,7 @@ TEST(LoggerContextTest, ContextThatCouldNotBeCreatedStillPairsWithItsClose) {
   log.closeContext();  // closes "nested"
   log.closeContext();  // closes "lost", not "op"
   log.addInfo("in op");
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  op:\r\n    kept in op\r\n    in op\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  op:\r\n    kept in op\r\n    in op\r\n");
 }
 
 // ---- Data items and lines
@@ -218,11 +214,11 @@ TEST(LoggerTagTest, NameIsTrimmedAndInnerSpacesBecomeUnderscores) {
     bool added = log.addTag(c.name, "v");
     if (c.stored) {
       EXPECT_TRUE(added) << "name: '" << c.name << "'";
-      EXPECT_EQ(Text(log), std::string("QuillonLog:\r\n  ") + c.stored + ": v\r\n")
+      EXPECT_EQ(LogText(log), std::string("QuillonLog:\r\n  ") + c.stored + ": v\r\n")
           << "name: '" << c.name << "'";
     } else {
       EXPECT_FALSE(added) << "name: '" << c.name << "'";
-      EXPECT_EQ(Text(log), "QuillonLog:\r\n") << "name: '" << c.name << "'";
+      EXPECT_EQ(LogText(log), "QuillonLog:\r\n") << "name: '" << c.name << "'";
     }
   }
 }
@@ -233,7 +229,7 @@ TEST(LoggerTagTest, NullNameOrValueIsDropped) {
   EXPECT_FALSE(log.addTag(nullptr, "v"));
   EXPECT_FALSE(log.addTag("n", nullptr));
   EXPECT_TRUE(log.addTag("n", ""));
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  n: \r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  n: \r\n");
 }
 
 TEST(LoggerTagTest, NumericFormsAndNormalisation) {
@@ -244,7 +240,7 @@ TEST(LoggerTagTest, NumericFormsAndNormalisation) {
   log.addTagHex("zero", 0);
   EXPECT_FALSE(log.addTagInt(" ", 1));
   EXPECT_FALSE(log.addTickTag(""));
-  EXPECT_EQ(Text(log),
+  EXPECT_EQ(LogText(log),
             "QuillonLog:\r\n  status_code: -404\r\n  big: -9223372036854775808\r\n"
             "  flags: 0xbeef\r\n  zero: 0x0\r\n");
 }
@@ -252,9 +248,9 @@ TEST(LoggerTagTest, NumericFormsAndNormalisation) {
 TEST(LoggerTagTest, WindowsErrorLogsTrimmedSystemText) {
   Logger log;
   log.addWindowsError(0);
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n");
   log.addWindowsError(ENOENT);
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  WindowsError: No such file or directory\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  WindowsError: No such file or directory\r\n");
 }
 
 TEST(LoggerTagTest, QuotedPrintableTagEncodesTheText) {
@@ -262,7 +258,7 @@ TEST(LoggerTagTest, QuotedPrintableTagEncodesTheText) {
   log.addTagQuotedPrintable("ansiFilename", "a=b\xE9.txt");
   log.addTagQuotedPrintable("bytes", "x\0y", 3);
   EXPECT_FALSE(log.addTagQuotedPrintable("none", nullptr));
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  ansiFilename: a=3Db=E9.txt\r\n  bytes: x=00y\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  ansiFilename: a=3Db=E9.txt\r\n  bytes: x=00y\r\n");
 }
 
 TEST(LoggerTagTest, WideTagLogsUtf8Form) {
@@ -270,7 +266,7 @@ TEST(LoggerTagTest, WideTagLogsUtf8Form) {
   XString text;
   text.setFromUtf16(u"caf\u00e9");
   log.addTagWide("name", text);
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  name: caf\xC3\xA9\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  name: caf\xC3\xA9\r\n");
 }
 
 TEST(LoggerTagTest, FailedAllocationDropsTheEntryOnly) {
@@ -281,7 +277,7 @@ TEST(LoggerTagTest, FailedAllocationDropsTheEntryOnly) {
   EXPECT_FALSE(log.addTag("lost", "value"));
   SetAllocationFailureForTests(false);
   log.addInfo("after");
-  EXPECT_EQ(Text(log), "QuillonLog:\r\n  before\r\n  after\r\n");
+  EXPECT_EQ(LogText(log), "QuillonLog:\r\n  before\r\n  after\r\n");
 }
 
 // ---- Saving and ownership
@@ -332,7 +328,7 @@ TEST(LoggerThreadTest, SeveralThreadsLogIntoOneLogger) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  std::string text = Text(log);
+  std::string text = LogText(log);
   size_t lines = 0;
   for (size_t pos = 0; (pos = text.find("\r\n", pos)) != std::string::npos; pos += 2) ++lines;
   EXPECT_EQ(lines, 2u + 2u * kThreads * kEntries);

@@ -10,6 +10,7 @@
 
 #include "base/logger.h"
 #include "base/xml_serializer.h"
+#include "tests/support/test_support.h"
 
 namespace quillon {
 namespace {
@@ -24,9 +25,7 @@ Outcome Parse(const std::string& text, bool trimContent = true) {
   std::unique_ptr<TreeInfo> document = ParseXmlDocument(text, log, trimContent);
   StringBuffer xml;
   if (document) SerializeXml(*document->root(), xml);
-  StringBuffer logText;
-  log.renderText(logText);
-  return {std::string(xml.view()), std::string(logText.view())};
+  return {std::string(xml.view()), testing::LogText(log)};
 }
 
 TEST(XmlParserTest, ForgivingParsesAndTheirSerialisation) {
@@ -153,9 +152,7 @@ TEST(XmlParserTest, HostileDocumentsStayBounded) {
     Logger log;
     std::unique_ptr<TreeInfo> document = ParseXmlDocument(c.input, log, true);
     ASSERT_TRUE(document) << c.what;
-    StringBuffer logText;
-    log.renderText(logText);
-    c.check(*document->root(), std::string(logText.view()));
+    c.check(*document->root(), testing::LogText(log));
   }
 }
 
@@ -164,9 +161,7 @@ TEST(XmlParserTest, TooManyElementsAreRefusedWhole) {
     Logger log;
     std::string text = Repeat(piece, kMaxXmlElements) + "<a/>";
     EXPECT_FALSE(ParseXmlDocument(text, log, true)) << piece;
-    StringBuffer logText;
-    log.renderText(logText);
-    EXPECT_NE(logText.view().find("Too many XML elements"), std::string_view::npos) << piece;
+    EXPECT_NE(testing::LogText(log).find("Too many XML elements"), std::string::npos) << piece;
   }
 }
 

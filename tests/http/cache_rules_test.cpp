@@ -18,16 +18,12 @@
 namespace quillon {
 namespace {
 
+using testing::LogText;
+
 double Day(const SystemTime& t) {
   double d = 0;
   DateParser::CalendarToDayCount(t, d);
   return d;
-}
-
-std::string Text(Logger& log) {
-  StringBuffer text;
-  log.renderText(text);
-  return std::string(text.view());
 }
 
 TEST(ComputeExpiryTest, FirstApplicableRuleWins) {
@@ -119,7 +115,7 @@ TEST(CacheUpdateTest, HeadersThatKeepAResponseOut) {
     CacheSetup setup;  // an empty folder each time
     setup.store("http://h/", std::string("HTTP/1.1 200 OK\r\n") + c.fields + "\r\n");
     EXPECT_EQ(setup.settings.cache.Exists("http://h/"), c.stored) << c.fields;
-    EXPECT_NE(Text(setup.log).find(c.logged), std::string::npos) << c.fields << Text(setup.log);
+    EXPECT_NE(LogText(setup.log).find(c.logged), std::string::npos) << c.fields << LogText(setup.log);
   }
   CacheSetup setup;
   setup.settings.cacheRules.ignoreNoCache = true;
@@ -127,7 +123,7 @@ TEST(CacheUpdateTest, HeadersThatKeepAResponseOut) {
   setup.store("http://h/b", "HTTP/1.1 404 Not Found\r\n");
   EXPECT_TRUE(setup.settings.cache.Exists("http://h/a"));
   EXPECT_FALSE(setup.settings.cache.Exists("http://h/b"));
-  EXPECT_NE(Text(setup.log).find("statusCode: 404"), std::string::npos);
+  EXPECT_NE(LogText(setup.log).find("statusCode: 404"), std::string::npos);
 }
 
 TEST(CacheLookupTest, FreshEntryAnswersWithHeadAndBody) {
@@ -145,7 +141,7 @@ TEST(CacheLookupTest, FreshEntryAnswersWithHeadAndBody) {
   EXPECT_STREQ(name.getString(), "Gr\xc3\xbc\xc3\x9f");
   EXPECT_EQ(looked->result.cacheState, 1);
   EXPECT_FALSE(looked->outcome.revalidate);
-  EXPECT_NE(Text(setup.log).find("Cache hit."), std::string::npos);
+  EXPECT_NE(LogText(setup.log).find("Cache hit."), std::string::npos);
 }
 
 TEST(CacheLookupTest, StaleEntryIsRevalidatedAndRestoredAfter304) {
@@ -173,8 +169,8 @@ TEST(CacheLookupTest, StaleEntryIsRevalidatedAndRestoredAfter304) {
     EXPECT_STREQ(outcome.etag.getString(), c.etag) << c.fields;
     EXPECT_EQ(outcome.conditionalDate.day, c.conditionalDay) << c.fields;
     EXPECT_EQ(outcome.conditionalDate.hour, c.conditionalDay ? 10 : 0) << c.fields;
-    EXPECT_NE(Text(setup.log).find("Cache entry expired."), std::string::npos);
-    EXPECT_NE(Text(setup.log).find("ExpiredDateTime: Mon, 01 Jan 2001 00:00:00 +0000"),
+    EXPECT_NE(LogText(setup.log).find("Cache entry expired."), std::string::npos);
+    EXPECT_NE(LogText(setup.log).find("ExpiredDateTime: Mon, 01 Jan 2001 00:00:00 +0000"),
               std::string::npos);
 
     ASSERT_TRUE(looked->result.header.parse("HTTP/1.1 304 Not Modified\r\n\r\n"));
@@ -184,7 +180,7 @@ TEST(CacheLookupTest, StaleEntryIsRevalidatedAndRestoredAfter304) {
     EXPECT_EQ(looked->body.view(), "<p>page</p>");
     EXPECT_EQ(looked->result.header.statusCode, 200);
     EXPECT_TRUE(looked->result.fromCache);
-    EXPECT_NE(Text(setup.log).find("NewExpiration"), std::string::npos);
+    EXPECT_NE(LogText(setup.log).find("NewExpiration"), std::string::npos);
     EXPECT_FALSE(setup.lookUp("http://h/")->outcome.revalidate);  // fresh again
   }
 }
@@ -198,7 +194,7 @@ TEST(CacheLookupTest, BadOffsetIsALoggedMiss) {
   auto looked = setup.lookUp("http://h/");
   EXPECT_FALSE(looked->answered);
   EXPECT_EQ(looked->result.cacheState, 0);
-  EXPECT_NE(Text(setup.log).find("Bad offset in cache file"), std::string::npos);
+  EXPECT_NE(LogText(setup.log).find("Bad offset in cache file"), std::string::npos);
 }
 
 TEST(HttpCacheRulesTest, StoresAnswersAndNegativeEntries) {
@@ -227,10 +223,10 @@ TEST(HttpCacheRulesTest, StoresAnswersAndNegativeEntries) {
     EXPECT_EQ(looked->result.cacheState, c.cacheState) << c.url;
     EXPECT_EQ(looked->body.view(), std::string("old:") + c.body) << c.url;
   }
-  EXPECT_NE(Text(setup.log).find("Found negative cache entry."), std::string::npos);
+  EXPECT_NE(LogText(setup.log).find("Found negative cache entry."), std::string::npos);
   setup.settings.cacheRules.quietNegative = true;
   setup.lookUp("http://h/down");
-  EXPECT_EQ(Text(setup.log).find("Found negative"), std::string::npos);
+  EXPECT_EQ(LogText(setup.log).find("Found negative"), std::string::npos);
 }
 
 TEST(HttpCacheRulesTest, ConnectOutcomesSetAndClearDnsMarks) {

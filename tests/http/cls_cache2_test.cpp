@@ -15,6 +15,7 @@ namespace quillon {
 namespace {
 
 using testing::FreshDir;
+using testing::LogText;
 using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 
@@ -47,12 +48,6 @@ SystemTime Noon(uint16_t year, uint16_t month, uint16_t day) {
   return t;
 }
 
-std::string LogText(ClsCache2& cache) {
-  StringBuffer text;
-  cache.log().renderText(text);
-  return std::string(text.view());
-}
-
 TEST(ClsCache2Test, FileNameFollowsRootsAndLevels) {
   const struct {
     int roots, levels;
@@ -74,7 +69,7 @@ TEST(ClsCache2Test, FileNameFollowsRootsAndLevels) {
   ClsCache2 none;
   StringBuffer path;
   EXPECT_FALSE(none.GetFilename(kUrl, path));
-  EXPECT_NE(LogText(none).find("No cache roots have been set.  Need to call AddRoot"),
+  EXPECT_NE(LogText(none.log()).find("No cache roots have been set.  Need to call AddRoot"),
             std::string::npos);
   EXPECT_FALSE(none.setLevels(3));
 }
@@ -133,7 +128,7 @@ TEST(ClsCache2Test, LoadRemembersEntryAndUpdateExpiryRewritesOnlyIt) {
   EXPECT_EQ(LeDouble(after, 10), day);
   EXPECT_EQ(before.substr(0, 10) + before.substr(18), after.substr(0, 10) + after.substr(18));
   EXPECT_FALSE(saved.cache.UpdateExpiry("http://example.com/other", Noon(2031, 5, 6)));
-  EXPECT_NE(LogText(saved.cache).find("Failed to open file"), std::string::npos);
+  EXPECT_NE(LogText(saved.cache.log()).find("Failed to open file"), std::string::npos);
 }
 
 TEST(ClsCache2Test, DamagedFilesAreLoggedMisses) {
@@ -167,7 +162,7 @@ TEST(ClsCache2Test, DamagedFilesAreLoggedMisses) {
     EXPECT_FALSE(saved.cache.LoadEntry(kUrl, data)) << c.name;
     EXPECT_EQ(data.length(), 0u) << c.name;
     EXPECT_TRUE(saved.cache.loadedUrl().isEmpty()) << c.name;
-    EXPECT_NE(LogText(saved.cache).find(c.logged), std::string::npos) << c.name;
+    EXPECT_NE(LogText(saved.cache.log()).find(c.logged), std::string::npos) << c.name;
   }
   // A file longer than any entry is refused without reading past the limit.
   SavedEntry saved;

@@ -20,6 +20,7 @@
 #include "http/http_control.h"
 #include "http/http_result.h"
 #include "http/request_driver.h"
+#include "tests/support/test_support.h"
 
 namespace quillon::testing {
 
@@ -46,12 +47,6 @@ class ShortTimeouts {
   ShortTimeouts& operator=(const ShortTimeouts&) = delete;
 };
 
-inline std::string TextOf(Logger& log) {
-  StringBuffer text;
-  log.renderText(text);
-  return std::string(text.view());
-}
-
 // One client stack: settings, pool, result and log, with FetchBytes over them.
 struct Fetcher {
   HttpControl settings;
@@ -68,7 +63,7 @@ struct Fetcher {
     return FetchBytes(pool, url.c_str(), settings, body, result, log, progress);
   }
   std::string bodyText() const { return std::string(body.view()); }
-  std::string logText() { return TextOf(log); }
+  std::string logText() { return LogText(log); }
   int status() const { return result.header.statusCode; }
 };
 

@@ -14,6 +14,7 @@ namespace quillon {
 namespace {
 
 using testing::FreshDir;
+using testing::LogText;
 using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 
@@ -37,12 +38,6 @@ std::string Bunzip(const std::string& packed) {
   out.resize(length);
   return out;
 }
-std::string TextOf(Logger& log) {
-  StringBuffer text;
-  log.renderText(text);
-  return std::string(text.view());
-}
-
 struct Store {
   HttpCache cache;
   Logger log;
@@ -106,7 +101,7 @@ TEST(HttpCacheTest, GifAndPdfBodiesAreStoredAsTheyAre) {
 TEST(HttpCacheTest, EmptyBodyWithoutBytesBehindItIsStored) {
   Store store;
   ASSERT_TRUE(store.cache.Add(kUrl, "HTTP/1.1 301 Moved\r\n", std::string_view(), false,
-                              store.log)) << TextOf(store.log);
+                              store.log)) << LogText(store.log);
   CacheEntry entry;
   ASSERT_EQ(store.find(kUrl, entry), CacheFind::kPositive);
   EXPECT_TRUE(entry.body.isEmpty());
@@ -192,7 +187,7 @@ TEST(HttpCacheTest, DamagedContainersAreLoggedMissesAndStartAfresh) {
     WriteFileBytes(path, file);
     CacheEntry entry;
     EXPECT_EQ(store.find(kUrl, entry), CacheFind::kNone) << c.name;
-    EXPECT_NE(TextOf(store.log).find("Not a valid cache container."), std::string::npos) << c.name;
+    EXPECT_NE(LogText(store.log).find("Not a valid cache container."), std::string::npos) << c.name;
     // A later entry of the URL is found again (appended after a damaged record, or in a
     // container started afresh).
     ASSERT_TRUE(store.cache.Add(kUrl, "H", "fresh", false, store.log)) << c.name;

@@ -107,7 +107,7 @@ TEST(HttpConnPoolTest, SystemProxyIsLookedUpWithoutLogging) {
   unsetenv("http_proxy");
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->port(), 8888);
-  EXPECT_EQ(testing::TextOf(log).find("IE_Proxy"), std::string::npos);
+  EXPECT_EQ(testing::LogText(log).find("IE_Proxy"), std::string::npos);
 }
 
 TEST(HttpClientTest, HostIsRecordedInNormalisedForm) {
@@ -143,7 +143,7 @@ TEST(HttpClientTest, HttpConnectOpensThePooledConnectionOnce) {
   ASSERT_TRUE(HttpConnect(client, settings, "127.0.0.1", server.port(), false, log, nullptr,
                           connectedNow));
   EXPECT_FALSE(connectedNow);
-  std::string text = testing::TextOf(log);
+  std::string text = testing::LogText(log);
   EXPECT_NE(text.find("httpConnect"), std::string::npos);
   EXPECT_NE(text.find("Connected"), std::string::npos);
   client.CloseClientConnection(log);
@@ -160,7 +160,7 @@ TEST(HttpClientTest, HttpConnectToARefusedPortFails) {
   EXPECT_FALSE(HttpConnect(client, settings, "127.0.0.1", testing::FreeLoopbackPort(), false, log,
                            nullptr, connectedNow));
   EXPECT_FALSE(connectedNow);
-  std::string text = testing::TextOf(log);
+  std::string text = testing::LogText(log);
   EXPECT_NE(text.find("Failed to connect."), std::string::npos);
   EXPECT_NE(text.find("idleTimeoutMs"), std::string::npos);
 }
@@ -173,7 +173,7 @@ TEST(HttpClientTest, HttpConnectWithTlsToARefusedPortFails) {
   EXPECT_FALSE(HttpConnect(client, settings, "127.0.0.1", testing::FreeLoopbackPort(), true, log,
                            nullptr, connectedNow));
   EXPECT_FALSE(connectedNow);
-  EXPECT_NE(testing::TextOf(log).find("Failed to connect."), std::string::npos);
+  EXPECT_NE(testing::LogText(log).find("Failed to connect."), std::string::npos);
   EXPECT_EQ(client.channel().ConnectFailReason(), ConnectFailure::Connect);
 }
 

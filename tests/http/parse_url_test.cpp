@@ -8,15 +8,12 @@
 
 #include "base/logger.h"
 #include "http/http_control.h"
+#include "tests/support/test_support.h"
 
 namespace quillon {
 namespace {
 
-std::string LogText(Logger& log) {
-  StringBuffer text;
-  log.renderText(text);
-  return std::string(text.view());
-}
+using testing::LogText;
 
 struct UrlCase {
   const char* url;
@@ -153,96 +150,78 @@ class EnvGuard {
   std::string old_;
 };
 
-TEST(ChooseProxyTest, ExplicitProxyDomainWins) {
-  HttpControl settings;
-  settings.proxyDomain.assign("proxy.local");
-  settings.proxyPort = 3128;
-  settings.useSystemProxy = true;
-  StringBuffer host;
-  int port = 0;
-  LogNull log;
-  ChooseProxy(settings, "http://h/", ProxyPurpose::Request, host, port, log);
-  EXPECT_EQ(host.view(), "proxy.local");
-  EXPECT_EQ(port, 3128);
+// The proxy variables of one case; the upper-case spellings are unset.
+class ProxyEnvironment {
+ public:
+  ProxyEnvironment(const char* httpProxy, const char* httpsProxy)
+      : http_("http_proxy", httpProxy),
+        https_("https_proxy", httpsProxy),
+        upperHttp_("HTTP_PROXY", nullptr),
+        upperHttps_("HTTPS_PROXY", nullptr) {}
+
+ private:
+  EnvGuard http_, https_, upperHttp_, upperHttps_;
+};
+
+TEST(ChooseProxyTest, PicksTheSettingsTheSystemProxyOrNone) {
+  const struct {
+    const char* name;
+    const char* httpProxy;   // null: unset
+    const char* httpsProxy;  // null: unset
+    const char* proxyDomain;
+    int proxyPort;
+    bool useSystemProxy;
+    const char* url;
+    const char* host;  // "" for a direct connection
+    int port;
+  } cases[] = {
+      {"an explicit proxy domain wins", "http://sys.proxy:8888/", nullptr, "proxy.local", 3128,
+       true, "http://h/", "proxy.local", 3128},
+      {"no proxy means direct with the proxy port", "http://sys.proxy:8888/", nullptr, "", 81,
+       false, "http://h/", "", 81},
+      {"an unreadable system proxy port gives 80", "sys.proxy:abc", nullptr, "", 80, true,
+       "http://h/", "sys.proxy", 80},
+      {"https URLs use the https variable", "plain.proxy:1", "secure.proxy:2", "", 80, true,
+       "HTTPS://h/", "secure.proxy", 2},
+      {"an unset system proxy means direct", nullptr, nullptr, "", 80, true, "http://h/", "", 80},
+  };
+  for (const auto& c : cases) {
+    ProxyEnvironment environment(c.httpProxy, c.httpsProxy);
+    HttpControl settings;
+    settings.proxyDomain.assign(c.proxyDomain);
+    settings.proxyPort = c.proxyPort;
+    settings.useSystemProxy = c.useSystemProxy;
+    StringBuffer host("stale");
+    int port = 0;
+    LogNull log;
+    ChooseProxy(settings, c.url, ProxyPurpose::Request, host, port, log);
+    EXPECT_EQ(host.view(), std::string_view(c.host)) << c.name;
+    EXPECT_EQ(port, c.port) << c.name;
+  }
 }
 
-TEST(ChooseProxyTest, NoProxyMeansDirectWithProxyPort) {
-  EnvGuard lower("http_proxy", "http://sys.proxy:8888/");
-  HttpControl settings;
-  settings.proxyPort = 81;
-  StringBuffer host("stale");
-  int port = 0;
-  LogNull log;
-  ChooseProxy(settings, "http://h/", ProxyPurpose::Request, host, port, log);
-  EXPECT_TRUE(host.isEmpty());
-  EXPECT_EQ(port, 81);
-}
-
-TEST(ChooseProxyTest, SystemProxyForHttpIsReadAndLogged) {
-  EnvGuard lower("http_proxy", "http://sys.proxy:8888/");
+// The system proxy is logged for a request, not when the pool looks its proxy up (for
+// "http://" whatever the URL).
+TEST(ChooseProxyTest, SystemProxyIsLoggedForRequestsOnly) {
+  ProxyEnvironment environment("http://sys.proxy:8888/", nullptr);
   HttpControl settings;
   settings.useSystemProxy = true;
-  StringBuffer host;
-  int port = 0;
-  Logger log;
-  ChooseProxy(settings, "http://h/", ProxyPurpose::Request, host, port, log);
-  EXPECT_EQ(host.view(), "sys.proxy");
-  EXPECT_EQ(port, 8888);
-  std::string text = LogText(log);
-  EXPECT_NE(text.find("IE_Proxy: sys.proxy:8888"), std::string::npos) << text;
-  EXPECT_NE(text.find("IE_ProxyEnabled: 1"), std::string::npos) << text;
-}
-
-TEST(ChooseProxyTest, PoolLookupDoesNotLogTheSystemProxy) {
-  EnvGuard lower("http_proxy", "sys.proxy");
-  HttpControl settings;
-  settings.useSystemProxy = true;
-  StringBuffer host;
-  int port = 0;
-  Logger log;
-  // The pool looks its proxy up for "http://" whatever the URL.
-  ChooseProxy(settings, "http://", ProxyPurpose::PoolLookup, host, port, log);
-  EXPECT_EQ(host.view(), "sys.proxy");
-  EXPECT_EQ(port, 80);
-  EXPECT_EQ(LogText(log).find("IE_Proxy"), std::string::npos);
-}
-
-TEST(ChooseProxyTest, UnreadableSystemProxyPortGives80) {
-  EnvGuard lower("http_proxy", "sys.proxy:abc");
-  HttpControl settings;
-  settings.useSystemProxy = true;
-  StringBuffer host;
-  int port = 0;
-  LogNull log;
-  ChooseProxy(settings, "http://h/", ProxyPurpose::Request, host, port, log);
-  EXPECT_EQ(host.view(), "sys.proxy");
-  EXPECT_EQ(port, 80);
-}
-
-TEST(ChooseProxyTest, HttpsUrlsUseTheHttpsVariable) {
-  EnvGuard http("http_proxy", "plain.proxy:1");
-  EnvGuard https("https_proxy", "secure.proxy:2");
-  HttpControl settings;
-  settings.useSystemProxy = true;
-  StringBuffer host;
-  int port = 0;
-  LogNull log;
-  ChooseProxy(settings, "HTTPS://h/", ProxyPurpose::Request, host, port, log);
-  EXPECT_EQ(host.view(), "secure.proxy");
-  EXPECT_EQ(port, 2);
-}
-
-TEST(ChooseProxyTest, UnsetSystemProxyMeansDirect) {
-  EnvGuard lower("http_proxy", nullptr);
-  EnvGuard upper("HTTP_PROXY", nullptr);
-  HttpControl settings;
-  settings.useSystemProxy = true;
-  StringBuffer host;
-  int port = 0;
-  LogNull log;
-  ChooseProxy(settings, "http://h/", ProxyPurpose::Request, host, port, log);
-  EXPECT_TRUE(host.isEmpty());
-  EXPECT_EQ(port, 80);
+  for (ProxyPurpose purpose : {ProxyPurpose::Request, ProxyPurpose::PoolLookup}) {
+    const bool request = purpose == ProxyPurpose::Request;
+    StringBuffer host;
+    int port = 0;
+    Logger log;
+    ChooseProxy(settings, request ? "http://h/" : "http://", purpose, host, port, log);
+    EXPECT_EQ(host.view(), "sys.proxy");
+    EXPECT_EQ(port, 8888);
+    std::string text = LogText(log);
+    if (request) {
+      EXPECT_NE(text.find("IE_Proxy: sys.proxy:8888"), std::string::npos) << text;
+      EXPECT_NE(text.find("IE_ProxyEnabled: 1"), std::string::npos) << text;
+    } else {
+      EXPECT_EQ(text.find("IE_Proxy"), std::string::npos) << text;
+    }
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "http/http_control.h"
 #include "http/http_result.h"
 #include "http/parse_url.h"
+#include "tests/support/test_support.h"
 
 namespace quillon {
 namespace {
@@ -33,11 +34,7 @@ class Composer {
     ok = ComposeRequest(settings, parts, result, head, log);
     return std::string(head.view());
   }
-  std::string logText() {
-    StringBuffer text;
-    log.renderText(text);
-    return std::string(text.view());
-  }
+  std::string logText() { return testing::LogText(log); }
 
   HttpControl settings;
   RequestParts parts;
@@ -344,12 +341,11 @@ TEST(RequestBuilderTest, BasicLinesAreLoggedWithTheLogin) {
   ASSERT_TRUE(AddBasicAuthHeaders(settings, head, log));
   EXPECT_EQ(head.view(),
             "Authorization: Basic am9lOnNlY3JldA==\r\nProxy-Authorization: Basic cGw6cHA=\r\n");
-  StringBuffer text;
-  log.renderText(text);
-  EXPECT_TRUE(text.contains("Adding Basic Authentication Header"));
-  EXPECT_TRUE(text.contains("login: joe"));
-  EXPECT_TRUE(text.contains("Adding Basic Proxy Authentication Header"));
-  EXPECT_TRUE(text.contains("login: pl"));
+  const std::string text = testing::LogText(log);
+  for (const char* line : {"Adding Basic Authentication Header", "login: joe",
+                           "Adding Basic Proxy Authentication Header", "login: pl"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
 }
 
 TEST(RequestBuilderTest, BrowserTemplatesCarryBasicAndNtlmLines) {

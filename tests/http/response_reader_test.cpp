@@ -15,6 +15,7 @@
 #include "net/byte_stream.h"
 #include "net/quillon_socket.h"
 #include "tests/support/http_fixture_server.h"
+#include "tests/support/test_support.h"
 
 namespace quillon {
 namespace {
@@ -103,11 +104,7 @@ class ResponseReaderTest : public ::testing::Test {
   std::string Body() const {
     return std::string(reinterpret_cast<const char*>(body.data()), body.length());
   }
-  std::string LogText() {
-    StringBuffer text;
-    log.renderText(text);
-    return std::string(text.view());
-  }
+  std::string LogText() { return testing::LogText(log); }
   bool Logged(const std::string& text) { return LogText().find(text) != std::string::npos; }
 
   void UseProgress(RecordingEvent& event) {
@@ -524,9 +521,7 @@ class GzipBodyTest : public ::testing::Test {
     return std::string(reinterpret_cast<const char*>(body.data()), body.length());
   }
   bool Logged(const std::string& text) {
-    StringBuffer rendered;
-    log.renderText(rendered);
-    return std::string(rendered.view()).find(text) != std::string::npos;
+    return testing::LogText(log).find(text) != std::string::npos;
   }
 
   HttpControl settings;

@@ -10,7 +10,6 @@
 
 #include "base/logger.h"
 #include "base/string_pair.h"
-#include "tests/net/loopback_peer.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tls_test_pki.h"
 
@@ -35,36 +34,36 @@ const Certs& Made() {
     auto* c = new Certs;
     TestPki pki(FreshDir("cert-pki"));
     c->caFile = pki.caFile();
-    CertSpec good;
+    CertOptions good;
     good.subject = {{"C", "GB"}, {"O", "Brindlewood, Ltd"}, {"CN", "www.example.test"}};
     good.dnsNames = {"example.test", "www.example.test"};
     good.ips = {"127.0.0.1"};
     c->good = pki.Issue("good", good);
-    CertSpec wrong;
+    CertOptions wrong;
     wrong.subject = {{"CN", "other.test"}};
     wrong.dnsNames = {"other.test"};
     c->wrongHost = pki.Issue("wrong", wrong);
-    CertSpec expired = good;
+    CertOptions expired = good;
     expired.notBeforeSec = -10L * 86400;
     expired.notAfterSec = -86400;
     c->expired = pki.Issue("expired", expired);
-    CertSpec expiredWrong = wrong;
+    CertOptions expiredWrong = wrong;
     expiredWrong.notBeforeSec = -10L * 86400;
     expiredWrong.notAfterSec = -86400;
     c->expiredWrongHost = pki.Issue("expired-wrong", expiredWrong);
-    CertSpec all = expiredWrong;
+    CertOptions all = expiredWrong;
     all.selfSigned = true;
     c->selfSignedExpiredWrongHost = pki.Issue("all-wrong", all);
-    CertSpec client = good;
+    CertOptions client = good;
     client.serverAuth = false;
     c->clientOnly = pki.Issue("client", client);
-    CertSpec multi;
+    CertOptions multi;
     // Inside a multi-valued part the encoding sorts shorter entries first: the long value keeps
     // the extra attribute after the common name.
     multi.subject = {
         {"O", "Multi"}, {"CN", "multi.test"}, {"+1.2.3.4", "extra-attribute-value"}, {"OU", "Unit"}};
     c->multiValued = pki.Issue("multi", multi);
-    CertSpec wildcards;
+    CertOptions wildcards;
     wildcards.subject = {{"CN", "*.wild.test"}};
     wildcards.dnsNames = {"*.wild.test", "f*.part.test", "*o.part2.test"};
     c->wildcards = pki.Issue("wildcards", wildcards);

@@ -27,11 +27,11 @@ const Files& Made() {
     auto* f = new Files;
     const std::string dir = FreshDir("client-credential");
     TestPki pki(dir);
-    CertSpec spec;
-    spec.subject = {{"CN", "crawler"}};
-    spec.serverAuth = false;
-    f->client = pki.Issue("client", spec);
-    f->other = pki.Issue("other", spec);
+    CertOptions options;
+    options.subject = {{"CN", "crawler"}};
+    options.serverAuth = false;
+    f->client = pki.Issue("client", options);
+    f->other = pki.Issue("other", options);
     f->combined = dir + "combined.pem";
     WriteFileBytes(f->combined,
                    ReadFileBytes(f->client.certFile) + ReadFileBytes(f->client.keyFile));
@@ -77,14 +77,13 @@ TEST(ClientCredentialTest, LoadsWhatHoldsACertificateWithItsKey) {
   for (const auto& c : cases) {
     Logger log;
     auto credential = ClientCredential::Load(c.cert.c_str(), c.key.c_str(), c.password, log);
-    StringBuffer text;
-    log.renderText(text);
+    const std::string text = LogText(log);
     if (c.error == nullptr) {
-      ASSERT_NE(credential, nullptr) << c.name << "\n" << text.getString();
+      ASSERT_NE(credential, nullptr) << c.name << "\n" << text;
       EXPECT_STREQ(credential->certificate().subjectDn().getString(), "CN=crawler") << c.name;
     } else {
       EXPECT_EQ(credential, nullptr) << c.name;
-      EXPECT_NE(std::string(text.view()).find(c.error), std::string::npos) << c.name;
+      EXPECT_NE(text.find(c.error), std::string::npos) << c.name;
     }
   }
 }

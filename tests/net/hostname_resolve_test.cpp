@@ -7,8 +7,8 @@
 
 #include "base/logger.h"
 #include "base/progress.h"
-#include "tests/net/loopback_peer.h"
 #include "tests/net/resolver_fake.h"
+#include "tests/support/test_support.h"
 
 namespace quillon {
 namespace {

@@ -16,15 +16,9 @@
 
 #include "base/logger.h"
 #include "base/string_buffer.h"
+#include "tests/support/test_support.h"
 
 namespace quillon::testing {
-
-// The log rendered as text, for searching.
-inline std::string LogText(Logger& log) {
-  StringBuffer text;
-  log.renderText(text);
-  return std::string(text.view());
-}
 
 inline bool SendAll(int fd, const std::string& bytes) {
   size_t sent = 0;

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "base/logger.h"
-#include "tests/net/loopback_peer.h"
 #include "tests/support/ntlm_acceptor.h"
+#include "tests/support/test_support.h"
 
 namespace quillon::testing {
 namespace {

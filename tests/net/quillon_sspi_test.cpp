@@ -10,7 +10,6 @@
 
 #include "base/logger.h"
 #include "net/ntlm_message.h"
-#include "tests/net/loopback_peer.h"
 #include "tests/support/ntlm_acceptor.h"
 #include "tests/support/test_support.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/logger.h"
-#include "tests/net/loopback_peer.h"
+#include "tests/support/test_support.h"
 
 namespace quillon {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "base/logger.h"
 #include "base/string_buffer.h"
-#include "tests/net/loopback_peer.h"
+#include "tests/support/test_support.h"
 
 namespace quillon {
 namespace {

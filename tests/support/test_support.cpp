@@ -5,6 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/log_base.h"
+#include "base/string_buffer.h"
+
 namespace quillon::testing {
 
 std::string ScratchDir() {
@@ -32,6 +35,12 @@ std::string ReadFileBytes(const std::string& path) {
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string LogText(LogBase& log) {
+  StringBuffer text;
+  log.renderText(text);
+  return std::string(text.view());
 }
 
 }  // namespace quillon::testing
