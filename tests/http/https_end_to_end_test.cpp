@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,29 +51,30 @@ const HttpsWorld& World() {
     std::string pkiDir = FreshDir("https-pki");
     TestPki pki(pkiDir);
     w->caFile = pki.caFile();
-    CertSpec good;
+    CertOptions good;
     good.subject = {{"O", "Tollwick Tests"}, {"CN", "127.0.0.1"}};
     good.ips = {"127.0.0.1"};
     good.dnsNames = {"localhost"};
     w->good = pki.Issue("good", good);
-    CertSpec self = good;
+    CertOptions self = good;
     self.selfSigned = true;
     w->selfSigned = pki.Issue("self", self);
-    CertSpec wrong;
+    CertOptions wrong;
     wrong.subject = {{"CN", "other.example"}};
     wrong.dnsNames = {"other.example"};
     w->wrongHost = pki.Issue("wronghost", wrong);
-    CertSpec expired = good;
+    CertOptions expired = good;
     expired.notBeforeSec = -60L * 86400;
     expired.notAfterSec = -30L * 86400;
     w->expired = pki.Issue("expired", expired);
-    CertSpec client;
+    CertOptions client;
     client.subject = {{"O", "Tollwick Tests"}, {"CN", "crawler"}};
     client.serverAuth = false;
     w->client = pki.Issue("client", client);
 
     w->site = FreshDir("https-site");
-    w->index = "<html><head><title>Secure</title></head><body><a href=\"/a.html\">a</a></body></html>";
+    w->index =
+        "<html><head><title>Secure</title></head><body><a href=\"/a.html\">a</a></body></html>";
     WriteFileBytes(w->site + "index.html", w->index);
     WriteFileBytes(w->site + "a.html", "<html><head><title>A</title></head><body>A</body></html>");
     for (int i = 0; w->large.size() < 1024 * 1024; ++i) {
@@ -107,15 +109,49 @@ NginxOptions ClientCertOptions() {
   return options;
 }
 
-#define START_NGINX(name, cert)                              \
-  NginxServer name(World().site, TlsOptions(cert));          \
-  if (!name.isRunning()) GTEST_SKIP() << name.error();
+// The server blocks of the program's one nginx, in the order SharedNginx() lists them.
+enum SiteBlock : size_t {
+  kGoodSite,
+  kSelfSignedSite,
+  kWrongHostSite,
+  kExpiredSite,
+  kAsksForCertSite
+};
+
+// One nginx for the whole program: a server block per certificate over the site, and one that
+// asks clients for a certificate. Started on first use, stopped when the program ends.
+NginxServer& SharedNginx() {
+  static const std::unique_ptr<NginxServer> server = [] {
+    NginxOptions options = TlsOptions(World().good);
+    for (const IssuedCert* cert : {&World().selfSigned, &World().wrongHost, &World().expired}) {
+      options.moreServers.push_back(TlsOptions(*cert));
+    }
+    options.moreServers.push_back(ClientCertOptions());
+    return std::make_unique<NginxServer>(World().site, options);
+  }();
+  return *server;
+}
+
+// One server block of the shared nginx.
+class HttpsSite {
+ public:
+  explicit HttpsSite(SiteBlock block) : block_(block) {}
+  int port() const { return SharedNginx().port(block_); }
+  std::string baseUrl() const { return SharedNginx().baseUrl(block_); }
+
+ private:
+  SiteBlock block_;
+};
+
+#define USE_SITE(name, block)                                                     \
+  if (!SharedNginx().isRunning()) GTEST_SKIP() << SharedNginx().error();          \
+  const HttpsSite name(block);
 
 // ---- Verification against nginx
 
 TEST(HttpsNginxTest, CertificateFromTrustedCaIsVerifiedAndPageArrives) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().good);
+  USE_SITE(nginx, kGoodSite);
   ShortTimeouts timeouts;
   Fetcher f;
   ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
@@ -130,7 +166,7 @@ TEST(HttpsNginxTest, CertificateFromTrustedCaIsVerifiedAndPageArrives) {
 
 TEST(HttpsNginxTest, SelfSignedCertificateIsUntrustedRootWithoutStatusLineAndConnects) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().selfSigned);
+  USE_SITE(nginx, kSelfSignedSite);
   ShortTimeouts timeouts;
   Fetcher f;
   ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
@@ -155,7 +191,7 @@ TEST(HttpsNginxTest, SelfSignedCertificateIsUntrustedRootWithoutStatusLineAndCon
 
 TEST(HttpsNginxTest, WrongHostNameWarnsWithCnNoMatchAndStatusLine) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().wrongHost);
+  USE_SITE(nginx, kWrongHostSite);
   ShortTimeouts timeouts;
   Fetcher f;
   ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
@@ -171,7 +207,7 @@ TEST(HttpsNginxTest, WrongHostNameWarnsWithCnNoMatchAndStatusLine) {
 
 TEST(HttpsNginxTest, ExpiredCertificateWarnsWithCertEExpired) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().expired);
+  USE_SITE(nginx, kExpiredSite);
   ShortTimeouts timeouts;
   Fetcher f;
   ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
@@ -182,7 +218,7 @@ TEST(HttpsNginxTest, ExpiredCertificateWarnsWithCertEExpired) {
 
 TEST(HttpsNginxTest, RequireVerifiedFailsAnUnverifiedCertificateWithCode105) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().selfSigned);
+  USE_SITE(nginx, kSelfSignedSite);
   SChannel channel;
   channel.SetHost("127.0.0.1");
   channel.SetPort(nginx.port());
@@ -191,20 +227,20 @@ TEST(HttpsNginxTest, RequireVerifiedFailsAnUnverifiedCertificateWithCode105) {
   bool dnsFailed = false;
   EXPECT_FALSE(channel.EstablishChannel(log, dnsFailed, 0, nullptr));
   EXPECT_EQ(channel.FailureCode(), ChannelFailure::NotVerified);
-  EXPECT_NE(TextOf(log).find("Failed to verify server certificate"), std::string::npos);
+  EXPECT_NE(LogText(log).find("Failed to verify server certificate"), std::string::npos);
   EXPECT_FALSE(channel.Socket().IsConnected());
 }
 
 TEST(HttpsNginxTest, RequireVerifiedAcceptsTheTrustedCertificate) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().good);
+  USE_SITE(nginx, kGoodSite);
   SChannel channel;
   channel.SetHost("127.0.0.1");
   channel.SetPort(nginx.port());
   channel.SetRequireVerified(true);
   Logger log;
   bool dnsFailed = false;
-  EXPECT_TRUE(channel.EstablishChannel(log, dnsFailed, 0, nullptr)) << TextOf(log);
+  EXPECT_TRUE(channel.EstablishChannel(log, dnsFailed, 0, nullptr)) << LogText(log);
   EXPECT_TRUE(channel.ServerCertVerified());
   EXPECT_TRUE(channel.IsConnected());
   EXPECT_TRUE(channel.ShutdownChannel(true, log));
@@ -213,7 +249,7 @@ TEST(HttpsNginxTest, RequireVerifiedAcceptsTheTrustedCertificate) {
 
 TEST(HttpsNginxTest, RequiredSubjectCnMatchesExactlyAndFailsInOtherCaseWith106) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().wrongHost);
+  USE_SITE(nginx, kWrongHostSite);
   struct Case {
     const char* field;
     const char* value;
@@ -234,10 +270,10 @@ TEST(HttpsNginxTest, RequiredSubjectCnMatchesExactlyAndFailsInOtherCaseWith106) 
     Logger log;
     bool dnsFailed = false;
     EXPECT_EQ(channel.EstablishChannel(log, dnsFailed, 0, nullptr), c.ok)
-        << c.field << "=" << c.value << "\n" << TextOf(log);
+        << c.field << "=" << c.value << "\n" << LogText(log);
     if (!c.ok) {
       EXPECT_EQ(channel.FailureCode(), ChannelFailure::RequiredField);
-      std::string text = TextOf(log);
+      std::string text = LogText(log);
       EXPECT_NE(text.find("SSL server certificate fails to match requirement"), std::string::npos);
       EXPECT_NE(text.find("certValue: other.example"), std::string::npos);
     }
@@ -248,7 +284,7 @@ TEST(HttpsNginxTest, RequiredSubjectCnMatchesExactlyAndFailsInOtherCaseWith106) 
 
 TEST(HttpsNginxTest, GzipAnswerArrivesChunkedAndIsDecoded) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().good);
+  USE_SITE(nginx, kGoodSite);
   ShortTimeouts timeouts;
   Fetcher f;
   ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/text.txt")) << f.logText();
@@ -260,7 +296,7 @@ TEST(HttpsNginxTest, GzipAnswerArrivesChunkedAndIsDecoded) {
 
 TEST(HttpsNginxTest, OneMegabyteBodyArrivesWhole) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().good);
+  USE_SITE(nginx, kGoodSite);
   ShortTimeouts timeouts;
   Fetcher f;
   ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/large.bin")) << f.logText();
@@ -270,7 +306,7 @@ TEST(HttpsNginxTest, OneMegabyteBodyArrivesWhole) {
 
 TEST(HttpsNginxTest, SecondRequestReusesTheKeptAliveChannel) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().good);
+  USE_SITE(nginx, kGoodSite);
   ShortTimeouts timeouts;
   Fetcher f;
   ASSERT_TRUE(f.fetch(nginx.baseUrl() + "/index.html")) << f.logText();
@@ -284,7 +320,7 @@ TEST(HttpsNginxTest, SecondRequestReusesTheKeptAliveChannel) {
 
 TEST(HttpsNginxTest, QuickGetStrReadsAnHttpsPage) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().good);
+  USE_SITE(nginx, kGoodSite);
   ShortTimeouts timeouts;
   ClsHttp http;
   StringBuffer text;
@@ -294,21 +330,21 @@ TEST(HttpsNginxTest, QuickGetStrReadsAnHttpsPage) {
 
 TEST(HttpsNginxTest, PinnedTls12IsNegotiatedAndUnavailableSsl3FailsWith101) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().good);
+  USE_SITE(nginx, kGoodSite);
   SChannel channel;
   channel.SetHost("127.0.0.1");
   channel.SetPort(nginx.port());
   channel.SetProtocol(" TLS  1.2 ");
   Logger log;
   bool dnsFailed = false;
-  ASSERT_TRUE(channel.EstablishChannel(log, dnsFailed, 0, nullptr)) << TextOf(log);
+  ASSERT_TRUE(channel.EstablishChannel(log, dnsFailed, 0, nullptr)) << LogText(log);
   EXPECT_EQ(std::string(channel.ProtocolName().view()), "TLSv1.2");
 
   channel.SetProtocol("ssl 3.0");
   Logger log2;
   EXPECT_FALSE(channel.EstablishChannel(log2, dnsFailed, 0, nullptr));
   EXPECT_EQ(channel.FailureCode(), ChannelFailure::Credentials);
-  EXPECT_NE(TextOf(log2).find("Error creating credentials"), std::string::npos);
+  EXPECT_NE(LogText(log2).find("Error creating credentials"), std::string::npos);
 }
 
 // ---- Body and head rules over TLS, against a scripted server
@@ -633,7 +669,7 @@ int RunTollwick(const std::string& program, const std::vector<std::string>& args
 TEST(HttpsCrawlTest, TollwickGenerateCrawlsTheSiteOverTls) {
   const std::string program = TollwickPath();
   if (program.empty()) GTEST_SKIP() << "tollwick is not built beside this test";
-  START_NGINX(nginx, World().good);
+  USE_SITE(nginx, kGoodSite);
   const std::string home = FreshDir("tollwick-https");
   std::string out;
   int status = RunTollwick(program, {"generate", nginx.baseUrl() + "/", "--delay-ms", "0"},
@@ -655,8 +691,7 @@ TEST(HttpsCrawlTest, TollwickGenerateCrawlsTheSiteOverTls) {
 
 TEST(HttpsClientCertTest, ServerThatAsksGetsTheCertificateAndRefusesWithoutOne) {
   TrustScope trust(World().caFile);
-  NginxServer nginx(World().site, ClientCertOptions());
-  if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
+  USE_SITE(nginx, kAsksForCertSite);
   ShortTimeouts timeouts;
   Fetcher without;
   without.fetch(nginx.baseUrl() + "/index.html");
@@ -670,7 +705,7 @@ TEST(HttpsClientCertTest, ServerThatAsksGetsTheCertificateAndRefusesWithoutOne) 
       World().selfSigned.certFile.c_str(), World().selfSigned.keyFile.c_str(), nullptr, loadLog));
   with.settings.clientCredential.Add(ClientCredential::Load(
       World().client.certFile.c_str(), World().client.keyFile.c_str(), nullptr, loadLog));
-  ASSERT_EQ(with.settings.clientCredential.count(), 2) << TextOf(loadLog);
+  ASSERT_EQ(with.settings.clientCredential.count(), 2) << LogText(loadLog);
   ASSERT_TRUE(with.fetch(nginx.baseUrl() + "/index.html")) << with.logText();
   EXPECT_EQ(with.status(), 200) << with.logText();
   EXPECT_EQ(with.bodyText(), World().index);
@@ -681,7 +716,7 @@ TEST(HttpsClientCertTest, ServerThatAsksGetsTheCertificateAndRefusesWithoutOne) 
 
 TEST(HttpsClientCertTest, RequireVerifiedCertFailsTheFetchOfASelfSignedServer) {
   TrustScope trust(World().caFile);
-  START_NGINX(nginx, World().selfSigned);
+  USE_SITE(nginx, kSelfSignedSite);
   ShortTimeouts timeouts;
   Fetcher f;
   f.settings.requireVerifiedCert = true;
@@ -730,8 +765,7 @@ TEST(AuthCrawlTest, UserAndPasswordFileCrawlASiteBehindNtlm) {
 
 TEST(AuthCrawlTest, ClientCertificateOpensASiteThatRequiresOne) {
   NEED_TOLLWICK();
-  NginxServer nginx(World().site, ClientCertOptions());
-  if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
+  USE_SITE(nginx, kAsksForCertSite);
   std::string out;
   EXPECT_EQ(Generate(nginx.baseUrl() + "/", {"--ca-file", World().caFile}, {}, out), 1) << out;
   EXPECT_EQ(Generate(nginx.baseUrl() + "/",
@@ -745,7 +779,7 @@ TEST(AuthCrawlTest, ClientCertificateOpensASiteThatRequiresOne) {
 
 TEST(AuthCrawlTest, RequireValidCertFailsASelfSignedSiteWithExitOne) {
   NEED_TOLLWICK();
-  START_NGINX(nginx, World().selfSigned);
+  USE_SITE(nginx, kSelfSignedSite);
   std::string out;
   EXPECT_EQ(Generate(nginx.baseUrl() + "/", {"--require-valid-cert"},
                      {"SSL_CERT_FILE=" + World().caFile}, out),

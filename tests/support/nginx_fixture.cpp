@@ -29,8 +29,30 @@ sockaddr_in Loopback(int port) {
   return address;
 }
 
-std::string Config(const std::string& prefix, const std::string& root, int port,
-                   const NginxOptions& options) {
+bool SpeaksTls(const NginxOptions& options) {
+  return !options.sslCertificate.empty() && !options.sslCertificateKey.empty();
+}
+
+// The first server block and its moreServers, in port order.
+std::vector<const NginxOptions*> ServerBlocks(const NginxOptions& options) {
+  std::vector<const NginxOptions*> blocks{&options};
+  for (const NginxOptions& more : options.moreServers) blocks.push_back(&more);
+  return blocks;
+}
+
+std::string ServerBlock(const std::string& root, int port, const NginxOptions& options) {
+  const bool ssl = SpeaksTls(options);
+  std::string config = "  server {\n    listen 127.0.0.1:" + std::to_string(port) +
+                       (ssl ? " ssl" : "") + ";\n    root " + root + ";\n";
+  if (ssl) {
+    config += "    ssl_certificate " + options.sslCertificate + ";\n    ssl_certificate_key " +
+              options.sslCertificateKey + ";\n    ssl_protocols TLSv1.2 TLSv1.3;\n";
+  }
+  return config + options.extraServerConfig + "\n  }\n";
+}
+
+std::string Config(const std::string& prefix, const std::string& root,
+                   const std::vector<int>& ports, const NginxOptions& options) {
   std::string config;
   if (geteuid() == 0) config += "user root root;\n";
   config += "worker_processes 1;\nerror_log " + prefix + "error.log warn;\npid " + prefix +
@@ -46,15 +68,16 @@ std::string Config(const std::string& prefix, const std::string& root, int port,
     config += "  gzip on;\n  gzip_min_length 20;\n  gzip_types text/plain text/css text/xml "
               "application/xml application/javascript;\n";
   }
-  const bool ssl = !options.sslCertificate.empty() && !options.sslCertificateKey.empty();
-  config += "  server {\n    listen 127.0.0.1:" + std::to_string(port) + (ssl ? " ssl" : "") +
-            ";\n    root " + root + ";\n";
-  if (ssl) {
-    config += "    ssl_certificate " + options.sslCertificate + ";\n    ssl_certificate_key " +
-              options.sslCertificateKey + ";\n    ssl_protocols TLSv1.2 TLSv1.3;\n";
+  std::vector<const NginxOptions*> blocks = ServerBlocks(options);
+  for (size_t i = 0; i < blocks.size(); ++i) config += ServerBlock(root, ports[i], *blocks[i]);
+  return config + "}\n";
+}
+
+bool AllPortsUp(const std::vector<int>& ports) {
+  for (int port : ports) {
+    if (!WaitForPort(port, kStartTimeoutMs)) return false;
   }
-  config += options.extraServerConfig + "\n  }\n}\n";
-  return config;
+  return true;
 }
 
 }  // namespace
@@ -85,24 +108,26 @@ bool WaitForPort(int port, int timeoutMs) {
   return false;
 }
 
-NginxServer::NginxServer(const std::string& root, const NginxOptions& options)
-    : ssl_(!options.sslCertificate.empty() && !options.sslCertificateKey.empty()) {
+NginxServer::NginxServer(const std::string& root, const NginxOptions& options) {
+  for (const NginxOptions* block : ServerBlocks(options)) ssl_.push_back(SpeaksTls(*block));
   if (access(kNginxBinary, X_OK) != 0) {
     error_ = "nginx is not installed (tools/install-deps.sh installs nginx-light)";
     return;
   }
   // A few tries: the free port may be taken between choosing and binding it.
   for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
-    port_ = FreeLoopbackPort();
-    std::string prefix = FreshDir("nginx-" + std::to_string(port_));
-    std::ofstream(prefix + "nginx.conf") << Config(prefix, std::filesystem::absolute(root), port_, options);
+    ports_.clear();
+    for (size_t i = 0; i < ssl_.size(); ++i) ports_.push_back(FreeLoopbackPort());
+    std::string prefix = FreshDir("nginx-" + std::to_string(ports_[0]));
+    std::ofstream(prefix + "nginx.conf")
+        << Config(prefix, std::filesystem::absolute(root), ports_, options);
     pid_t pid = fork();
     if (pid == 0) {
       execl(kNginxBinary, kNginxBinary, "-p", prefix.c_str(), "-c", (prefix + "nginx.conf").c_str(),
             "-g", "daemon off;", static_cast<char*>(nullptr));
       _exit(127);
     }
-    if (pid > 0 && WaitForPort(port_, kStartTimeoutMs)) {
+    if (pid > 0 && AllPortsUp(ports_)) {
       pid_ = pid;
       prefix_ = prefix;
     } else if (pid > 0) {
@@ -119,8 +144,8 @@ NginxServer::~NginxServer() {
   waitpid(pid_, nullptr, 0);
 }
 
-std::string NginxServer::baseUrl() const {
-  return (ssl_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+std::string NginxServer::baseUrl(size_t n) const {
+  return (ssl_.at(n) ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port(n));
 }
 
 }  // namespace quillon::testing

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace quillon::testing {
 
@@ -14,20 +15,25 @@ struct NginxOptions {
   // When both are set the server speaks HTTPS with this certificate and key (PEM files).
   std::string sslCertificate;
   std::string sslCertificateKey;
+  // Further server blocks over the same root, each on a port of its own (port(1), baseUrl(1),
+  // ...); only their TLS and extra lines count.
+  std::vector<NginxOptions> moreServers;
 };
 
 class NginxServer {
  public:
-  // Starts nginx serving root; isRunning() tells whether it came up (nginx may be missing).
+  // Starts one nginx serving root from every server block; isRunning() tells whether it came up
+  // (nginx may be missing).
   explicit NginxServer(const std::string& root, const NginxOptions& options = {});
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
 
   bool isRunning() const { return pid_ > 0; }
-  int port() const { return port_; }
-  // "http://127.0.0.1:<port>" ("https://..." for an HTTPS server)
-  std::string baseUrl() const;
+  // The port of server block n (0: the first, then moreServers in order).
+  int port(size_t n = 0) const { return ports_.at(n); }
+  // "http://127.0.0.1:<port>" ("https://..." for an HTTPS server block)
+  std::string baseUrl(size_t n = 0) const;
   // The access log: one line per request, "<connection number> <status> "<request line>"".
   std::string accessLogPath() const { return prefix_ + "access.log"; }
   // Why it did not start, for GTEST_SKIP messages.
@@ -35,8 +41,8 @@ class NginxServer {
 
  private:
   pid_t pid_ = -1;
-  bool ssl_ = false;
-  int port_ = 0;
+  std::vector<bool> ssl_;
+  std::vector<int> ports_;
   std::string prefix_;
   std::string error_;
 };
