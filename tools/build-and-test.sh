@@ -16,3 +16,9 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "${l
 cmake --build "$build_dir" -j "$(nproc)"
 # shellcheck disable=SC2086
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" ${TEST_ARGS:-}
+
+# CTest lists the programs that skipped tests; name the skipped test cases too.
+skipped=$(grep -E '^\[  SKIPPED \] .+ \([0-9]+ ms\)$' "$build_dir/Testing/Temporary/LastTest.log" \
+  | sed 's/^\[  SKIPPED \] //' | sort -u || true)
+echo "Skipped test cases: $(printf '%s' "$skipped" | grep -c . || true)"
+[ -z "$skipped" ] || sed 's/^/  /' <<<"$skipped"

@@ -3,7 +3,15 @@
 
 #include <string>
 
+namespace quillon {
+class LogBase;
+}
+
 namespace quillon::testing {
+
+// The exit code of a test program that skipped tests and failed none (SKIP_RETURN_CODE in
+// tests/CMakeLists.txt).
+constexpr int kSkipExitCode = 77;
 
 // The test's own scratch folder ($TMPDIR with a trailing "/"), created when missing.
 std::string ScratchDir();
@@ -12,5 +20,7 @@ std::string FreshDir(const std::string& name);
 // Reads a whole file into a string; empty when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// The log in its text form, for searching and for failure messages.
+std::string LogText(LogBase& log);
 
 }  // namespace quillon::testing
