@@ -58,7 +58,8 @@ TEST(WholeFileTest, WritesAndLoadsTheSameBytes) {
     std::string path = dir + "file.bin";
     WriteFileBytes(path, "older and longer content");
     Logger log;
-    ASSERT_TRUE(writeWholeFile(path.c_str(), bytes.data(), static_cast<uint32_t>(bytes.size()), &log));
+    ASSERT_TRUE(
+        writeWholeFile(path.c_str(), bytes.data(), static_cast<uint32_t>(bytes.size()), &log));
     EXPECT_EQ(ReadFileBytes(path), bytes);
     DataBuffer loaded;
     ASSERT_TRUE(loaded.loadFile(path.c_str(), log)) << LogText(log);

@@ -115,7 +115,8 @@ TEST(CacheUpdateTest, HeadersThatKeepAResponseOut) {
     CacheSetup setup;  // an empty folder each time
     setup.store("http://h/", std::string("HTTP/1.1 200 OK\r\n") + c.fields + "\r\n");
     EXPECT_EQ(setup.settings.cache.Exists("http://h/"), c.stored) << c.fields;
-    EXPECT_NE(LogText(setup.log).find(c.logged), std::string::npos) << c.fields << LogText(setup.log);
+    EXPECT_NE(LogText(setup.log).find(c.logged), std::string::npos)
+        << c.fields << LogText(setup.log);
   }
   CacheSetup setup;
   setup.settings.cacheRules.ignoreNoCache = true;

@@ -120,7 +120,8 @@ TEST(MimeHeaderTest, LongAddressListsAlsoFoldAfterCommas) {
 TEST(MimeHeaderTest, CommasFoldOnlyInLongValuesHoldingAnAtSign) {
   MimeHeader header;
   // Longer than 60 characters, but no "@".
-  header.setField("X-Words", "alpha beta, gamma delta, epsilon zeta, eta theta, iota kappa, lambda");
+  header.setField("X-Words",
+                  "alpha beta, gamma delta, epsilon zeta, eta theta, iota kappa, lambda");
   // Holds "@", but 60 characters or fewer.
   header.setField("X-Short", "Ann <ann@example.com>, Bob <bob@example.com>, Cy <c@x.io>");
   EXPECT_EQ(RequestLines(header),

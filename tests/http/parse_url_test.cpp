@@ -98,7 +98,8 @@ TEST(ParseUrlTest, AtSignOutsideTheAuthorityNeverMovesTheHost) {
 }
 
 TEST(ParseUrlTest, PortAbove65535Fails) {
-  for (const char* text : {"http://h:65536/", "http://h:99999999999999999999/", "https://h:70000"}) {
+  for (const char* text :
+       {"http://h:65536/", "http://h:99999999999999999999/", "https://h:70000"}) {
     ParsedUrl url;
     EXPECT_FALSE(ParseUrl(text, url)) << text;
   }

@@ -213,7 +213,8 @@ TEST_F(ResponseReaderTest, ChunkedValueComparesWholeAndWithoutCase) {
   EXPECT_TRUE(Fetch("/upper"));
   EXPECT_EQ(Body(), "abc");
   // "gzip, chunked" is not "chunked": without a length the body runs to the close.
-  Serve("/list", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n");
+  Serve("/list",
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n");
   body.clear();
   EXPECT_TRUE(Fetch("/list"));
   EXPECT_EQ(Body(), "3\r\nabc\r\n0\r\n\r\n");

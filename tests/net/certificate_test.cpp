@@ -60,8 +60,10 @@ const Certs& Made() {
     CertOptions multi;
     // Inside a multi-valued part the encoding sorts shorter entries first: the long value keeps
     // the extra attribute after the common name.
-    multi.subject = {
-        {"O", "Multi"}, {"CN", "multi.test"}, {"+1.2.3.4", "extra-attribute-value"}, {"OU", "Unit"}};
+    multi.subject = {{"O", "Multi"},
+                     {"CN", "multi.test"},
+                     {"+1.2.3.4", "extra-attribute-value"},
+                     {"OU", "Unit"}};
     c->multiValued = pki.Issue("multi", multi);
     CertOptions wildcards;
     wildcards.subject = {{"CN", "*.wild.test"}};

@@ -29,7 +29,9 @@ TEST(SocketErrorsTest, ErrnoValuesMapToWinsockNumbers) {
   }
 }
 
-TEST(SocketErrorsTest, UnmappedErrnoPassesThrough) { EXPECT_EQ(WinsockErrorFromErrno(ENOENT), ENOENT); }
+TEST(SocketErrorsTest, UnmappedErrnoPassesThrough) {
+  EXPECT_EQ(WinsockErrorFromErrno(ENOENT), ENOENT);
+}
 
 TEST(SocketErrorsTest, ListedCodeIsLoggedAsSocketErrorData) {
   Logger log;
