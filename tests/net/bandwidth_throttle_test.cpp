@@ -53,7 +53,9 @@ TEST(BandwidthThrottleTest, PauseBringsTheRateBackToTheLimit) {
     FakeClockThrottle link(c.limit);
     link.now += c.elapsedMs;
     link.throttle.account(c.bytes);
-    if (c.limit == 0) EXPECT_EQ(link.throttle.totalBytes(), 0u) << "nothing is counted";
+    if (c.limit == 0) {
+      EXPECT_EQ(link.throttle.totalBytes(), 0u) << "nothing is counted";
+    }
     bool aborted = true;
     link.throttle.wait(0, nullptr, aborted);
     EXPECT_FALSE(aborted) << c.name;
