@@ -105,15 +105,14 @@ bool IsHtmlContentType(std::string_view contentType) {
 }
 
 std::string XmlLocText(std::string_view url) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(url.size());
   for (char c : url) {
     auto byte = static_cast<unsigned char>(c);
     if (NeedsPercent(byte)) {
       out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
+      out += quillon::HexDigit(byte >> 4);
+      out += quillon::HexDigit(byte);
     } else if (c == '&') {
       out += "&amp;";
     } else if (c == '\'') {

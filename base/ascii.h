@@ -18,6 +18,9 @@ inline int HexValue(char c) {
   return -1;
 }
 
+// The upper-case hexadecimal digit of the low four bits of value.
+inline char HexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0x0F]; }
+
 inline bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

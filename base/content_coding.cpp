@@ -16,7 +16,6 @@ namespace {
 
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 // Decoding table: 0-63 for the alphabet, kEnd for NUL and "=", kSkip for everything else
 // (line breaks, blanks and stray punctuation are passed over).
@@ -68,8 +67,8 @@ class Appender {
   }
   void putHex(uint8_t byte) {
     put('=');
-    put(kHexDigits[byte >> 4]);
-    put(kHexDigits[byte & 0x0F]);
+    put(HexDigit(byte >> 4));
+    put(HexDigit(byte));
   }
   // Flushes; on failure removes everything appended since construction.
   bool finish() {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/ascii.h"
 #include "base/file_access.h"
 #include "base/log_base.h"
 #include "base/md5.h"
@@ -23,9 +24,8 @@ constexpr const char* kNoRoots =
     "No cache roots have been set.  Need to call AddRoot at least once.";
 
 bool AppendHexDigest(const uint8_t digest[Md5::kDigestLength], StringBuffer& out) {
-  static const char kHex[] = "0123456789ABCDEF";
   for (size_t i = 0; i < Md5::kDigestLength; ++i) {
-    if (!out.appendChar(kHex[digest[i] >> 4]) || !out.appendChar(kHex[digest[i] & 15])) {
+    if (!out.appendChar(HexDigit(digest[i] >> 4)) || !out.appendChar(HexDigit(digest[i]))) {
       return false;
     }
   }

@@ -10,7 +10,6 @@ namespace quillon {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 // scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." )
@@ -40,8 +39,8 @@ std::string Canonical(std::string_view s) {
       }
     } else if (c <= 0x20 || c >= 0x7F) {
       out += '%';
-      out += kHexDigits[c >> 4];
-      out += kHexDigits[c & 0x0F];
+      out += HexDigit(c >> 4);
+      out += HexDigit(c);
     } else {
       out += static_cast<char>(c);
     }
