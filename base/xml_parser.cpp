@@ -53,11 +53,23 @@ class XmlParser {
   void readDoctype();
   void readOtherInstruction();
   void readInstructionNode(bool stylesheet);
-  void readInstructionAttributes(TreeNode& node);
   void readClosingTag();
   void readOpeningTag();
-  // Reads the attributes up to ">"; true when a "/" marked the element empty.
-  bool readAttributes(TreeNode& node);
+
+  // How one kind of tag writes its attributes: the byte that may stand among them ("?" of an
+  // instruction, "/" of an empty element), the bytes that end a name, the bytes dropped from a
+  // name, and the reader of a value after "=".
+  struct AttributeSyntax {
+    char marker;
+    const char* nameStops;
+    std::string_view nameDrop;
+    std::string_view (XmlParser::*readValue)();
+  };
+  // Reads name[=value] pairs up to ">" into node; true when the marker stood among them.
+  bool readAttributeList(TreeNode& node, const AttributeSyntax& syntax);
+  // An instruction's value: quotes optional, up to the next quote of either kind or line end.
+  std::string_view readInstructionValue();
+  // An element's value: up to its closing quote, or unquoted up to the next quote.
   std::string_view readAttributeValue();
   void closeCurrent();
   std::unique_ptr<TreeInfo> finish();
@@ -234,35 +246,16 @@ void XmlParser::readInstructionNode(bool stylesheet) {
   } else {
     declaration_.reset(node);  // a later declaration replaces an earlier one
   }
-  readInstructionAttributes(*node);
+  static constexpr AttributeSyntax kInstruction{'?', " \t\r\n=?>", "\"",
+                                                &XmlParser::readInstructionValue};
+  readAttributeList(*node, kInstruction);
 }
 
-void XmlParser::readInstructionAttributes(TreeNode& node) {
-  StringBuffer& value = value_;
-  while (!engine_.atEnd()) {
-    skipWhiteSpace();
-    char c = engine_.current();
-    if (c == '>') {
-      engine_.step();
-      return;
-    }
-    if (c == '?') {
-      engine_.step();
-      continue;
-    }
-    if (engine_.atEnd()) return;
-    std::string_view name = takeName(" \t\r\n=?>", "\"");
-    value.clear();
-    skipWhiteSpace();  // "encoding = 'x'" is a well-formed declaration too
-    if (engine_.current() == '=') {
-      engine_.step();
-      skipWhiteSpace();
-      if (engine_.current() == '"' || engine_.current() == '\'') engine_.step();
-      if (!AppendXmlEntityDecoded(takeUntilAny("\"'\r\n"), value)) return fail();
-      if (engine_.current() == '"' || engine_.current() == '\'') engine_.step();
-    }
-    if (!name.empty()) node.addAttribute(name, value.view());
-  }
+std::string_view XmlParser::readInstructionValue() {
+  if (engine_.current() == '"' || engine_.current() == '\'') engine_.step();
+  std::string_view value = takeUntilAny("\"'\r\n");
+  if (engine_.current() == '"' || engine_.current() == '\'') engine_.step();
+  return value;
 }
 
 void XmlParser::readClosingTag() {
@@ -302,11 +295,13 @@ void XmlParser::readOpeningTag() {
     }
   }
   current_ = node;
-  if (readAttributes(*node)) closeCurrent();
+  static constexpr AttributeSyntax kElement{'/', " \t\r\n=/>", "\"'<",
+                                            &XmlParser::readAttributeValue};
+  if (readAttributeList(*node, kElement)) closeCurrent();
 }
 
-bool XmlParser::readAttributes(TreeNode& node) {
-  bool empty = false;
+bool XmlParser::readAttributeList(TreeNode& node, const AttributeSyntax& syntax) {
+  bool marked = false;
   StringBuffer& value = value_;
   while (!engine_.atEnd()) {
     skipWhiteSpace();
@@ -315,26 +310,26 @@ bool XmlParser::readAttributes(TreeNode& node) {
       engine_.step();
       break;
     }
-    if (c == '/') {
-      empty = true;
+    if (c == syntax.marker) {
+      marked = true;
       engine_.step();
       continue;
     }
     if (engine_.atEnd()) break;
-    std::string_view name = takeName(" \t\r\n=/>", "\"'<");
-    skipWhiteSpace();
+    std::string_view name = takeName(syntax.nameStops, syntax.nameDrop);
+    skipWhiteSpace();  // "encoding = 'x'" is a well-formed declaration too
     value.clear();
     if (engine_.current() == '=') {
       engine_.step();
       skipWhiteSpace();
-      if (!AppendXmlEntityDecoded(readAttributeValue(), value)) {
+      if (!AppendXmlEntityDecoded((this->*syntax.readValue)(), value)) {
         fail();
         break;
       }
     }
     if (!name.empty()) node.addAttribute(name, value.view());
   }
-  return empty;
+  return marked;
 }
 
 std::string_view XmlParser::readAttributeValue() {
