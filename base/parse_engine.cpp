@@ -31,12 +31,29 @@ bool EqualsNoCase(const unsigned char* a, const unsigned char* b, size_t n) {
   return true;
 }
 
-// A 256-entry membership table for the copy-until-any family.
+// A 256-entry membership table for the copy-until-any family: the bytes of set before its NUL,
+// at most limit of them.
 struct ByteSet {
-  bool member[256] = {};
-  void add(char c) { member[static_cast<unsigned char>(c)] = true; }
+  explicit ByteSet(const char* set, uint32_t limit = UINT32_MAX) {
+    for (uint32_t i = 0; set && i < limit && set[i]; ++i) {
+      member[static_cast<unsigned char>(set[i])] = true;
+    }
+  }
   bool has(char c) const { return member[static_cast<unsigned char>(c)]; }
+
+  bool member[256] = {};
 };
+
+// The offset of the first byte of stops at or after from, or text's size. With unescapedOnly, a
+// stop right after a backslash does not count.
+uint32_t FirstStop(std::string_view text, uint32_t from, const ByteSet& stops, bool unescapedOnly) {
+  uint32_t end = from;
+  while (end < text.size() &&
+         !(stops.has(text[end]) && (!unescapedOnly || end == 0 || text[end - 1] != '\\'))) {
+    ++end;
+  }
+  return end;
+}
 
 const char* FindNoCaseRange(const char* text, size_t textLength, const char* pattern,
                             size_t patternLength) {
@@ -205,22 +222,12 @@ bool ParseEngine::copyUntil(char c, StringBuffer& out) {
 
 bool ParseEngine::copyUntilAny(const char* set, StringBuffer& out) {
   if (!set || !*set) return true;
-  ByteSet stops;
-  for (const char* s = set; *s; ++s) stops.add(*s);
-  std::string_view all = text_.view();
-  uint32_t end = position_;
-  while (end < all.size() && !stops.has(all[end])) ++end;
-  return copyTo(end, out);
+  return copyTo(FirstStop(text_.view(), position_, ByteSet(set), false), out);
 }
 
 bool ParseEngine::copyUntilAnyUnescaped(const char* set, StringBuffer& out) {
   if (!set || !*set) return true;
-  ByteSet stops;
-  for (const char* s = set; *s; ++s) stops.add(*s);
-  std::string_view all = text_.view();
-  uint32_t end = position_;
-  while (end < all.size() && !(stops.has(all[end]) && (end == 0 || all[end - 1] != '\\'))) ++end;
-  return copyTo(end, out);
+  return copyTo(FirstStop(text_.view(), position_, ByteSet(set), true), out);
 }
 
 uint32_t ParseEngine::findQuoted(char c, bool strict) const {
@@ -319,12 +326,7 @@ bool ParseEngine::copyUntilQuotedStrict(char c, StringBuffer& out) {
 }
 
 bool ParseEngine::copyUntilOneOf(const char* chars, uint32_t n, StringBuffer& out) {
-  ByteSet stops;
-  for (uint32_t i = 0; chars && i < n && chars[i]; ++i) stops.add(chars[i]);
-  std::string_view all = text_.view();
-  uint32_t end = position_;
-  while (end < all.size() && !stops.has(all[end])) ++end;
-  return copyTo(end, out);
+  return copyTo(FirstStop(text_.view(), position_, ByteSet(chars, n), false), out);
 }
 
 bool ParseEngine::copyBalanced(char open, char close, int depth, StringBuffer& out) {
