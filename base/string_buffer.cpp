@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ascii.h"
+#include "base/charset/text_conversion.h"
 #include "base/data_buffer.h"
 #include "base/ext_ptr_array.h"
 #include "base/memory.h"
+#include "base/parse_engine.h"
 #include "base/platform.h"
-#include "base/charset/text_conversion.h"
 
 namespace quillon {
 
@@ -19,22 +21,7 @@ char g_emptyText[1] = {0};
 
 constexpr uint8_t kDestroyedFill = 0xDD;
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool IsTrimChar(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// Case-insensitive (ASCII only) search; returns the offset or -1.
-int64_t FindIgnoreCase(std::string_view haystack, std::string_view needle) {
-  if (needle.empty()) return 0;
-  if (needle.size() > haystack.size()) return -1;
-  for (size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
-    size_t j = 0;
-    while (j < needle.size() && AsciiLower(haystack[i + j]) == AsciiLower(needle[j])) ++j;
-    if (j == needle.size()) return static_cast<int64_t>(i);
-  }
-  return -1;
-}
 
 }  // namespace
 
@@ -288,22 +275,16 @@ bool StringBuffer::prepend(const char* text) {
   return assign(joined);
 }
 
-void StringBuffer::trim() {
-  checkMarker();
-  uint32_t end = length_;
-  while (end > 0 && IsTrimChar(text_[end - 1])) --end;
-  uint32_t start = 0;
-  while (start < end && IsTrimChar(text_[start])) ++start;
-  if (end < length_) shorten(length_ - end);
-  removeRange(0, start);
-}
+void StringBuffer::trim() { trimWhere(IsBlankOrLineEnd); }
 
-void StringBuffer::trimBlanks() {
+void StringBuffer::trimBlanks() { trimWhere(IsBlank); }
+
+void StringBuffer::trimWhere(bool (*isTrimmed)(char)) {
   checkMarker();
   uint32_t end = length_;
-  while (end > 0 && IsBlank(text_[end - 1])) --end;
+  while (end > 0 && isTrimmed(text_[end - 1])) --end;
   uint32_t start = 0;
-  while (start < end && IsBlank(text_[start])) ++start;
+  while (start < end && isTrimmed(text_[start])) ++start;
   if (end < length_) shorten(length_ - end);
   removeRange(0, start);
 }
@@ -460,7 +441,7 @@ bool StringBuffer::equalsIgnoreCase(const char* text) const {
   checkMarker();
   if (!text) return false;
   std::string_view other(text);
-  return other.size() == length_ && FindIgnoreCase(view(), other) == 0;
+  return EqualsNoCase(view(), other);
 }
 
 bool StringBuffer::contains(const char* text) const {
@@ -470,7 +451,7 @@ bool StringBuffer::contains(const char* text) const {
 
 bool StringBuffer::containsIgnoreCase(const char* text) const {
   checkMarker();
-  return text && FindIgnoreCase(view(), text) >= 0;
+  return text && (*text == '\0' || FindNoCase(view(), text) != nullptr);
 }
 
 bool StringBuffer::beginsWith(const char* text) const {

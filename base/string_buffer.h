@@ -140,6 +140,8 @@ class StringBuffer : public QuillonObject {
   void releaseText();
   void setLength(uint32_t length);
   void initEmpty(uint32_t increment, uint32_t initialCapacity);
+  // Removes the bytes for which isTrimmed holds from both ends.
+  void trimWhere(bool (*isTrimmed)(char));
 
   uint8_t marker_ = kMarker;
   uint8_t flag_ = 0;
