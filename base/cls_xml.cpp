@@ -316,27 +316,18 @@ std::unique_ptr<ClsXml> ClsXml::ChildByTagAndAttr(const char* tag, const char* n
   return nullptr;
 }
 
-bool ClsXml::MoveToParent() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  TreeNode* node = validNode();
-  if (!node || !node->parent()) return false;
-  standOn(node->parent());
-  return true;
-}
+bool ClsXml::MoveToParent() { return moveAlong(&TreeNode::parent); }
 
-bool ClsXml::MoveToFirstChild() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  TreeNode* node = validNode();
-  if (!node || !node->firstChild()) return false;
-  standOn(node->firstChild());
-  return true;
-}
+bool ClsXml::MoveToFirstChild() { return moveAlong(&TreeNode::firstChild); }
 
-bool ClsXml::MoveToNextSibling() {
+bool ClsXml::MoveToNextSibling() { return moveAlong(&TreeNode::nextSibling); }
+
+bool ClsXml::moveAlong(TreeNode* (TreeNode::*neighbour)() const) {
   std::lock_guard<std::mutex> lock(mutex_);
   TreeNode* node = validNode();
-  if (!node || !node->nextSibling()) return false;
-  standOn(node->nextSibling());
+  TreeNode* next = node ? (node->*neighbour)() : nullptr;
+  if (!next) return false;
+  standOn(next);
   return true;
 }
 

@@ -90,6 +90,8 @@ class ClsXml : public ClsBase {
   // last handle leaving a document destroys it.
   void standOn(TreeNode* node);
   std::unique_ptr<ClsXml> handleOn(TreeNode* node);
+  // Stands on the node's parent, first child or next sibling; false (no move) when it has none.
+  bool moveAlong(TreeNode* (TreeNode::*neighbour)() const);
   bool loadFile(const char* path, bool trimContent);
   // Stands on the document's root; the handle's old tree is left to its other handles.
   void adopt(std::unique_ptr<TreeInfo> document);
