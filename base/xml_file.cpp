@@ -58,20 +58,6 @@ void LogSystemError(LogBase& log, const char* message, const char* path, int err
   log.addTag("osErrorInfo", SystemErrorText(error).c_str());
 }
 
-bool WriteAllBytes(int fd, const uint8_t* bytes, uint32_t length, int& error) {
-  while (length > 0) {
-    ssize_t n = ::write(fd, bytes, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      return false;
-    }
-    bytes += n;
-    length -= static_cast<uint32_t>(n);
-  }
-  return true;
-}
-
 // The temporary file's name: hidden, beside the target, "<.name>_XXXX.tmp".
 bool TemporaryNameBeside(const StringBuffer& path, StringBuffer& temporary) {
   std::string_view text = path.view();
@@ -144,8 +130,11 @@ bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length,
     return false;
   }
   // Flushed before the rename, so that the new name never points at unwritten blocks.
-  int error = 0;
-  bool written = WriteAllBytes(file.fd(), static_cast<const uint8_t*>(bytes), length, error);
+  // The new file's offset only grows, so appending writes it from the start. A write that
+  // took nothing leaves errno alone: that is an I/O error.
+  errno = 0;
+  bool written = appendBytes(file, bytes, length);
+  int error = written ? 0 : (errno != 0 ? errno : EIO);
   if (written && ::fsync(file.fd()) != 0) {
     error = errno;
     written = false;
