@@ -1,15 +1,16 @@
 #include "app/command_line.h"
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
 
+#include "app/failure_reason_log.h"
 #include "app/settings_profile.h"
 #include "app/sitemap_writer.h"
 #include "base/ascii.h"
@@ -45,28 +46,33 @@ void OpenWithDesktop(const std::string& path, std::ostream& err) {
 // run ends, as the run itself must not stop for its log.
 class CrawlLogFile {
  public:
+  // False with the system's reason in failure().
   bool open(const std::string& path) {
     quillon::FileFailure reason;
-    quillon::LogNull quiet;
-    file_ = quillon::openForAppend(path.c_str(), reason, quiet);
+    FailureReasonLog log;
+    file_ = quillon::openForAppend(path.c_str(), reason, log);
+    if (!file_.isValid()) {
+      failure_ = log.reason().empty() ? "the file could not be opened" : log.reason();
+    }
     return file_.isValid();
   }
   bool isOpen() const { return file_.isValid(); }
   void append(const std::string& text) {
-    if (!failed_ && !quillon::appendBytes(file_, text.data(),
-                                          static_cast<uint32_t>(text.size()))) {
-      failed_ = true;
+    if (failure_.empty() &&
+        !quillon::appendBytes(file_, text.data(), static_cast<uint32_t>(text.size()))) {
+      failure_ = quillon::SystemErrorText(errno);
     }
   }
-  // Closes the file; false when any write was refused.
+  // Closes the file; false (the reason in failure()) when any write was refused.
   bool close() {
     file_.close();
-    return !failed_;
+    return failure_.empty();
   }
+  const std::string& failure() const { return failure_; }
 
  private:
   quillon::UniqueFd file_;
-  bool failed_ = false;
+  std::string failure_;
 };
 
 // Hooks that talk to a terminal.
@@ -183,23 +189,69 @@ void TakeSiteUrl(const std::string& arg, std::string& url, bool& haveUrl) {
   haveUrl = true;
 }
 
+// Walks the arguments after the command: an option goes to takeOption(reader, name), which is
+// false for one it does not know; anything else is the site address. False when --help was
+// asked: the usage is then printed.
+template <typename TakeOption>
+bool ReadArguments(const std::vector<std::string>& args, std::ostream& out, std::string& url,
+                   bool& haveUrl, TakeOption takeOption) {
+  ArgReader reader(args);
+  while (reader.Next()) {
+    const std::string& arg = reader.name();
+    if (reader.IsHelp()) {
+      out << UsageText();
+      return false;
+    }
+    if (!reader.IsOption()) {
+      TakeSiteUrl(arg, url, haveUrl);
+    } else if (!takeOption(reader, arg)) {
+      throw UsageError{"unknown option " + arg};
+    }
+  }
+  return true;
+}
+
 // The password of --password-file (its first line) or of TOLLWICK_PASSWORD.
-constexpr std::streamsize kMaxPasswordBytes = 1024;
+constexpr uint32_t kMaxPasswordBytes = 1024;
 constexpr char kPasswordVariable[] = "TOLLWICK_PASSWORD";
 constexpr char kCertPasswordVariable[] = "TOLLWICK_CERT_PASSWORD";
 
+// The first bytes of a file, at most limit of them; on failure empty, with reason saying why.
+std::string ReadFileHead(const std::string& path, uint32_t limit, std::string& reason) {
+  FailureReasonLog log;
+  quillon::FileAccess file;
+  if (!file.open(path.c_str(), log)) {
+    reason = log.reason().empty() ? "the file could not be opened" : log.reason();
+    return {};
+  }
+  quillon::DataBuffer head;
+  errno = 0;
+  // read is false for a file shorter than limit too; only a failed read sets errno.
+  if (!file.read(0, limit, head) && head.length() == 0 && errno != 0) {
+    reason = quillon::SystemErrorText(errno);
+    return {};
+  }
+  return std::string(head.view());
+}
+
 std::string ReadPasswordFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw UsageError{"cannot read the password file " + path};
-  std::string line(kMaxPasswordBytes + 1, '\0');
-  file.getline(line.data(), kMaxPasswordBytes + 1);
-  line.resize(static_cast<size_t>(file.gcount()));
-  if (!line.empty() && line.back() == '\0') line.pop_back();
+  std::string reason;
+  std::string head = ReadFileHead(path, kMaxPasswordBytes + 1, reason);
+  if (!reason.empty()) throw UsageError{"cannot read the password file " + path + ": " + reason};
+  std::string line = head.substr(0, head.find('\n'));
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (line.empty() || static_cast<std::streamsize>(line.size()) > kMaxPasswordBytes) {
+  if (line.empty() || line.size() > kMaxPasswordBytes) {
     throw UsageError{"the password file " + path + " holds no password on its first line"};
   }
   return line;
+}
+
+// A CA file must be readable and hold a PEM certificate.
+void CheckCaFile(const std::string& path) {
+  FailureReasonLog log;
+  if (quillon::Certificate::FromPemFile(path.c_str(), log)) return;
+  if (log.reason().empty()) throw UsageError{"the CA file " + path + " holds no PEM certificate"};
+  throw UsageError{"cannot read the CA file " + path + ": " + log.reason()};
 }
 
 // Fills in the password and checks the certificate files before a crawl starts, so that a
@@ -221,18 +273,16 @@ void CheckAuthentication(SourceSettings& source, const std::string& passwordFile
   if (!source.clientCertFile.empty()) {
     const char* password = std::getenv(kCertPasswordVariable);
     source.clientCertPassword = password != nullptr ? password : "";
-    quillon::LogNull quiet;
+    FailureReasonLog log;
     if (!quillon::ClientCredential::Load(source.clientCertFile.c_str(),
                                          source.clientKeyFile.c_str(),
-                                         source.clientCertPassword.c_str(), quiet)) {
-      throw UsageError{"cannot use the client certificate " + source.clientCertFile +
-                       ": it needs a certificate and its private key (PEM, or PKCS#12 with "
-                       "TOLLWICK_CERT_PASSWORD)"};
+                                         source.clientCertPassword.c_str(), log)) {
+      throw UsageError{"cannot use the client certificate " + source.clientCertFile + ": " +
+                       log.reason() + " (a certificate and its private key: PEM, or PKCS#12 " +
+                       "with TOLLWICK_CERT_PASSWORD)"};
     }
   }
-  if (!source.caFile.empty() && !quillon::Certificate::FromPemFile(source.caFile.c_str())) {
-    throw UsageError{"the CA file " + source.caFile + " holds no PEM certificate"};
-  }
+  if (!source.caFile.empty()) CheckCaFile(source.caFile);
 }
 
 // The cookie and cache folders named on the command line are made private (0700) when missing;
@@ -288,13 +338,8 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   auto engine = [&typed](std::function<void(EngineOptions&)> change) {
     typed.push_back([change](SitemapFields& f) { change(f.engine); });
   };
-  ArgReader reader(args);
-  while (reader.Next()) {
-    const std::string& arg = reader.name();
-    if (reader.IsHelp()) {
-      out << UsageText();
-      return kExitOk;
-    } else if (arg == "--html" || arg == "--no-html") {
+  auto takeOption = [&](ArgReader& reader, const std::string& arg) {
+    if (arg == "--html" || arg == "--no-html") {
       reader.NoValue();
       set(&SitemapFields::htmlSitemap, arg == "--html");
     } else if (arg == "--urllist" || arg == "--no-urllist") {
@@ -317,8 +362,8 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
                                           : &EngineOptions::outboundAvoid;
       engine([list, pattern](EngineOptions& e) { (e.*list).push_back(pattern); });
     } else if (arg == "--max-urls") {
-      auto most = static_cast<int32_t>(
-          ParseNumber(reader.Value(), 0, INT32_MAX, "--max-urls", "pages"));
+      auto most =
+          static_cast<int32_t>(ParseNumber(reader.Value(), 0, INT32_MAX, "--max-urls", "pages"));
       engine([most](EngineOptions& e) { e.maxUrls = most; });
     } else if (arg == "--drop-query") {
       reader.NoValue();
@@ -364,8 +409,9 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
       options.source.login = reader.Value();
       if (TrimWhiteSpace(options.source.login).empty()) throw UsageError{"--user needs a name"};
     } else if (arg == "--password") {
-      throw UsageError{"a password is never taken on the command line; use --password-file "
-                       "FILE or the TOLLWICK_PASSWORD variable"};
+      throw UsageError{
+          "a password is never taken on the command line; use --password-file "
+          "FILE or the TOLLWICK_PASSWORD variable"};
     } else if (arg == "--password-file") {
       passwordFile = reader.Value();
       if (passwordFile.empty()) throw UsageError{"--password-file needs a file"};
@@ -383,12 +429,12 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "--open") {
       reader.NoValue();
       open = true;
-    } else if (reader.IsOption()) {
-      throw UsageError{"unknown option " + arg};
     } else {
-      TakeSiteUrl(arg, url, haveUrl);
+      return false;
     }
-  }
+    return true;
+  };
+  if (!ReadArguments(args, out, url, haveUrl, takeOption)) return kExitOk;
   if (!haveUrl) throw UsageError{"generate needs the site address"};
   if (fromProfile) LoadSettings(fields);
   for (const auto& apply : typed) apply(fields);
@@ -410,7 +456,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   CrawlLogFile log;
   if (!logPath.empty() && !log.open(logPath)) {
-    err << "tollwick: cannot open the log file " << logPath << "\n";
+    err << "tollwick: cannot open the log file " << logPath << ": " << log.failure() << "\n";
     return kExitFailure;
   }
   TerminalHooks hooks(err, open);
@@ -418,7 +464,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   RunOutcome outcome = GenerateSitemap(fields, hooks, options);
   if (log.isOpen()) {
     if (!log.close()) {
-      err << "tollwick: could not write the log file " << logPath << "\n";
+      err << "tollwick: could not write the log file " << logPath << ": " << log.failure() << "\n";
       outcome = RunOutcome::Failed;
     }
   }
@@ -434,23 +480,18 @@ int RunSpider(const std::vector<std::string>& args, std::ostream& out, std::ostr
   options.makeSource = context.makeSource;
   options.sleep = context.sleep;
   bool haveUrl = false;
-  ArgReader reader(args);
-  while (reader.Next()) {
-    const std::string& arg = reader.name();
-    if (reader.IsHelp()) {
-      out << UsageText();
-      return kExitOk;
-    } else if (arg == "--delay-ms") {
+  auto takeOption = [&options](ArgReader& reader, const std::string& arg) {
+    if (arg == "--delay-ms") {
       options.delayMs = ParseDelay(reader.Value());
     } else if (arg == "-o" || arg == "--output") {
       options.outputPath = reader.Value();
       if (options.outputPath.empty()) throw UsageError{"-o needs a file name"};
-    } else if (reader.IsOption()) {
-      throw UsageError{"unknown option " + arg};
     } else {
-      TakeSiteUrl(arg, fields.siteUrl, haveUrl);
+      return false;
     }
-  }
+    return true;
+  };
+  if (!ReadArguments(args, out, fields.siteUrl, haveUrl, takeOption)) return kExitOk;
   if (!haveUrl) throw UsageError{"spider needs the site address"};
   // A crawl of up to a thousand pages must not end in a file that cannot be written.
   std::string error;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "app/first_error_log.h"
+#include "app/failure_reason_log.h"
 #include "app/output_folder.h"
 #include "app/sitemap_writer.h"
 #include "base/file_access.h"
@@ -50,12 +50,12 @@ bool HasScheme(const std::string& url) {
 // A failure is reported through the hooks as what + " " + path + ": " + the system's reason.
 bool SaveAnsiText(const std::string& path, const std::string& text, const char* what,
                   FrontEndHooks& hooks) {
-  FirstErrorLog log;
+  FailureReasonLog log;
   bool saved = text.size() <= UINT32_MAX &&
                quillon::writeWholeFile(path.c_str(), text.data(),
                                        static_cast<uint32_t>(text.size()), &log);
   if (!saved) {
-    std::string reason = log.first().empty() ? "the file could not be written" : log.first();
+    std::string reason = log.reason().empty() ? "the file could not be written" : log.reason();
     hooks.ReportFailure(std::string(what) + " " + path + ": " + reason);
   }
   return saved;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/first_error_log.h"
+#include "app/failure_reason_log.h"
 #include "base/file_access.h"
 #include "base/platform.h"
 
@@ -19,10 +19,10 @@ bool PrepareChosenFolder(const std::string& parent, std::string& base, std::stri
   base = parent;
   while (base.size() > 1 && base.back() == '/') base.pop_back();
   if (quillon::IsDirectory(base)) return true;
-  FirstErrorLog log;
+  FailureReasonLog log;
   if (quillon::createDirectory(base.c_str(), log) && quillon::IsDirectory(base)) return true;
   error = "Cannot create the output folder " + base +
-          (log.first().empty() ? std::string() : ": " + log.first());
+          (log.reason().empty() ? std::string() : ": " + log.reason());
   return false;
 }
 

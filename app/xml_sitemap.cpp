@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/first_error_log.h"
+#include "app/failure_reason_log.h"
 #include "base/ascii.h"
 #include "base/file_access.h"
 
@@ -51,13 +51,13 @@ std::string IndexText(const std::vector<std::string>& locs) {
 
 bool WriteAtomically(const std::string& path, const std::string& bytes, std::string& error) {
   std::string temporary = path + ".part";
-  FirstErrorLog log;
+  FailureReasonLog log;
   quillon::deleteFile(temporary.c_str());
   if (bytes.size() > UINT32_MAX ||
       !quillon::writeWholeFile(temporary.c_str(), bytes.data(), static_cast<uint32_t>(bytes.size()),
                                &log)) {
     error = "Could not save the XML sitemap to " + path + ": " +
-            (log.first().empty() ? std::string("the file could not be written") : log.first());
+            (log.reason().empty() ? std::string("the file could not be written") : log.reason());
     quillon::deleteFile(temporary.c_str());
     return false;
   }

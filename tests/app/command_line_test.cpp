@@ -88,12 +88,16 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
       {{"generate", "a.example", "--password", "x"}, "a password is never taken on the command"},
       {{"generate", "a.example", "--user", "D\\u"}, "--user needs --password-file FILE or"},
       {{"generate", "a.example", "--user", "D\\u", "--password-file", "/no/such"},
-       "cannot read the password file /no/such"},
+       "cannot read the password file /no/such: No such file or directory"},
+      {{"generate", "a.example", "--user", "D\\u", "--password-file", "/"},
+       "cannot read the password file /: Is a directory"},
       {{"generate", "a.example", "--password-file", "/no/such"}, "--password-file needs --user"},
       {{"generate", "a.example", "--client-key", "k.pem"}, "--client-key needs --client-cert"},
       {{"generate", "a.example", "--client-cert", "/no/such"},
-       "cannot use the client certificate /no/such"},
-      {{"generate", "a.example", "--ca-file", "/no/such"}, "the CA file /no/such holds no PEM"},
+       "cannot use the client certificate /no/such: Failed to load the client certificate"},
+      {{"generate", "a.example", "--ca-file", "/no/such"},
+       "cannot read the CA file /no/such: No such file or directory"},
+      {{"generate", "a.example", "--ca-file", "/dev/null"}, "the CA file /dev/null holds no PEM"},
   };
   unsetenv("TOLLWICK_PASSWORD");
   for (const UsageCase& c : cases) {
@@ -149,6 +153,18 @@ TEST_F(CommandLineTest, LoginAndCertificateOptionsReachTheSource) {
   ASSERT_EQ(Run({"generate", "a.example", "--user=crawler"}), kExitOk) << err.str();
   unsetenv("TOLLWICK_PASSWORD");
   EXPECT_EQ(script.settings.password, "from-environment");
+}
+
+// An empty first line, and one too long to be a password (never cut short), are refused.
+TEST_F(CommandLineTest, PasswordFileWithoutAUsableFirstLineIsRefused) {
+  const std::string path = quillon::testing::FreshDir("bad-password") + "password";
+  for (const std::string& text :
+       {std::string(), std::string("\r\nsecond\n"), std::string(1025, 'x')}) {
+    quillon::testing::WriteFileBytes(path, text);
+    EXPECT_EQ(Run({"generate", "a.example", "--user", "u", "--password-file", path}), kExitUsage);
+    EXPECT_NE(err.str().find("holds no password on its first line"), std::string::npos)
+        << text.size() << ": " << err.str();
+  }
 }
 
 TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
@@ -265,6 +281,10 @@ TEST_F(CommandLineTest, LogFileGetsEveryCrawlStep) {
 
 TEST_F(CommandLineTest, UnwritableLogFileFailsBeforeTheCrawl) {
   EXPECT_EQ(Run({"generate", "example.com", "--log", "/nonexistent-dir/x.log"}), kExitFailure);
+  EXPECT_NE(err.str().find("cannot open the log file /nonexistent-dir/x.log: No such file or "
+                           "directory"),
+            std::string::npos)
+      << err.str();
   EXPECT_EQ(script.crawlCalls, 0);
 }
 
