@@ -44,6 +44,14 @@ std::string FromControlText(const QString& text) {
   return kept.toStdString();
 }
 
+// A push button that Enter does not press: only Generate is the default button.
+QPushButton* NewButton(const char* text, const char* id, QWidget* parent) {
+  auto* button = new QPushButton(QString::fromUtf8(text), parent);
+  button->setObjectName(id);
+  button->setAutoDefault(false);
+  return button;
+}
+
 QPlainTextEdit* NewMultiLineEdit(const char* id, int lines, QWidget* parent) {
   auto* edit = new QPlainTextEdit(parent);
   edit->setObjectName(id);
@@ -170,23 +178,13 @@ void MainDialog::BuildControls() {
   generate_ = new QPushButton(QStringLiteral("&Generate Sitemap"), this);
   generate_->setObjectName(kIdGenerate);
   generate_->setDefault(true);
-  stop_ = new QPushButton(QStringLiteral("&Stop"), this);
-  stop_->setObjectName(kIdStop);
-  stop_->setAutoDefault(false);
+  stop_ = NewButton("&Stop", kIdStop, this);
   stop_->hide();
-  lastResults_ = new QPushButton(QStringLiteral("&Last Results"), this);
-  lastResults_->setObjectName(kIdLastResults);
-  lastResults_->setAutoDefault(false);
-  options_ = new QPushButton(QStringLiteral("&Options..."), this);
-  options_->setObjectName(kIdOptions);
-  options_->setAutoDefault(false);
-  spider_ = new QPushButton(QStringLiteral("Spider"), this);
-  spider_->setObjectName(kIdSpider);
-  spider_->setAutoDefault(false);
+  lastResults_ = NewButton("&Last Results", kIdLastResults, this);
+  options_ = NewButton("&Options...", kIdOptions, this);
+  spider_ = NewButton("Spider", kIdSpider, this);
   spider_->hide();
-  close_ = new QPushButton(QStringLiteral("Close"), this);
-  close_->setObjectName(kIdClose);
-  close_->setAutoDefault(false);
+  close_ = NewButton("Close", kIdClose, this);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(generate_);
   buttons->addWidget(stop_);

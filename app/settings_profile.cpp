@@ -1,10 +1,11 @@
 #include "app/settings_profile.h"
 
 #include <QSettings>
-#include <QStringList>
-#include <algorithm>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
+#include <algorithm>
+#include <type_traits>
 
 namespace tollwick {
 namespace {
@@ -57,73 +58,69 @@ class Profile {
     settings_.setValue(key, lines.join('\n'));
   }
 
+  // One name for reading into a field and writing from a const one, so that a single list of
+  // keys serves loading and saving. A count is never read below 0; flags are written as 0 or 1.
+  void transfer(const char* key, std::string& field) { readString(key, field); }
+  void transfer(const char* key, bool& field) { readFlag(key, field); }
+  void transfer(const char* key, int& count) { count = std::max(0, readInt(key, count)); }
+  void transfer(const char* key, std::vector<std::string>& list) { readList(key, list); }
+  void transfer(const char* key, const std::string& value) { writeString(key, value); }
+  void transfer(const char* key, const bool& flag) { writeInt(key, flag ? 1 : 0); }
+  void transfer(const char* key, const int& value) { writeInt(key, value); }
+  void transfer(const char* key, const std::vector<std::string>& list) { writeList(key, list); }
+
  private:
   QSettings settings_;
 };
 
-// The Options box's values, after the dialog's own keys.
-void ReadOptions(Profile& profile, SitemapFields& fields) {
-  EngineOptions& engine = fields.engine;
-  profile.readFlag("XML Gzip", fields.xmlGzip);
-  profile.readString("Output Directory", fields.outputDir);
-  profile.readList("Avoid", engine.avoid);
-  profile.readList("Must Match", engine.mustMatch);
-  profile.readList("Outbound Avoid", engine.outboundAvoid);
-  engine.maxUrls = std::max(0, profile.readInt("Max URLs", engine.maxUrls));
-  profile.readFlag("Drop Query Strings", engine.dropQueryStrings);
-  profile.readFlag("Drop HTTPS", engine.dropHttps);
-  profile.readFlag("Respect Nofollow", engine.respectNofollow);
-  profile.readString("User Agent", engine.userAgent);
-  profile.readString("Robots Agent", engine.robotsAgent);
+// The Options box's keys: read into fields, or written from const fields.
+template <typename Fields>
+void TransferOptions(Profile& profile, Fields& fields) {
+  auto& engine = fields.engine;
+  profile.transfer("XML Gzip", fields.xmlGzip);
+  profile.transfer("Output Directory", fields.outputDir);
+  profile.transfer("Avoid", engine.avoid);
+  profile.transfer("Must Match", engine.mustMatch);
+  profile.transfer("Outbound Avoid", engine.outboundAvoid);
+  profile.transfer("Max URLs", engine.maxUrls);
+  profile.transfer("Drop Query Strings", engine.dropQueryStrings);
+  profile.transfer("Drop HTTPS", engine.dropHttps);
+  profile.transfer("Respect Nofollow", engine.respectNofollow);
+  profile.transfer("User Agent", engine.userAgent);
+  profile.transfer("Robots Agent", engine.robotsAgent);
 }
 
-void WriteOptions(Profile& profile, const SitemapFields& fields) {
-  const EngineOptions& engine = fields.engine;
-  profile.writeInt("XML Gzip", fields.xmlGzip ? 1 : 0);
-  profile.writeString("Output Directory", fields.outputDir);
-  profile.writeList("Avoid", engine.avoid);
-  profile.writeList("Must Match", engine.mustMatch);
-  profile.writeList("Outbound Avoid", engine.outboundAvoid);
-  profile.writeInt("Max URLs", engine.maxUrls);
-  profile.writeInt("Drop Query Strings", engine.dropQueryStrings ? 1 : 0);
-  profile.writeInt("Drop HTTPS", engine.dropHttps ? 1 : 0);
-  profile.writeInt("Respect Nofollow", engine.respectNofollow ? 1 : 0);
-  profile.writeString("User Agent", engine.userAgent);
-  profile.writeString("Robots Agent", engine.robotsAgent);
+// The dialog's keys and then the options, in the profile's order: read into fields, or written
+// from const fields. Only saving records "Last Folder" here; reading it is Last Results' part.
+template <typename Fields>
+void TransferSettings(Profile& profile, Fields& fields) {
+  profile.transfer("URL", fields.siteUrl);
+  profile.transfer("Generate URLList", fields.urlList);
+  profile.transfer("Generate HTML Sitemap", fields.htmlSitemap);
+  if constexpr (std::is_const_v<Fields>) profile.transfer("Last Folder", fields.outputFolder);
+  profile.transfer("End Of Body", fields.endOfBody);
+  profile.transfer("Title", fields.title);
+  profile.transfer("Description", fields.description);
+  profile.transfer("Meta tags", fields.metaTags);
+  profile.transfer("Generate XML Sitemap", fields.xmlSitemap);
+  TransferOptions(profile, fields);
 }
 
 }  // namespace
 
 void LoadSettings(SitemapFields& fields) {
   Profile profile;
-  profile.readString("URL", fields.siteUrl);
-  profile.readFlag("Generate URLList", fields.urlList);
-  profile.readFlag("Generate HTML Sitemap", fields.htmlSitemap);
-  profile.readString("End Of Body", fields.endOfBody);
-  profile.readString("Title", fields.title);
-  profile.readString("Description", fields.description);
-  profile.readString("Meta tags", fields.metaTags);
-  profile.readFlag("Generate XML Sitemap", fields.xmlSitemap);
-  ReadOptions(profile, fields);
+  TransferSettings(profile, fields);
 }
 
 void SaveSettings(const SitemapFields& fields) {
   Profile profile;
-  profile.writeString("URL", fields.siteUrl);
-  profile.writeInt("Generate URLList", fields.urlList ? 1 : 0);
-  profile.writeInt("Generate HTML Sitemap", fields.htmlSitemap ? 1 : 0);
-  profile.writeString("Last Folder", fields.outputFolder);
-  profile.writeString("End Of Body", fields.endOfBody);
-  profile.writeString("Title", fields.title);
-  profile.writeString("Description", fields.description);
-  profile.writeString("Meta tags", fields.metaTags);
-  profile.writeInt("Generate XML Sitemap", fields.xmlSitemap ? 1 : 0);
-  WriteOptions(profile, fields);
+  TransferSettings(profile, fields);
 }
 
 void SaveOptions(const SitemapFields& fields) {
   Profile profile;
-  WriteOptions(profile, fields);
+  TransferOptions(profile, fields);
 }
 
 void SaveLastFolder(const std::string& folder) {

@@ -64,6 +64,38 @@ TEST_F(SettingsProfileTest, SavedFieldsComeBackAtTheNextLoad) {
   EXPECT_TRUE(loaded.outputFolder.empty());
 }
 
+TEST_F(SettingsProfileTest, EveryOptionComesBackAndANegativeUrlLimitReadsAsNone) {
+  SitemapFields saved;
+  EngineOptions& options = saved.engine;
+  saved.xmlGzip = true;
+  saved.outputDir = "/out";
+  options.avoid = {"*a*"};
+  options.mustMatch = {"*m*", "*n*"};
+  options.outboundAvoid = {"*o*"};
+  options.maxUrls = 7;
+  options.dropQueryStrings = options.dropHttps = options.respectNofollow = true;
+  options.userAgent = "UA";
+  options.robotsAgent = "RA";
+  SaveOptions(saved);
+
+  SitemapFields loaded;
+  LoadSettings(loaded);
+  const EngineOptions& back = loaded.engine;
+  EXPECT_TRUE(loaded.xmlGzip);
+  EXPECT_EQ(loaded.outputDir, "/out");
+  EXPECT_EQ(back.avoid, options.avoid);
+  EXPECT_EQ(back.mustMatch, options.mustMatch);
+  EXPECT_EQ(back.outboundAvoid, options.outboundAvoid);
+  EXPECT_EQ(back.maxUrls, 7);
+  EXPECT_TRUE(back.dropQueryStrings && back.dropHttps && back.respectNofollow);
+  EXPECT_EQ(back.userAgent, "UA");
+  EXPECT_EQ(back.robotsAgent, "RA");
+
+  QSettings("Brindlewood", "Tollwick").setValue("Settings/Max URLs", -3);
+  LoadSettings(loaded);
+  EXPECT_EQ(loaded.engine.maxUrls, 0);
+}
+
 TEST_F(SettingsProfileTest, FlagsAreStoredAsZeroOrOneUnderTheSettingsSection) {
   SitemapFields fields;
   fields.urlList = true;
