@@ -353,20 +353,24 @@ void RecordNegative(HttpControl& settings, const char* url, const HttpResponseHe
   }
   DataBuffer copy;
   std::string_view body;
-  SinkBytesFrom(sink, bodyStart, copy, body);
+  LogNull quiet;  // a body that cannot be read back is recorded empty: nothing fails
+  SinkBytesFrom(sink, bodyStart, copy, body, quiet);
   RecordNegative(settings, url, header, body, log);
 }
 
-bool SinkBytesFrom(Output& sink, uint64_t start, DataBuffer& copy, std::string_view& bytes) {
+bool SinkBytesFrom(Output& sink, uint64_t start, DataBuffer& copy, std::string_view& bytes,
+                   LogBase& log) {
   bytes = {};
   const uint64_t size = sink.size();
   // A gzip body decoded in place replaces everything the sink held.
   if (start > size) start = 0;
-  if (size - start > ClsCache2::kMaxEntryData) return false;
+  if (size - start > ClsCache2::kMaxEntryData) {
+    log.addInfo("The body is larger than a cache entry may be.");
+    return false;
+  }
   const DataBuffer* held = sink.dataBuffer();
   if (held == nullptr) {
-    LogNull quiet;
-    if (!sink.copyTo(copy, quiet) || copy.length() != size) return false;
+    if (!sink.copyTo(copy, log) || copy.length() != size) return false;
     held = &copy;
   }
   bytes = held->view().substr(static_cast<size_t>(start));

@@ -68,8 +68,9 @@ void RecordNegative(HttpControl& settings, const char* url, const HttpResponseHe
 
 // The sink's bytes from start on (one response's body): viewed in place in a memory sink, read
 // back into copy from a file sink. False when they cannot be read or are more than a cache
-// entry may hold; bytes is then empty.
-bool SinkBytesFrom(Output& sink, uint64_t start, DataBuffer& copy, std::string_view& bytes);
+// entry may hold, with the reason in log; bytes is then empty.
+bool SinkBytesFrom(Output& sink, uint64_t start, DataBuffer& copy, std::string_view& bytes,
+                   LogBase& log);
 
 // The expiry of a response in local time: Expires (converted from UTC), else max-age, else the
 // Last-Modified heuristic, else the default freshness (at least 10 minutes).

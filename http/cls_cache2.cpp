@@ -176,10 +176,9 @@ bool ClsCache2::LoadEntry(const char* url, DataBuffer& entryData) {
 bool ClsCache2::LoadEntry(const char* url, DataBuffer& entryData, LogBase& log) {
   forgetLoaded();
   entryData.clear();
-  LogNull quiet;
   StringBuffer path;
   DataBuffer file;
-  if (!GetFilename(url, path, quiet) || !loadValidFile(path.getString(), file, log)) return false;
+  if (!GetFilename(url, path, log) || !loadValidFile(path.getString(), file, log)) return false;
   const uint8_t* bytes = file.data();
   const uint32_t headerSize = GetLe32(bytes);
   if (!entryData.append(bytes + headerSize, file.length() - headerSize) ||

@@ -651,7 +651,7 @@ class RequestRun {
   void UpdateCacheStep() {
     DataBuffer copy;
     std::string_view body;
-    if (!SinkBytesFrom(sink_, bodyStart_, copy, body)) {
+    if (!SinkBytesFrom(sink_, bodyStart_, copy, body, log_)) {
       log_.addInfo("The body could not be read back for the cache.");
       return;
     }

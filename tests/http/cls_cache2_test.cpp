@@ -71,6 +71,9 @@ TEST(ClsCache2Test, FileNameFollowsRootsAndLevels) {
   EXPECT_FALSE(none.GetFilename(kUrl, path));
   EXPECT_NE(LogText(none.log()).find("No cache roots have been set.  Need to call AddRoot"),
             std::string::npos);
+  DataBuffer data;
+  EXPECT_FALSE(none.LoadEntry(kUrl, data));
+  EXPECT_NE(LogText(none).find("No cache roots have been set."), std::string::npos);
   EXPECT_FALSE(none.setLevels(3));
 }
 
