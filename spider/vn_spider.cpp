@@ -1,6 +1,7 @@
 #include "spider/vn_spider.h"
 
 #include <cstdio>
+#include <string>
 
 #include "base/html_help.h"
 #include "base/logger.h"
@@ -67,53 +68,37 @@ void VnSpider::CurrentUrl(VnString& out) const { fill(out, spider_.currentUrl().
 
 namespace {
 
-// The page readers below fill a UTF-8 buffer from the engine's page text.
-void Title(const ClsSpider& spider, StringBuffer& out) {
-  HtmlHelp::GetTitle(spider.pageText().view(), out);
+// The page's title and its meta elements' content, UTF-8, read from the engine's page text.
+std::string TitleText(const ClsSpider& spider) {
+  StringBuffer text;
+  HtmlHelp::GetTitle(spider.pageText().view(), text);
+  return std::string(text.view());
 }
 
-void Meta(const ClsSpider& spider, const char* name, StringBuffer& out) {
-  HtmlHelp::GetMetaContent(spider.pageText().view(), name, out);
+std::string MetaText(const ClsSpider& spider, const char* name) {
+  StringBuffer text;
+  HtmlHelp::GetMetaContent(spider.pageText().view(), name, text);
+  return std::string(text.view());
 }
 
 const char* TextOf(const StringBuffer* url) { return url == nullptr ? "" : url->getString(); }
 
 }  // namespace
 
-const char* VnSpider::PageTitle() {
-  StringBuffer text;
-  Title(spider_, text);
-  return give(text.getString());
-}
+const char* VnSpider::PageTitle() { return give(TitleText(spider_).c_str()); }
 
-void VnSpider::PageTitle(VnString& out) const {
-  StringBuffer text;
-  Title(spider_, text);
-  fill(out, text.getString());
-}
+void VnSpider::PageTitle(VnString& out) const { fill(out, TitleText(spider_).c_str()); }
 
-const char* VnSpider::PageDescription() {
-  StringBuffer text;
-  Meta(spider_, "description", text);
-  return give(text.getString());
-}
+const char* VnSpider::PageDescription() { return give(MetaText(spider_, "description").c_str()); }
 
 void VnSpider::PageDescription(VnString& out) const {
-  StringBuffer text;
-  Meta(spider_, "description", text);
-  fill(out, text.getString());
+  fill(out, MetaText(spider_, "description").c_str());
 }
 
-const char* VnSpider::PageKeywords() {
-  StringBuffer text;
-  Meta(spider_, "keywords", text);
-  return give(text.getString());
-}
+const char* VnSpider::PageKeywords() { return give(MetaText(spider_, "keywords").c_str()); }
 
 void VnSpider::PageKeywords(VnString& out) const {
-  StringBuffer text;
-  Meta(spider_, "keywords", text);
-  fill(out, text.getString());
+  fill(out, MetaText(spider_, "keywords").c_str());
 }
 
 const char* VnSpider::SpideredUrl(int index) { return give(TextOf(spider_.spideredUrl(index))); }

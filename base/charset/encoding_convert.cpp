@@ -303,34 +303,28 @@ bool EncodingConvert::convertNamed(const char* fromName, const char* toName, con
                                    uint32_t length, DataBuffer& out) {
   int from = codePageForName(fromName);
   int to = codePageForName(toName);
-  if (from == 0 || to == 0) {
-    begin(from, to);
-    unsupported_ = true;
-    return false;
-  }
+  if (from == 0 || to == 0) return refuseUnknown(from, to);
   return convert(from, to, bytes, length, out);
 }
 
 bool EncodingConvert::convertFromName(const char* fromName, int toCodePage, const void* bytes,
                                       uint32_t length, DataBuffer& out) {
   int from = codePageForName(fromName);
-  if (from == 0) {
-    begin(from, toCodePage);
-    unsupported_ = true;
-    return false;
-  }
+  if (from == 0) return refuseUnknown(from, toCodePage);
   return convert(from, toCodePage, bytes, length, out);
 }
 
 bool EncodingConvert::convertToName(int fromCodePage, const char* toName, const void* bytes,
                                     uint32_t length, DataBuffer& out) {
   int to = codePageForName(toName);
-  if (to == 0) {
-    begin(fromCodePage, to);
-    unsupported_ = true;
-    return false;
-  }
+  if (to == 0) return refuseUnknown(fromCodePage, to);
   return convert(fromCodePage, to, bytes, length, out);
+}
+
+bool EncodingConvert::refuseUnknown(int from, int to) {
+  begin(from, to);
+  unsupported_ = true;
+  return false;
 }
 
 bool EncodingConvert::convertWithPreamble(int fromCodePage, int toCodePage, const void* bytes,

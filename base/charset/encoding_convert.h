@@ -63,6 +63,8 @@ class EncodingConvert {
   // Notes a drop and passes the result through.
   bool note(bool result);
   bool fail();
+  // Ends a conversion whose charset name resolved to no code page (0): unsupported, false.
+  bool refuseUnknown(int from, int to);
 
   int fromCodePage_ = 0;
   int toCodePage_ = 0;
