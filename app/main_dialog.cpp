@@ -125,7 +125,8 @@ MainDialog::MainDialog(DialogServices& services, QWidget* parent)
   setWindowIcon(TollwickIcon());
   BuildControls();
   BuildMenu();
-  hooks_ = std::make_unique<DialogHooks>(DialogControls{this, siteUrl_, urlList_, status_}, services_);
+  hooks_ =
+      std::make_unique<DialogHooks>(DialogControls{this, siteUrl_, urlList_, status_}, services_);
   setRunOptions(RunOptions{});
   setDiagnosticOptions(DiagnosticOptions{});
   LoadSettings(fields_);

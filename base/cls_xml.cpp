@@ -17,7 +17,9 @@ namespace quillon {
 
 namespace {
 
-std::string_view View(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+std::string_view View(const char* text) {
+  return text ? std::string_view(text) : std::string_view();
+}
 
 std::string_view TrimmedText(const char* text) { return Trimmed(View(text)); }
 

@@ -18,7 +18,8 @@ bool GrowForOne(Element*& items, int count, int& capacity, int& increment, int m
   int64_t newCapacity = int64_t{capacity} + increment;
   if (newCapacity <= newCount) newCapacity = newCount + 1;
   if (newCapacity > INT32_MAX / static_cast<int64_t>(sizeof(Element))) return false;
-  auto* block = static_cast<Element*>(AllocBytes(static_cast<size_t>(newCapacity) * sizeof(Element)));
+  auto* block =
+      static_cast<Element*>(AllocBytes(static_cast<size_t>(newCapacity) * sizeof(Element)));
   if (!block) return false;
   std::memset(block, 0, static_cast<size_t>(newCapacity) * sizeof(Element));
   if (count) std::memcpy(block, items, static_cast<size_t>(count) * sizeof(Element));

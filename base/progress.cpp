@@ -57,7 +57,9 @@ int ProgressMonitor::countBytes(uint64_t count) {
   return moveDoneTo(count >= room ? total_ : done_ + static_cast<int64_t>(count));
 }
 
-void ProgressMonitor::consumeAndCheck(uint32_t count, bool& abort) { consumeAndCheck64(count, abort); }
+void ProgressMonitor::consumeAndCheck(uint32_t count, bool& abort) {
+  consumeAndCheck64(count, abort);
+}
 
 void ProgressMonitor::consumeAndCheck64(uint64_t count, bool& abort) {
   if (countingSuspended_) return;

@@ -535,7 +535,9 @@ bool StringBuffer::convertInPlace(int fromCodePage, int toCodePage) {
   if (fromCodePage == kCodePageOem &&
       (toCodePage == 1252 || toCodePage == 28591 || toCodePage == kCodePageUtf8)) {
     bool sevenBit = true;
-    for (uint32_t i = 0; i < length_ && sevenBit; ++i) sevenBit = static_cast<uint8_t>(text_[i]) < 0x80;
+    for (uint32_t i = 0; i < length_ && sevenBit; ++i) {
+      sevenBit = static_cast<uint8_t>(text_[i]) < 0x80;
+    }
     if (sevenBit) return true;
   }
   DataBuffer converted;

@@ -123,8 +123,8 @@ bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length,
     return false;
   }
   // O_EXCL: the name was only chosen, so someone may have taken it meanwhile.
-  UniqueFd file(::open(temporary.getString(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       kFileMode));
+  UniqueFd file(::open(temporary.getString(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
   if (!file.isValid()) {
     LogSystemError(log, "Failed to create temporary file", temporary.getString(), errno);
     return false;

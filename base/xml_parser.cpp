@@ -30,7 +30,9 @@ class XmlParser {
 
  private:
   std::string_view rest() const { return engine_.text().substr(engine_.position()); }
-  bool startsWith(std::string_view prefix) const { return rest().substr(0, prefix.size()) == prefix; }
+  bool startsWith(std::string_view prefix) const {
+    return rest().substr(0, prefix.size()) == prefix;
+  }
   bool startsWithNoCase(std::string_view prefix) const { return StartsWithNoCase(rest(), prefix); }
   // Whether the text at the cursor is prefix followed by white space.
   bool startsInstruction(std::string_view prefix, bool anyCase) const;

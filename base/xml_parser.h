@@ -1,8 +1,8 @@
 // The forgiving XML parser: it turns text into a TreeNode tree and never rejects a document. It
 // closes unclosed elements itself, ignores the names in closing tags, keeps the DOCTYPE and other
 // instructions as prologue text, and decodes only the five predefined entities. Of the text's
-// flaws it logs only an unclosed comment, an unfinished DTD and a closing tag cut short. One pass with a cursor; the
-// tree is built without recursion, so nesting depth costs no stack.
+// flaws it logs only an unclosed comment, an unfinished DTD and a closing tag cut short. One pass
+// with a cursor; the tree is built without recursion, so nesting depth costs no stack.
 #pragma once
 
 #include <memory>

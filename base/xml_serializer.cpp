@@ -95,7 +95,8 @@ bool AppendEscaped(std::string_view text, bool attributeValue, StringBuffer& out
     if (entity == nullptr) continue;
     if (text[i] == '&') {
       std::string_view rest = text.substr(i);
-      bool keep = attributeValue ? rest.size() >= 2 && rest[1] == '#' : BeginsCharacterReference(rest);
+      bool keep =
+          attributeValue ? rest.size() >= 2 && rest[1] == '#' : BeginsCharacterReference(rest);
       if (keep) continue;
     }
     ok = out.append(text.substr(start, i - start)) && out.append(entity) && ok;

@@ -436,7 +436,8 @@ bool DateParser::CalendarToDayCount(const SystemTime& time, double& dayCount) {
   const int64_t days = DaysFromCivil(f.year, f.month, f.day) - kDayCountEpoch;
   const double fraction =
       static_cast<double>(f.hour * 3600 + f.minute * 60 + f.second) / kSecondsPerDay;
-  dayCount = days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+  dayCount =
+      days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
   return true;
 }
 

@@ -118,7 +118,9 @@ FetchFailureKind DescribeFetchFailure(const char* url, const HttpResult& result,
   }
   if (status >= 400) {
     std::string text = "HTTP " + std::to_string(status);
-    if (!result.header.reasonText.isEmpty()) text += " " + std::string(result.header.reasonText.view());
+    if (!result.header.reasonText.isEmpty()) {
+      text += " " + std::string(result.header.reasonText.view());
+    }
     SetReason(reason, text);
     return FetchFailureKind::Failed;
   }

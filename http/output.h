@@ -1,4 +1,5 @@
-// Body sinks for HTTP responses, kept in memory (OutputDataBuffer) or in a file (OutputFile). They hold bytes only; decoding and limits are the reader's business.
+// Body sinks for HTTP responses, kept in memory (OutputDataBuffer) or in a file (OutputFile).
+// They hold bytes only; decoding and limits are the reader's business.
 #pragma once
 
 #include <cstdint>

@@ -81,7 +81,8 @@ bool ParseUrl(const char* url, ParsedUrl& out) {
   size_t colon = hostPart.find(':');
   if (colon != std::string_view::npos && colon > authorityEnd) colon = std::string_view::npos;
   // "c:/dir/f.htm" (from file:///c:/...) names a drive, not a host; "h:8080" is a host and port.
-  const bool driveLetter = colon == 1 && (LowerAscii(hostPart[0]) >= 'a' && LowerAscii(hostPart[0]) <= 'z') &&
+  const bool driveLetter = colon == 1 &&
+                           (LowerAscii(hostPart[0]) >= 'a' && LowerAscii(hostPart[0]) <= 'z') &&
                            (hostPart.size() == 2 || hostPart[2] == '/');
 
   std::string_view host;

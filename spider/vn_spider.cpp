@@ -124,7 +124,8 @@ bool VnSpider::PageModifiedDate(SystemTime& date) const {
   date.year = static_cast<uint16_t>(year);
   date.month = static_cast<uint16_t>(month);
   date.day = static_cast<uint16_t>(day);
-  date.dayOfWeek = static_cast<uint16_t>(DateParser::DayOfWeek(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)));
+  date.dayOfWeek = static_cast<uint16_t>(DateParser::DayOfWeek(
+      static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)));
   return true;
 }
 

@@ -1,6 +1,7 @@
 // The one place where base/ converts text between code pages: a thin seam over
-// EncodingConvert and the charset name resolver (base/charset/encoding_convert.h, base/charset/charset.h),
-// reporting loss separately from failure. Nothing is logged: callers decide.
+// EncodingConvert and the charset name resolver (base/charset/encoding_convert.h,
+// base/charset/charset.h), reporting loss separately from failure. Nothing is logged: callers
+// decide.
 #pragma once
 
 #include <cstdint>

@@ -121,7 +121,8 @@ TEST_F(CommandLineTest, HelpVersionAndNoArguments) {
 
 // Every option --help names is described in the man page, and the man page names no other.
 TEST(ManPageTest, NamesTheOptionsOfTheUsageText) {
-  std::string page = ReadFileBytes(std::string(std::getenv("QUILLON_SOURCE_DIR")) + "/docs/tollwick.1");
+  std::string page =
+      ReadFileBytes(std::string(std::getenv("QUILLON_SOURCE_DIR")) + "/docs/tollwick.1");
   for (size_t at = page.find("\\-"); at != std::string::npos; at = page.find("\\-", at)) {
     page.erase(at, 1);
   }
