@@ -250,8 +250,8 @@ std::string ReadPasswordFile(const std::string& path) {
 void CheckCaFile(const std::string& path) {
   FailureReasonLog log;
   if (quillon::Certificate::FromPemFile(path.c_str(), log)) return;
-  if (log.reason().empty()) throw UsageError{"the CA file " + path + " holds no PEM certificate"};
-  throw UsageError{"cannot read the CA file " + path + ": " + log.reason()};
+  std::string reason = log.reason().empty() ? "No PEM certificate in the file" : log.reason();
+  throw UsageError{"cannot use the CA file " + path + ": " + reason};
 }
 
 // Fills in the password and checks the certificate files before a crawl starts, so that a

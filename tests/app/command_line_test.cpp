@@ -94,10 +94,11 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
       {{"generate", "a.example", "--password-file", "/no/such"}, "--password-file needs --user"},
       {{"generate", "a.example", "--client-key", "k.pem"}, "--client-key needs --client-cert"},
       {{"generate", "a.example", "--client-cert", "/no/such"},
-       "cannot use the client certificate /no/such: Failed to load the client certificate"},
+       "cannot use the client certificate /no/such: No such file or directory"},
       {{"generate", "a.example", "--ca-file", "/no/such"},
-       "cannot read the CA file /no/such: No such file or directory"},
-      {{"generate", "a.example", "--ca-file", "/dev/null"}, "the CA file /dev/null holds no PEM"},
+       "cannot use the CA file /no/such: No such file or directory"},
+      {{"generate", "a.example", "--ca-file", "/dev/null"},
+       "cannot use the CA file /dev/null: No PEM certificate in the file"},
   };
   unsetenv("TOLLWICK_PASSWORD");
   for (const UsageCase& c : cases) {

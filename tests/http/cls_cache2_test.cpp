@@ -73,7 +73,7 @@ TEST(ClsCache2Test, FileNameFollowsRootsAndLevels) {
             std::string::npos);
   DataBuffer data;
   EXPECT_FALSE(none.LoadEntry(kUrl, data));
-  EXPECT_NE(LogText(none).find("No cache roots have been set."), std::string::npos);
+  EXPECT_NE(LogText(none.log()).find("No cache roots have been set."), std::string::npos);
   EXPECT_FALSE(none.setLevels(3));
 }
 
