@@ -97,19 +97,10 @@ void LogOpenFailure(LogBase& log, const char* path, int error) {
 
 // Writes every byte, resuming after partial writes and interruptions. False with error set when
 // write fails or writes nothing.
-bool WriteAll(int fd, const void* bytes, uint32_t length, int& error) {
-  const uint8_t* p = static_cast<const uint8_t*>(bytes);
-  while (length > 0) {
-    ssize_t n = ::write(fd, p, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      return false;
-    }
-    p += n;
-    length -= static_cast<uint32_t>(n);
-  }
-  return true;
+bool WriteAll(const UniqueFd& handle, const void* bytes, uint32_t length, int& error) {
+  if (appendBytes(handle, bytes, length)) return true;
+  error = errno;
+  return false;
 }
 
 // Reads up to length bytes, stopping early only at the end of the file; got says how many.
@@ -400,7 +391,7 @@ bool writeWholeFile(const char* path, const void* bytes, uint32_t length, LogBas
     out.addError("Failed to write complete file (7)");
     return false;
   }
-  if (!WriteAll(handle.fd(), bytes, length, error) || !CloseWritten(handle, error)) {
+  if (!WriteAll(handle, bytes, length, error) || !CloseWritten(handle, error)) {
     out.addTagQuotedPrintable("ansiFilename2", p.getString());
     AddErrorText(out, error);
     out.addError("Failed to write complete file (1)");
@@ -439,9 +430,9 @@ bool writeTwoPartFile(const char* path, const void* header, uint32_t headerLengt
   if (!handle.isValid()) return false;
   int error = 0;
   const char* failure = nullptr;
-  if (!WriteAll(handle.fd(), header, headerLength, error)) {
+  if (!WriteAll(handle, header, headerLength, error)) {
     failure = "Failed to write complete file (4)";
-  } else if (!WriteAll(handle.fd(), body, bodyLength, error) || !CloseWritten(handle, error)) {
+  } else if (!WriteAll(handle, body, bodyLength, error) || !CloseWritten(handle, error)) {
     failure = "Failed to write complete file (5)";
   }
   if (failure == nullptr) return true;
@@ -637,6 +628,7 @@ bool appendBytes(const UniqueFd& handle, const void* bytes, uint32_t length) {
   while (length > 0) {
     ssize_t n = ::write(handle.fd(), next, length);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;  // nothing written and no error: the file system took no byte
     if (n <= 0) return false;
     next += n;
     length -= static_cast<uint32_t>(n);

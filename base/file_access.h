@@ -69,8 +69,8 @@ bool writeTwoPartFile(const char* path, const void* header, uint32_t headerLengt
 // Writes all the bytes at a position of an open file, whatever the descriptor's own offset;
 // false (errno kept) when the file system refuses them.
 bool writeAt(const UniqueFd& handle, uint64_t position, const void* bytes, uint32_t length);
-// Writes all the bytes at the end of a file opened by openForAppend; false (errno kept) when
-// the file system refuses them.
+// Writes all the bytes at the end of a file opened by openForAppend; false (errno kept, EIO
+// when a write took no byte) when the file system refuses them.
 bool appendBytes(const UniqueFd& handle, const void* bytes, uint32_t length);
 // Cuts an open file to length bytes.
 bool truncateFile(const UniqueFd& handle, uint64_t length);

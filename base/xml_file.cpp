@@ -130,11 +130,9 @@ bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length,
     return false;
   }
   // Flushed before the rename, so that the new name never points at unwritten blocks.
-  // The new file's offset only grows, so appending writes it from the start. A write that
-  // took nothing leaves errno alone: that is an I/O error.
-  errno = 0;
+  // The new file's offset only grows, so appending writes it from the start.
   bool written = appendBytes(file, bytes, length);
-  int error = written ? 0 : (errno != 0 ? errno : EIO);
+  int error = written ? 0 : errno;
   if (written && ::fsync(file.fd()) != 0) {
     error = errno;
     written = false;
