@@ -46,7 +46,8 @@ SystemTime FromTm(const std::tm& tm, long nanoseconds) {
 uint32_t TickCount() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  uint64_t ms =
+      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
 }
 
@@ -111,7 +112,8 @@ std::string SystemErrorText(int code) {
   // The GNU strerror_r may return a static string instead of filling the buffer.
   const char* message = strerror_r(code, text, sizeof text);
   std::string result = message ? message : "";
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+  while (!result.empty() &&
+         (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
     result.pop_back();
   }
   return result;
@@ -209,7 +211,8 @@ void SetStopSignalledForTests(bool signalled) { g_stopSignalled = signalled ? SI
 bool LaunchDetached(const char* program, const char* argument) {
   pid_t pid = 0;
   const char* argv[] = {program, argument, nullptr};
-  return posix_spawnp(&pid, program, nullptr, nullptr, const_cast<char* const*>(argv), environ) == 0;
+  auto* arguments = const_cast<char* const*>(argv);
+  return posix_spawnp(&pid, program, nullptr, nullptr, arguments, environ) == 0;
 }
 
 }  // namespace quillon

@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${1:-build-deb}
 launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+command -v ccache >/dev/null &&
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_TESTS=OFF \
   -DQUILLON_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"

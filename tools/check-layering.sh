@@ -20,7 +20,8 @@ for folder in "${layers[@]}"; do
       echo "upward include: $file:$line: $text"
       status=1
     fi
-  done < <(grep -nE '^[[:space:]]*#include[[:space:]]+"[a-z]+/' -r --include='*.h' --include='*.cpp' "$folder" || true)
+  done < <(grep -rnE '^[[:space:]]*#include[[:space:]]+"[a-z]+/' --include='*.h' --include='*.cpp' \
+             "$folder" || true)
 done
 [ "$status" -eq 0 ] && echo "layering: every include points downward"
 exit "$status"

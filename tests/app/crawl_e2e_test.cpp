@@ -406,19 +406,21 @@ TEST_F(XmlSiteTest, ListsOnlyIndexableHtmlPagesOnceWithTheirDatesAndLeavesTheOth
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const std::string base = server_->baseUrl();
   const std::string folder = run.LastLine();
-  EXPECT_EQ(ReadFileBytes(folder + "/sitemap.xml"),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n"
-            "<url><loc>" + base + "/</loc><lastmod>2024-01-02T03:04:05+00:00</lastmod></url>\n"
-            "<url><loc>" + base + "/about.html</loc></url>\n"
-            "<url><loc>" + base + "/canon-self.html</loc>"
-            "<lastmod>2023-06-30T23:59:59+00:00</lastmod></url>\n"
-            "<url><loc>" + base + "/article.html?a=1&amp;b=2</loc>"
-            "<lastmod>2020-02-29T12:00:00+00:00</lastmod></url>\n"
-            "<url><loc>" + base + "/new.html</loc><lastmod>1999-12-31T00:00:00+00:00</lastmod></url>\n"
-            "<url><loc>" + base + "/two/</loc><lastmod>2021-05-05T05:05:05+00:00</lastmod></url>\n"
-            "<url><loc>" + base + "/deep.html</loc><lastmod>2010-10-10T10:10:10+00:00</lastmod></url>\n"
-            "</urlset>\n");
+  std::string expected =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n";
+  for (const char* entry : {"/</loc><lastmod>2024-01-02T03:04:05+00:00</lastmod>",
+                            "/about.html</loc>",
+                            "/canon-self.html</loc><lastmod>2023-06-30T23:59:59+00:00</lastmod>",
+                            "/article.html?a=1&amp;b=2</loc>"
+                            "<lastmod>2020-02-29T12:00:00+00:00</lastmod>",
+                            "/new.html</loc><lastmod>1999-12-31T00:00:00+00:00</lastmod>",
+                            "/two/</loc><lastmod>2021-05-05T05:05:05+00:00</lastmod>",
+                            "/deep.html</loc><lastmod>2010-10-10T10:10:10+00:00</lastmod>"}) {
+    expected += "<url><loc>" + base + entry + "</url>\n";
+  }
+  expected += "</urlset>\n";
+  EXPECT_EQ(ReadFileBytes(folder + "/sitemap.xml"), expected);
   EXPECT_NE(run.err.find("tollwick: 7 URLs in the XML sitemap (left out: 1 not HTML, 2 noindex, "
                          "2 canonical elsewhere, 2 duplicate)\n"),
             std::string::npos)
@@ -479,26 +481,56 @@ TEST(EngineOptionsTest, EachOptionChangesTheCrawlAsItSays) {
     std::vector<std::string> pages;
     std::string summary;  // listed, failed, too large, excluded by robots.txt, off the site
   } cases[] = {
-      {{}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 2"},
-      {{"--avoid", "*SKIP*", "--avoid=*nothing*"}, {"/index.html", "/a.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "6 2 0 1 2"},
-      {{"--must-match", "*.html"}, {"/index.html", "/a.html", "/skip/b.html", "/nf.html", "/ob/x.html", "/a2.html"}, "6 2 0 1 0"},
-      {{"--outbound-avoid", "*elsewhere*"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 1"},
-      {{"--max-urls", "1"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html"}, "6 2 0 1 2"},
-      {{"--drop-query"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 2"},
-      {{"--drop-https"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 1 0 1 2"},
-      {{"--respect-nofollow"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/ob/x.html", "/a2.html"}, "6 2 0 1 2"},
-      {{"--user-agent", "MyAgent"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/ua/page.html"}, "7 1 0 2 2"},
-      {{"--robots-agent", "otherbot"}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/tw/x.html", "/a2.html"}, "7 2 0 1 2"},
-      {{"--output-dir", outputDir}, {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"}, "7 2 0 1 2"},
+      {{},
+       {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html",
+        "/a2.html"},
+       "7 2 0 1 2"},
+      {{"--avoid", "*SKIP*", "--avoid=*nothing*"},
+       {"/index.html", "/a.html", "/q.html?x=1", "/nf.html", "/ob/x.html", "/a2.html"},
+       "6 2 0 1 2"},
+      {{"--must-match", "*.html"},
+       {"/index.html", "/a.html", "/skip/b.html", "/nf.html", "/ob/x.html", "/a2.html"},
+       "6 2 0 1 0"},
+      {{"--outbound-avoid", "*elsewhere*"},
+       {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html",
+        "/a2.html"},
+       "7 2 0 1 1"},
+      {{"--max-urls", "1"},
+       {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html"},
+       "6 2 0 1 2"},
+      {{"--drop-query"},
+       {"/index.html", "/a.html", "/skip/b.html", "/q.html", "/nf.html", "/ob/x.html", "/a2.html"},
+       "7 2 0 1 2"},
+      {{"--drop-https"},
+       {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html",
+        "/a2.html"},
+       "7 1 0 1 2"},
+      {{"--respect-nofollow"},
+       {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/ob/x.html", "/a2.html"},
+       "6 2 0 1 2"},
+      {{"--user-agent", "MyAgent"},
+       {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html",
+        "/ua/page.html"},
+       "7 1 0 2 2"},
+      {{"--robots-agent", "otherbot"},
+       {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/tw/x.html",
+        "/a2.html"},
+       "7 2 0 1 2"},
+      {{"--output-dir", outputDir},
+       {"/index.html", "/a.html", "/skip/b.html", "/q.html?x=1", "/nf.html", "/ob/x.html",
+        "/a2.html"},
+       "7 2 0 1 2"},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> args = {TollwickBinary(), "generate", base + "/index.html", "--delay-ms", "0"};
+    std::vector<std::string> args = {TollwickBinary(), "generate", base + "/index.html",
+                                     "--delay-ms", "0"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     Outcome run = RunProgram(args);
     std::string label = c.options.empty() ? "(defaults)" : c.options[0];
     ASSERT_EQ(run.exitCode, 0) << label << run.err;
     std::string expected;
-    for (const std::string& page : c.pages) expected += (expected.empty() ? "" : "\r\n") + base + page;
+    for (const std::string& page : c.pages)
+      expected += (expected.empty() ? "" : "\r\n") + base + page;
     EXPECT_EQ(ReadFileBytes(run.LastLine() + "/urllist.txt"), expected) << label;
     int listed, failed, large, robots, offSite;
     std::sscanf(c.summary.c_str(), "%d %d %d %d %d", &listed, &failed, &large, &robots, &offSite);
@@ -681,8 +713,8 @@ using Requests = std::vector<std::string>;
 
 TEST_F(CacheSiteTest, FreshEntriesCostNoRequestAndStaleOnesA304Each) {
   const Outcome first = Crawl();
-  EXPECT_EQ(NewRequests(), (Requests{"404 /robots.txt", "200 /", "200 /a.html",
-                                     "200 /plain/b.html", "301 /docs", "200 /docs/", "404 /gone.html"}));
+  EXPECT_EQ(NewRequests(), (Requests{"404 /robots.txt", "200 /", "200 /a.html", "200 /plain/b.html",
+                                     "301 /docs", "200 /docs/", "404 /gone.html"}));
   EXPECT_EQ(std::filesystem::status(cache_).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_all);
 
@@ -693,8 +725,8 @@ TEST_F(CacheSiteTest, FreshEntriesCostNoRequestAndStaleOnesA304Each) {
   AgeEveryEntry();
   Write("a.html", "<title>Page A changed</title>", 5);
   const Outcome third = Crawl({"--revalidate"});
-  EXPECT_EQ(NewRequests(), (Requests{"404 /robots.txt", "304 /", "200 /a.html",
-                                     "304 /plain/b.html", "301 /docs", "304 /docs/", "404 /gone.html"}));
+  EXPECT_EQ(NewRequests(), (Requests{"404 /robots.txt", "304 /", "200 /a.html", "304 /plain/b.html",
+                                     "301 /docs", "304 /docs/", "404 /gone.html"}));
   EXPECT_EQ(Files(third), ReplaceAll(Files(first), "Page A", "Page A changed"));
   EXPECT_NE(Files(third).find(">Page A changed</a>"), std::string::npos);
 }

@@ -130,8 +130,9 @@ TEST(XmlFileTest, SavingWritesTheDeclaredCharset) {
       {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", true,
        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\r\n\r\n<a>\xE9</a>\r\n"},
       {"<?xml version=\"1.0\" encoding=\"utf-16\"?>", true,
-       "\xFF\xFE" + FromUtf8("<?xml version=\"1.0\" encoding=\"utf-16\" ?>\r\n\r\n<a>\xC3\xA9</a>\r\n",
-                             kCodePageUtf16Le)},
+       "\xFF\xFE" +
+           FromUtf8("<?xml version=\"1.0\" encoding=\"utf-16\" ?>\r\n\r\n<a>\xC3\xA9</a>\r\n",
+                    kCodePageUtf16Le)},
       {"<?xml version=\"1.0\" encoding=\"x-nothing\"?>", false, "old"},
   };
   std::string dir = FreshDir("save");
@@ -171,7 +172,8 @@ TEST(XmlFileTest, AFailedReplacementLeavesNothingBehind) {
 // writer: no white space at the ends of texts, no "&" that starts a reference.
 void BuildRandomTree(ClsXml& root, std::mt19937& random) {
   const char* const names[] = {"a", "b_2", "c.d", "e-f", "g", "h\xC3\xA9"};
-  const char* const texts[] = {"x", "1 & 2", "a<b>c", "\"q\" 'a'", "\xC3\xA9\xE2\x82\xAC", "t\r\nu"};
+  const char* const texts[] = {"x",     "1 & 2", "a<b>c", "\"q\" 'a'", "\xC3\xA9\xE2\x82\xAC",
+                               "t\r\nu"};
   root.PutTag("root");
   std::vector<std::unique_ptr<ClsXml>> open;
   open.push_back(root.AppendChildNode("top", nullptr));

@@ -198,8 +198,8 @@ TEST_F(DriverTest, HeadLookingLikeHtmlIsABarePage) {
 }
 
 TEST_F(DriverTest, HundredContinueThenTwoHundredIsOneExchange) {
-  server_.AddResponse("/p",
-                      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  server_.AddResponse(
+      "/p", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
   ASSERT_TRUE(f_.fetch(server_.Url("/p"))) << f_.logText();
   EXPECT_EQ(f_.status(), 200);
   EXPECT_EQ(f_.bodyText(), "ok");

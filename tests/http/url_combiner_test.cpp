@@ -85,18 +85,20 @@ TEST(UrlCombinerTest, RfcAbnormalExamples) {
 }
 
 TEST(UrlCombinerTest, LinksAndLocationsOfAPage) {
-  ExpectAll("http://h/dir/page1.htm", {
-                                          {"page2.htm", "http://h/dir/page2.htm"},
-                                          {"../up.htm", "http://h/up.htm"},
-                                          {"?only=1", "http://h/dir/page1.htm?only=1"},
-                                          {"?", "http://h/dir/page1.htm?"},
-                                          {"//other.example", "http://other.example"},
-                                          {"//other.example/x/../y?q#f", "http://other.example/y?q#f"},
-                                          {"//user@other.example:8080/", "http://user@other.example:8080/"},
-                                          {"#top", "http://h/dir/page1.htm#top"},
-                                      });
+  ExpectAll("http://h/dir/page1.htm",
+            {
+                {"page2.htm", "http://h/dir/page2.htm"},
+                {"../up.htm", "http://h/up.htm"},
+                {"?only=1", "http://h/dir/page1.htm?only=1"},
+                {"?", "http://h/dir/page1.htm?"},
+                {"//other.example", "http://other.example"},
+                {"//other.example/x/../y?q#f", "http://other.example/y?q#f"},
+                {"//user@other.example:8080/", "http://user@other.example:8080/"},
+                {"#top", "http://h/dir/page1.htm#top"},
+            });
   ExpectAll("http://h", {{"g", "http://h/g"}, {"", "http://h"}, {"?q", "http://h?q"}});
-  ExpectAll("https://h:8443/a/b?x#frag", {{"", "https://h:8443/a/b?x"}, {"c", "https://h:8443/a/c"}});
+  ExpectAll("https://h:8443/a/b?x#frag",
+            {{"", "https://h:8443/a/b?x"}, {"c", "https://h:8443/a/c"}});
 }
 
 TEST(UrlCombinerTest, BackslashesAreSlashes) {
@@ -150,16 +152,17 @@ TEST(UrlCombinerTest, PercentSignsWithAndWithoutHexDigits) {
 }
 
 TEST(UrlCombinerTest, AbsoluteReferencesGetTheSameEncoding) {
-  ExpectAll("http://h/dir/page.htm",
-            {
-                {"http://x/a b", "http://x/a%20b"},
-                {"https://x/a/../b/./c", "https://x/b/c"},
-                {"HTTP://x/y", "http://x/y"},
-                {"https://x/\r\nHost: evil", "https://x/%0D%0AHost:%20evil"},
-                {"https://x/caf\xC3\xA9?q=\xC3\xA9#\xC3\xA9", "https://x/caf%C3%A9?q=%C3%A9#%C3%A9"},
-                {"ftp://x/a%zz", "ftp://x/a%25zz"},
-                {"mailto:a b@c", "mailto:a%20b@c"},
-            });
+  ExpectAll(
+      "http://h/dir/page.htm",
+      {
+          {"http://x/a b", "http://x/a%20b"},
+          {"https://x/a/../b/./c", "https://x/b/c"},
+          {"HTTP://x/y", "http://x/y"},
+          {"https://x/\r\nHost: evil", "https://x/%0D%0AHost:%20evil"},
+          {"https://x/caf\xC3\xA9?q=\xC3\xA9#\xC3\xA9", "https://x/caf%C3%A9?q=%C3%A9#%C3%A9"},
+          {"ftp://x/a%zz", "ftp://x/a%25zz"},
+          {"mailto:a b@c", "mailto:a%20b@c"},
+      });
   // An absolute reference needs no usable base.
   EXPECT_EQ(Combined("", "http://x/y"), "http://x/y");
   EXPECT_EQ(Combined("not a url", "https://x/../y"), "https://x/y");

@@ -38,7 +38,8 @@ std::string Html(const std::string& body, const std::string& headers = "") {
 }
 
 std::string Redirect(const std::string& location) {
-  return HttpFixtureServer::Response(301, "Moved Permanently", "", "Location: " + location + "\r\n");
+  return HttpFixtureServer::Response(301, "Moved Permanently", "",
+                                     "Location: " + location + "\r\n");
 }
 
 Urls List(const ClsSpider& spider, const StringBuffer* (ClsSpider::*at)(int) const, int count) {
@@ -261,8 +262,9 @@ TEST_F(CrawlTest, LinksOfARedirectedPageAreResolvedAgainstTheFinalUrl) {
   spider_.BeginSite(At("site.test", "/").c_str());
   // The listed URL stays the requested one; the final URL counts as seen, so "/docs/" is
   // not fetched again.
-  EXPECT_EQ(Urls({At("site.test", "/"), At("site.test", "/docs"), At("site.test", "/docs/intro.html")}),
-            CrawlAll());
+  EXPECT_EQ(
+      Urls({At("site.test", "/"), At("site.test", "/docs"), At("site.test", "/docs/intro.html")}),
+      CrawlAll());
   EXPECT_TRUE(spider_.IsSeen(At("site.test", "/docs/")));
 }
 
@@ -287,7 +289,8 @@ TEST_F(CrawlTest, WwwRedirectOfALaterPageIsOutbound) {
 }
 
 TEST_F(CrawlTest, LastModifiedDateText) {
-  server_.AddResponse("/", Html("<a href=/bad>b</a>", "Last-Modified: Tue, 15 Nov 1994 08:12:31 GMT\r\n"));
+  server_.AddResponse(
+      "/", Html("<a href=/bad>b</a>", "Last-Modified: Tue, 15 Nov 1994 08:12:31 GMT\r\n"));
   server_.AddResponse("/bad", Html("x", "Last-Modified: Tue, 15 Noo 1994 08:12:31 GMT\r\n"));
   spider_.setObeyRobots(false);
   spider_.BeginSite(At("site.test", "/").c_str());
@@ -320,7 +323,8 @@ TEST_F(CrawlTest, HostilePagesEndNormally) {
   std::string many;
   for (int i = 0; i < 10000; ++i) many += "<a href=p" + std::to_string(i % 50) + ">x</a>";
   std::string anchors;
-  for (int i = 0; anchors.size() < 290000; ++i) anchors += "<a href=q" + std::to_string(i % 30) + ">";
+  for (int i = 0; anchors.size() < 290000; ++i)
+    anchors += "<a href=q" + std::to_string(i % 30) + ">";
   server_.AddResponse("/", Html("<a href=junk>j</a><a href=many>m</a><a href=anchors>a</a>"
                                 "<a href=/" + std::string(5000, 'L') + ">l</a>"
                                 "<a href=/" + std::string(1500, 'M') + ">m</a>"));
@@ -453,7 +457,8 @@ TEST(PageDirectivesTest, RobotsWordsAndCanonicalLinks) {
     const char* page;
     const char* href;
   } canonical[] = {
-      {"<link rel=stylesheet href=a.css><LINK REL='Canonical' HREF='/b?x=1&amp;y=2'>", "/b?x=1&y=2"},
+      {"<link rel=stylesheet href=a.css><LINK REL='Canonical' HREF='/b?x=1&amp;y=2'>",
+       "/b?x=1&y=2"},
       {"<link rel=\"alternate canonical\" href=\" /c \">", "/c"},
       {"<link rel=\"canonicalish\" href=\"/d\"><a rel=canonical href=/e>", ""},
       {"<link rel=\"canonical", ""},

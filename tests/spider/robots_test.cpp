@@ -69,7 +69,8 @@ TEST(RobotsRulesTest, PrefixCaseAndAgentRules) {
   for (const RobotsCase& c : cases) {
     RobotsRules rules;
     ASSERT_TRUE(rules.parse(c.robots, kAgent));
-    EXPECT_EQ(c.disallowed, rules.disallows(c.path)) << "robots: " << c.robots << "path: " << c.path;
+    EXPECT_EQ(c.disallowed, rules.disallows(c.path))
+        << "robots: " << c.robots << "path: " << c.path;
   }
 }
 
@@ -185,7 +186,8 @@ TEST_F(RobotsFetchTest, MissingFileAllowsEverythingAndIsNotAskedAgain) {
 }
 
 TEST_F(RobotsFetchTest, FileAboveContentLimitCountsAsMissing) {
-  std::string robots = "User-agent: *\nDisallow: /\n" + std::string(ClsSpider::kMaxContentLength, '#');
+  std::string robots =
+      "User-agent: *\nDisallow: /\n" + std::string(ClsSpider::kMaxContentLength, '#');
   server_.AddResponse("/robots.txt", Page(robots));
   spider_.BeginSite(server_.Url("/").c_str());
   EXPECT_FALSE(spider_.IsDisallowed(server_.Url("/x").c_str(), nullptr));

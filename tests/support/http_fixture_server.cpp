@@ -253,7 +253,8 @@ bool HttpFixtureServer::ReadRequest(int fd, std::string& pending, Request& reque
   pending.erase(0, end + 4);
   size_t space = request.head.find(' ');
   size_t space2 = space == std::string::npos ? space : request.head.find(' ', space + 1);
-  if (space2 != std::string::npos) request.target = request.head.substr(space + 1, space2 - space - 1);
+  if (space2 != std::string::npos)
+    request.target = request.head.substr(space + 1, space2 - space - 1);
   request.path = PathOfTarget(request.target);
   std::string length = HeaderValue(request.head, "Content-Length");
   size_t bodyLength = length.empty() ? 0 : std::strtoull(length.c_str(), nullptr, 10);
