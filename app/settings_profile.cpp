@@ -1,11 +1,21 @@
 #include "app/settings_profile.h"
 
-#include <QSettings>
-#include <QString>
-#include <QStringList>
-#include <QVariant>
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <system_error>
 #include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "base/file_access.h"
+#include "base/string_buffer.h"
 
 namespace tollwick {
 namespace {
@@ -18,44 +28,540 @@ constexpr char kWelcomeMessage[] =
     "uploading the generated sitemap to your site.\n\nIn case you find any issues/feel that "
     "another feature should be there in the software, please do write to us using the help menu "
     "of the application.";
+// A profile holds a few short texts; a larger file is not read (and so never rewritten).
+constexpr std::uintmax_t kMaxProfileBytes = 16 * 1024 * 1024;
+// Where Qt looks for system-wide settings on this platform (QLibraryInfo's SettingsPath).
+constexpr char kSystemConfigDir[] = "/etc/xdg";
 
-// The profile's "Settings" section, open for the lifetime of the object.
-class Profile {
- public:
-  Profile() : settings_(kCompany, kApplicationName) { settings_.beginGroup(kSection); }
-  ~Profile() { settings_.endGroup(); }
+// The profile is an INI file in the form Qt's QSettings (IniFormat) reads and writes, so the
+// dialog and the command line share it. The rules below follow that form: keys percent-escaped,
+// values with C-style escapes, quoted when they hold ";", "," or "=" or start or end with a space;
+// an unquoted "," makes a list.
 
-  void readString(const char* key, std::string& field) {
-    QVariant value = settings_.value(key);
-    if (value.isValid() && value.canConvert<QString>()) {
-      field = value.toString().toStdString();
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+bool IsHexDigit(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(unsigned char c) {
+  if (c <= '9') return c - '0';
+  return (c | 0x20) - 'a' + 10;
+}
+
+void AppendUtf8(uint32_t codePoint, std::string& out) {
+  if (codePoint >= 0xD800 && codePoint <= 0xDFFF) codePoint = 0xFFFD;
+  if (codePoint < 0x80) {
+    out += static_cast<char>(codePoint);
+  } else if (codePoint < 0x800) {
+    out += static_cast<char>(0xC0 | (codePoint >> 6));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (codePoint >> 12));
+    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  }
+}
+
+// The length of the well-formed UTF-8 sequence at the start of text (no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0.
+size_t Utf8SequenceLength(std::string_view text) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || text.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  }
+  if (length == 3 && ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) >= 0xA0))) {
+    return 0;
+  }
+  if (length == 4 && ((lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) >= 0x90))) {
+    return 0;
+  }
+  return length;
+}
+
+// Text as Qt's UTF-8 decoding sees it: each byte that starts no well-formed sequence becomes
+// U+FFFD.
+std::string WellFormedUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    const size_t length = Utf8SequenceLength(text);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      text.remove_prefix(1);
+    } else {
+      out.append(text.substr(0, length));
+      text.remove_prefix(length);
     }
   }
+  return out;
+}
+
+// The bytes of a "@ByteArray(...)" value: each character below U+0100 one byte, others "?".
+std::string Latin1Bytes(std::string_view utf8) {
+  std::string out;
+  while (!utf8.empty()) {
+    const size_t length = std::max<size_t>(1, Utf8SequenceLength(utf8));
+    const auto lead = static_cast<unsigned char>(utf8[0]);
+    if (length == 1) {
+      out += utf8[0];
+    } else {
+      const bool latin1 = length == 2 && lead <= 0xC3;
+      out += latin1 ? static_cast<char>(((lead & 0x1F) << 6) | (utf8[1] & 0x3F)) : '?';
+    }
+    utf8.remove_prefix(length);
+  }
+  return out;
+}
+
+// Letters, digits, "_", "-" and "." stay; "/" (a group separator) becomes "\"; every other
+// byte becomes %XX.
+std::string EscapeKey(std::string_view key) {
+  std::string out;
+  for (unsigned char c : key) {
+    if (c == '/') {
+      out += '\\';
+    } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '-' || c == '.') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 15];
+    }
+  }
+  return out;
+}
+
+// The reverse of EscapeKey; also reads the %UXXXX form of characters above U+00FF.
+std::string UnescapeKey(std::string_view key) {
+  std::string out;
+  for (size_t i = 0; i < key.size();) {
+    const char c = key[i];
+    if (c == '\\') {
+      out += '/';
+      ++i;
+      continue;
+    }
+    size_t digitsAt = i + 1;
+    size_t digits = 2;
+    if (c == '%' && digitsAt < key.size() && key[digitsAt] == 'U') ++digitsAt, digits = 4;
+    bool escaped = c == '%' && digitsAt + digits <= key.size();
+    uint32_t value = 0;
+    for (size_t k = 0; escaped && k < digits; ++k) {
+      const unsigned char digit = static_cast<unsigned char>(key[digitsAt + k]);
+      escaped = IsHexDigit(digit);
+      value = value * 16 + (escaped ? HexValue(digit) : 0);
+    }
+    if (!escaped) {
+      out += c;
+      ++i;
+      continue;
+    }
+    AppendUtf8(value, out);
+    i = digitsAt + digits;
+  }
+  return out;
+}
+
+// A text value as QSettings stores a string: "@" and NUL get their marker forms, control
+// characters, quotes and backslashes their escapes, and quotes go round it when needed.
+std::string EscapeValue(std::string_view bytes) {
+  const std::string wellFormed = WellFormedUtf8(bytes);
+  const std::string_view text(wellFormed);
+  std::string marked;
+  if (text.find('\0') != std::string_view::npos) {
+    marked.append("@String(").append(text).append(")");
+  } else {
+    if (!text.empty() && text[0] == '@') marked = "@";
+    marked.append(text);
+  }
+  std::string out;
+  bool needsQuotes = false;
+  bool escapeNextIfHexDigit = false;
+  for (unsigned char c : marked) {
+    if (c == ';' || c == ',' || c == '=') needsQuotes = true;
+    // A hex digit right after a numeric escape would read as part of it.
+    if (escapeNextIfHexDigit && IsHexDigit(c)) {
+      out += "\\x";
+      out += kHexDigits[c >> 4];
+      out += static_cast<char>(kHexDigits[c & 15] | 0x20);
+      continue;
+    }
+    escapeNextIfHexDigit = false;
+    switch (c) {
+      case '\0': out += "\\0"; escapeNextIfHexDigit = true; break;
+      case '\a': out += "\\a"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\v': out += "\\v"; break;
+      case '"':
+      case '\\':
+        out += '\\';
+        out += static_cast<char>(c);
+        break;
+      default:
+        if (c <= 0x1F) {
+          out += "\\x";
+          if (c >= 16) out += kHexDigits[c >> 4];
+          out += static_cast<char>(kHexDigits[c & 15] | 0x20);
+          escapeNextIfHexDigit = true;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  if (needsQuotes || (!out.empty() && (out.front() == ' ' || out.back() == ' '))) {
+    out = '"' + out + '"';
+  }
+  return out;
+}
+// One value as QSettings reads it back: a text, a list (an unquoted "," was in it), or a form
+// of another type ("@Variant(...)", "@Invalid()", ...), which no key of this profile uses.
+struct StoredValue {
+  enum class Kind { kText, kList, kOther };
+  Kind kind = Kind::kText;
+  std::string text;
+};
+
+// Reads the escapes and quotes of a raw value; the form of QSettings' own reader, so that a
+// file edited by hand reads the same here as in the dialog.
+StoredValue UnescapeValue(std::string_view raw) {
+  static constexpr char kEscapes[][2] = {{'a', '\a'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'},
+                                         {'r', '\r'}, {'t', '\t'}, {'v', '\v'}, {'"', '"'},
+                                         {'?', '?'},  {'\'', '\''}, {'\\', '\\'}};
+  StoredValue value;
+  std::string current;
+  bool inQuotes = false, quoted = false, isList = false;
+  size_t keepFrom = 0;  // trailing spaces before this point are escaped or quoted: kept
+  auto chopTrailingSpaces = [&] {
+    while (current.size() > keepFrom && (current.back() == ' ' || current.back() == '\t')) {
+      current.pop_back();
+    }
+  };
+  auto skipSpaces = [&](size_t& i) {
+    while (i < raw.size() && (raw[i] == ' ' || raw[i] == '\t')) ++i;
+    keepFrom = current.size();
+  };
+  size_t i = 0;
+  skipSpaces(i);
+  while (i < raw.size()) {
+    const char c = raw[i];
+    if (c == '\\') {
+      if (++i >= raw.size()) break;
+      const char e = raw[i++];
+      const auto* named = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                       [e](const char* pair) { return pair[0] == e; });
+      if (named != std::end(kEscapes)) {
+        current += (*named)[1];
+      } else if (e == 'x' || (e >= '0' && e <= '7')) {
+        // \x and hex digits, or octal digits; \x without a digit gives nothing.
+        const bool hex = e == 'x';
+        const size_t first = i;
+        uint32_t code = hex ? 0 : static_cast<uint32_t>(e - '0');
+        while (i < raw.size() && (hex ? IsHexDigit(static_cast<unsigned char>(raw[i]))
+                                      : (raw[i] >= '0' && raw[i] <= '7'))) {
+          code = (code << (hex ? 4 : 3)) + static_cast<uint32_t>(HexValue(raw[i++]));
+        }
+        if (!hex || i > first) AppendUtf8(code & 0xFFFF, current);
+      } else if (e == '\n' || e == '\r') {
+        // A line continuation: the line end (any of the four forms) is dropped.
+        if (i < raw.size() && (raw[i] == '\n' || raw[i] == '\r') && raw[i] != e) ++i;
+      }
+      keepFrom = current.size();
+    } else if (c == '"') {
+      ++i;
+      quoted = true;
+      inQuotes = !inQuotes;
+      if (!inQuotes) skipSpaces(i);
+    } else if (c == ',' && !inQuotes) {
+      if (!quoted) chopTrailingSpaces();
+      isList = true;
+      current.clear();
+      quoted = false;
+      ++i;
+      skipSpaces(i);
+    } else {
+      const size_t end = raw.find_first_of("\\\",", i + 1);
+      current.append(raw.substr(i, end == std::string_view::npos ? raw.npos : end - i));
+      i = end == std::string_view::npos ? raw.size() : end;
+    }
+  }
+  if (!quoted) chopTrailingSpaces();
+  if (isList) {
+    // Reading a list as one text gives nothing; its items are not needed here.
+    value.kind = StoredValue::Kind::kList;
+    return value;
+  }
+  current = WellFormedUtf8(current);
+  // Other types' forms: no key of this profile holds one, and none reads as a text.
+  static constexpr std::string_view kOtherTypes[] = {"@Variant(", "@DateTime(", "@Rect(",
+                                                     "@Size(",    "@Point(",    "@Invalid("};
+  const std::string_view text(current);
+  if (text.starts_with("@String(") && text.ends_with(')')) {
+    value.text = text.substr(8, text.size() - 9);
+  } else if (text.starts_with("@ByteArray(") && text.ends_with(')')) {
+    value.text = WellFormedUtf8(Latin1Bytes(text.substr(11, text.size() - 12)));
+  } else if (text.ends_with(')') &&
+             std::any_of(std::begin(kOtherTypes), std::end(kOtherTypes),
+                         [text](std::string_view type) { return text.starts_with(type); })) {
+    value.kind = StoredValue::Kind::kOther;
+  } else {
+    value.text = text.substr(text.starts_with("@@") ? 1 : 0);
+  }
+  return value;
+}
+
+// An INI file read into sections (in file order) of keys (in QSettings' sorted order) with
+// their raw values, rewritten whole in QSettings' layout.
+class IniFile {
+ public:
+  // False (the file left as it is) when it exists but cannot be read or is too large.
+  bool load(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return !error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size > kMaxProfileBytes) return false;
+    std::ifstream in(path, std::ios::binary);
+    std::string data(static_cast<size_t>(size), '\0');
+    if (!in.read(data.data(), static_cast<std::streamsize>(size))) return false;
+    parse(data);
+    return true;
+  }
+
+  // The raw value of a full key ("Settings/URL"), or null.
+  const std::string* find(const std::string& fullKey) const {
+    const auto [section, key] = Split(fullKey);
+    for (const Section& s : sections_) {
+      if (s.name != section) continue;
+      const auto found = s.keys.find(key);
+      return found == s.keys.end() ? nullptr : &found->second;
+    }
+    return nullptr;
+  }
+
+  void set(const std::string& fullKey, std::string rawValue) {
+    const auto [section, key] = Split(fullKey);
+    sectionNamed(section).keys[key] = std::move(rawValue);
+  }
+
+  std::string text() const {
+    std::string out;
+    for (const Section& s : sections_) {
+      if (!out.empty()) out += '\n';
+      const std::string name = EscapeKey(s.name);
+      if (name.empty()) {
+        out += "[General]\n";
+      } else {
+        out += (EqualsNoCase(name, "general") ? "[%" : "[") + name + "]\n";
+      }
+      for (const auto& [key, raw] : s.keys) out += EscapeKey(key) + "=" + raw + "\n";
+    }
+    return out;
+  }
+
+ private:
+  struct Section {
+    std::string name;
+    std::map<std::string, std::string> keys;
+  };
+
+  static bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+             return (x | 0x20) == (y | 0x20);
+           });
+  }
+
+  // A full key's section (before the first "/"; empty for the General section) and key.
+  static std::pair<std::string, std::string> Split(const std::string& fullKey) {
+    const size_t slash = fullKey.find('/');
+    if (slash == std::string::npos) return {std::string(), fullKey};
+    return {fullKey.substr(0, slash), fullKey.substr(slash + 1)};
+  }
+
+  Section& sectionNamed(const std::string& name) {
+    for (Section& s : sections_) {
+      if (s.name == name) return s;
+    }
+    sections_.push_back(Section{name, {}});
+    return sections_.back();
+  }
+
+  // One logical line from pos: leading white space and ";" comment lines skipped; a line ends
+  // at a line end or a ";" outside quotes, and a backslash carries it over a line end. equals
+  // is the position of its first "=" outside quotes (npos when none). False at the end.
+  static bool NextLine(std::string_view data, size_t& pos, std::string_view& line,
+                       size_t& equals) {
+    auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    size_t start = pos;
+    while (start < data.size() && isSpace(data[start])) ++start;
+    equals = std::string_view::npos;
+    bool inQuotes = false;
+    size_t i = start;
+    while (i < data.size()) {
+      const char c = data[i++];
+      if (c == '=') {
+        if (!inQuotes && equals == std::string_view::npos) equals = i - 1;
+      } else if (c == '\n' || c == '\r') {
+        if (i == start + 1) {
+          ++start;
+        } else if (!inQuotes) {
+          --i;
+          break;
+        }
+      } else if (c == '\\') {
+        if (i < data.size()) {
+          const char next = data[i++];
+          if (i < data.size() && ((next == '\n' && data[i] == '\r') ||
+                                  (next == '\r' && data[i] == '\n'))) {
+            ++i;
+          }
+        }
+      } else if (c == '"') {
+        inQuotes = !inQuotes;
+      } else if (c == ';') {
+        if (i == start + 1) {
+          while (i < data.size() && data[i] != '\n' && data[i] != '\r') ++i;
+          while (i < data.size() && isSpace(data[i])) ++i;
+          start = i;
+        } else if (!inQuotes) {
+          --i;
+          break;
+        }
+      }
+    }
+    pos = i;
+    line = data.substr(start, i - start);
+    if (equals != std::string_view::npos) equals -= start;
+    return !line.empty();
+  }
+
+  static std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+  }
+
+  void parse(std::string_view data) {
+    if (data.starts_with("\xEF\xBB\xBF")) data.remove_prefix(3);
+    std::string prefix;  // the current section and "/", empty in the General section
+    size_t pos = 0, equals = 0;
+    std::string_view line;
+    while (NextLine(data, pos, line, equals)) {
+      if (line.front() == '[') {
+        const size_t close = line.find(']');
+        std::string_view name = Trim(line.substr(1, close == line.npos ? line.npos : close - 1));
+        if (EqualsNoCase(name, "general")) {
+          prefix.clear();
+        } else {
+          if (EqualsNoCase(name, "%general")) name.remove_prefix(1);
+          prefix = UnescapeKey(name) + "/";
+        }
+        continue;
+      }
+      if (equals == std::string_view::npos) continue;
+      const std::string key = UnescapeKey(Trim(line.substr(0, equals)));
+      std::string_view raw = line.substr(equals + 1);
+      while (!raw.empty() && (raw.front() == ' ' || raw.front() == '\t')) raw.remove_prefix(1);
+      set(prefix + key, std::string(raw));
+    }
+  }
+
+  std::vector<Section> sections_;
+};
+
+// The profile files in the order QSettings consults them: the user's file of this program, the
+// user's file of the company, then the system-wide pair. Only the first is ever written.
+std::vector<std::filesystem::path> ProfilePaths() {
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  std::filesystem::path user;
+  if (configHome != nullptr && *configHome != '\0') {
+    user = configHome;
+  } else {
+    const char* home = std::getenv("HOME");
+    user = std::filesystem::path(home != nullptr && *home != '\0' ? home : "/") / ".config";
+  }
+  const std::string app = std::string(kApplicationName) + ".conf";
+  const std::string company = std::string(kCompany) + ".conf";
+  return {user / kCompany / app, user / company, std::filesystem::path(kSystemConfigDir) /
+          kCompany / app, std::filesystem::path(kSystemConfigDir) / company};
+}
+
+// Replaces the file by way of a new file beside it, so that a reader never sees half of it.
+void ReplaceFile(const std::filesystem::path& path, const std::string& text) {
+  std::error_code error;
+  std::filesystem::create_directories(path.parent_path(), error);
+  quillon::StringBuffer temporary;
+  if (!quillon::makeUniqueFileName(path.parent_path().c_str(), path.filename().c_str(),
+                                   temporary)) {
+    return;
+  }
+  {
+    std::ofstream out(temporary.getString(), std::ios::binary | std::ios::trunc);
+    if (!out.write(text.data(), static_cast<std::streamsize>(text.size())).flush()) {
+      out.close();
+      std::filesystem::remove(temporary.getString(), error);
+      return;
+    }
+  }
+  std::filesystem::rename(temporary.getString(), path, error);
+  if (error) std::filesystem::remove(temporary.getString(), error);
+}
+
+// The profile's "Settings" section: the files read when the object is made, the user's file
+// rewritten when the object goes away after a change.
+class Profile {
+ public:
+  Profile() : paths_(ProfilePaths()), files_(paths_.size()) {
+    for (size_t i = 0; i < paths_.size(); ++i) readable_.push_back(files_[i].load(paths_[i]));
+  }
+  ~Profile() {
+    if (changed_ && readable_[0]) ReplaceFile(paths_[0], files_[0].text());
+  }
+  Profile(const Profile&) = delete;
+  Profile& operator=(const Profile&) = delete;
+
+  void readString(const char* key, std::string& field) {
+    std::optional<StoredValue> value = find(key);
+    if (!value || value->kind == StoredValue::Kind::kOther) return;
+    field = value->text;
+  }
   int readInt(const char* key, int defaultValue) {
-    QVariant value = settings_.value(key);
-    bool ok = false;
-    int number = value.isValid() ? value.toInt(&ok) : 0;
-    return ok ? number : defaultValue;
+    std::optional<StoredValue> value = find(key);
+    if (!value || value->kind != StoredValue::Kind::kText) return defaultValue;
+    int number = 0;
+    return ParseInt(value->text, number) ? number : defaultValue;
   }
   void readFlag(const char* key, bool& field) { field = readInt(key, field ? 1 : 0) != 0; }
 
-  void writeString(const char* key, const std::string& value) {
-    settings_.setValue(key, QString::fromStdString(value));
-  }
-  void writeInt(const char* key, int value) { settings_.setValue(key, value); }
+  void writeString(const char* key, const std::string& value) { write(key, EscapeValue(value)); }
+  void writeInt(const char* key, int value) { write(key, std::to_string(value)); }
   // A pattern list is one string, one pattern per line.
   void readList(const char* key, std::vector<std::string>& field) {
-    QVariant value = settings_.value(key);
-    if (!value.isValid() || !value.canConvert<QString>()) return;
+    std::optional<StoredValue> value = find(key);
+    if (!value || value->kind == StoredValue::Kind::kOther) return;
     field.clear();
-    for (const QString& line : value.toString().split('\n', Qt::SkipEmptyParts)) {
-      field.push_back(line.toStdString());
+    std::string_view text = value->text;
+    while (!text.empty()) {
+      const size_t end = std::min(text.find('\n'), text.size());
+      if (end > 0) field.emplace_back(text.substr(0, end));
+      text.remove_prefix(std::min(end + 1, text.size()));
     }
   }
   void writeList(const char* key, const std::vector<std::string>& list) {
-    QStringList lines;
-    for (const std::string& item : list) lines << QString::fromStdString(item);
-    settings_.setValue(key, lines.join('\n'));
+    std::string lines;
+    for (const std::string& item : list) {
+      if (&item != &list.front()) lines += '\n';
+      lines += item;
+    }
+    writeString(key, lines);
   }
 
   // One name for reading into a field and writing from a const one, so that a single list of
@@ -70,7 +576,39 @@ class Profile {
   void transfer(const char* key, const std::vector<std::string>& list) { writeList(key, list); }
 
  private:
-  QSettings settings_;
+  static std::string FullKey(const char* key) { return std::string(kSection) + "/" + key; }
+
+  // The first file that holds the key decides, as in QSettings.
+  std::optional<StoredValue> find(const char* key) const {
+    const std::string fullKey = FullKey(key);
+    for (const IniFile& file : files_) {
+      if (const std::string* raw = file.find(fullKey)) return UnescapeValue(*raw);
+    }
+    return std::nullopt;
+  }
+
+  void write(const char* key, std::string raw) {
+    files_[0].set(FullKey(key), std::move(raw));
+    changed_ = true;
+  }
+
+  // A whole decimal number in int's range, white space around it and a sign allowed.
+  static bool ParseInt(std::string_view text, int& number) {
+    auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+    if (text.starts_with('+')) {
+      text.remove_prefix(1);
+      if (text.starts_with('-')) return false;
+    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return error == std::errc() && end == text.data() + text.size();
+  }
+
+  std::vector<std::filesystem::path> paths_;
+  std::vector<IniFile> files_;
+  std::vector<bool> readable_;
+  bool changed_ = false;
 };
 
 // The Options box's keys: read into fields, or written from const fields.

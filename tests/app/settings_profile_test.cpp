@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QSettings>
+#include <QStandardPaths>
+#include <fstream>
+#include <iterator>
 
 namespace tollwick {
 namespace {
@@ -25,7 +29,124 @@ class SettingsProfileTest : public ::testing::Test {
     QSettings settings("Brindlewood", "Tollwick");
     return settings.value(QString("Settings/") + key);
   }
+  static std::string ProfileBytes() {
+    std::ifstream in(QSettings("Brindlewood", "Tollwick").fileName().toStdString(),
+                     std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 };
+
+// Texts that need the INI form's escapes, quotes and encodings.
+const std::string kAwkwardTexts[] = {
+    "plain",
+    "",
+    " leading and trailing spaces ",
+    "a, b; c = d",
+    "say \"hi\" \\ back\\slash",
+    "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x98\x80",
+    "line\r\nbreaks\nand\ttabs\x01" "1f\x1b" "a\x7f",
+    "@at the start",
+    "@@two",
+    "@String(x)",
+    std::string("with\0nul", 8),
+    "bad \xC3( UTF-8 \xFF",
+    std::string(600, 'x') + "\n" + std::string(600, ';'),
+};
+
+// A text as it comes back through Qt: ill-formed UTF-8 turned into U+FFFD.
+std::string AsQtText(const std::string& text) { return QString::fromStdString(text).toStdString(); }
+
+SitemapFields AwkwardFields(const std::string& text) {
+  SitemapFields fields;
+  fields.siteUrl = fields.title = fields.description = fields.endOfBody = text;
+  fields.metaTags = fields.outputFolder = text;
+  fields.engine.avoid = {text, "*second*"};
+  return fields;
+}
+
+TEST_F(SettingsProfileTest, FileWrittenHereIsWhatQSettingsWouldWriteAndReads) {
+  for (const std::string& text : kAwkwardTexts) {
+    QSettings("Brindlewood", "Tollwick").clear();
+    SaveSettings(AwkwardFields(text));
+    const std::string ours = ProfileBytes();
+    {
+      QSettings settings("Brindlewood", "Tollwick");
+      EXPECT_EQ(settings.value("Settings/Title").toString().toStdString(), AsQtText(text)) << ours;
+      EXPECT_EQ(settings.value("Settings/Last Folder").toString().toStdString(), AsQtText(text));
+      EXPECT_EQ(settings.value("Settings/Generate URLList").toInt(), 1);
+      // A change and its undoing make QSettings rewrite the whole file in its own form.
+      settings.setValue("Settings/Scratch", 1);
+      settings.remove("Settings/Scratch");
+    }
+    EXPECT_EQ(ProfileBytes(), ours) << text;
+  }
+}
+
+TEST_F(SettingsProfileTest, FileWrittenByQSettingsReadsBackAndKeepsOtherKeys) {
+  for (const std::string& text : kAwkwardTexts) {
+    QSettings("Brindlewood", "Tollwick").clear();
+    {
+      QSettings settings("Brindlewood", "Tollwick");
+      for (const char* key : {"URL", "Title", "Description", "End Of Body", "Meta tags"}) {
+        settings.setValue(QString("Settings/") + key, QString::fromStdString(text));
+      }
+      settings.setValue("Settings/Avoid", QString::fromStdString(text + "\n*second*"));
+      settings.setValue("Other Group/Kept", "a, list");
+      settings.setValue("Top", 5);
+    }
+    SitemapFields loaded;
+    LoadSettings(loaded);
+    const SitemapFields expected = AwkwardFields(AsQtText(text));
+    EXPECT_EQ(loaded.siteUrl, expected.siteUrl) << ProfileBytes();
+    EXPECT_EQ(loaded.title, expected.title);
+    EXPECT_EQ(loaded.description, expected.description);
+    EXPECT_EQ(loaded.endOfBody, expected.endOfBody);
+    EXPECT_EQ(loaded.metaTags, expected.metaTags);
+    EXPECT_EQ(loaded.engine.avoid.back(), "*second*");
+
+    SaveLastFolder("/tmp/x");
+    QSettings settings("Brindlewood", "Tollwick");
+    EXPECT_EQ(settings.value("Other Group/Kept").toString(), "a, list");
+    EXPECT_EQ(settings.value("Top").toInt(), 5);
+    EXPECT_EQ(settings.value("Settings/Last Folder").toString(), "/tmp/x");
+  }
+}
+
+// Hand-edited values: whatever QSettings makes of them, the profile makes of them too.
+TEST_F(SettingsProfileTest, HandEditedValuesReadAsQSettingsReadsThem) {
+  const char* const kRawValues[] = {
+      "  spaced  ",      "\"quoted\"  ",   "\"half quoted",  "a,b",         "one, two,",
+      "x ; comment",     "\\x41\\x",     "\\101\\q!",   "\\u00e9",   "@Invalid()",
+      "@ByteArray(ab)",  "@Variant(x)",      "@Rect(1 2 3 4)",  "@other(x)",   "@String(s)",
+      "\"a\"b\"c\"", "tail\\\nnext", "=eq",             "\xff\xfe",  "\\",
+      "@ByteArray(\\xe9\\xc3\\xa9\\x100)",
+  };
+  const std::string path = QSettings("Brindlewood", "Tollwick").fileName().toStdString();
+  int n = 0;
+  for (const char* raw : kRawValues) {
+    const std::string file = "; comment\n[Settings]\nTitle=" + std::string(raw) + "\n";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
+    // A file of its own, so QSettings' cache of the profile never answers.
+    const QString copy = QString::fromStdString(path + ".case" + std::to_string(n++));
+    std::ofstream(copy.toStdString(), std::ios::binary) << file;
+    QVariant value = QSettings(copy, QSettings::IniFormat).value("Settings/Title");
+    const std::string expected = value.isValid() && value.canConvert<QString>()
+                                     ? value.toString().toStdString()
+                                     : std::string("kept");
+    SitemapFields fields;
+    fields.title = "kept";
+    LoadSettings(fields);
+    EXPECT_EQ(fields.title, expected) << raw;
+    QFile::remove(copy);
+  }
+}
+
+TEST_F(SettingsProfileTest, ProfileIsFoundWhereQSettingsKeepsIt) {
+  SaveLastFolder("/found");
+  const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  EXPECT_TRUE(QFile::exists(config + "/Brindlewood/Tollwick.conf"));
+  EXPECT_EQ(QSettings("Brindlewood", "Tollwick").fileName(), config + "/Brindlewood/Tollwick.conf");
+}
 
 TEST_F(SettingsProfileTest, EmptyProfileKeepsTheFieldValues) {
   SitemapFields fields;
