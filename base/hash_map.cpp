@@ -29,6 +29,7 @@ std::string_view KeyView(const char* key) { return key == nullptr ? std::string_
 
 HashMap::HashMap(uint32_t bucketCount, Growth growth) : growth_(growth) {
   if (bucketCount == 0) bucketCount = kDefaultBucketCount;
+  initialBucketCount_ = bucketCount;
   void* block = AllocBytes(sizeof(Node*) * static_cast<size_t>(bucketCount));
   if (block == nullptr) return;  // every put fails from here on
   buckets_ = static_cast<Node**>(block);
@@ -37,6 +38,11 @@ HashMap::HashMap(uint32_t bucketCount, Growth growth) : growth_(growth) {
 }
 
 HashMap::~HashMap() {
+  deleteEntries();
+  FreeBytes(buckets_);
+}
+
+void HashMap::deleteEntries() {
   for (uint32_t i = 0; i < bucketCount_; ++i) {
     Node* node = buckets_[i];
     while (node != nullptr) {
@@ -46,8 +52,19 @@ HashMap::~HashMap() {
       FreeBytes(node);
       node = next;
     }
+    buckets_[i] = nullptr;
   }
+  count_ = 0;
+}
+
+void HashMap::clear() {
+  deleteEntries();
+  if (bucketCount_ == initialBucketCount_) return;
+  // Give back a grown bucket array; a map that cannot get the first one back fails every put.
   FreeBytes(buckets_);
+  buckets_ = static_cast<Node**>(AllocBytes(sizeof(Node*) * size_t{initialBucketCount_}));
+  bucketCount_ = buckets_ == nullptr ? 0 : initialBucketCount_;
+  for (uint32_t i = 0; i < bucketCount_; ++i) buckets_[i] = nullptr;
 }
 
 namespace {
@@ -147,19 +164,37 @@ bool HashMap::put(std::string_view key, QuillonObject* value) {
     }
     return true;
   }
-  void* block = nullptr;
-  if (key.size() < UINT32_MAX - sizeof(Node)) block = AllocBytes(sizeof(Node) + key.size() + 1);
-  if (block == nullptr) {
+  if (insert(link, key, hash, value) == nullptr) {
     delete value;
     return false;
   }
+  return true;
+}
+
+HashMap::Node* HashMap::insert(Node** link, std::string_view key, uint32_t hash,
+                               QuillonObject* value) {
+  void* block = nullptr;
+  if (key.size() < UINT32_MAX - sizeof(Node)) block = AllocBytes(sizeof(Node) + key.size() + 1);
+  if (block == nullptr) return nullptr;
   Node* node = new (block) Node{nullptr, value, hash, static_cast<uint32_t>(key.size())};
   if (!key.empty()) std::memcpy(node->key(), key.data(), key.size());
   node->key()[key.size()] = '\0';
   *link = node;
   ++count_;
+  // Growing relinks the nodes into new buckets; the nodes themselves stay where they are.
   growIfFull();
-  return true;
+  return node;
+}
+
+const char* HashMap::storeKey(std::string_view key, bool& added) {
+  added = false;
+  const uint32_t hash = HashOf(key);
+  Node** link = find(key, hash);
+  if (link == nullptr) return nullptr;
+  if (*link != nullptr) return (*link)->key();
+  Node* node = insert(link, key, hash, nullptr);
+  added = node != nullptr;
+  return node == nullptr ? nullptr : node->key();
 }
 
 bool HashMap::add(const char* key) {

@@ -43,6 +43,14 @@ class HashMap : public QuillonObject {
   // Deletes the entry and its value; false when the key was absent.
   bool remove(const char* key);
   bool remove(std::string_view key);
+  // Deletes every entry and value; a growing map goes back to the buckets it started with.
+  void clear();
+
+  // The map's own copy of key (NUL-terminated), put with a null value when absent (added then
+  // true), so that others can refer to it instead of keeping a copy of their own. The copy stays
+  // where it is, however the map grows, until its entry is removed or the map cleared or
+  // destroyed. Null when memory runs out.
+  const char* storeKey(std::string_view key, bool& added);
 
   uint32_t count() const { return count_; }
   uint32_t bucketCount() const { return bucketCount_; }
@@ -55,12 +63,17 @@ class HashMap : public QuillonObject {
   // The hash a key is placed by: its bucket is the hash modulo the bucket count.
   uint32_t HashOf(std::string_view key) const;
   Node** find(std::string_view key, uint32_t hash) const;
+  // Links a new entry at link (the empty end of its bucket); null when memory runs out.
+  Node* insert(Node** link, std::string_view key, uint32_t hash, QuillonObject* value);
+  // Deletes every entry, leaving the buckets empty.
+  void deleteEntries();
   // Doubles the buckets of a growing map that holds more keys than buckets; a map that cannot
   // get the memory stays as it is (still correct, only slower).
   void growIfFull();
 
   Node** buckets_ = nullptr;
   uint32_t bucketCount_ = 0;
+  uint32_t initialBucketCount_ = 0;
   uint32_t count_ = 0;
   Growth growth_ = Growth::kFixed;
 };

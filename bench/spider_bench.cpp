@@ -13,7 +13,11 @@
 namespace quillon {
 namespace {
 
-size_t HeapInUse() { return mallinfo2().uordblks; }
+// Small blocks and the mmapped large ones (bucket and queue arrays) alike.
+size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
 
 std::string SyntheticUrl(int i) {
   char url[128];

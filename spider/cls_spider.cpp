@@ -40,8 +40,7 @@ bool DifferByWww(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-ClsSpider::ClsSpider()
-    : seen_(new (std::nothrow) HashMap(kSeenBuckets, HashMap::Growth::kDoubling)) {
+ClsSpider::ClsSpider() : seen_(kSeenBuckets, HashMap::Growth::kDoubling) {
   HttpControl& settings = http_.settings();
   settings.setFirefoxTemplate(true);
   settings.connectTimeoutSec = kConnectTimeoutSec;
@@ -71,9 +70,8 @@ void ClsSpider::Reset(const char* domain) {
   unspidered_.clear();
   failed_.removeAllAndDelete();
   robotsExcluded_ = 0;
-  // Free the old set first: it may hold a million keys.
-  seen_.reset();
-  seen_.reset(new (std::nothrow) HashMap(kSeenBuckets, HashMap::Growth::kDoubling));
+  // After the lists, which point into it: back to an empty set of kSeenBuckets buckets.
+  seen_.clear();
   robotsFetched_ = false;
   robotsText_.clear();
   robotsRules_.clear();
@@ -90,8 +88,8 @@ bool ClsSpider::QueueUrl(const char* text) {
   if (!HostOf(url.getString(), host)) return false;
   if (domain_.isEmpty()) domain_.assign(host);
   if (!host.isEmpty() && !IsHostOnSite(host.view(), domain_.view())) return false;
+  // The queue's entry is the seen set's copy: queueing the URL also marks it seen.
   if (!unspidered_.appendCopy(url.view())) return false;
-  AddSeen(url.view());
   if (startUrl_.isEmpty() && startUrl_.assign(url)) startPending_ = !startUrl_.isEmpty();
   return true;
 }
@@ -109,22 +107,22 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
   currentUrl_.clear();
 
   while (!unspidered_.isEmpty()) {
-    std::unique_ptr<StringBuffer> url = unspidered_.takeFront();
-    currentUrl_.assign(*url);
+    const char* url = unspidered_.takeFront();
+    currentUrl_.assign(url);
     lastModified_.clear();
-    log_.addTag("url", url->getString());
+    log_.addTag("url", url);
     StringBuffer body;
-    if (http_.QuickGetStr(url->getString(), body, progress)) {
-      HandleFetchedPage(std::move(url), progress, body);
+    if (http_.QuickGetStr(url, body, progress)) {
+      HandleFetchedPage(url, progress, body);
       return true;
     }
-    RecordFailedFetch(*url);
+    RecordFailedFetch(url);
   }
   log_.addError("No unspidered URLs remaining.");
   return false;
 }
 
-void ClsSpider::RecordFailedFetch(const StringBuffer& url) {
+void ClsSpider::RecordFailedFetch(const char* url) {
   StringBuffer httpLog;
   http_.lastErrorText(httpLog);
   log_.addTag("http", httpLog.getString());
@@ -133,7 +131,7 @@ void ClsSpider::RecordFailedFetch(const StringBuffer& url) {
     log_.addError("Out of memory");
     return;
   }
-  failed->kind = DescribeFetchFailure(url.getString(), http_.result(), http_.settings(),
+  failed->kind = DescribeFetchFailure(url, http_.result(), http_.settings(),
                                       httpLog.view(), failed->reason);
   if (!failed_.append(failed.get())) {
     log_.addError("Out of memory");
@@ -146,16 +144,15 @@ const FailedFetch* ClsSpider::failedFetch(int i) const {
   return i >= 0 && i < failed_.count() ? failed_.at<FailedFetch>(i) : nullptr;
 }
 
-const StringBuffer* ClsSpider::failedUrl(int i) const {
+const char* ClsSpider::failedUrl(int i) const {
   const FailedFetch* failed = failedFetch(i);
-  return failed ? &failed->url : nullptr;
+  return failed ? failed->url.getString() : nullptr;
 }
 
-void ClsSpider::HandleFetchedPage(std::unique_ptr<StringBuffer> url, ProgressEvent* progress,
-                                  StringBuffer& body) {
-  bool isStart = startPending_ && url->equals(startUrl_);
+void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, StringBuffer& body) {
+  bool isStart = startPending_ && startUrl_.view() == url;
   if (isStart) startPending_ = false;
-  if (!spidered_.append(std::move(url))) log_.addError("Out of memory");
+  if (!spidered_.append(url)) log_.addError("Out of memory");
   http_.ModifiedDateText(lastModified_);
 
   const HttpResult& result = http_.result();
@@ -276,16 +273,13 @@ bool ClsSpider::PassesMustMatch(std::string_view text) const {
 }
 
 bool ClsSpider::AddSeen(std::string_view url) {
-  if (!seen_) return false;
-  // The set needs no values: a null one saves an object per URL. One lookup tells new from
-  // seen: only a new key raises the count.
-  uint32_t before = seen_->count();
-  return seen_->put(url, nullptr) && seen_->count() > before;
+  bool added = false;
+  return seen_.storeKey(url, added) != nullptr && added;
 }
 
-bool ClsSpider::IsSeen(std::string_view url) const { return seen_ && seen_->contains(url); }
+bool ClsSpider::IsSeen(std::string_view url) const { return seen_.contains(url); }
 
-uint32_t ClsSpider::seenCount() const { return seen_ ? seen_->count() : 0; }
+uint32_t ClsSpider::seenCount() const { return seen_.count(); }
 
 void ClsSpider::RecordOutbound(std::string_view url) {
   if (MatchesAny(outboundAvoidPatterns_, url)) return;

@@ -176,11 +176,12 @@ class ClsSpider : public ClsBase {
   int spideredCount() const { return spidered_.count(); }
   int failedCount() const { return failed_.count(); }
   int outboundCount() const { return outbound_.count(); }
-  // The i-th URL of a list, still owned by the engine; null when out of range.
-  const StringBuffer* unspideredUrl(int i) const { return unspidered_.at(i); }
-  const StringBuffer* spideredUrl(int i) const { return spidered_.at(i); }
-  const StringBuffer* failedUrl(int i) const;
-  const StringBuffer* outboundUrl(int i) const { return outbound_.at(i); }
+  // The i-th URL of a list, still owned by the engine (valid until the next CrawlNext, QueueUrl
+  // or BeginSite); null when out of range.
+  const char* unspideredUrl(int i) const { return unspidered_.at(i); }
+  const char* spideredUrl(int i) const { return spidered_.at(i); }
+  const char* failedUrl(int i) const;
+  const char* outboundUrl(int i) const { return outbound_.at(i); }
   // The i-th entry of the failed list: the URL and why it failed; null when out of range.
   const FailedFetch* failedFetch(int i) const;
   // On-site links left out because robots.txt disallows them.
@@ -205,7 +206,7 @@ class ClsSpider : public ClsBase {
   // Reads the robots text into rules once per fetched text.
   void EnsureRobotsRules();
   // After a failed fetch of url: the failed list, the reason and the client's log.
-  void RecordFailedFetch(const StringBuffer& url);
+  void RecordFailedFetch(const char* url);
   // Filters one link of the page at pageUrl (resolved against it) and queues it or records it
   // as outbound. pagePasses: the page passes the must-match patterns.
   void ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses, bool queueOpen,
@@ -213,17 +214,17 @@ class ClsSpider : public ClsBase {
   // Fills pageFacts_ from the client's last answer and the page's text.
   void RecordPageFacts(const StringBuffer& finalUrl, std::string_view body);
   // After a successful fetch of currentUrl_: record it and handle its links.
-  void HandleFetchedPage(std::unique_ptr<StringBuffer> url, ProgressEvent* progress,
-                         StringBuffer& body);
+  void HandleFetchedPage(const char* url, ProgressEvent* progress, StringBuffer& body);
 
   ClsHttp http_;
   StringBuffer domain_;
-  UrlList unspidered_;
-  UrlList spidered_;
+  // The seen set keeps the one copy of each URL; the three lists below point into it.
+  HashMap seen_;
+  UrlList unspidered_{seen_};
+  UrlList spidered_{seen_};
   OwningPtrArray failed_;
   int robotsExcluded_ = 0;
-  UrlList outbound_;
-  std::unique_ptr<HashMap> seen_;
+  UrlList outbound_{seen_};
   OwningPtrArray avoidPatterns_;
   OwningPtrArray outboundAvoidPatterns_;
   OwningPtrArray mustMatchPatterns_;

@@ -81,7 +81,7 @@ std::string MetaText(const ClsSpider& spider, const char* name) {
   return std::string(text.view());
 }
 
-const char* TextOf(const StringBuffer* url) { return url == nullptr ? "" : url->getString(); }
+const char* TextOf(const char* url) { return url == nullptr ? "" : url; }
 
 }  // namespace
 

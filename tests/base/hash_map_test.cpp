@@ -154,6 +154,33 @@ TEST(HashMapTest, ManyKeysAcrossFewBuckets) {
   EXPECT_FALSE(map.contains("http://example.com/page"));
 }
 
+// The stored copy is what lists of URLs point at: it must not move while the map doubles, and
+// clearing deletes the values and returns to the first bucket count.
+TEST(HashMapTest, StoredKeysStayPutAsTheMapGrowsAndClearStartsOver) {
+  int destroyed = 0;
+  HashMap map(5, HashMap::Growth::kDoubling);
+  bool added = false;
+  const char* first = map.storeKey("first", added);
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(added);
+  EXPECT_EQ(map.get("first"), nullptr);
+  for (int i = 0; i < 500; ++i) map.put(std::to_string(i), new Tracked(i, &destroyed));
+  EXPECT_GT(map.bucketCount(), 5u);
+  EXPECT_EQ(map.storeKey("first", added), first);
+  EXPECT_FALSE(added);
+  EXPECT_STREQ(first, "first");
+
+  map.clear();
+  EXPECT_EQ(destroyed, 500);
+  EXPECT_EQ(map.count(), 0u);
+  EXPECT_EQ(map.bucketCount(), 5u);
+  EXPECT_FALSE(map.contains("first"));
+  SetAllocationFailureForTests(true);
+  EXPECT_EQ(map.storeKey("k", added), nullptr);
+  SetAllocationFailureForTests(false);
+  EXPECT_FALSE(added);
+}
+
 TEST(HashMapTest, NullKeyIsNeverStored) {
   int destroyed = 0;
   HashMap map;

@@ -42,9 +42,9 @@ std::string Redirect(const std::string& location) {
                                      "Location: " + location + "\r\n");
 }
 
-Urls List(const ClsSpider& spider, const StringBuffer* (ClsSpider::*at)(int) const, int count) {
+Urls List(const ClsSpider& spider, const char* (ClsSpider::*at)(int) const, int count) {
   Urls out;
-  for (int i = 0; i < count; ++i) out.emplace_back((spider.*at)(i)->getString());
+  for (int i = 0; i < count; ++i) out.emplace_back((spider.*at)(i));
   return out;
 }
 

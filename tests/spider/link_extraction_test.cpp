@@ -21,15 +21,13 @@ std::vector<std::string> Extract(const ClsSpider& spider, const std::string& pag
 
 std::vector<std::string> Queue(const ClsSpider& spider) {
   std::vector<std::string> out;
-  for (int i = 0; i < spider.unspideredCount(); ++i)
-    out.emplace_back(spider.unspideredUrl(i)->getString());
+  for (int i = 0; i < spider.unspideredCount(); ++i) out.emplace_back(spider.unspideredUrl(i));
   return out;
 }
 
 std::vector<std::string> Outbound(const ClsSpider& spider) {
   std::vector<std::string> out;
-  for (int i = 0; i < spider.outboundCount(); ++i)
-    out.emplace_back(spider.outboundUrl(i)->getString());
+  for (int i = 0; i < spider.outboundCount(); ++i) out.emplace_back(spider.outboundUrl(i));
   return out;
 }
 
