@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/file_access.h"
 #include "base/string_buffer.h"
 
@@ -38,16 +39,12 @@ constexpr char kSystemConfigDir[] = "/etc/xdg";
 // values with C-style escapes, quoted when they hold ";", "," or "=" or start or end with a space;
 // an unquoted "," makes a list.
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
+using quillon::EqualsNoCase;
+using quillon::HexDigit;
+using quillon::HexValue;
+using quillon::LowerAscii;
 
-bool IsHexDigit(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int HexValue(unsigned char c) {
-  if (c <= '9') return c - '0';
-  return (c | 0x20) - 'a' + 10;
-}
+bool IsHexDigit(char c) { return HexValue(c) >= 0; }
 
 void AppendUtf8(uint32_t codePoint, std::string& out) {
   if (codePoint >= 0xD800 && codePoint <= 0xDFFF) codePoint = 0xFFFD;
@@ -130,8 +127,8 @@ std::string EscapeKey(std::string_view key) {
       out += static_cast<char>(c);
     } else {
       out += '%';
-      out += kHexDigits[c >> 4];
-      out += kHexDigits[c & 15];
+      out += HexDigit(c >> 4);
+      out += HexDigit(c);
     }
   }
   return out;
@@ -153,9 +150,9 @@ std::string UnescapeKey(std::string_view key) {
     bool escaped = c == '%' && digitsAt + digits <= key.size();
     uint32_t value = 0;
     for (size_t k = 0; escaped && k < digits; ++k) {
-      const unsigned char digit = static_cast<unsigned char>(key[digitsAt + k]);
-      escaped = IsHexDigit(digit);
-      value = value * 16 + (escaped ? HexValue(digit) : 0);
+      const int digit = HexValue(key[digitsAt + k]);
+      escaped = digit >= 0;
+      value = value * 16 + static_cast<uint32_t>(escaped ? digit : 0);
     }
     if (!escaped) {
       out += c;
@@ -188,8 +185,8 @@ std::string EscapeValue(std::string_view bytes) {
     // A hex digit right after a numeric escape would read as part of it.
     if (escapeNextIfHexDigit && IsHexDigit(c)) {
       out += "\\x";
-      out += kHexDigits[c >> 4];
-      out += static_cast<char>(kHexDigits[c & 15] | 0x20);
+      out += HexDigit(c >> 4);
+      out += LowerAscii(HexDigit(c));
       continue;
     }
     escapeNextIfHexDigit = false;
@@ -210,8 +207,8 @@ std::string EscapeValue(std::string_view bytes) {
       default:
         if (c <= 0x1F) {
           out += "\\x";
-          if (c >= 16) out += kHexDigits[c >> 4];
-          out += static_cast<char>(kHexDigits[c & 15] | 0x20);
+          if (c >= 16) out += HexDigit(c >> 4);
+          out += LowerAscii(HexDigit(c));
           escapeNextIfHexDigit = true;
         } else {
           out += static_cast<char>(c);
@@ -266,7 +263,7 @@ StoredValue UnescapeValue(std::string_view raw) {
         const bool hex = e == 'x';
         const size_t first = i;
         uint32_t code = hex ? 0 : static_cast<uint32_t>(e - '0');
-        while (i < raw.size() && (hex ? IsHexDigit(static_cast<unsigned char>(raw[i]))
+        while (i < raw.size() && (hex ? IsHexDigit(raw[i])
                                       : (raw[i] >= '0' && raw[i] <= '7'))) {
           code = (code << (hex ? 4 : 3)) + static_cast<uint32_t>(HexValue(raw[i++]));
         }
@@ -372,12 +369,6 @@ class IniFile {
     std::string name;
     std::map<std::string, std::string> keys;
   };
-
-  static bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-             return (x | 0x20) == (y | 0x20);
-           });
-  }
 
   // A full key's section (before the first "/"; empty for the General section) and key.
   static std::pair<std::string, std::string> Split(const std::string& fullKey) {
