@@ -502,6 +502,11 @@ void ReplaceFile(const std::filesystem::path& path, const std::string& text) {
       return;
     }
   }
+  // The new file keeps the old one's permissions, as a file saved by Qt does.
+  const std::filesystem::file_status old = std::filesystem::status(path, error);
+  if (!error && std::filesystem::exists(old)) {
+    std::filesystem::permissions(temporary.getString(), old.permissions(), error);
+  }
   std::filesystem::rename(temporary.getString(), path, error);
   if (error) std::filesystem::remove(temporary.getString(), error);
 }
