@@ -1,6 +1,7 @@
 // The crawl engine: crawls one site breadth-first, one page per CrawlNext, through its own
-// ClsHttp client. It keeps the queues (unspidered, spidered, failed, outbound), the seen set,
-// the robots rules and the last page's text. Link extraction and filtering live in
+// ClsHttp client. It keeps the queues (unspidered, spidered, failed, outbound), the seen set
+// (which holds the one copy of each URL that the queues point at), the robots rules and the
+// last page's text. Link extraction and filtering live in
 // link_extraction.cpp, robots handling in robots.cpp. One thread uses an engine at a time.
 #pragma once
 
@@ -176,8 +177,8 @@ class ClsSpider : public ClsBase {
   int spideredCount() const { return spidered_.count(); }
   int failedCount() const { return failed_.count(); }
   int outboundCount() const { return outbound_.count(); }
-  // The i-th URL of a list, still owned by the engine (valid until the next CrawlNext, QueueUrl
-  // or BeginSite); null when out of range.
+  // The i-th URL of a list, still owned by the engine (valid until the next BeginSite or the
+  // engine's end); null when out of range.
   const char* unspideredUrl(int i) const { return unspidered_.at(i); }
   const char* spideredUrl(int i) const { return spidered_.at(i); }
   const char* failedUrl(int i) const;
