@@ -107,13 +107,16 @@ void BM_ProcessPage(benchmark::State& state) {
     spider.ProcessPage("http://site.example/index.html", page, nullptr);
     benchmark::DoNotOptimize(spider.unspideredCount());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(page.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(page.size()));
 }
 BENCHMARK(BM_ProcessPage)->Unit(benchmark::kMillisecond);
 
 void BM_RobotsQuestionLargeFile(benchmark::State& state) {
   std::string robots = "User-agent: *\n";
-  for (int n = 0; robots.size() < 299000; ++n) robots += "Disallow: /folder" + std::to_string(n) + "/\n";
+  for (int n = 0; robots.size() < 299000; ++n) {
+    robots += "Disallow: /folder" + std::to_string(n) + "/\n";
+  }
   RobotsRules rules;
   rules.parse(robots, "Quillon");
   StringBuffer path;
