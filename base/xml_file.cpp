@@ -1,6 +1,7 @@
 #include "base/xml_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -109,7 +110,8 @@ bool DecodeXmlFileBytes(DataBuffer& bytes, LogBase& log) {
   return ConvertToUtf8(bytes, 0, codePage, log);
 }
 
-bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length, LogBase& log) {
+bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length, LogBase& log,
+                           bool keepPermissions) {
   if (path == nullptr || *path == '\0') {
     log.addError("zero-length filename");
     return false;
@@ -127,6 +129,14 @@ bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length,
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
   if (!file.isValid()) {
     LogSystemError(log, "Failed to create temporary file", temporary.getString(), errno);
+    return false;
+  }
+  // Set before anything is written, so the bytes are never readable under looser bits.
+  struct stat old;
+  if (keepPermissions && ::stat(target.getString(), &old) == 0 &&
+      ::fchmod(file.fd(), old.st_mode & 0777) != 0) {
+    LogSystemError(log, "Failed to keep the file permissions", temporary.getString(), errno);
+    ::unlink(temporary.getString());
     return false;
   }
   // Flushed before the rename, so that the new name never points at unwritten blocks.

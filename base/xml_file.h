@@ -24,6 +24,9 @@ bool DecodeXmlFileBytes(DataBuffer& bytes, LogBase& log);
 
 // Writes the bytes as the whole of path: into a new temporary file beside it, flushed to disk,
 // then renamed over path. On failure (logged) path is as it was and the temporary file is gone.
-bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length, LogBase& log);
+// The new file has mode 0644 less the umask; with keepPermissions, an existing file's permission
+// bits pass to it instead (a private file stays private).
+bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length, LogBase& log,
+                           bool keepPermissions = false);
 
 }  // namespace quillon

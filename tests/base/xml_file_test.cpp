@@ -3,6 +3,8 @@
 #include "base/xml_file.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <random>
@@ -166,6 +168,32 @@ TEST(XmlFileTest, AFailedReplacementLeavesNothingBehind) {
   ClsXml xml;
   EXPECT_FALSE(xml.SaveXml((dir + "taken.xml").c_str()));
   EXPECT_NE(LogText(xml).find("Failed to replace file"), std::string::npos);
+}
+
+TEST(XmlFileTest, AReplacedFileKeepsItsPermissionsOnlyWhenAsked) {
+  const std::string path = FreshDir("permissions") + "profile.conf";
+  const mode_t umaskBits = umask(0);
+  umask(umaskBits);
+  const mode_t fresh = 0644 & ~umaskBits;
+  struct Case {
+    mode_t old;  // 0: no old file
+    bool keep;
+    mode_t expected;
+  };
+  const Case kCases[] = {{0640, true, 0640}, {0600, false, fresh}, {0, true, fresh}};
+  LogNull log;
+  for (const Case& c : kCases) {
+    unlink(path.c_str());
+    if (c.old != 0) {
+      WriteFileBytes(path, "old");
+      ASSERT_EQ(chmod(path.c_str(), c.old), 0);
+    }
+    ASSERT_TRUE(ReplaceFileAtomically(path.c_str(), "new", 3, log, c.keep));
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.expected) << std::oct << c.old << " keep " << c.keep;
+    EXPECT_EQ(ReadFileBytes(path), "new");
+  }
 }
 
 // A random tree of names, attributes and texts that XML can carry unchanged through the
