@@ -2,8 +2,8 @@
 // "Settings", read into and written from the dialog's fields. Every front end uses it; it holds
 // no state between calls. A value that cannot be read keeps the field as it is. The file is
 // the INI file QSettings("Brindlewood", "Tollwick") keeps ($XDG_CONFIG_HOME/Brindlewood/
-// Tollwick.conf), read and written here in its exact form without Qt, so that the command line
-// loads no Qt and the dialog still shares the file.
+// Tollwick.conf), read and written in its exact form without Qt (app/ini_file.h), so that the
+// command line loads no Qt and the dialog still shares the file.
 #pragma once
 
 #include "app/generate_run.h"

@@ -1,5 +1,7 @@
 #include "app/settings_profile.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -146,6 +148,28 @@ TEST_F(SettingsProfileTest, ProfileIsFoundWhereQSettingsKeepsIt) {
   const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
   EXPECT_TRUE(QFile::exists(config + "/Brindlewood/Tollwick.conf"));
   EXPECT_EQ(QSettings("Brindlewood", "Tollwick").fileName(), config + "/Brindlewood/Tollwick.conf");
+}
+
+TEST_F(SettingsProfileTest, RewrittenProfileStaysPrivate) {
+  SaveLastFolder("/first");
+  const std::string path = QSettings("Brindlewood", "Tollwick").fileName().toStdString();
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  SaveLastFolder("/second");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(ProfileBytes().find("/second"), std::string::npos);
+}
+
+TEST_F(SettingsProfileTest, OversizedProfileIsNeitherReadNorRewritten) {
+  const std::string path = QSettings("Brindlewood", "Tollwick").fileName().toStdString();
+  const std::string big = "[Settings]\nTitle=big\n;" + std::string(16 << 20, 'x') + "\n";
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << big;
+  SitemapFields fields;
+  LoadSettings(fields);
+  EXPECT_EQ(fields.title, "Sitemap");
+  SaveLastFolder("/x");
+  EXPECT_EQ(ProfileBytes().size(), big.size());
 }
 
 TEST_F(SettingsProfileTest, EmptyProfileKeepsTheFieldValues) {
