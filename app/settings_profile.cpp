@@ -58,7 +58,7 @@ bool LoadIniFile(const std::string& path, IniFile& ini) {
   if (!quillon::fileExists(path.c_str())) return true;
   quillon::LogNull log;
   quillon::DataBuffer bytes;
-  if (!bytes.loadFile(path.c_str(), log) || bytes.length() > kMaxProfileBytes) return false;
+  if (!bytes.loadFile(path.c_str(), log, kMaxProfileBytes)) return false;
   ini.parse(bytes.view());
   return true;
 }

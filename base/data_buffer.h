@@ -60,8 +60,9 @@ class DataBuffer : public QuillonObject {
   bool equals(const DataBuffer& other) const;
 
   // Whole-file loaders (file access functions): the buffer is emptied first; 4 zero bytes follow
-  // the data in memory, so loaded text is terminated.
-  bool loadFile(const char* path, LogBase& log);
+  // the data in memory, so loaded text is terminated. A file larger than maxBytes is refused
+  // (logged) before any of it is read.
+  bool loadFile(const char* path, LogBase& log, uint64_t maxBytes = UINT32_MAX);
   // Reads a file in the header format (4-byte little-endian total header length H, H - 4 header
   // bytes, then the body). log may be null.
   bool loadFileWithHeader(const char* path, DataBuffer& header, uint32_t maxHeaderLength,

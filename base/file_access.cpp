@@ -442,7 +442,7 @@ bool writeTwoPartFile(const char* path, const void* header, uint32_t headerLengt
   return false;
 }
 
-bool DataBuffer::loadFile(const char* path, LogBase& log) {
+bool DataBuffer::loadFile(const char* path, LogBase& log, uint64_t maxBytes) {
   clear();
   StringBuffer p;
   if (!ToPosixPath(path, p)) return false;
@@ -458,6 +458,12 @@ bool DataBuffer::loadFile(const char* path, LogBase& log) {
   }
   int64_t fileSize = st.st_size;
   if (fileSize <= 0) return true;
+  if (static_cast<uint64_t>(fileSize) > maxBytes) {
+    log.addError("File is larger than the limit");
+    log.addTagInt64("fileSize", fileSize);
+    log.addTagInt64("limit", static_cast<int64_t>(maxBytes));
+    return false;
+  }
   uint32_t capacity = 0;
   if (!AddSizes32(static_cast<uint64_t>(fileSize), kSpareZeroBytes, capacity)) {
     log.addError("Out of memory for data buffer");
