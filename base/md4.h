@@ -6,28 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/md_block_hash.h"
+
 namespace quillon {
 
-class Md4 {
+class Md4 : public MdBlockHash {
  public:
-  static constexpr size_t kDigestLength = 16;
-  static constexpr size_t kBlockLength = 64;
-
   Md4();
 
-  void update(const void* bytes, size_t length);
-  // Writes the 16-byte digest and starts over.
-  void finish(uint8_t digest[kDigestLength]);
-
   static void digest(const void* bytes, size_t length, uint8_t digest[kDigestLength]);
-
- private:
-  void reset();
-  void transform(const uint8_t block[kBlockLength]);
-
-  uint32_t state_[4];
-  uint64_t totalBytes_;
-  uint8_t pending_[kBlockLength];
 };
 
 }  // namespace quillon

@@ -5,16 +5,6 @@
 namespace quillon {
 namespace {
 
-uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-
-uint32_t LoadLittleEndian(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-void StoreLittleEndian(uint32_t v, uint8_t* p) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // RFC 1321 section 3.4: the table T[i] = floor(2^32 * abs(sin(i + 1))) and the shifts.
 constexpr uint32_t kSine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613,
@@ -29,24 +19,12 @@ constexpr uint32_t kSine[64] = {
     0xeb86d391};
 constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
-}  // namespace
-
-Md5::Md5() { reset(); }
-
-void Md5::reset() {
-  state_[0] = 0x67452301;
-  state_[1] = 0xefcdab89;
-  state_[2] = 0x98badcfe;
-  state_[3] = 0x10325476;
-  totalBytes_ = 0;
-}
-
 // RFC 1321 section 3.4: four rounds of sixteen operations over one 64-byte block; round r
 // takes the words in the order (start + step * i) mod 16.
-void Md5::transform(const uint8_t block[kBlockLength]) {
+void Md5Transform(uint32_t words[4], const uint8_t block[MdBlockHash::kBlockLength]) {
   uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = LoadLittleEndian(block + 4 * i);
-  uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+  LoadBlockWords(block, x);
+  uint32_t &a = words[0], &b = words[1], &c = words[2], &d = words[3];
   for (int i = 0; i < 64; ++i) {
     const int round = i / 16;
     uint32_t f;
@@ -69,51 +47,17 @@ void Md5::transform(const uint8_t block[kBlockLength]) {
         word = (7 * i) % 16;
         break;
     }
-    const uint32_t t = b + RotateLeft(a + f + x[word] + kSine[i], kShift[round][i % 4]);
+    const uint32_t t = b + RotateLeft32(a + f + x[word] + kSine[i], kShift[round][i % 4]);
     a = d, d = c, c = b, b = t;
   }
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
 }
 
-void Md5::update(const void* bytes, size_t length) {
-  if (length == 0) return;
-  const auto* in = static_cast<const uint8_t*>(bytes);
-  size_t used = totalBytes_ % kBlockLength;
-  totalBytes_ += length;
-  if (used != 0) {
-    const size_t take = length < kBlockLength - used ? length : kBlockLength - used;
-    std::memcpy(pending_ + used, in, take);
-    in += take;
-    length -= take;
-    used += take;
-    if (used < kBlockLength) return;
-    transform(pending_);
-  }
-  for (; length >= kBlockLength; in += kBlockLength, length -= kBlockLength) transform(in);
-  if (length != 0) std::memcpy(pending_, in, length);
-}
+}  // namespace
 
-void Md5::finish(uint8_t digest[kDigestLength]) {
-  const uint64_t bitLength = totalBytes_ * 8;
-  // Padding: 0x80, zeros up to 56 mod 64, then the message length in bits, little-endian.
-  uint8_t padding[kBlockLength + 8] = {0x80};
-  const size_t used = totalBytes_ % kBlockLength;
-  const size_t padLength = (used < 56 ? 56 : 120) - used;
-  update(padding, padLength);
-  uint8_t lengthBytes[8];
-  for (int i = 0; i < 8; ++i) lengthBytes[i] = static_cast<uint8_t>(bitLength >> (8 * i));
-  update(lengthBytes, sizeof lengthBytes);
-  for (int i = 0; i < 4; ++i) StoreLittleEndian(state_[i], digest + 4 * i);
-  reset();
-}
+Md5::Md5() : MdBlockHash(&Md5Transform) {}
 
 void Md5::digest(const void* bytes, size_t length, uint8_t digest[kDigestLength]) {
-  Md5 md5;
-  md5.update(bytes, length);
-  md5.finish(digest);
+  Md5().finishWith(bytes, length, digest);
 }
 
 void HmacMd5(const void* key, size_t keyLength, const void* message, size_t messageLength,
