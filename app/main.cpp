@@ -1,16 +1,12 @@
 // The tollwick executable: the headless command line. Without arguments it starts the dialog,
 // which lives in tollwick-dialog beside it, so this program never loads a GUI library.
-#include <unistd.h>
-
 #include <clocale>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <string>
-#include <system_error>
-#include <vector>
 
 #include "app/command_line.h"
+#include "base/platform.h"
 
 namespace {
 
@@ -18,14 +14,9 @@ constexpr const char* kDialogProgram = "tollwick-dialog";
 
 // Replaces this process with the dialog program beside it; returns only when that failed.
 int StartDialog(char** argv) {
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  const std::string dialog = (error ? std::filesystem::path(argv[0]) : self)
-                                 .parent_path()
-                                 .append(kDialogProgram)
-                                 .string();
-  std::vector<char*> dialogArgv{const_cast<char*>(dialog.c_str()), nullptr};
-  ::execv(dialog.c_str(), dialogArgv.data());
+  std::string folder = quillon::ExecutableFolder(argv[0]);
+  const std::string dialog = (folder == "/" ? "" : folder) + "/" + kDialogProgram;
+  quillon::ReplaceProcess(dialog.c_str());
   std::fprintf(stderr,
                "tollwick: cannot start the dialog (%s); \"tollwick --help\" lists the commands "
                "that need none.\n",

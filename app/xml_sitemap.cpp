@@ -4,12 +4,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "app/failure_reason_log.h"
 #include "base/ascii.h"
-#include "base/file_access.h"
+#include "base/xml_file.h"
 
 namespace tollwick {
 namespace {
@@ -49,26 +47,17 @@ std::string IndexText(const std::vector<std::string>& locs) {
   return text + "</sitemapindex>\n";
 }
 
+// Written beside the target and renamed over it, so a reader never sees half a sitemap.
 bool WriteAtomically(const std::string& path, const std::string& bytes, std::string& error) {
-  std::string temporary = path + ".part";
   FailureReasonLog log;
-  quillon::deleteFile(temporary.c_str());
-  if (bytes.size() > UINT32_MAX ||
-      !quillon::writeWholeFile(temporary.c_str(), bytes.data(), static_cast<uint32_t>(bytes.size()),
-                               &log)) {
-    error = "Could not save the XML sitemap to " + path + ": " +
-            (log.reason().empty() ? std::string("the file could not be written") : log.reason());
-    quillon::deleteFile(temporary.c_str());
-    return false;
+  if (bytes.size() <= UINT32_MAX &&
+      quillon::ReplaceFileAtomically(path.c_str(), bytes.data(),
+                                     static_cast<uint32_t>(bytes.size()), log)) {
+    return true;
   }
-  std::error_code failure;
-  std::filesystem::rename(temporary, path, failure);
-  if (failure) {
-    error = "Could not save the XML sitemap to " + path + ": " + failure.message();
-    quillon::deleteFile(temporary.c_str());
-    return false;
-  }
-  return true;
+  error = "Could not save the XML sitemap to " + path + ": " +
+          (log.reason().empty() ? std::string("the file could not be written") : log.reason());
+  return false;
 }
 
 }  // namespace

@@ -215,4 +215,20 @@ bool LaunchDetached(const char* program, const char* argument) {
   return posix_spawnp(&pid, program, nullptr, nullptr, arguments, environ) == 0;
 }
 
+std::string ExecutableFolder(const char* fallbackPath) {
+  char self[PATH_MAX];
+  ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string path = length > 0 ? std::string(self, static_cast<size_t>(length))
+                                : std::string(fallbackPath ? fallbackPath : "");
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool ReplaceProcess(const char* path) {
+  char* const argv[] = {const_cast<char*>(path), nullptr};
+  ::execv(path, argv);
+  return false;
+}
+
 }  // namespace quillon

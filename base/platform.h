@@ -108,5 +108,11 @@ void SetStopSignalledForTests(bool signalled);
 // Starts program with one argument (found on PATH) without waiting for it; false when it
 // could not be started.
 bool LaunchDetached(const char* program, const char* argument);
+// The folder of this program's executable (from /proc/self/exe, else of fallbackPath), without
+// a trailing slash.
+std::string ExecutableFolder(const char* fallbackPath);
+// Replaces this process with the program at path, run without arguments; returns (false) only
+// when that failed.
+bool ReplaceProcess(const char* path);
 
 }  // namespace quillon

@@ -9,8 +9,6 @@
 #include <cstring>
 #include <utility>
 
-#include "base/md5.h"
-
 namespace quillon {
 namespace {
 
@@ -58,16 +56,6 @@ TEST(PlatformTest, ClockAndCalendarAreSane) {
   EXPECT_LT(TimeZoneBiasMinutes(), 24 * 60);
 }
 
-std::string Hex(const uint8_t* bytes, size_t n) {
-  static const char* kDigits = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
-
 bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
 TEST(UniqueFdTest, ClosesExactlyOnceWhateverPathTheDescriptorTakes) {
@@ -97,18 +85,9 @@ TEST(UniqueFdTest, ClosesExactlyOnceWhateverPathTheDescriptorTakes) {
   ::close(released);
 }
 
-TEST(Md5Test, KnownDigests) {
-  uint8_t digest[Md5::kDigestLength];
-  Md5::digest("", 0, digest);
-  EXPECT_EQ(Hex(digest, 16), "d41d8cd98f00b204e9800998ecf8427e");
-  Md5 md5;
-  md5.update("The quick brown fox ", 20);
-  md5.update("jumps over the lazy dog", 23);
-  md5.finish(digest);
-  EXPECT_EQ(Hex(digest, 16), "9e107d9d372bb6826bd81d3542a419d6");
-  // RFC 2202 test case 2.
-  HmacMd5("Jefe", 4, "what do ya want for nothing?", 28, digest);
-  EXPECT_EQ(Hex(digest, 16), "750c783e6ab0b503eaa86e310a5db738");
+TEST(PlatformTest, ExecutableFolderHoldsThisProgram) {
+  std::string folder = ExecutableFolder(nullptr);
+  EXPECT_EQ(::access((folder + "/base_platform_test").c_str(), X_OK), 0) << folder;
 }
 
 }  // namespace
