@@ -47,8 +47,13 @@ void AppendUtf8(uint32_t codePoint, std::string& out) {
   } else if (codePoint < 0x800) {
     out += static_cast<char>(0xC0 | (codePoint >> 6));
     out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
+  } else if (codePoint < 0x10000) {
     out += static_cast<char>(0xE0 | (codePoint >> 12));
+    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (codePoint >> 18));
+    out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
     out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (codePoint & 0x3F));
   }
@@ -72,6 +77,14 @@ size_t Utf8SequenceLength(std::string_view text) {
     return 0;
   }
   return length;
+}
+
+// The code point of a well-formed sequence of the given length.
+uint32_t CodePointOf(std::string_view sequence, size_t length) {
+  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  uint32_t value = static_cast<unsigned char>(sequence[0]) & kLeadBits[length];
+  for (size_t i = 1; i < length; ++i) value = value << 6 | (sequence[i] & 0x3F);
+  return value;
 }
 
 // Text as Qt's UTF-8 decoding sees it: each byte that starts no well-formed sequence becomes
@@ -115,20 +128,30 @@ bool ReadHexDigits(std::string_view text, size_t count, uint32_t& value) {
   return true;
 }
 
+void AppendPercentEscape(uint32_t unit, std::string& out) {
+  out += unit < 0x100 ? "%" : "%U";
+  for (int shift = unit < 0x100 ? 4 : 12; shift >= 0; shift -= 4) out += HexDigit(unit >> shift);
+}
+
 // Letters, digits, "_", "-" and "." stay; "/" (a group separator) becomes "\"; every other
-// byte becomes %XX.
+// character becomes %XX below U+0100, else %UXXXX per UTF-16 unit (text read as Qt reads it).
 std::string EscapeKey(std::string_view key) {
   std::string out;
-  for (unsigned char c : key) {
+  const std::string text = WellFormedUtf8(key);
+  for (std::string_view rest = text; !rest.empty();) {
+    const size_t length = Utf8SequenceLength(rest);
+    const uint32_t c = CodePointOf(rest, length);
+    rest.remove_prefix(length);
     if (c == '/') {
       out += '\\';
     } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                c == '_' || c == '-' || c == '.') {
       out += static_cast<char>(c);
+    } else if (c >= 0x10000) {
+      AppendPercentEscape(0xD800 + ((c - 0x10000) >> 10), out);
+      AppendPercentEscape(0xDC00 + ((c - 0x10000) & 0x3FF), out);
     } else {
-      out += '%';
-      out += HexDigit(c >> 4);
-      out += HexDigit(c);
+      AppendPercentEscape(c, out);
     }
   }
   return out;
@@ -147,8 +170,14 @@ std::string UnescapeKey(std::string_view key) {
       out += '/';
       ++i;
     } else if (key[i] == '%' && ReadHexDigits(key.substr(digitsAt), digits, value)) {
-      AppendUtf8(value, out);
       i = digitsAt + digits;
+      uint32_t low = 0;
+      if (value >= 0xD800 && value < 0xDC00 && key.substr(i).starts_with("%U") &&
+          ReadHexDigits(key.substr(i + 2), 4, low) && low >= 0xDC00 && low < 0xE000) {
+        value = 0x10000 + ((value - 0xD800) << 10) + (low - 0xDC00);
+        i += 6;
+      }
+      AppendUtf8(value, out);
     } else {
       out += key[i++];
     }
@@ -269,6 +298,20 @@ std::optional<std::string> UnescapeValue(std::string_view raw) {
   return TextOfTypedForm(WellFormedUtf8(text));
 }
 
+// Whether a raw value ends where it would end again when written back: every quote closed and
+// no backslash left to escape what follows. Only the last line of a file can end otherwise.
+bool EndsWhole(std::string_view raw) {
+  bool inQuotes = false;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\\') {
+      if (++i == raw.size()) return false;
+    } else if (raw[i] == '"') {
+      inQuotes = !inQuotes;
+    }
+  }
+  return !inQuotes;
+}
+
 // One logical line of the file, and the position in it of its first "=" outside quotes.
 struct IniLine {
   std::string_view text;
@@ -333,6 +376,17 @@ std::string SectionHeader(std::string_view name) {
   return (EqualsNoCase(escaped, "general") ? "[%" : "[") + escaped + "]\n";
 }
 
+// A key as QSettings keeps it: no "/" at either end and none doubled.
+std::string NormalizedKey(std::string_view key) {
+  std::string out;
+  for (char c : key) {
+    if (c == '/' && (out.empty() || out.back() == '/')) continue;
+    out += c;
+  }
+  if (!out.empty() && out.back() == '/') out.pop_back();
+  return out;
+}
+
 // A full key's section (before the first "/"; empty for the General section) and key.
 std::pair<std::string_view, std::string_view> SplitKey(std::string_view fullKey) {
   const size_t slash = fullKey.find('/');
@@ -351,9 +405,14 @@ void IniFile::parse(std::string_view bytes) {
     if (line.text.front() == '[') {
       prefix = SectionPrefix(line.text);
     } else if (line.equals != kNone) {
-      const std::string key = UnescapeKey(TrimBlanks(line.text.substr(0, line.equals)));
+      const std::string key =
+          NormalizedKey(prefix + UnescapeKey(TrimBlanks(line.text.substr(0, line.equals))));
+      if (key.empty()) continue;
       const std::string_view raw = line.text.substr(line.equals + 1);
-      set(prefix + key, std::string(raw.substr(SkipBlanks(raw, 0))));
+      // A value cut off by the end of the data is kept as the text it reads as: written back as
+      // it stands, it would swallow the lines written after it.
+      set(key, EndsWhole(raw) ? std::string(raw.substr(SkipBlanks(raw, 0)))
+                              : EscapeValue(UnescapeValue(raw).value_or("")));
     }
   }
 }
