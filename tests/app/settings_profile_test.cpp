@@ -88,6 +88,9 @@ TEST_F(SettingsProfileTest, FileWrittenHereIsWhatQSettingsWouldWriteAndReads) {
 }
 
 TEST_F(SettingsProfileTest, FileWrittenByQSettingsReadsBackAndKeepsOtherKeys) {
+  // Characters above U+00FF and above U+FFFF in a group and a key of another program.
+  const QString kForeignKey =
+      QString::fromUtf8("Gr\xC3\xBC\xC3\x9F" "e/cl\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80");
   for (const std::string& text : kAwkwardTexts) {
     QSettings("Brindlewood", "Tollwick").clear();
     {
@@ -98,6 +101,7 @@ TEST_F(SettingsProfileTest, FileWrittenByQSettingsReadsBackAndKeepsOtherKeys) {
       settings.setValue("Settings/Avoid", QString::fromStdString(text + "\n*second*"));
       settings.setValue("Other Group/Kept", "a, list");
       settings.setValue("Top", 5);
+      settings.setValue(kForeignKey, 7);
     }
     SitemapFields loaded;
     LoadSettings(loaded);
@@ -113,6 +117,7 @@ TEST_F(SettingsProfileTest, FileWrittenByQSettingsReadsBackAndKeepsOtherKeys) {
     QSettings settings("Brindlewood", "Tollwick");
     EXPECT_EQ(settings.value("Other Group/Kept").toString(), "a, list");
     EXPECT_EQ(settings.value("Top").toInt(), 5);
+    EXPECT_EQ(settings.value(kForeignKey).toInt(), 7) << ProfileBytes();
     EXPECT_EQ(settings.value("Settings/Last Folder").toString(), "/tmp/x");
   }
 }
