@@ -1,7 +1,5 @@
-// MD5 against RFC 1321's suite (whole and in uneven pieces), HMAC-MD5 against RFC 2202, and
-// both against OpenSSL over lengths around the block boundaries.
-#include "base/md5.h"
-
+// MD4 and MD5 against the suites of RFC 1320 and RFC 1321 (whole and fed in uneven pieces),
+// HMAC-MD5 against RFC 2202, and MD5 and HMAC-MD5 against OpenSSL around the block boundaries.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -9,6 +7,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "base/md4.h"
+#include "base/md5.h"
 
 namespace quillon {
 namespace {
@@ -23,11 +25,48 @@ std::string Hex(const uint8_t* bytes, size_t length) {
   return text;
 }
 
+struct DigestCase {
+  std::string message;
+  const char* digest;
+};
+
+template <typename Hash>
+void ExpectSuite(const std::vector<DigestCase>& cases) {
+  for (const DigestCase& c : cases) {
+    uint8_t digest[Hash::kDigestLength];
+    Hash::digest(c.message.data(), c.message.size(), digest);
+    EXPECT_EQ(Hex(digest, sizeof digest), c.digest) << '"' << c.message << '"';
+
+    // Pieces of 1, 2, 3, ... bytes cross the block boundary at every offset; the object is
+    // reused after finish, so a digest must start over.
+    Hash hash;
+    hash.update("left over", 9);
+    hash.finish(digest);
+    for (size_t at = 0, piece = 1; at < c.message.size(); at += piece, ++piece) {
+      hash.update(c.message.data() + at, std::min(piece, c.message.size() - at));
+    }
+    hash.finish(digest);
+    EXPECT_EQ(Hex(digest, sizeof digest), c.digest) << "in pieces: \"" << c.message << '"';
+  }
+}
+
+TEST(Md4Test, Rfc1320SuiteWholeAndInPieces) {
+  ExpectSuite<Md4>({
+      {"", "31d6cfe0d16ae931b73c59d7e0c089c0"},
+      {"a", "bde52cb31de33e46245e05fbdbd6fb24"},
+      {"abc", "a448017aaf21d8525fc10ae87aa6729d"},
+      {"message digest", "d9130a8164549fe818874806e1c7014b"},
+      {"abcdefghijklmnopqrstuvwxyz", "d79e1c308aa5bbcdeea8ed63df412da9"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "043f8582f241db351ce627e153e7f0e4"},
+      {"1234567890123456789012345678901234567890123456789012345678901234567890123456789"
+       "0",
+       "e33b4ddc9c38f2199c3e7b164fcc0536"},
+  });
+}
+
 TEST(Md5Test, Rfc1321SuiteWholeAndInPieces) {
-  const struct {
-    std::string message;
-    const char* digest;
-  } kCases[] = {
+  ExpectSuite<Md5>({
       {"", "d41d8cd98f00b204e9800998ecf8427e"},
       {"a", "0cc175b9c0f1b6a831c399e269772661"},
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
@@ -38,23 +77,7 @@ TEST(Md5Test, Rfc1321SuiteWholeAndInPieces) {
       {"1234567890123456789012345678901234567890123456789012345678901234567890123456789"
        "0",
        "57edf4a22be3c955ac49da2e2107b67a"},
-  };
-  for (const auto& c : kCases) {
-    uint8_t digest[Md5::kDigestLength];
-    Md5::digest(c.message.data(), c.message.size(), digest);
-    EXPECT_EQ(Hex(digest, sizeof digest), c.digest) << '"' << c.message << '"';
-
-    // Pieces of 1, 2, 3, ... bytes cross the block boundary at every offset; the object is
-    // reused after finish, so a digest must start over.
-    Md5 md5;
-    md5.update("left over", 9);
-    md5.finish(digest);
-    for (size_t at = 0, piece = 1; at < c.message.size(); at += piece, ++piece) {
-      md5.update(c.message.data() + at, std::min(piece, c.message.size() - at));
-    }
-    md5.finish(digest);
-    EXPECT_EQ(Hex(digest, sizeof digest), c.digest) << "in pieces: \"" << c.message << '"';
-  }
+  });
 }
 
 TEST(Md5Test, HmacMd5Rfc2202Suite) {
