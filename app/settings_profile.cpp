@@ -15,6 +15,7 @@
 #include "base/data_buffer.h"
 #include "base/file_access.h"
 #include "base/log_base.h"
+#include "base/platform.h"
 #include "base/string_buffer.h"
 #include "base/xml_file.h"
 
@@ -35,6 +36,9 @@ constexpr uint32_t kMaxProfileBytes = 16 * 1024 * 1024;
 constexpr char kSystemConfigDir[] = "/etc/xdg";
 // A rewritten profile keeps the old file's permissions, as a file saved by Qt does.
 constexpr bool kKeepPermissions = true;
+// How long a front end waits for another one's read and rewrite of the profile; after that it
+// goes on without the lock rather than hang.
+constexpr uint32_t kLockWaitMs = 5000;
 
 // The profile files in the order QSettings consults them: the user's file of this program, the
 // user's file of the company, then the system-wide pair. Only the first is ever written.
@@ -108,11 +112,23 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return text;
 }
 
+// The lock beside the user's file that one profile's read and rewrite hold, so that the
+// dialog and a command line saving at the same moment do not lose each other's keys. Its name
+// is not QSettings' "<file>.lock", whose owner would wait for ours as for a live Qt lock.
+quillon::UniqueFd LockProfile(const std::string& path) {
+  quillon::LogNull log;  // an unlocked profile still works; only a concurrent save could be lost
+  quillon::StringBuffer directory;
+  if (!quillon::ensureParentDirectory(path.c_str(), directory, log)) return {};
+  const std::string lockPath = std::string(directory.getString()) + "/." + kApplicationName +
+                               ".lock";
+  return quillon::lockExclusive(lockPath.c_str(), kLockWaitMs, log);
+}
+
 // The profile's "Settings" section: the files read when the object is made, the user's file
-// rewritten when the object goes away after a change.
+// rewritten when the object goes away after a change, all under the profile's lock.
 class Profile {
  public:
-  Profile() : paths_(ProfilePaths()), files_(paths_.size()) {
+  Profile() : paths_(ProfilePaths()), lock_(LockProfile(paths_[0])), files_(paths_.size()) {
     userFileReadable_ = LoadIniFile(paths_[0], files_[0]);
     for (size_t i = 1; i < paths_.size(); ++i) LoadIniFile(paths_[i], files_[i]);
   }
@@ -164,6 +180,7 @@ class Profile {
   }
 
   std::vector<std::string> paths_;
+  quillon::UniqueFd lock_;
   std::vector<IniFile> files_;
   bool userFileReadable_ = false;
   bool changed_ = false;

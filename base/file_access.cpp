@@ -1,6 +1,7 @@
 #include "base/file_access.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,8 @@ namespace {
 // Another process (an indexer, a running program) may hold a file for a moment.
 constexpr int kBusyRetries = 3;
 constexpr uint32_t kBusyRetryDelayMs = 50;
+// How often a wait for a lock looks again.
+constexpr uint32_t kLockRetryDelayMs = 10;
 constexpr int kUniqueNameRetries = 200;
 constexpr mode_t kFileMode = 0644;
 constexpr mode_t kDirectoryMode = 0755;
@@ -212,6 +215,23 @@ UniqueFd openForAppend(const char* path, FileFailure& reason, LogBase& log) {
 
 UniqueFd createForWrite(const char* path, FileFailure& reason, LogBase& log) {
   return OpenLogged(path, kCreateFlags, ExtraFailureItem::FileName, reason, log);
+}
+
+UniqueFd lockExclusive(const char* path, uint32_t timeoutMs, LogBase& log) {
+  FileFailure reason;
+  UniqueFd file = OpenLogged(path, O_RDWR | O_CREAT, ExtraFailureItem::FileName, reason, log);
+  if (!file.isValid()) return file;
+  const uint32_t start = TickCount();
+  while (::flock(file.fd(), LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || TickCount() - start >= timeoutMs) {
+      AddErrorText(log, errno);
+      log.addError("Failed to lock the file");
+      log.addTagQuotedPrintable("filename", path);
+      return UniqueFd();
+    }
+    SleepMs(kLockRetryDelayMs);
+  }
+  return file;
 }
 
 bool getAttributes(const char* path, uint32_t& attributes, int& error, LogBase& log) {

@@ -31,6 +31,10 @@ UniqueFd openForAppend(const char* path, FileFailure& reason, LogBase& log);
 // A new empty file replacing any old one; a symbolic link in its place is not followed (fails).
 // A file without write permission is made writable and opened once more.
 UniqueFd createForWrite(const char* path, FileFailure& reason, LogBase& log);
+// Opens (creating it when missing) a lock file and takes its exclusive lock, waiting up to
+// timeoutMs for another holder; the lock goes with the descriptor. Invalid (logged) when the
+// file cannot be opened or the wait ran out.
+UniqueFd lockExclusive(const char* path, uint32_t timeoutMs, LogBase& log);
 
 // The file's mode bits (st_mode); on failure false with the errno value in error.
 bool getAttributes(const char* path, uint32_t& attributes, int& error, LogBase& log);

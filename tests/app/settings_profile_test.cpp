@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <thread>
 
 #include "app/ini_file.h"
 
@@ -173,6 +174,25 @@ TEST(IniFileTest, AnyFileRewritesToADocumentThatReadsTheSame) {
   reread.parse(open.text());
   EXPECT_EQ(reread.find("S/c"), "later");
   EXPECT_EQ(reread.find("S/b"), "no closing quote");
+}
+
+// The command line saving its folder while the dialog saves its fields: neither save may bring
+// back the other's older value.
+TEST_F(SettingsProfileTest, ConcurrentSavesKeepEachOthersKeys) {
+  constexpr int kSaves = 40;
+  std::thread folders([] {
+    for (int i = 0; i < kSaves; ++i) SaveLastFolder("/folder/" + std::to_string(i));
+  });
+  SitemapFields fields;
+  for (int i = 0; i < kSaves; ++i) {
+    fields.title = "title " + std::to_string(i);
+    SaveSettings(fields);
+  }
+  folders.join();
+  SitemapFields loaded;
+  LoadSettings(loaded);
+  EXPECT_EQ(loaded.title, "title 39");
+  EXPECT_EQ(Raw("Last Folder").toString().toStdString(), "/folder/39") << ProfileBytes();
 }
 
 TEST_F(SettingsProfileTest, ProfileIsFoundWhereQSettingsKeepsIt) {

@@ -315,6 +315,22 @@ TEST(DirectoryTest, EnsureParentDirectoryCreatesFolderOfFile) {
   EXPECT_TRUE(Has(log, "No filePath"));
 }
 
+TEST(LockTest, SecondHolderWaitsItsTimeOutAndGetsTheLockOnceReleased) {
+  const std::string path = FreshDir("lock") + "/profile.lock";
+  Logger log;
+  UniqueFd first = lockExclusive(path.c_str(), 0, log);
+  ASSERT_TRUE(first.isValid()) << LogText(log);
+  Logger refused;
+  EXPECT_FALSE(lockExclusive(path.c_str(), 30, refused).isValid());
+  EXPECT_NE(LogText(refused).find("Failed to lock the file"), std::string::npos);
+  first.reset();
+  EXPECT_TRUE(lockExclusive(path.c_str(), 0, log).isValid()) << LogText(log);
+  Logger missing;
+  EXPECT_FALSE(lockExclusive("/nonexistent-folder/x.lock", 0, missing).isValid());
+  EXPECT_NE(LogText(missing).find("No such file or directory"), std::string::npos)
+      << LogText(missing);
+}
+
 TEST(UniqueNameTest, NameForms) {
   std::string dir = FreshDir("unique");
   std::string bare = dir.substr(0, dir.size() - 1);  // without the trailing "/"
