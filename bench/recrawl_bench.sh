@@ -15,12 +15,8 @@ pages=${PAGES:-2000}
 repeat=${REPEAT:-3}
 build_dir=${BUILD_DIR:-build-bench}
 
-if [ ! -x "$build_dir/app/tollwick" ] || [ -z "${NO_BUILD:-}" ]; then
-  launcher=()
-  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
-  cmake --build "$build_dir" -j "$(nproc)" --target tollwick >/dev/null
-fi
+source tools/cmake-lib.sh
+build_release_tollwick "$build_dir"
 
 source tools/nginx-lib.sh
 work=$(mktemp -d)

@@ -7,14 +7,10 @@ cd "$(dirname "$0")/.."
 
 bash tools/install-deps.sh
 
+source tools/cmake-lib.sh
 build_dir=${BUILD_DIR:-build}
-launcher=()
-command -v ccache >/dev/null &&
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-
 # shellcheck disable=SC2086
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "${launcher[@]}" \
-  ${CMAKE_ARGS:-}
+cmake_configure "$build_dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} ${CMAKE_ARGS:-}
 cmake --build "$build_dir" -j "$(nproc)"
 # shellcheck disable=SC2086
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" ${TEST_ARGS:-}

@@ -4,12 +4,10 @@
 #   tools/build-deb.sh [BUILD_DIR]    (default build-deb)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/cmake-lib.sh
 build_dir=${1:-build-deb}
-launcher=()
-command -v ccache >/dev/null &&
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_TESTS=OFF \
-  -DQUILLON_BENCH=OFF "${launcher[@]}" >/dev/null
+cmake_configure "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_TESTS=OFF \
+  -DQUILLON_BENCH=OFF >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 (cd "$build_dir" && cpack -G DEB)
 deb=$(ls "$build_dir"/tollwick_*_amd64.deb)

@@ -9,11 +9,8 @@ root=$(pwd)
 bash tools/install-deps.sh
 
 build_dir=${BUILD_DIR:-build-demo}
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DQUILLON_TESTS=OFF -DQUILLON_BENCH=OFF \
-  "${launcher[@]}" >/dev/null
-cmake --build "$build_dir" -j "$(nproc)" --target tollwick >/dev/null
+source tools/cmake-lib.sh
+build_release_tollwick "$build_dir" -DQUILLON_TESTS=OFF -DQUILLON_BENCH=OFF
 
 # nginx in the foreground on a free port, in a throw-away prefix.
 source tools/nginx-lib.sh

@@ -7,10 +7,9 @@ bash tools/install-deps.sh
 
 build_dir=${BUILD_DIR:-build-fuzz}
 runs=${FUZZ_RUNS:-20000}
-launcher=()
-command -v ccache >/dev/null &&
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
+source tools/cmake-lib.sh
+export CC=clang CXX=clang++
+cmake_configure "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUILLON_FUZZ=ON -DQUILLON_SANITIZE=ON -DQUILLON_TESTS=OFF -DQUILLON_BENCH=OFF -DQUILLON_APP=OFF
 cmake --build "$build_dir" -j "$(nproc)"
 
