@@ -42,6 +42,10 @@ class HtmlHelp {
   // The registrable domain of a host ("www.shop.example.co.uk" gives "example.co.uk"), by a
   // fixed list of endings and free hosting services. out is emptied first.
   static bool BaseDomain(std::string_view host, StringBuffer& out);
+  // True when host is an IP address rather than a name: an IPv6 literal (with or without its
+  // brackets) or a host whose last label is a number ("127.0.0.1", "10.1", "0x7f.1"), which
+  // resolvers read as IPv4. Such a host is a domain of its own, never a parent of another.
+  static bool IsIpAddressHost(std::string_view host);
 };
 
 }  // namespace quillon

@@ -1,5 +1,6 @@
 // HtmlHelp's URL utilities: percent decoding, the wildcard test of the spider's pattern lists
 // and the registrable-domain rule of the HTTP client and the cookie code.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -111,6 +112,18 @@ bool HtmlHelp::MatchesWildcard(std::string_view text, const char* pattern, bool 
   if (rule.empty()) return true;
   return rest.size() >= rule.size() &&
          SameText(rest.substr(rest.size() - rule.size()), rule, caseSensitive);
+}
+
+bool HtmlHelp::IsIpAddressHost(std::string_view host) {
+  if (host.find(':') != std::string_view::npos || host.starts_with('[')) return true;
+  if (host.ends_with('.')) host.remove_suffix(1);
+  std::string_view last = host.substr(host.rfind('.') + 1);
+  if (last.size() > 2 && last[0] == '0' && (last[1] == 'x' || last[1] == 'X')) {
+    last.remove_prefix(2);
+    return std::all_of(last.begin(), last.end(), [](char c) { return HexValue(c) >= 0; });
+  }
+  return !last.empty() &&
+         std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool HtmlHelp::BaseDomain(std::string_view host, StringBuffer& out) {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make ccache pkg-config
-  zlib1g-dev libbz2-dev libssl-dev qt6-base-dev
+  zlib1g-dev libbz2-dev libssl-dev libpsl-dev qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gzip python3 nginx-light tinyproxy libxml2-utils
   netcat-openbsd socat wget time
