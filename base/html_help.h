@@ -39,8 +39,10 @@ class HtmlHelp {
   // True when text matches pattern, in which "*" stands for any run of bytes (also none). A
   // null or empty pattern matches only an empty text. Case folds for ASCII letters only.
   static bool MatchesWildcard(std::string_view text, const char* pattern, bool caseSensitive);
-  // The registrable domain of a host ("www.shop.example.co.uk" gives "example.co.uk"), by a
-  // fixed list of endings and free hosting services. out is emptied first.
+  // The registrable domain of a host by the public suffix list ("www.shop.example.co.uk" gives
+  // "example.co.uk", "alice.herokuapp.com" itself), in the host's letter case. An IP address,
+  // a public suffix and a name the list knows no domain for ("localhost") give the host itself.
+  // A port or query after the host is cut off first. out is emptied first.
   static bool BaseDomain(std::string_view host, StringBuffer& out);
   // True when host is an IP address rather than a name: an IPv6 literal (with or without its
   // brackets) or a host whose last label is a number ("127.0.0.1", "10.1", "0x7f.1"), which

@@ -1,8 +1,11 @@
 // HtmlHelp's URL utilities: percent decoding, the wildcard test of the spider's pattern lists
 // and the registrable-domain rule of the HTTP client and the cookie code.
+#include <libpsl.h>
+
 #include <algorithm>
 #include <cstring>
-#include <initializer_list>
+#include <memory>
+#include <string>
 
 #include "base/ascii.h"
 #include "base/html_help.h"
@@ -12,22 +15,41 @@ namespace quillon {
 
 namespace {
 
-// Endings under which the registrable domain is the last two labels.
-constexpr std::string_view kGenericEndings[] = {"com", "org",  "edu",  "net",  "mil",   "biz",
-                                                "info", "coop", "name", "aero", "museum"};
-// Free hosting services that give each user a subdomain of their own.
-constexpr std::string_view kHostingServices[] = {"blogspot", "typepad",   "blogs",
-                                                 "weblogs",  "tripod",    "f2s",
-                                                 "geocities", "wordpress", "lockergnome"};
-// Second-level labels under a country code that sit below the registrable domain.
-constexpr std::string_view kCountrySecondLevels[] = {"co", "com", "edu", "org", "net"};
+struct SuffixListFree {
+  void operator()(psl_ctx_t* list) const { psl_free(list); }
+};
 
-template <size_t N>
-bool IsOneOf(std::string_view label, const std::string_view (&list)[N]) {
-  for (std::string_view entry : list) {
-    if (label == entry) return true;
+// The public suffix list: the system's copy when it is newer than the one built into libpsl,
+// loaded once per process. Null only when libpsl has neither.
+const psl_ctx_t* SuffixList() {
+  static const std::unique_ptr<psl_ctx_t, SuffixListFree> latest(psl_latest(nullptr));
+  return latest ? latest.get() : psl_builtin();
+}
+
+// An IPv6 literal at the start of text ("[::1]:80" gives "[::1]", "::1" stays whole); empty
+// when text is no such literal.
+std::string_view LeadingIpv6Literal(std::string_view text) {
+  if (text.starts_with('[')) {
+    const size_t close = text.find(']');
+    return close == std::string_view::npos ? text : text.substr(0, close + 1);
   }
-  return false;
+  text = text.substr(0, text.find_first_of(" ?&="));
+  return std::count(text.begin(), text.end(), ':') >= 2 ? text : std::string_view();
+}
+
+// The registrable domain of name (dots around it ignored) as a tail of name; empty when the
+// list gives none (a public suffix itself, or a name the list does not know).
+std::string_view RegistrableTail(std::string_view name) {
+  const size_t first = name.find_first_not_of('.');
+  if (first == std::string_view::npos) return {};
+  name = name.substr(first, name.find_last_not_of('.') - first + 1);
+  if (name.find('\0') != std::string_view::npos) return {};
+  // libpsl reads lower-case names; ASCII folding keeps every offset.
+  std::string lower(name);
+  for (char& c : lower) c = LowerAscii(c);
+  const char* found = psl_registrable_domain(SuffixList(), lower.c_str());
+  if (found == nullptr) return {};
+  return name.substr(static_cast<size_t>(found - lower.c_str()));
 }
 
 // A malformed escape digit reads as 0, as the decoder always took it.
@@ -48,16 +70,6 @@ std::string_view TrimmedView(std::string_view text) {
   size_t start = text.find_first_not_of(kTrim);
   if (start == std::string_view::npos) return {};
   return text.substr(start, text.find_last_not_of(kTrim) - start + 1);
-}
-
-bool AppendLabels(StringBuffer& out, std::initializer_list<std::string_view> labels) {
-  bool first = true;
-  for (std::string_view label : labels) {
-    if (!first && !out.appendChar('.')) return false;
-    if (!out.append(label)) return false;
-    first = false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -129,40 +141,14 @@ bool HtmlHelp::IsIpAddressHost(std::string_view host) {
 bool HtmlHelp::BaseDomain(std::string_view host, StringBuffer& out) {
   out.clear();
   std::string_view name = TrimmedView(host);
+  // An address is matched exactly: no other host shares its cookies.
+  std::string_view literal = LeadingIpv6Literal(name);
+  if (!literal.empty()) return out.append(literal);
   name = TrimmedView(name.substr(0, name.find_first_of(":%&? =")));
-
-  // The number of non-empty labels and the last three of them.
-  size_t count = 0;
-  std::string_view last, second, third;
-  for (size_t from = 0; from <= name.size();) {
-    size_t dot = name.find('.', from);
-    if (dot == std::string_view::npos) dot = name.size();
-    if (dot > from) {
-      third = second;
-      second = last;
-      last = name.substr(from, dot - from);
-      ++count;
-    }
-    from = dot + 1;
-  }
-
-  if (count < 2) return out.append(name);
-  if (count == 2 || IsOneOf(last, kGenericEndings)) {
-    if (count == 3 && (last == "com" || last == "net") && IsOneOf(second, kHostingServices)) {
-      return AppendLabels(out, {third, second, last});
-    }
-    return AppendLabels(out, {second, last});
-  }
-  if (last == "us") {
-    if (second.size() == 2 || second == "dni" || second == "fed") {
-      return out.append(name.starts_with("www.") ? name.substr(4) : name);
-    }
-    return AppendLabels(out, {second, last});
-  }
-  if (IsOneOf(second, kCountrySecondLevels) || (second == "gov" && last.size() == 2)) {
-    return AppendLabels(out, {third, second, last});
-  }
-  return AppendLabels(out, {second, last});
+  if (IsIpAddressHost(name)) return out.append(name);
+  // A name the list gives no registrable domain for (localhost, a public suffix) stands alone.
+  std::string_view registrable = RegistrableTail(name);
+  return out.append(registrable.empty() ? name : registrable);
 }
 
 }  // namespace quillon

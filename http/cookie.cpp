@@ -107,9 +107,24 @@ bool HoldsLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+std::string_view WithoutLeadingDot(std::string_view domain) {
+  return domain.starts_with('.') ? domain.substr(1) : domain;
+}
+
+// Whether host ends with domain where a label of host begins ("shop.acme.test" under
+// "acme.test" or ".acme.test", never "myacme.test" under "acme.test").
+bool EndsAtLabel(std::string_view host, std::string_view domain, bool caseSensitive) {
+  if (domain.empty() || host.size() < domain.size()) return false;
+  std::string_view tail = host.substr(host.size() - domain.size());
+  if (caseSensitive ? tail != domain : !EqualsNoCase(tail, domain)) return false;
+  return domain.starts_with('.') || host.size() == domain.size() ||
+         host[host.size() - domain.size() - 1] == '.';
+}
+
 bool HostMatches(std::string_view domain, std::string_view host) {
-  std::string_view bare = domain.starts_with('.') ? domain.substr(1) : domain;
-  return EqualsNoCase(host, bare) || host.ends_with(domain);
+  if (EqualsNoCase(host, WithoutLeadingDot(domain))) return true;
+  // An IP-address host shares its cookies with no other host.
+  return !HtmlHelp::IsIpAddressHost(host) && EndsAtLabel(host, domain, true);
 }
 
 }  // namespace
@@ -157,6 +172,16 @@ bool CookieMatches(const Cookie& cookie, std::string_view host, std::string_view
   if (!HostMatches(cookie.domain.view(), host)) return false;
   std::string_view own = cookie.path.view();
   return own.empty() || own == "/" || path.starts_with(own);
+}
+
+bool CookieDomainCoversHost(std::string_view domain, std::string_view host) {
+  domain = WithoutLeadingDot(domain);
+  if (domain.empty()) return false;
+  if (EqualsNoCase(domain, host)) return true;
+  if (HtmlHelp::IsIpAddressHost(host) || !EndsAtLabel(host, domain, false)) return false;
+  // Above the registrable domain lie only public suffixes, shared by unrelated sites.
+  StringBuffer registrable;
+  return HtmlHelp::BaseDomain(host, registrable) && EndsAtLabel(domain, registrable.view(), false);
 }
 
 bool BuildCookieHeader(const CookieJar& jar, std::string_view host, std::string_view path,

@@ -1,6 +1,6 @@
 // One cookie, the cookies loaded for one request, and the rules that need no storage: reading
-// Set-Cookie fields, matching a cookie to a request, writing the Cookie line and naming the
-// document a base domain's cookies live in. Storage (files or the memory table) is cookie_mgr.*.
+// Set-Cookie fields, which domains a host may set cookies for, matching a cookie to a request,
+// writing the Cookie line and naming the document a base domain's cookies live in. Storage (files or the memory table) is cookie_mgr.*.
 #pragma once
 
 #include <string_view>
@@ -31,7 +31,7 @@ class Cookie : public QuillonObject {
   const StringPair* pairAt(int index) const { return pairs_.at<StringPair>(index); }
 
   int version = 0;
-  bool secure = false;
+  bool secure = false;  // sent over https only
   bool discard = false;
   int maxAge = 0;
   StringBuffer domain;
@@ -61,9 +61,15 @@ bool ParseSetCookies(const HttpResponseHeader& header, std::string_view defaultD
                      OwningPtrArray& out);
 
 // Whether cookie goes with a request to host and path: the host equals the domain without one
-// leading "." (any case) or ends with the domain as stored; a path other than "" and "/" must
-// begin the request's path. Neither the secure flag nor the expiry is looked at here.
+// leading "." (any case) or ends with the domain as stored at a label's start, and an IP-address
+// host only equals it; a path other than "" and "/" must begin the request's path. Neither the
+// secure flag nor the expiry is looked at here.
 bool CookieMatches(const Cookie& cookie, std::string_view host, std::string_view path);
+
+// Whether host may set a cookie for domain (one leading "." ignored, any case): domain is host
+// itself, or a parent of host at or below host's registrable domain, so never a public suffix,
+// a sibling, or another address of an IP-address host.
+bool CookieDomainCoversHost(std::string_view domain, std::string_view host);
 
 // The value of the Cookie line for host and path: "name=value" of every matching cookie's pairs
 // in jar order joined by "; ", a name already written skipped, a value holding a space quoted.

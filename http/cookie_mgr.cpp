@@ -73,23 +73,42 @@ std::unique_ptr<ClsXml> CookieElement(ClsXml& root, const char* key, LogBase& lo
   return made;
 }
 
+// "secure" is written on each pair's element, not on the "cookie" element that the pairs of one
+// domain and path share: a Secure cookie must not keep its plain neighbours off http.
 bool WriteAttributes(ClsXml& element, const Cookie& cookie) {
   bool ok = element.ReplaceAttr("v", cookie.version);
   if (!cookie.expire.isEmpty()) ok = element.ReplaceAttr("expire", cookie.expire.getString()) && ok;
   if (cookie.maxAge != 0) ok = element.ReplaceAttr("maxAge", cookie.maxAge) && ok;
-  if (cookie.secure) ok = element.ReplaceAttr("secure", "yes") && ok;
   if (cookie.discard) ok = element.ReplaceAttr("discard", "yes") && ok;
   return ok;
 }
 
-bool WritePairs(ClsXml& element, const Cookie& cookie) {
+// Older files mark the whole "cookie" element secure; the mark moves onto each pair already
+// there, so that a plain cookie saved beside them stays plain. The element's own mark becomes
+// "no", as an attribute cannot be taken away.
+bool MoveSecureOntoPairs(ClsXml& element) {
+  if (!element.AttrEquals("secure", "yes")) return true;
   bool ok = true;
+  for (std::unique_ptr<ClsXml> pair = element.FirstChildHandle(); pair;) {
+    ok = pair->ReplaceAttr("secure", "yes") && ok;
+    if (!pair->MoveToNextSibling()) break;
+  }
+  return element.ReplaceAttr("secure", "no") && ok;
+}
+
+// Like the element's attributes, a pair's "secure" not written this time keeps its old value.
+bool WritePairs(ClsXml& element, const Cookie& cookie) {
+  bool ok = MoveSecureOntoPairs(element);
   for (int i = 0; i < cookie.pairCount(); ++i) {
     const StringPair& pair = *cookie.pairAt(i);
     std::unique_ptr<ClsXml> child = element.ChildByTag(pair.firstText());
-    ok = (child ? child->PutContent(pair.secondText())
-                : element.AppendChild(pair.firstText(), pair.secondText())) &&
-         ok;
+    if (child) {
+      ok = child->PutContent(pair.secondText()) && ok;
+    } else {
+      child = element.AppendChildNode(pair.firstText(), pair.secondText());
+      ok = child != nullptr && ok;
+    }
+    if (child && cookie.secure) ok = child->ReplaceAttr("secure", "yes") && ok;
   }
   return ok;
 }
@@ -110,8 +129,9 @@ bool StoreDocument(const DocumentPlace& place, HashMap& memoryCookies, ClsXml& x
   return false;
 }
 
-// The cookie of one "cookie" element; null when its key names no domain.
-std::unique_ptr<Cookie> ReadCookie(ClsXml& element) {
+// A cookie with the domain, path and attributes of one "cookie" element and no pairs yet; null
+// when its key names no domain.
+std::unique_ptr<Cookie> CookieOfElement(ClsXml& element) {
   StringBuffer key, expire;
   element.AttrText("key", key);
   element.AttrText("expire", expire);
@@ -129,16 +149,46 @@ std::unique_ptr<Cookie> ReadCookie(ClsXml& element) {
     cookie->maxAge = element.AttrNumber("maxAge");
     cookie->discard = element.AttrEquals("discard", "yes");
   }
+  return cookie;
+}
+
+// A copy of cookie's domain, path and attributes without its pairs.
+std::unique_ptr<Cookie> EmptyTwin(const Cookie& cookie) {
+  std::unique_ptr<Cookie> twin(new (std::nothrow) Cookie);
+  if (!twin || !twin->domain.assign(cookie.domain) || !twin->path.assign(cookie.path) ||
+      !twin->expire.assign(cookie.expire)) {
+    return nullptr;
+  }
+  twin->version = cookie.version;
+  twin->maxAge = cookie.maxAge;
+  twin->discard = cookie.discard;
+  return twin;
+}
+
+// Adds the cookies of one "cookie" element to jar: its pairs in order, one Cookie per run of
+// pairs that are alike in being secure (marked on the pair, or on the element in older files).
+// False only when memory runs out.
+bool AddElementCookies(ClsXml& element, CookieJar& jar) {
+  std::unique_ptr<Cookie> cookie = CookieOfElement(element);
+  if (!cookie) return true;
+  const bool elementSecure = cookie->secure;
   StringBuffer tag, content;
   for (std::unique_ptr<ClsXml> pair = element.FirstChildHandle(); pair;) {
+    const bool secure = elementSecure || pair->AttrEquals("secure", "yes");
+    if (cookie->pairCount() > 0 && secure != cookie->secure) {
+      std::unique_ptr<Cookie> next = EmptyTwin(*cookie);
+      if (!next || !jar.add(cookie.release())) return false;
+      cookie = std::move(next);
+    }
+    cookie->secure = secure;
     tag.clear();
     content.clear();
     pair->TagText(tag);
     pair->ContentText(content);
-    if (!cookie->setPair(tag.view(), content.view())) return nullptr;
+    if (!cookie->setPair(tag.view(), content.view())) return false;
     if (!pair->MoveToNextSibling()) break;
   }
-  return cookie;
+  return jar.add(cookie.release());
 }
 
 void LogCookie(const Cookie& cookie, LogBase& log) {
@@ -163,6 +213,11 @@ bool SaveCookie(const StringBuffer& cookieDir, HashMap& memoryCookies, const cha
   LogContextGuard context(log, "SaveCookie");
   log.addTag("CookieDir", cookieDir.getString());
   log.addTag("Domain", cookie.domain.getString());
+  if (!CookieDomainCoversHost(cookie.domain.view(), host == nullptr ? "" : host)) {
+    log.addError("Cookie refused: its Domain attribute does not cover the host.");
+    log.addTag("Host", host == nullptr ? "" : host);
+    return false;
+  }
   DocumentPlace place;
   if (!FindPlace(cookieDir, host, place, log,
                  IsMemoryCookieStore(cookieDir) ? "Failed to get cookie hashkey."
@@ -213,8 +268,7 @@ std::unique_ptr<CookieJar> LoadCookieJar(const StringBuffer& cookieDir,
   std::unique_ptr<CookieJar> jar(new (std::nothrow) CookieJar);
   if (!jar) return nullptr;
   do {
-    std::unique_ptr<Cookie> cookie = ReadCookie(*element);
-    if (cookie && !jar->add(cookie.release())) return nullptr;
+    if (!AddElementCookies(*element, *jar)) return nullptr;
   } while (element->MoveToNextSibling());
   return jar->count() > 0 ? std::move(jar) : nullptr;
 }

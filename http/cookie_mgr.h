@@ -1,8 +1,9 @@
 // The cookie store: one XML document per base domain ("cookies" root, one "cookie" element per
-// domain and path, one child element per name), kept as files in the settings' cookie folder or,
-// when that folder is "memory", as texts in the settings' memory table. Nothing is cached between
-// requests: each request reads the document, each received cookie updates and rewrites it. A
-// cookie failure never fails the request that caused it.
+// domain and path, one child element per name, marked secure="yes" when it goes over https
+// only), kept as files in the settings' cookie folder or, when that folder is "memory", as texts
+// in the settings' memory table. Nothing is cached between requests: each request reads the
+// document, each received cookie updates and rewrites it. A cookie failure never fails the
+// request that caused it.
 #pragma once
 
 #include <memory>
@@ -25,12 +26,15 @@ inline constexpr int kMaxCookiesPerDocument = 1000;
 bool IsMemoryCookieStore(const StringBuffer& cookieDir);
 
 // Stores cookie in host's document: the element of the same domain and path is updated in place
-// (attributes not written this time keep their values), else added. False (logged) on failure.
+// (attributes not written this time keep their values), else added; "secure" is kept per pair.
+// A cookie whose domain does not cover host (CookieDomainCoversHost) is refused. False (logged)
+// on refusal or failure.
 bool SaveCookie(const StringBuffer& cookieDir, HashMap& memoryCookies, const char* host,
                 const Cookie& cookie, LogBase& log);
 
 // The cookies of host's document (for path: every cookie is loaded, matching happens when the
-// Cookie line is built); null when there is none or it cannot be read (logged).
+// Cookie line is built), an element's secure and plain pairs as separate cookies; null when
+// there is none or it cannot be read (logged).
 std::unique_ptr<CookieJar> LoadCookieJar(const StringBuffer& cookieDir,
                                          const HashMap& memoryCookies, const char* host,
                                          const char* path, LogBase& log);

@@ -34,6 +34,14 @@ class CookieStoreTest : public ::testing::TestWithParam<bool> {
   std::string Document(const char* name) {
     return quillon::testing::ReadFileBytes(folder_ + "/" + name);
   }
+  // Puts a document in the store as an earlier run (or another program) left it.
+  void Plant(const char* name, const std::string& xml) {
+    if (GetParam()) {
+      settings.memoryCookies.put(name, new StringBuffer(xml.c_str()));
+    } else {
+      quillon::testing::WriteFileBytes(folder_ + "/" + name, xml);
+    }
+  }
 
   HttpControl settings;
   Logger log;
@@ -42,10 +50,10 @@ class CookieStoreTest : public ::testing::TestWithParam<bool> {
 
 TEST_P(CookieStoreTest, CookiesComeBackOnLaterRequestsAsStoredAndUpdatedInPlace) {
   Receive("shop.acme.test", "Set-Cookie: a=1; b=2; path=/x\r\nSet-Cookie: sid=s 1\r\n");
-  Receive("shop.acme.test", "Set-Cookie: sid=two; secure\r\n");
-  EXPECT_EQ(Sent("news.acme.test", "/x/page"), "Cookie: a=1; b=2\r\n");
-  EXPECT_EQ(Sent("news.acme.test", "/"), "");
-  EXPECT_EQ(Sent("acme.test", "/", true), "Cookie: sid=two\r\n");
+  Receive("shop.acme.test", "Set-Cookie: sid=two; secure\r\nSet-Cookie: plain=p\r\n");
+  EXPECT_EQ(Sent("news.acme.test", "/x/page"), "Cookie: a=1; b=2; plain=p\r\n");
+  EXPECT_EQ(Sent("news.acme.test", "/"), "Cookie: plain=p\r\n");
+  EXPECT_EQ(Sent("acme.test", "/", true), "Cookie: sid=two; plain=p\r\n");
   EXPECT_EQ(Sent("other.test", "/x"), "");
   if (GetParam()) {
     EXPECT_TRUE(std::filesystem::is_empty(folder_));
@@ -57,10 +65,50 @@ TEST_P(CookieStoreTest, CookiesComeBackOnLaterRequestsAsStoredAndUpdatedInPlace)
                      "        <b>2</b>\r\n    </cookie>"),
             std::string::npos)
       << xml;
-  EXPECT_NE(xml.find("<cookie key=\".acme.test,\" v=\"0\" secure=\"yes\">\r\n"
-                     "        <sid>two</sid>\r\n    </cookie>"),
+  EXPECT_NE(xml.find("<cookie key=\".acme.test,\" v=\"0\">\r\n"
+                     "        <sid secure=\"yes\">two</sid>\r\n        <plain>p</plain>\r\n"
+                     "    </cookie>"),
             std::string::npos)
       << xml;
+}
+
+TEST_P(CookieStoreTest, CookiesReachOnlyTheHostsTheirSiteHolds) {
+  Receive("127.0.0.1", "Set-Cookie: a=1\r\nSet-Cookie: planted=1; Domain=127.5.0.1\r\n");
+  Receive("127.5.0.1", "Set-Cookie: b=2\r\nSet-Cookie: planted=2; Domain=127.0.0.1\r\n");
+  Receive("10.1.0.1", "Set-Cookie: c=3\r\n");
+  Receive("alice.herokuapp.com",
+          "Set-Cookie: alice=1\r\nSet-Cookie: all=1; Domain=herokuapp.com\r\n");
+  Receive("bob.herokuapp.com", "Set-Cookie: bob=1\r\n");
+  Receive("www.example.com",
+          "Set-Cookie: shared=1\r\nSet-Cookie: foreign=1; Domain=other.test\r\n");
+  const struct {
+    const char* host;
+    const char* sent;
+  } cases[] = {
+      {"127.0.0.1", "Cookie: a=1\r\n"},
+      {"127.5.0.1", "Cookie: b=2\r\n"},
+      {"192.168.0.1", ""},
+      {"alice.herokuapp.com", "Cookie: alice=1\r\n"},
+      {"bob.herokuapp.com", "Cookie: bob=1\r\n"},
+      {"shop.example.com", "Cookie: shared=1\r\n"},
+      {"other.test", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Sent(c.host, "/"), c.sent) << c.host;
+  const std::string text = testing::LogText(log);
+  size_t refused = 0;
+  for (size_t at = 0; (at = text.find("Cookie refused:", at)) != std::string::npos; ++at) ++refused;
+  EXPECT_EQ(refused, 4u) << text;
+}
+
+TEST_P(CookieStoreTest, AnOlderDocumentWithSecureOnTheElementKeepsItsCookiesSecure) {
+  Plant("h_test.xml",
+        "<cookies><cookie key=\"h.test,/\" v=\"0\" secure=\"yes\"><s>1</s></cookie></cookies>");
+  EXPECT_EQ(Sent("h.test", "/"), "");
+  EXPECT_EQ(Sent("h.test", "/", true), "Cookie: s=1\r\n");
+  // A plain cookie saved beside them stays plain; the old ones stay secure.
+  Receive("h.test", "Set-Cookie: p=2; path=/; Domain=h.test\r\n");
+  EXPECT_EQ(Sent("h.test", "/"), "Cookie: p=2\r\n");
+  EXPECT_EQ(Sent("h.test", "/", true), "Cookie: s=1; p=2\r\n");
 }
 
 TEST_P(CookieStoreTest, SwitchedOffOrWithoutAJarNothingIsSent) {

@@ -101,6 +101,57 @@ TEST(CookieHeaderTest, MatchingQuotingAndTheFirstOfEqualNames) {
   }
 }
 
+TEST(CookieMatchesTest, AnAddressMatchesOnlyItselfAndANameOnlyBelowItsDomain) {
+  const struct {
+    const char* domain;
+    const char* host;
+    bool matches;
+  } cases[] = {
+      {".127.0.0.1", "127.0.0.1", true},
+      {".127.5.0.1", "127.0.0.1", false},
+      {".127.0.0.1", "127.5.0.1", false},
+      {".0.0.1", "127.0.0.1", false},
+      {"0.1", "10.1.0.1", false},
+      {".[::1]", "[::1]", true},
+      {"acme.test", "shop.acme.test", true},
+      {"acme.test", "myacme.test", false},
+  };
+  for (const auto& c : cases) {
+    Cookie cookie;
+    cookie.domain.assign(c.domain);
+    EXPECT_EQ(CookieMatches(cookie, c.host, "/"), c.matches) << c.domain << " " << c.host;
+  }
+}
+
+TEST(CookieDomainCoversHostTest, OnlyTheHostAndItsParentsUpToTheRegistrableDomain) {
+  const struct {
+    const char* domain;
+    const char* host;
+    bool covers;
+  } cases[] = {
+      {"127.0.0.1", "127.0.0.1", true},
+      {"127.5.0.1", "127.0.0.1", false},
+      {".0.0.1", "127.0.0.1", false},
+      {"::1", "::1", true},
+      {".example.com", "www.example.com", true},
+      {"EXAMPLE.com", "www.example.com", true},
+      {"www.example.com", "www.example.com", true},
+      {"shop.example.com", "www.example.com", false},
+      {"ample.com", "www.example.com", false},
+      {"com", "www.example.com", false},
+      {"example.co.uk", "www.example.co.uk", true},
+      {"co.uk", "www.example.co.uk", false},
+      {"herokuapp.com", "alice.herokuapp.com", false},
+      {"bob.herokuapp.com", "alice.herokuapp.com", false},
+      {"localhost", "localhost", true},
+      {".", "localhost", false},
+      {"other.test", "www.example.com", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CookieDomainCoversHost(c.domain, c.host), c.covers) << c.domain << " " << c.host;
+  }
+}
+
 TEST(CookieDocumentNameTest, OneDocumentPerBaseDomain) {
   const struct {
     const char* host;
@@ -110,6 +161,9 @@ TEST(CookieDocumentNameTest, OneDocumentPerBaseDomain) {
       {".acme.test", "acme_test.xml"},
       {"www.example.co.uk", "example_co_uk.xml"},
       {"localhost", "localhost.xml"},
+      {"127.0.0.1", "127_0_0_1.xml"},
+      {"127.5.0.1", "127_5_0_1.xml"},
+      {"alice.herokuapp.com", "alice_herokuapp_com.xml"},
   };
   for (const auto& c : cases) {
     StringBuffer name;
