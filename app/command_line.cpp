@@ -286,14 +286,15 @@ void CheckAuthentication(SourceSettings& source, const std::string& passwordFile
 }
 
 // The cookie and cache folders named on the command line are made private (0700) when missing;
-// cookies in "memory" need none. False with a message in error.
+// an existing one keeps its mode unless others can write to it, which refuses it. Cookies in
+// "memory" need none. False with a message in error.
 bool PrepareStoreFolders(const SourceSettings& source, std::string& error) {
   const std::string& cookies = source.cookieDir;
   if (!cookies.empty() && !quillon::EqualsNoCase(cookies, "memory") &&
-      !quillon::MakePrivateDirectory(cookies, error)) {
+      !quillon::PrepareUserDirectory(cookies, error)) {
     return false;
   }
-  return source.cacheDir.empty() || quillon::MakePrivateDirectory(source.cacheDir, error);
+  return source.cacheDir.empty() || quillon::PrepareUserDirectory(source.cacheDir, error);
 }
 
 // The exit code for a run a stop request ended: 128 + the signal, as shells report it.
@@ -452,7 +453,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   std::string error;
   if (!PrepareStoreFolders(options.source, error)) {
     err << "tollwick: " << error << "\n";
-    return kExitFailure;
+    return kExitUsage;  // the folder named is unusable: the user must name another
   }
   CrawlLogFile log;
   if (!logPath.empty() && !log.open(logPath)) {

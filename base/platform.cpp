@@ -12,6 +12,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -153,16 +154,24 @@ NewDirectory MakeNewPrivateDirectory(const std::string& path, std::string& error
   return NewDirectory::Failed;
 }
 
-bool MakePrivateDirectory(const std::string& path, std::string& error) {
+namespace {
+
+// Makes path with mode 0700 when nothing is there, then reads what is there without following
+// a link. False with a message in error.
+bool MakeOrExamineDirectory(const std::string& path, struct stat& info, std::string& error) {
   if (mkdir(path.c_str(), kPrivateMode) != 0 && errno != EEXIST) {
     error = "Cannot create the folder " + path + ": " + SystemErrorText(errno);
     return false;
   }
-  struct stat info {};
   if (lstat(path.c_str(), &info) != 0) {
     error = "Cannot examine the folder " + path + ": " + SystemErrorText(errno);
     return false;
   }
+  return true;
+}
+
+// A real directory (no link) owned by this user. False with a message in error.
+bool IsOwnDirectory(const std::string& path, const struct stat& info, std::string& error) {
   if (!S_ISDIR(info.st_mode)) {
     error = "Refusing to use " + path + ": it is not a directory (a link or a file is there).";
     return false;
@@ -171,8 +180,39 @@ bool MakePrivateDirectory(const std::string& path, std::string& error) {
     error = "Refusing to use " + path + ": it belongs to another user.";
     return false;
   }
+  return true;
+}
+
+std::string OctalMode(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+}  // namespace
+
+bool MakePrivateDirectory(const std::string& path, std::string& error) {
+  struct stat info {};
+  if (!MakeOrExamineDirectory(path, info, error) || !IsOwnDirectory(path, info, error)) {
+    return false;
+  }
   if ((info.st_mode & 077) != 0 && chmod(path.c_str(), kPrivateMode) != 0) {
     error = "Cannot make the folder " + path + " private: " + SystemErrorText(errno);
+    return false;
+  }
+  return true;
+}
+
+bool PrepareUserDirectory(const std::string& path, std::string& error) {
+  struct stat info {};
+  if (!MakeOrExamineDirectory(path, info, error) || !IsOwnDirectory(path, info, error)) {
+    return false;
+  }
+  // Others who can write there could replace or plant the files kept in it.
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    error = "Refusing to use " + path + ": other users can write to it (mode " +
+            OctalMode(info.st_mode) + "); remove their write permission (chmod go-w) or choose "
+            "another folder.";
     return false;
   }
   return true;

@@ -84,6 +84,11 @@ void SleepMs(uint32_t milliseconds);
 // False with a message for the user in error.
 bool MakePrivateDirectory(const std::string& path, std::string& error);
 
+// A folder the user named for files only this user should touch: created with mode 0700 when
+// missing; an existing one keeps its mode, but must be a real directory (lstat) owned by the
+// user that neither its group nor others can write to. False with a message in error.
+bool PrepareUserDirectory(const std::string& path, std::string& error);
+
 // Creates path with mode 0700 only when nothing is there yet (an exclusive mkdir), so the
 // caller knows the folder is its own. Failed comes with a message in error.
 enum class NewDirectory { Made, Exists, Failed };

@@ -250,6 +250,17 @@ bool IssuerAccepted(const ClientCredential& credential, const STACK_OF(X509_NAME
   return false;
 }
 
+// Whether the certificate the server has shown so far verifies for host (chain, dates, usage
+// and the name). Quiet: the verification after the handshake logs the reasons.
+bool ServerCertificateVerifiesNow(SSL* ssl, const char* host) {
+  X509* peer = SSL_get0_peer_certificate(ssl);
+  if (peer == nullptr || host == nullptr || *host == '\0') return false;
+  bool chainBuilt = false;
+  uint32_t status = CertificatePolicyStatus(peer, SSL_get_peer_cert_chain(ssl), host, 0,
+                                            chainBuilt);
+  return chainBuilt && status == 0;
+}
+
 }  // namespace
 
 void SChannel::OfferClientCertificate(SSL* ssl) {
@@ -260,6 +271,13 @@ void SChannel::OfferClientCertificate(SSL* ssl) {
   if (verbose_) log.addInfo("Incomplete credentials...");
   if (clientCredentials_.isEmpty()) {
     log.addInfo("The server asked for a client certificate; none is configured.");
+    return;
+  }
+  // The server's Certificate has been processed when it asks (TLS 1.2 and 1.3), so an impostor
+  // is found out before it can collect the certificate; without the requirement, certificate
+  // problems only warn and the certificate goes out as before.
+  if (requireVerified_ && !ServerCertificateVerifiesNow(ssl, host_.getString())) {
+    log.addInfo("Not sending the client certificate: the server's certificate is not verified.");
     return;
   }
   const STACK_OF(X509_NAME)* issuers = SSL_get_client_CA_list(ssl);

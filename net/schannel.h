@@ -120,7 +120,9 @@ class SChannel : public QuillonObject {
   // Connects to the host and port, runs the handshake and checks the server certificate. Always
   // starts from scratch. False with FailureCode() set (and ConnectFailReason() for a failed
   // connect); dnsFailed when the name did not resolve.
-  // clientCredentials (may be null): the certificates offered when the server asks for one.
+  // clientCredentials: the certificates offered when the server asks for one; null (or an
+  // empty set) offers none on this connection. With the require-verified flag set, a
+  // certificate goes out only to a server whose certificate verified for the host.
   bool EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbeatMs,
                         ProgressMonitor* progress,
                         const ClientCredentialSet* clientCredentials = nullptr);
@@ -166,7 +168,8 @@ class SChannel : public QuillonObject {
   bool LoadSecurityLibrary(LogBase& log);
   bool CreateCredentials(const ClientCredentialSet* clientCredentials, LogBase& log);
   // The server asked for a certificate (the incomplete-credentials path): installs the client
-  // credential whose issuer the server named, else the first. Always lets the handshake go on.
+  // credential whose issuer the server named, else the first; none when verification is
+  // required and the server's certificate does not verify. Always lets the handshake go on.
   void OfferClientCertificate(ssl_st* ssl);
   bool PerformHandshake(LogBase& log);
   bool ClientHandshakeLoop(bool readFirst, LogBase& log);

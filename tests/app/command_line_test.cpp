@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QSettings>
 
@@ -279,6 +280,17 @@ TEST_F(CommandLineTest, LogFileGetsEveryCrawlStep) {
   std::string log = quillon::TempDirectory() + "crawl.log";
   ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0", "--log", log}), kExitOk);
   EXPECT_EQ(ReadFileBytes(log), "step log\r\nNo unspidered URLs remaining.\r\n");
+}
+
+TEST_F(CommandLineTest, StoreFolderOthersCanWriteIsAUsageError) {
+  const std::string dir = quillon::testing::FreshDir("store-folders");
+  ASSERT_EQ(mkdir((dir + "shared").c_str(), 0700), 0);
+  ASSERT_EQ(chmod((dir + "shared").c_str(), 0777), 0);
+  EXPECT_EQ(Run({"generate", "a.example", "--cache", dir + "shared"}), kExitUsage);
+  EXPECT_NE(err.str().find("tollwick: Refusing to use " + dir + "shared: other users can write"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(script.crawlCalls, 0);
 }
 
 TEST_F(CommandLineTest, UnwritableLogFileFailsBeforeTheCrawl) {

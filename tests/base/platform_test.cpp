@@ -2,12 +2,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
+
+#include "tests/support/test_support.h"
 
 namespace quillon {
 namespace {
@@ -83,6 +87,32 @@ TEST(UniqueFdTest, ClosesExactlyOnceWhateverPathTheDescriptorTakes) {
   EXPECT_TRUE(IsOpen(released));
   EXPECT_FALSE(IsOpen(pipeEnds[1]));
   ::close(released);
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// A folder the user names: made 0700, or kept as it is, or refused when others may write there.
+TEST(PlatformTest, UserDirectoryIsMadePrivateOrKeptUnlessOthersCanWrite) {
+  const std::string dir = testing::FreshDir("user-directory");
+  std::string error;
+  ASSERT_TRUE(PrepareUserDirectory(dir + "new", error)) << error;
+  EXPECT_EQ(ModeOf(dir + "new"), 0700u);
+
+  const std::string open = dir + "open";
+  ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+  ASSERT_TRUE(PrepareUserDirectory(open, error)) << error;
+  EXPECT_EQ(ModeOf(open), 0755u);
+
+  for (mode_t writable : {0777, 0775, 01777}) {
+    ASSERT_EQ(::chmod(open.c_str(), writable), 0);
+    EXPECT_FALSE(PrepareUserDirectory(open, error)) << std::oct << writable;
+    EXPECT_NE(error.find("other users can write to it"), std::string::npos) << error;
+    EXPECT_EQ(ModeOf(open), writable);
+  }
 }
 
 TEST(PlatformTest, ExecutableFolderHoldsThisProgram) {

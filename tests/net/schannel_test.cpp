@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "base/logger.h"
+#include "net/certificate.h"
+#include "net/client_credential.h"
 #include "tests/net/loopback_peer.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tls_loopback_server.h"
@@ -17,16 +19,39 @@
 namespace quillon::testing {
 namespace {
 
-const IssuedCert& ServerCert() {
-  static IssuedCert* cert = [] {
+struct TestCerts {
+  std::string caFile;
+  IssuedCert server;      // the test CA's, for 127.0.0.1
+  IssuedCert selfSigned;  // the same names, signed by itself
+  IssuedCert otherHost;   // the test CA's, for another name
+  IssuedCert client;      // a client certificate from the test CA
+};
+
+const TestCerts& Certs() {
+  static TestCerts* certs = [] {
     TestPki pki(FreshDir("schannel-pki"));
+    auto* made = new TestCerts;
+    made->caFile = pki.caFile();
     CertOptions options;
     options.subject = {{"CN", "127.0.0.1"}};
     options.ips = {"127.0.0.1"};
-    return new IssuedCert(pki.Issue("server", options));
+    made->server = pki.Issue("server", options);
+    options.selfSigned = true;
+    made->selfSigned = pki.Issue("self", options);
+    CertOptions other;
+    other.subject = {{"CN", "other.example"}};
+    other.dnsNames = {"other.example"};
+    made->otherHost = pki.Issue("other", other);
+    CertOptions client;
+    client.subject = {{"CN", "crawler"}};
+    client.serverAuth = false;
+    made->client = pki.Issue("client", client);
+    return made;
   }();
-  return *cert;
+  return *certs;
 }
+
+const IssuedCert& ServerCert() { return Certs().server; }
 
 // A channel connected to the server, with a short idle time-out.
 struct Client {
@@ -36,9 +61,9 @@ struct Client {
     channel.Socket().SetConnectTimeoutMs(2000);
     channel.Socket().SetIdleTimeoutMs(idleMs);
   }
-  bool establish() {
+  bool establish(const ClientCredentialSet* credentials = nullptr) {
     bool dnsFailed = false;
-    return channel.EstablishChannel(log, dnsFailed, 0, nullptr);
+    return channel.EstablishChannel(log, dnsFailed, 0, nullptr, credentials);
   }
   bool receive(std::string& text) {
     DataBuffer out;
@@ -275,6 +300,68 @@ TEST(SChannelHandshakeTest, ServerNameIndicationCarriesTheHostName) {
   ASSERT_TRUE(client.establish()) << LogText(client.log);
   server.Join();
   EXPECT_EQ(serverName, "localhost");
+}
+
+// ---- Client certificates
+
+// Trusts the test CA for one test.
+struct TrustTestCa {
+  TrustTestCa() { SetTrustFile(Certs().caFile.c_str()); }
+  ~TrustTestCa() { SetTrustFile(nullptr); }
+};
+
+// The server asks for a client certificate and takes any.
+void AskForAnyClientCertificate(SSL_CTX* ctx) {
+  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
+}
+
+TEST(SChannelClientCertTest, RequiredVerificationKeepsTheCertificateFromImpostors) {
+  TrustTestCa trust;
+  Logger loadLog;
+  ClientCredentialSet credentials;
+  ASSERT_TRUE(credentials.Add(ClientCredential::Load(Certs().client.certFile.c_str(),
+                                                     Certs().client.keyFile.c_str(), nullptr,
+                                                     loadLog)))
+      << LogText(loadLog);
+  struct Case {
+    const char* name;
+    const IssuedCert& cert;
+    bool requireVerified;
+    const ClientCredentialSet* offered;
+    bool sent;
+  } cases[] = {
+      {"verified server", Certs().server, true, &credentials, true},
+      {"self-signed impostor", Certs().selfSigned, true, &credentials, false},
+      {"certificate for another host", Certs().otherHost, true, &credentials, false},
+      {"self-signed, verification not required", Certs().selfSigned, false, &credentials, true},
+      {"verified server, none offered", Certs().server, true, nullptr, false},
+  };
+  for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (version == TLS1_2_VERSION ? ", TLS 1.2" : ", TLS 1.3"));
+      bool received = false;
+      TlsLoopbackServer server(
+          c.cert.certFile, c.cert.keyFile,
+          [&](TlsServerSession& s) { received = SSL_get0_peer_certificate(s.ssl()) != nullptr; },
+          true, version, AskForAnyClientCertificate);
+      Client client(server.port());
+      client.channel.SetRequireVerified(c.requireVerified);
+      const bool impostor = c.requireVerified && &c.cert != &Certs().server;
+      EXPECT_EQ(client.establish(c.offered), !impostor) << LogText(client.log);
+      server.Join();
+      ASSERT_TRUE(server.handshakeDone());
+      EXPECT_EQ(received, c.sent);
+      std::string log = LogText(client.log);
+      EXPECT_EQ(log.find("Not sending the client certificate: the server's certificate is not "
+                         "verified.") != std::string::npos,
+                impostor)
+          << log;
+      if (impostor) {
+        EXPECT_EQ(client.channel.FailureCode(), ChannelFailure::NotVerified);
+        EXPECT_NE(log.find("Failed to verify server certificate"), std::string::npos);
+      }
+    }
+  }
 }
 
 TEST(SChannelShutdownTest, ShutdownSendsCloseNotify) {

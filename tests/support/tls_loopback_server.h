@@ -140,16 +140,19 @@ class TlsServerSession {
 class TlsLoopbackServer {
  public:
   using Script = std::function<void(TlsServerSession&)>;
+  using Configure = std::function<void(SSL_CTX*)>;
 
   // certFile and keyFile: the server's certificate and key (PEM). maxVersion 0 = TLS 1.3.
-  // With handshake false the script gets the raw connection (no TLS session).
+  // With handshake false the script gets the raw connection (no TLS session). configure, when
+  // given, adjusts the server's context before the server listens.
   TlsLoopbackServer(const std::string& certFile, const std::string& keyFile, Script script,
-                    bool handshake = true, int maxVersion = 0)
+                    bool handshake = true, int maxVersion = 0, const Configure& configure = {})
       : script_(std::move(script)), handshake_(handshake) {
     ctx_ = SSL_CTX_new(TLS_server_method());
     SSL_CTX_use_certificate_file(ctx_, certFile.c_str(), SSL_FILETYPE_PEM);
     SSL_CTX_use_PrivateKey_file(ctx_, keyFile.c_str(), SSL_FILETYPE_PEM);
     if (maxVersion != 0) SSL_CTX_set_max_proto_version(ctx_, maxVersion);
+    if (configure) configure(ctx_);
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
