@@ -12,6 +12,7 @@
 
 #include "app/failure_reason_log.h"
 #include "app/settings_profile.h"
+#include "app/site_address.h"
 #include "app/sitemap_writer.h"
 #include "base/ascii.h"
 #include "base/file_access.h"
@@ -74,6 +75,14 @@ class CrawlLogFile {
   quillon::UniqueFd file_;
   std::string failure_;
 };
+
+// A password typed into the address is visible to the machine's other users (the process list,
+// the shell's history): say so once, and how to give it instead.
+void WarnOfPasswordInAddress(const std::string& url, std::ostream& err) {
+  if (!HasPasswordInAddress(url)) return;
+  err << "tollwick: warning: the password in the address can be seen by other users of this "
+         "machine; give it with --user and --password-file instead\n";
+}
 
 // Hooks that talk to a terminal.
 class TerminalHooks : public FrontEndHooks {
@@ -440,6 +449,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   if (fromProfile) LoadSettings(fields);
   for (const auto& apply : typed) apply(fields);
   fields.siteUrl = url;
+  WarnOfPasswordInAddress(url, err);
   if (!fields.urlList && !fields.htmlSitemap && !fields.xmlSitemap) {
     err << kNoOutputChosenMessage << "\n";
     return kExitUsage;
@@ -494,6 +504,7 @@ int RunSpider(const std::vector<std::string>& args, std::ostream& out, std::ostr
   };
   if (!ReadArguments(args, out, fields.siteUrl, haveUrl, takeOption)) return kExitOk;
   if (!haveUrl) throw UsageError{"spider needs the site address"};
+  WarnOfPasswordInAddress(fields.siteUrl, err);
   // A crawl of up to a thousand pages must not end in a file that cannot be written.
   std::string error;
   if (!options.outputPath.empty() && !quillon::CheckWritableFile(options.outputPath, error)) {

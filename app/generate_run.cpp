@@ -7,6 +7,7 @@
 
 #include "app/failure_reason_log.h"
 #include "app/output_folder.h"
+#include "app/site_address.h"
 #include "app/sitemap_writer.h"
 #include "base/file_access.h"
 #include "base/log_base.h"
@@ -250,8 +251,8 @@ bool WriteUrlList(SitemapFields& fields, FrontEndHooks& hooks) {
 bool WriteXmlSitemap(const SitemapFields& fields, const XmlSitemapList& xml, FrontEndHooks& hooks) {
   if (!fields.xmlSitemap) return true;
   // The index names its parts by absolute address: they belong at the root of the site.
-  std::string root = SiteRootOf(xml.entries().empty() ? std::string_view(fields.siteUrl)
-                                                      : std::string_view(xml.entries()[0].loc));
+  std::string root = SiteRootOf(xml.entries().empty() ? WithoutUserInfo(fields.siteUrl)
+                                                      : xml.entries()[0].loc);
   std::vector<std::string> written;
   std::string error;
   if (!WriteXmlSitemapFiles(fields.outputFolder,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/ini_file.h"
+#include "app/site_address.h"
 #include "base/data_buffer.h"
 #include "base/file_access.h"
 #include "base/log_base.h"
@@ -207,7 +208,12 @@ void TransferOptions(Profile& profile, Fields& fields) {
 // from const fields. Only saving records "Last Folder" here; reading it is Last Results' part.
 template <typename Fields>
 void TransferSettings(Profile& profile, Fields& fields) {
-  profile.transfer("URL", fields.siteUrl);
+  if constexpr (std::is_const_v<Fields>) {
+    // A password typed into the address is used for the run, never stored.
+    profile.transfer("URL", WithoutUserInfo(fields.siteUrl));
+  } else {
+    profile.transfer("URL", fields.siteUrl);
+  }
   profile.transfer("Generate URLList", fields.urlList);
   profile.transfer("Generate HTML Sitemap", fields.htmlSitemap);
   if constexpr (std::is_const_v<Fields>) profile.transfer("Last Folder", fields.outputFolder);

@@ -70,14 +70,26 @@ void ResetChannel(SChannel& channel, LogBase& log) {
 }
 
 bool ConnectChannel(SChannel& channel, const HttpControl& settings, const char* host, int port,
-                    LogBase& log, ProgressMonitor* progress, bool& dnsFailed) {
+                    ClientCertificateUse certificate, LogBase& log, ProgressMonitor* progress,
+                    bool& dnsFailed) {
   channel.SetHost(host);
   channel.SetPort(port);
   channel.SetProtocol(settings.tlsProtocol.getString());
   ApplySocketTimeouts(channel.Socket(), settings);
   channel.SetRequireVerified(settings.requireVerifiedCert);
+  const bool offer = certificate == ClientCertificateUse::kOffer;
+  if (!offer && !settings.clientCredential.isEmpty()) {
+    log.addInfo("The client certificate is kept from this host: it is not on the site.");
+  }
   return channel.EstablishChannel(log, dnsFailed, settings.abortCheckMs, progress,
-                                  &settings.clientCredential);
+                                  offer ? &settings.clientCredential : nullptr);
+}
+
+ClientCertificateUse ClientCertificateFor(HttpControl& settings, const HttpClient& client,
+                                          const char* host) {
+  const RequestCredentials allowed = CredentialsForRequest(
+      settings, client.urlCredentials(), client.fetchOrigin(), host ? host : "", true);
+  return allowed.clientCertificate ? ClientCertificateUse::kOffer : ClientCertificateUse::kWithhold;
 }
 
 bool HttpConnect(HttpClient& client, HttpControl& settings, const char* host, int port, bool tls,
@@ -115,7 +127,8 @@ bool HttpConnect(HttpClient& client, HttpControl& settings, const char* host, in
     bool connected;
     bool dnsFailed = false;
     if (tls) {
-      connected = ConnectChannel(client.channel(), settings, targetHost, targetPort, log, progress,
+      connected = ConnectChannel(client.channel(), settings, targetHost, targetPort,
+                                 ClientCertificateFor(settings, client, host), log, progress,
                                  dnsFailed);
     } else {
       connected = socket.ConnectDispatch(targetHost, targetPort, settings.abortCheckMs, log,

@@ -7,6 +7,7 @@
 
 #include "base/quillon_object.h"
 #include "base/string_buffer.h"
+#include "http/credential_scope.h"
 #include "http/parse_url.h"
 #include "net/byte_stream.h"
 #include "net/quillon_socket.h"
@@ -30,19 +31,6 @@ struct HttpTestOverrides {
 };
 void SetHttpOverridesForTests(const HttpTestOverrides& overrides);
 const HttpTestOverrides& HttpOverrides();
-
-// A login and password that came in a fetch's URL, with the host they were given for.
-struct UrlCredentials {
-  StringBuffer host;  // lower-cased; empty while the fetch's URL carried none
-  StringBuffer login;
-  StringBuffer password;
-
-  void clear() {
-    host.clear();
-    login.clear();
-    password.clear();
-  }
-};
 
 class HttpClient : public QuillonObject {
  public:
@@ -80,9 +68,13 @@ class HttpClient : public QuillonObject {
   void CloseClientConnection(LogBase& log);
 
   // The credentials of the current fetch's URL: while their host is set they stand in for the
-  // settings' login and password and go to that host only (request_driver.cpp decides).
+  // settings' login and password and go to that host only (http/credential_scope.h decides).
   UrlCredentials& urlCredentials() { return urlCredentials_; }
   const UrlCredentials& urlCredentials() const { return urlCredentials_; }
+  // Where the current fetch started: without a crawl's site, the caller's credentials serve
+  // that host only.
+  FetchOrigin& fetchOrigin() { return fetchOrigin_; }
+  const FetchOrigin& fetchOrigin() const { return fetchOrigin_; }
 
  private:
   StringBuffer host_;
@@ -96,6 +88,7 @@ class HttpClient : public QuillonObject {
   StringBuffer peerHost_[2];
   int peerPort_[2] = {0, 0};
   UrlCredentials urlCredentials_;
+  FetchOrigin fetchOrigin_;
 };
 
 // Gives a socket the connect time-out (connectTimeoutSec) and the idle time-out (readTimeout
@@ -105,11 +98,20 @@ void ApplySocketTimeouts(QuillonSocket& socket, const HttpControl& settings);
 // Closes a TLS channel: a session is shut down with close-notify, a bare socket just closed.
 void ResetChannel(SChannel& channel, LogBase& log);
 
+// Whether a TLS connection offers the caller's client certificate when the server asks.
+enum class ClientCertificateUse { kOffer, kWithhold };
+
 // Gives a TLS channel its target, protocol and time-outs and establishes it (abortCheckMs as
 // heartbeat). False with the channel's failure code set; dnsFailed when the name did not
 // resolve.
 bool ConnectChannel(SChannel& channel, const HttpControl& settings, const char* host, int port,
-                    LogBase& log, ProgressMonitor* progress, bool& dnsFailed);
+                    ClientCertificateUse certificate, LogBase& log, ProgressMonitor* progress,
+                    bool& dnsFailed);
+
+// Whether a connection to host offers the caller's client certificate: only on the site of the
+// settings' credential scope, else of the client's current fetch.
+ClientCertificateUse ClientCertificateFor(HttpControl& settings, const HttpClient& client,
+                                          const char* host);
 
 // Opens the client's pooled connection to host and port (through the chosen proxy, if any)
 // unless it is open already, and records host, port and tls in the client. connectedNow tells

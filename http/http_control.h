@@ -8,6 +8,7 @@
 #include "base/hash_map.h"
 #include "base/string_buffer.h"
 #include "http/cls_cache2.h"
+#include "http/credential_scope.h"
 #include "http/http_cache.h"
 #include "http/mime_header.h"
 #include "net/client_credential.h"
@@ -63,8 +64,14 @@ class HttpControl {
   MimeHeader extraHeaders;
   bool acceptGzip = true;
   StringBuffer verb;
+  // The caller's login and password (Basic or NTLM) and client certificate go only to the
+  // hosts of credentialScope (http/credential_scope.h).
   StringBuffer login;
   StringBuffer password;
+  CredentialScope credentialScope;
+  // Credentials that came in the site's address: they serve requests to their host only, like
+  // those in a fetched URL, while the addresses listed and logged carry none.
+  UrlCredentials addressCredentials;
   StringBuffer proxyLogin;
   StringBuffer proxyPassword;
   bool ntlmEnabled = false;

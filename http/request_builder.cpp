@@ -75,8 +75,8 @@ class HeadWriter {
   void acceptEncoding(const HttpControl& settings) {
     raw(settings.acceptGzip ? "Accept-Encoding: gzip\r\n" : "Accept-Encoding: \r\n");
   }
-  void ntlmLine(const HttpControl& settings) {
-    if (settings.ntlmAuthorization.isEmpty()) return;
+  void ntlmLine(const HttpControl& settings, const RequestParts& parts) {
+    if (settings.ntlmAuthorization.isEmpty() || !parts.offerNtlm) return;
     StringBuffer value;
     if (!value.append("NTLM ") || !value.append(settings.ntlmAuthorization)) ok_ = false;
     line("Authorization", value.view());
@@ -127,7 +127,7 @@ void GenericTemplate(const HttpControl& settings, const RequestParts& parts, Hea
   w.extraHeaders(settings);
   w.rangeLine(settings);
   w.lineIfSet("Accept", settings.accept);
-  w.ntlmLine(settings);
+  w.ntlmLine(settings, parts);
   if (!settings.extraHeaders.hasField("Accept-Encoding")) w.acceptEncoding(settings);
   w.lineIfSet("Accept-Charset", settings.acceptCharset);
   w.lineIfSet("Accept-Language", settings.acceptLanguage);
@@ -153,7 +153,7 @@ void IeTemplate(const HttpControl& settings, const RequestParts& parts, HeadWrit
   } else {
     w.line("Accept-Language", settings.acceptLanguage.view());
   }
-  w.ntlmLine(settings);
+  w.ntlmLine(settings, parts);
   w.acceptEncoding(settings);
   w.raw(kIeUserAgent);
   w.cookieAndBasic(settings, parts);
@@ -185,7 +185,7 @@ void FirefoxTemplate(const HttpControl& settings, const RequestParts& parts, Hea
   }
   w.raw("Keep-Alive: 300\r\n");
   w.raw("Connection: keep-alive\r\n");
-  w.ntlmLine(settings);
+  w.ntlmLine(settings, parts);
   w.lineIfSet("Referer", settings.referer);
   w.cookieAndBasic(settings, parts);
 }

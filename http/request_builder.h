@@ -32,6 +32,7 @@ struct RequestParts {
   const char* etag = nullptr;
   SystemTime conditionalDate;  // UTC, sent in GMT; year 0: no date
   const BasicCredentials* credentials = nullptr;  // null: the settings' login and password
+  bool offerNtlm = true;  // the settings' NTLM token, when set, goes with the request
 };
 
 // Replaces head with the request head in the template the settings select (IE-like, else

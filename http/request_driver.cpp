@@ -90,36 +90,35 @@ bool AnswerNtlmChallenge(HttpClient& client, const char* url,
 
 // ---- Helpers
 
-// The credentials a request to host carries: during a fetch whose URL brought some, those for
-// the URL's own host and none for any other (no redirect, reconnect or retry takes them
-// elsewhere); otherwise the settings' login and password.
-BasicCredentials CredentialsFor(const HttpClient& client, const HttpControl& settings,
-                                const char* host) {
-  const UrlCredentials& fromUrl = client.urlCredentials();
-  if (fromUrl.host.isEmpty()) return {settings.login.getString(), settings.password.getString()};
-  if (!fromUrl.host.equalsIgnoreCase(host)) return {};
-  return {fromUrl.login.getString(), fromUrl.password.getString()};
+// The credentials a request to url (parsed as target) carries; http/credential_scope.h decides.
+RequestCredentials CredentialsFor(HttpClient& client, HttpControl& settings, const char* url,
+                                  const ParsedUrl& target) {
+  return CredentialsForRequest(settings, client.urlCredentials(), client.fetchOrigin(),
+                               target.host.view(), StartsWithNoCase(url, "https:"));
 }
 
-// Binds the credentials in a fetch's URL to the client for the length of that fetch.
-class UrlCredentialsScope {
- public:
-  explicit UrlCredentialsScope(HttpClient& client) : client_(client) {}
-  ~UrlCredentialsScope() { client_.urlCredentials().clear(); }
-  UrlCredentialsScope(const UrlCredentialsScope&) = delete;
-  UrlCredentialsScope& operator=(const UrlCredentialsScope&) = delete;
+BasicCredentials LoginOf(const RequestCredentials& credentials) {
+  return {credentials.login, credentials.password};
+}
 
-  // Takes user and password when the URL carries both. False when memory runs out.
-  bool bind(const ParsedUrl& url) {
-    if (url.user.isEmpty() || url.password.isEmpty()) return true;
-    UrlCredentials& own = client_.urlCredentials();
-    if (!own.host.assign(url.host) || !own.login.assign(url.user) ||
-        !own.password.assign(url.password)) {
-      own.clear();
-      return false;
-    }
-    own.host.toLowerCase();
-    return true;
+// Binds a fetch's origin and the credentials in its URL to the client for the fetch's length.
+class FetchScope {
+ public:
+  explicit FetchScope(HttpClient& client) : client_(client) {}
+  ~FetchScope() {
+    client_.urlCredentials().clear();
+    client_.fetchOrigin().host.clear();
+  }
+  FetchScope(const FetchScope&) = delete;
+  FetchScope& operator=(const FetchScope&) = delete;
+
+  // False when memory runs out.
+  bool bind(const char* url, const ParsedUrl& parsed) {
+    FetchOrigin& origin = client_.fetchOrigin();
+    origin.tls = StartsWithNoCase(url, "https:");
+    if (!origin.host.assign(parsed.host)) return false;
+    origin.host.toLowerCase();
+    return client_.urlCredentials().take(parsed.host, parsed.user, parsed.password);
   }
 
  private:
@@ -128,11 +127,12 @@ class UrlCredentialsScope {
 
 // The credentials that went with the request whose answer result holds (the last redirect
 // target's, when redirected).
-BasicCredentials CredentialsForAnswer(const HttpClient& client, const HttpControl& settings,
+BasicCredentials CredentialsForAnswer(HttpClient& client, HttpControl& settings,
                                       const char* url, const HttpResult& result) {
-  ParsedUrl answered;
-  if (!ParseUrl(result.redirected ? result.finalUrl.getString() : url, answered)) return {};
-  return CredentialsFor(client, settings, answered.host.getString());
+  const char* answered = result.redirected ? result.finalUrl.getString() : url;
+  ParsedUrl target;
+  if (!ParseUrl(answered, target)) return {};
+  return LoginOf(CredentialsFor(client, settings, answered, target));
 }
 
 void PauseBeforeRetry(uint32_t ms) {
@@ -221,7 +221,8 @@ class Connection {
   // Connects to host and port (the proxy when viaProxy), abortCheckMs as heartbeat, after a
   // reset and the settings' time-outs.
   bool connect(const HttpControl& settings, const char* host, int port, bool viaProxy,
-               LogBase& log, ProgressMonitor* progress, bool& dnsFailed) {
+               ClientCertificateUse certificate, LogBase& log, ProgressMonitor* progress,
+               bool& dnsFailed) {
     close(log);
     ApplySocketTimeouts(socket(), settings);
     dnsFailed = false;
@@ -229,7 +230,8 @@ class Connection {
     log.addTagInt("port", port);
     if (tls_) {
       log.addError("Using HTTPS.");
-      return ConnectChannel(*stream_->channel(), settings, host, port, log, progress, dnsFailed);
+      return ConnectChannel(*stream_->channel(), settings, host, port, certificate, log, progress,
+                            dnsFailed);
     }
     return socket().ConnectDispatch(host, port, settings.abortCheckMs, log, dnsFailed,
                                     progress);
@@ -347,7 +349,8 @@ class RequestRun {
     }
     parsed_.host.toLowerCase();
     if (client_.host().isEmpty() && !client_.recordHost(parsed_.host.getString())) return false;
-    credentials_ = CredentialsFor(client_, settings_, parsed_.host.getString());
+    allowed_ = CredentialsFor(client_, settings_, url_, parsed_);
+    credentials_ = LoginOf(allowed_);
     return true;
   }
 
@@ -396,7 +399,8 @@ class RequestRun {
     {
       CountingSuspended quiet(progress_);
       connected = connection_->connect(settings_, route_.connectHost, route_.connectPort,
-                                       route_.viaProxy, log_, progress_, dnsFailed);
+                                       route_.viaProxy, CertificateUse(), log_, progress_,
+                                       dnsFailed);
     }
     if (!connected) {
       log_.addError(route_.viaProxy ? "Failed to connect to proxy server"
@@ -424,7 +428,8 @@ class RequestRun {
     {
       CountingSuspended quiet(progress_);
       connected = connection_->connect(settings_, host.getString(), route_.connectPort,
-                                       route_.viaProxy, log_, progress_, dnsFailed);
+                                       route_.viaProxy, CertificateUse(), log_, progress_,
+                                       dnsFailed);
     }
     if (!connected) {
       log_.addError(route_.viaProxy ? "Failed to connect to proxy server"
@@ -432,6 +437,11 @@ class RequestRun {
       if (dnsFailed) log_.addError("Domain name lookup failed.");
     }
     return AfterConnect(connected, dnsFailed);
+  }
+
+  ClientCertificateUse CertificateUse() const {
+    return allowed_.clientCertificate ? ClientCertificateUse::kOffer
+                                      : ClientCertificateUse::kWithhold;
   }
 
   // Steps 7e and 7f for a connection just opened.
@@ -468,6 +478,8 @@ class RequestRun {
     parts.etag = cached_.etag.getString();
     parts.conditionalDate = cached_.conditionalDate;
     parts.credentials = &credentials_;
+    // The NTLM token goes where the login may go.
+    parts.offerNtlm = *credentials_.login != '\0';
     if (ComposeRequest(settings_, parts, result_, head_, log_)) return true;
     log_.addError("Failed to compose the request.");
     if (!settings_.composeOnly) connection_->close(log_);
@@ -695,6 +707,7 @@ class RequestRun {
 
   CacheLookupOutcome cached_;
   ParsedUrl parsed_;
+  RequestCredentials allowed_;
   BasicCredentials credentials_;
   Route route_;
   Connection* connection_ = nullptr;
@@ -800,8 +813,8 @@ bool FetchBytes(HttpConnPool& pool, const char* url, HttpControl& settings, Data
 
   // Credentials in the URL serve this fetch's requests to the URL's host only; the settings
   // stay untouched.
-  UrlCredentialsScope credentials(*client);
-  if (!credentials.bind(parsed)) {
+  FetchScope scope(*client);
+  if (!scope.bind(url, parsed)) {
     log.addError("Out of memory");
     return false;
   }

@@ -216,7 +216,8 @@ namespace {
 // scheme's ("80" or "443").
 std::string NormalForm(std::string_view scheme, std::string_view authority, std::string_view rest,
                        std::string_view defaultPort) {
-  // User information keeps its case; the host after the last "@" is folded.
+  // User information is dropped: it serves requests, never a listed or logged address. The
+  // host after the last "@" is folded.
   size_t at = authority.rfind('@');
   size_t hostStart = at == std::string_view::npos ? 0 : at + 1;
   std::string_view hostPort = authority.substr(hostStart);
@@ -234,7 +235,6 @@ std::string NormalForm(std::string_view scheme, std::string_view authority, std:
   out.reserve(scheme.size() + 3 + authority.size() + rest.size() + 1);
   for (char c : scheme) out += LowerAscii(c);
   out += "://";
-  out.append(authority.substr(0, hostStart));
   for (char c : host) out += LowerAscii(c);
   if (!port.empty() && port != defaultPort) out.append(":").append(port);
   if (rest.empty() || rest.front() != '/') out += '/';

@@ -23,8 +23,8 @@ bool CombineUrl(std::string_view baseUrl, std::string_view reference, StringBuff
 
 // Brings an http or https URL (scheme in any case) to the one form the crawl compares and lists:
 // scheme and host lower-cased, the scheme's default port (and an empty port) dropped, an empty
-// path made "/" (RFC 3986 6.2.2-6.2.3). User information, path, query and fragment keep their
-// bytes. Other texts stay as they are. False only when memory runs out.
+// path made "/" (RFC 3986 6.2.2-6.2.3), user information ("user:pw@") removed. Path, query and
+// fragment keep their bytes. Other texts stay as they are. False only when memory runs out.
 bool NormalizeUrl(StringBuffer& url);
 
 }  // namespace quillon

@@ -64,7 +64,9 @@ void ClsSpider::BeginSite(const char* text) {
 }
 
 void ClsSpider::Reset(const char* domain) {
-  domain_.assign(domain == nullptr ? "" : domain);
+  setDomain(domain == nullptr ? "" : domain);
+  http_.settings().credentialScope.reachedOverHttps = false;
+  http_.settings().addressCredentials.clear();
   outbound_.clear();
   spidered_.clear();
   unspidered_.clear();
@@ -80,13 +82,27 @@ void ClsSpider::Reset(const char* domain) {
   startPending_ = false;
 }
 
+void ClsSpider::setDomain(std::string_view domain) {
+  domain_.assign(domain);
+  // The caller's login and client certificate serve the site's hosts only.
+  http_.settings().credentialScope.domain.assign(domain);
+}
+
+bool ClsSpider::KeepAddressCredentials(const char* text) {
+  ParsedUrl parsed;
+  if (!ParseUrl(text, parsed)) return true;
+  return http_.settings().addressCredentials.take(parsed.host, parsed.user, parsed.password);
+}
+
 bool ClsSpider::QueueUrl(const char* text) {
   if (text == nullptr) return false;
+  // A login in the address serves its host; the queued URL (listed and logged) drops it.
+  if (!KeepAddressCredentials(text)) return false;
   StringBuffer url;
   if (!url.assign(text) || !NormalizeUrl(url)) return false;
   StringBuffer host;
   if (!HostOf(url.getString(), host)) return false;
-  if (domain_.isEmpty()) domain_.assign(host);
+  if (domain_.isEmpty()) setDomain(host.view());
   if (!host.isEmpty() && !IsHostOnSite(host.view(), domain_.view())) return false;
   // The queue's entry is the seen set's copy: queueing the URL also marks it seen.
   if (!unspidered_.appendCopy(url.view())) return false;
@@ -165,7 +181,7 @@ void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, Stri
       HostOf(finalUrl.getString(), finalHost);
       if (isStart && DifferByWww(finalHost.view(), domain_.view())) {
         // The start address moved to its own host with or without "www.": crawl that host.
-        domain_.assign(finalHost);
+        setDomain(finalHost.view());
       } else {
         follow = false;
       }

@@ -83,7 +83,7 @@ class ClsSpider : public ClsBase {
   // start address. Pattern lists and settings stay.
   void Reset(const char* domain);
   // Appends url, in its normal form (scheme and host lower-cased, default port dropped, "/" for
-  // an empty path), to the unspidered queue when its host is empty or on the site (equal to the
+  // an empty path, no user information), to the unspidered queue when its host is empty or on the site (equal to the
   // domain or ending in "." + domain); an empty domain is first taken from url. The first URL
   // queued after Reset is the start address, whose scheme, host and port serve robots.txt.
   // False (nothing queued) when the host is off the site or memory runs out.
@@ -123,7 +123,7 @@ class ClsSpider : public ClsBase {
   // target; other links stay.
   static void UnwrapRedirect(StringBuffer& link);
   // True when host equals domain or ends with "." + domain (ASCII case-insensitive), or the
-  // domain is empty.
+  // domain is empty; an IP-address host matches only itself.
   static bool IsHostOnSite(std::string_view host, std::string_view domain);
 
   // ---- Settings (the application leaves them at their defaults)
@@ -195,6 +195,11 @@ class ClsSpider : public ClsBase {
   ClsHttp& http() { return http_; }
 
  private:
+  // The domain, also as the site the client's credentials are bound to.
+  void setDomain(std::string_view domain);
+  // A login and password in text are kept for requests to its host (the lists never hold
+  // them). False when memory runs out.
+  bool KeepAddressCredentials(const char* text);
   bool MatchesAny(const OwningPtrArray& patterns, std::string_view text) const;
   bool PassesMustMatch(std::string_view text) const;
   bool AddPattern(OwningPtrArray& patterns, const char* pattern);

@@ -7,6 +7,7 @@
 #include "base/data_buffer.h"
 #include "base/html_help.h"
 #include "base/parse_engine.h"
+#include "http/credential_scope.h"
 #include "http/parse_url.h"
 #include "http/url_combiner.h"
 #include "spider/cls_spider.h"
@@ -71,11 +72,7 @@ bool ClsSpider::ResolveLink(StringBuffer& link, const char* pageUrl) {
 }
 
 bool ClsSpider::IsHostOnSite(std::string_view host, std::string_view domain) {
-  if (domain.empty()) return true;
-  if (host.size() < domain.size()) return false;
-  std::string_view tail = host.substr(host.size() - domain.size());
-  if (!StartsWithNoCase(tail, domain)) return false;
-  return host.size() == domain.size() || host[host.size() - domain.size() - 1] == '.';
+  return quillon::IsHostOnSite(host, domain);
 }
 
 bool ClsSpider::IsOutbound(const char* url) const {

@@ -607,6 +607,36 @@ TEST_F(CookieSiteTest, TheSessionCookieOpensTheMemberPagesAndLastsAcrossRuns) {
   EXPECT_EQ(List(second), base + "/members/a.html\r\n" + base + "/members/b.html");
 }
 
+// A site behind a Basic login given in the address: its pages crawl, and the password is in no
+// file of the run, nor on stderr beyond the one warning that names no password.
+TEST(AddressLoginTest, ThePasswordInTheAddressOpensTheSiteAndIsWrittenNowhere) {
+  const std::string root = quillon::testing::FreshDir("address_login");
+  const std::string users = quillon::testing::ScratchDir() + "htpasswd";
+  quillon::testing::WriteFileBytes(users, "ann:{PLAIN}Pa55word\n");
+  quillon::testing::WriteFileBytes(root + "/index.html", "<title>Home</title><a href=a.html>A</a>");
+  quillon::testing::WriteFileBytes(root + "/a.html", "<title>A</title>");
+  NginxOptions options;
+  options.extraServerConfig = "auth_basic \"members\";\nauth_basic_user_file " + users + ";";
+  NginxServer server(root, options);
+  if (!server.isRunning()) GTEST_SKIP() << server.error();
+  const std::string base = server.baseUrl();
+  const std::string withLogin = ReplaceAll(base, "http://", "http://ann:Pa55word@");
+
+  Outcome run = RunProgram({TollwickBinary(), "generate", withLogin + "/", "--delay-ms", "0",
+                            "--log", quillon::testing::ScratchDir() + "address-login.log"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFileBytes(run.LastLine() + "/urllist.txt"), base + "/\r\n" + base + "/a.html");
+  EXPECT_NE(run.err.find("warning: the password in the address"), std::string::npos);
+  EXPECT_EQ((run.out + run.err).find("Pa55word"), std::string::npos) << run.err;
+  std::vector<std::string> files = {quillon::testing::ScratchDir() + "address-login.log"};
+  for (const auto& entry : std::filesystem::directory_iterator(run.LastLine())) {
+    files.push_back(entry.path());
+  }
+  for (const std::string& file : files) {
+    EXPECT_EQ(ReadFileBytes(file).find("Pa55word"), std::string::npos) << file;
+  }
+}
+
 // Hooks that keep the summary: the run's own outcome is what this test looks at.
 class SummaryHooks : public FrontEndHooks {
  public:

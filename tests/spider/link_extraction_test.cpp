@@ -171,7 +171,7 @@ TEST(ResolveLinkTest, RelativeAndAbsoluteLinks) {
       {"http://H:80", "http://h/", "http://h/"},
       {"https://H:443?q=A", "http://h/", "https://h/?q=A"},
       {"http://h:8080", "http://h/", "http://h:8080/"},
-      {"http://U:P@H:80/P", "http://h/", "http://U:P@h/P"},
+      {"http://U:P@H:80/P", "http://h/", "http://h/P"},  // user information is never listed
       {"http://[::1]:80/", "http://h/", "http://[::1]/"},
       {"a b.html", "http://h/", "http://h/a%20b.html"},
   };

@@ -49,13 +49,13 @@ std::string PathOfTarget(const std::string& target) {
 
 }  // namespace
 
-HttpFixtureServer::HttpFixtureServer() {
+HttpFixtureServer::HttpFixtureServer(const std::string& host) : host_(host) {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int on = 1;
   ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::inet_pton(AF_INET, host_.c_str(), &address.sin_addr);
   if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listenFd_, 64) != 0) {
     std::perror("HttpFixtureServer: bind/listen");
@@ -70,7 +70,7 @@ HttpFixtureServer::HttpFixtureServer() {
 HttpFixtureServer::~HttpFixtureServer() { Stop(); }
 
 std::string HttpFixtureServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return "http://" + host_ + ":" + std::to_string(port_) + path;
 }
 
 void HttpFixtureServer::AddResponse(const std::string& path, std::string rawResponse,

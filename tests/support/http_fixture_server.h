@@ -1,4 +1,4 @@
-// A scripted HTTP server on 127.0.0.1 for protocol tests: it accepts any number of connections
+// A scripted HTTP server on a loopback address for protocol tests: it accepts any number of connections
 // (one thread each), records every request head, and answers each request from a table of
 // path -> raw response bytes written verbatim, or hands the connection to a test callback
 // (trickle, stream forever, close mid-body, never answer, reset). No TLS, no request parsing
@@ -42,15 +42,16 @@ class HttpFixtureServer {
   // the server can stop.
   using Handler = std::function<After(int fd, const Request& request)>;
 
-  // Starts listening on 127.0.0.1 and a free port.
-  HttpFixtureServer();
+  // Starts listening on host (a loopback IPv4 address; 127.0.0.2 plays a second host) and a
+  // free port.
+  explicit HttpFixtureServer(const std::string& host = "127.0.0.1");
   // Stops: closes the listener, shuts every connection down and joins all threads.
   ~HttpFixtureServer();
   HttpFixtureServer(const HttpFixtureServer&) = delete;
   HttpFixtureServer& operator=(const HttpFixtureServer&) = delete;
 
   int port() const { return port_; }
-  // "http://127.0.0.1:<port>" followed by path.
+  // "http://<host>:<port>" followed by path.
   std::string Url(const std::string& path) const;
 
   // Answers for path (the target's path and query, e.g. "/a?b=1"). Several answers for one path
@@ -117,6 +118,7 @@ class HttpFixtureServer {
   bool ReadRequest(int fd, std::string& pending, Request& request);
   bool PickAnswer(const std::string& path, Answer& answer);
 
+  std::string host_;
   int listenFd_ = -1;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
