@@ -103,6 +103,10 @@ class TerminalHooks : public FrontEndHooks {
   void PageTooLarge(const LeftOutPage& page) override {
     err_ << "tollwick: warning: left out " << page.url << ": " << page.reason << "\n";
   }
+  void CrawlWarning(const CrawlWarningNote& warning) override {
+    err_ << "tollwick: warning: " << warning.Line()
+         << (warning.certificate ? "; --require-valid-cert makes this an error\n" : "\n");
+  }
   void CrawlFinished(const CrawlSummary& summary) override {
     // A failed start page gets its own line below.
     for (const LeftOutPage& page : summary.leftOut) {

@@ -97,6 +97,9 @@ void DialogHooks::CrawlFinished(const CrawlSummary& summary) {
   std::string text = summary.Text() + ".";
   std::string outcome = summary.OutcomeText();
   if (!outcome.empty()) text += "\n" + outcome;
+  for (const CrawlWarningNote& warning : summary.warnings) {
+    text += "\nWarning: " + warning.Line();
+  }
   controls_.status->setText(QString::fromStdString(text));
 }
 

@@ -85,6 +85,11 @@ void NoteLeftOutPages(PageSource& spider, FrontEndHooks& hooks, CrawlSummary& su
     summary.leftOut.push_back(spider.LeftOut(i));
     if (summary.leftOut.back().tooLarge) hooks.PageTooLarge(summary.leftOut.back());
   }
+  count = spider.WarningCount();
+  for (int i = static_cast<int>(summary.warnings.size()); i < count; ++i) {
+    summary.warnings.push_back(spider.Warning(i));
+    hooks.CrawlWarning(summary.warnings.back());
+  }
 }
 
 }  // namespace
@@ -128,11 +133,18 @@ int CrawlSummary::tooLargeCount() const {
 }
 
 std::string CrawlSummary::Text() const {
-  return std::to_string(listed) + (listed == 1 ? " page" : " pages") + " listed, " +
-         std::to_string(failedCount()) + " failed, " + std::to_string(tooLargeCount()) +
-         " too large, " + std::to_string(robotsExcluded) + " excluded by robots.txt, " +
-         std::to_string(offSite) + " off the site";
+  std::string text = std::to_string(listed) + (listed == 1 ? " page" : " pages") + " listed, " +
+                     std::to_string(failedCount()) + " failed, " +
+                     std::to_string(tooLargeCount()) + " too large, " +
+                     std::to_string(robotsExcluded) + " excluded by robots.txt, " +
+                     std::to_string(offSite) + " off the site";
+  if (!warnings.empty()) {
+    text += ", " + std::to_string(warnings.size()) +
+            (warnings.size() == 1 ? " warning" : " warnings");
+  }
+  return text;
 }
+
 
 std::string CrawlSummary::OutcomeText() const {
   if (stopped) {

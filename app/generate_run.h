@@ -22,6 +22,17 @@ struct LeftOutPage {
   bool tooLarge = false;  // over the page size limit rather than failed
 };
 
+// Something that went wrong beside success on one site, once per site and kind: a certificate
+// that did not verify, cookies or a cache entry that could not be saved, an unknown charset.
+struct CrawlWarningNote {
+  std::string site;  // "https://host:port"
+  std::string text;  // "certificate not trusted: self-signed"
+  bool certificate = false;
+
+  // "https://host: certificate not trusted: self-signed".
+  std::string Line() const { return site + ": " + text; }
+};
+
 // What one crawl did, for the closing lines a front end shows.
 struct CrawlSummary {
   int listed = 0;
@@ -34,10 +45,12 @@ struct CrawlSummary {
   int notCrawled = 0;
   // The start page itself could not be fetched (its entry is leftOut's first).
   bool startFailed = false;
+  std::vector<CrawlWarningNote> warnings;
 
   int failedCount() const;
   int tooLargeCount() const;
-  // "12 pages listed, 1 failed, 0 too large, 3 excluded by robots.txt, 5 off the site"
+  // "12 pages listed, 1 failed, 0 too large, 3 excluded by robots.txt, 5 off the site", then
+  // ", 1 warning" when there were any.
   std::string Text() const;
   // What ended the crawl early, or "" when it ran to its end: "stopped: the sitemap is partial
   // (N waiting URLs were not crawled)" or "could not fetch URL: reason".
@@ -64,6 +77,9 @@ class PageSource {
   // The pages left out so far (failed or too large; fetches ended by a stop are not counted),
   // in crawl order.
   virtual int LeftOutCount() { return 0; }
+  // The warnings met so far, in the order met.
+  virtual int WarningCount() { return 0; }
+  virtual CrawlWarningNote Warning(int /*index*/) { return {}; }
   virtual LeftOutPage LeftOut(int /*index*/) { return {}; }
   // URLs a stop left uncrawled (waiting, or whose fetch the stop ended).
   virtual int NotCrawledCount() { return PendingCount(); }
@@ -107,6 +123,8 @@ class FrontEndHooks {
   virtual void PageDone(int /*pagesDone*/, int /*pagesWaiting*/, const std::string& /*url*/) {}
   // A page left out as larger than the size limit, when it is skipped.
   virtual void PageTooLarge(const LeftOutPage& /*page*/) {}
+  // A warning the crawl met, as soon as it is met (each site and kind once).
+  virtual void CrawlWarning(const CrawlWarningNote& /*warning*/) {}
   // After the crawl, before the files are written.
   virtual void CrawlFinished(const CrawlSummary& /*summary*/) {}
   // After the XML sitemap was written: "N URLs in the XML sitemap (left out: ...)".

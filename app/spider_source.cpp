@@ -135,6 +135,15 @@ class SpiderSource : public PageSource {
     return {std::string(failed->url.view()), std::string(failed->reason.view()),
             failed->kind == quillon::FetchFailureKind::TooLarge};
   }
+  int WarningCount() override { return spider_.engine().warningCount(); }
+  CrawlWarningNote Warning(int index) override {
+    const quillon::CrawlWarning* warning = spider_.engine().warningAt(index);
+    if (warning == nullptr) return {};
+    std::string_view site = warning->site.view();
+    if (site.ends_with('/')) site.remove_suffix(1);
+    return {std::string(site), std::string(warning->text.view()),
+            warning->kind == quillon::FetchWarningKind::kCertificateNotVerified};
+  }
   int RobotsExcludedCount() override { return spider_.engine().robotsExcludedCount(); }
   int OffSiteCount() override { return spider_.engine().outboundCount(); }
   PageListing CurrentPageListing() override {

@@ -207,15 +207,16 @@ bool LookUpHttpCache(HttpControl& settings, const char* url, Output& sink, HttpR
   return true;
 }
 
-void UpdateClsCache2(HttpControl& settings, const char* url, const HttpResult& result,
+// False only when an entry was due and could not be written.
+bool UpdateClsCache2(HttpControl& settings, const char* url, const HttpResult& result,
                      std::string_view body, LogBase& log) {
   const HttpResponseHeader& header = result.header;
-  if (header.statusCode == 304) return;
+  if (header.statusCode == 304) return true;
   if (header.statusCode != 200) {
     log.addTagInt("statusCode", header.statusCode);
-    return;
+    return true;
   }
-  if (!settings.cacheRules.ignoreNoCache && ForbiddenByHeaders(header, log)) return;
+  if (!settings.cacheRules.ignoreNoCache && ForbiddenByHeaders(header, log)) return true;
 
   log.addTag("UrlToCache", url);
   StringBuffer etag;
@@ -235,25 +236,22 @@ void UpdateClsCache2(HttpControl& settings, const char* url, const HttpResult& r
       !entry.append(headEnd, 4) || !entry.append(head) || !entry.append(body)) {
     if (!fits) log.addError("Cache entry too large");
     log.addError("Cache not updated.");
-    return;
+    return !built || !fits;
   }
-  settings.cache.SaveToCache2(url, expiry, etag.getString(), entry, log);
+  return settings.cache.rootCount() == 0 ||
+         settings.cache.SaveToCache2(url, expiry, etag.getString(), entry, log);
 }
 
-void UpdateHttpCache(HttpControl& settings, const char* url, const HttpResult& result,
+// False only when an entry was due and could not be written.
+bool UpdateHttpCache(HttpControl& settings, const char* url, const HttpResult& result,
                      std::string_view body, LogBase& log) {
   const int status = result.header.statusCode;
   DataBuffer head;
-  if (!settings.httpCache.hasRoots() || status < 200 || status > 499 ||
-      !BuildHeadText(result, false, head)) {
-    return;
-  }
+  if (!settings.httpCache.hasRoots() || status < 200 || status > 499) return true;
+  if (!BuildHeadText(result, false, head)) return false;
   HttpCache& store = settings.httpCache;
-  if (store.Contains(url, log)) {
-    store.Replace(url, head.view(), body, false, log);
-  } else {
-    store.Add(url, head.view(), body, false, log);
-  }
+  return store.Contains(url, log) ? store.Replace(url, head.view(), body, false, log)
+                                  : store.Add(url, head.view(), body, false, log);
 }
 
 }  // namespace
@@ -299,18 +297,15 @@ bool CacheLookup(HttpControl& settings, const char* url, Output& sink, HttpResul
                                : LookUpClsCache2(settings, url, sink, result, outcome, log);
 }
 
-void CacheUpdate(HttpControl& settings, const char* url, const HttpResult& result,
+bool CacheUpdate(HttpControl& settings, const char* url, const HttpResult& result,
                  std::string_view body, LogBase& log) {
-  if (url == nullptr || !settings.cacheRules.writeToCache) return;
+  if (url == nullptr || !settings.cacheRules.writeToCache) return true;
   if (SetsCookies(result.header)) {
     log.addInfo("Not updating cache because the response sets cookies");
-    return;
+    return true;
   }
-  if (settings.useHttpCache) {
-    UpdateHttpCache(settings, url, result, body, log);
-  } else {
-    UpdateClsCache2(settings, url, result, body, log);
-  }
+  return settings.useHttpCache ? UpdateHttpCache(settings, url, result, body, log)
+                               : UpdateClsCache2(settings, url, result, body, log);
 }
 
 bool CacheRestoreAfter304(HttpControl& settings, const char* url, CacheLookupOutcome& outcome,

@@ -45,8 +45,9 @@ bool CacheLookup(HttpControl& settings, const char* url, Output& sink, HttpResul
                  CacheLookupOutcome& outcome, LogBase& log);
 
 // Driver step "update the cache", after a complete response (gzip decoded, within
-// maxContentLength), before redirects are followed. body is this response's body alone.
-void CacheUpdate(HttpControl& settings, const char* url, const HttpResult& result,
+// maxContentLength), before redirects are followed. body is this response's body alone. False
+// only when an entry was due and could not be written (logged).
+bool CacheUpdate(HttpControl& settings, const char* url, const HttpResult& result,
                  std::string_view body, LogBase& log);
 
 // Driver step for a 304 after a conditional request, with the 304's head in result: logs

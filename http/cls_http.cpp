@@ -5,6 +5,7 @@
 
 #include "base/progress.h"
 #include "http/date_parser.h"
+#include "http/fetch_failure.h"
 #include "http/request_driver.h"
 
 namespace quillon {
@@ -25,7 +26,9 @@ bool ClsHttp::QuickGetStr(const char* url, StringBuffer& text, ProgressEvent* ca
   result_.reset();
   bool ok = FetchText(pool_, url, settings_, text, result_, log_, monitor.get());
   if (monitor) monitor->finish();
-  return ok && result_.header.statusCode < 400;
+  if (ok && result_.header.statusCode < 400) return true;
+  NoteAnswerFailure(settings_, result_);
+  return false;
 }
 
 bool ClsHttp::ModifiedDateText(StringBuffer& out) const {

@@ -208,31 +208,32 @@ bool IsMemoryCookieStore(const StringBuffer& cookieDir) {
   return cookieDir.isEmpty() || EqualsNoCase(cookieDir.view(), "memory");
 }
 
-bool SaveCookie(const StringBuffer& cookieDir, HashMap& memoryCookies, const char* host,
-                const Cookie& cookie, LogBase& log) {
+CookieSaveOutcome SaveCookie(const StringBuffer& cookieDir, HashMap& memoryCookies,
+                             const char* host, const Cookie& cookie, LogBase& log) {
+  constexpr CookieSaveOutcome kNotStored = CookieSaveOutcome::kNotStored;
   LogContextGuard context(log, "SaveCookie");
   log.addTag("CookieDir", cookieDir.getString());
   log.addTag("Domain", cookie.domain.getString());
   if (!CookieDomainCoversHost(cookie.domain.view(), host == nullptr ? "" : host)) {
     log.addError("Cookie refused: its Domain attribute does not cover the host.");
     log.addTag("Host", host == nullptr ? "" : host);
-    return false;
+    return CookieSaveOutcome::kRefused;
   }
   DocumentPlace place;
   if (!FindPlace(cookieDir, host, place, log,
                  IsMemoryCookieStore(cookieDir) ? "Failed to get cookie hashkey."
                                                 : "Failed to get cookie filename.")) {
-    return false;
+    return kNotStored;
   }
   ClsXml xml;
-  if (!LoadDocument(place, memoryCookies, xml) && !xml.PutTag(kRootTag)) return false;
+  if (!LoadDocument(place, memoryCookies, xml) && !xml.PutTag(kRootTag)) return kNotStored;
   StringBuffer key(cookie.domain.view());
-  if (!key.append(",") || !key.append(cookie.path)) return false;
+  if (!key.append(",") || !key.append(cookie.path)) return kNotStored;
   std::unique_ptr<ClsXml> element = CookieElement(xml, key.getString(), log);
   if (!element || !WriteAttributes(*element, cookie) || !WritePairs(*element, cookie)) {
-    return false;
+    return kNotStored;
   }
-  return StoreDocument(place, memoryCookies, xml, log);
+  return StoreDocument(place, memoryCookies, xml, log) ? CookieSaveOutcome::kSaved : kNotStored;
 }
 
 std::unique_ptr<CookieJar> LoadCookieJar(const StringBuffer& cookieDir,
@@ -298,7 +299,7 @@ bool AddCookieHeader(const HttpControl& settings, const char* host, const char* 
   return head.append("Cookie: ") && head.append(line) && head.append("\r\n");
 }
 
-bool SaveResponseCookies(HttpControl& settings, const HttpResult& result, const char* host,
+bool SaveResponseCookies(HttpControl& settings, HttpResult& result, const char* host,
                          LogBase& log) {
   if (settings.cookieDir.isEmpty() || !settings.autoSaveCookies ||
       !result.header.fields.hasField("Set-Cookie")) {
@@ -312,12 +313,16 @@ bool SaveResponseCookies(HttpControl& settings, const HttpResult& result, const 
   if (!defaultDomain.append(base) ||
       !ParseSetCookies(result.header, defaultDomain.view(), cookies)) {
     log.addError("Out of memory");
+    result.warnings.add(FetchWarningKind::kCookieNotSaved);
     return true;
   }
   for (int i = 0; i < cookies.count(); ++i) {
     const Cookie& cookie = *cookies.at<Cookie>(i);
     LogCookie(cookie, log);
-    SaveCookie(settings.cookieDir, settings.memoryCookies, host, cookie, log);
+    if (SaveCookie(settings.cookieDir, settings.memoryCookies, host, cookie, log) ==
+        CookieSaveOutcome::kNotStored) {
+      result.warnings.add(FetchWarningKind::kCookieNotSaved);
+    }
   }
   return true;
 }

@@ -27,10 +27,10 @@ bool IsMemoryCookieStore(const StringBuffer& cookieDir);
 
 // Stores cookie in host's document: the element of the same domain and path is updated in place
 // (attributes not written this time keep their values), else added; "secure" is kept per pair.
-// A cookie whose domain does not cover host (CookieDomainCoversHost) is refused. False (logged)
-// on refusal or failure.
-bool SaveCookie(const StringBuffer& cookieDir, HashMap& memoryCookies, const char* host,
-                const Cookie& cookie, LogBase& log);
+// A cookie whose domain does not cover host (CookieDomainCoversHost) is refused (logged).
+enum class CookieSaveOutcome { kSaved, kRefused, kNotStored };
+CookieSaveOutcome SaveCookie(const StringBuffer& cookieDir, HashMap& memoryCookies,
+                             const char* host, const Cookie& cookie, LogBase& log);
 
 // The cookies of host's document (for path: every cookie is loaded, matching happens when the
 // Cookie line is built), an element's secure and plain pairs as separate cookies; null when
@@ -47,8 +47,9 @@ bool AddCookieHeader(const HttpControl& settings, const char* host, const char* 
 
 // Stores the cookies of result's head (default domain "." + the base domain of host, the host
 // the client talked to) when a cookie folder is set, autoSaveCookies is on and the head has a
-// Set-Cookie field. True when it did so: such a response is not cached.
-bool SaveResponseCookies(HttpControl& settings, const HttpResult& result, const char* host,
+// Set-Cookie field. True when it did so: such a response is not cached. A cookie that could not
+// be stored adds the kCookieNotSaved warning to result.
+bool SaveResponseCookies(HttpControl& settings, HttpResult& result, const char* host,
                          LogBase& log);
 
 }  // namespace quillon

@@ -1,10 +1,7 @@
-// A short reason, for a person, why a fetch failed ("connection refused", "HTTP 404 Not
-// Found"), read from the result's status and the lines the client wrote into its log. The full
-// story stays in the log; this is the line a front end shows next to the address.
+// What a front end tells a person about a failed fetch: the kind of failure for its lists (left
+// out as too large, stopped, failed) and one short line ("connection refused", "HTTP 404 Not
+// Found"), both read from the error the client named where the fetch failed.
 #pragma once
-
-#include <cstdint>
-#include <string_view>
 
 #include "base/string_buffer.h"
 
@@ -19,10 +16,12 @@ enum class FetchFailureKind {
   Stopped,   // the application ended the fetch (a stop request)
 };
 
-// Fills reason and returns the kind for a failed fetch of url whose result is result and whose
-// log rendered as text is logText; settings give the limits named in the reason.
-FetchFailureKind DescribeFetchFailure(const char* url, const HttpResult& result,
-                                      const HttpControl& settings, std::string_view logText,
-                                      StringBuffer& reason);
+// Names the failure of a fetch that the client itself did not fail: an answer of 400 or above
+// (a 401 when a login was offered is a refused login). A fetch that failed without a named
+// error becomes kFailed. Leaves an error already named as it is.
+void NoteAnswerFailure(const HttpControl& settings, HttpResult& result);
+
+// Fills reason with the one line for the result's error and returns its kind.
+FetchFailureKind DescribeFetchFailure(const HttpResult& result, StringBuffer& reason);
 
 }  // namespace quillon

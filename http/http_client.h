@@ -108,16 +108,4 @@ bool ConnectChannel(SChannel& channel, const HttpControl& settings, const char* 
                     ClientCertificateUse certificate, LogBase& log, ProgressMonitor* progress,
                     bool& dnsFailed);
 
-// Whether a connection to host offers the caller's client certificate: only on the site of the
-// settings' credential scope, else of the client's current fetch.
-ClientCertificateUse ClientCertificateFor(HttpControl& settings, const HttpClient& client,
-                                          const char* host);
-
-// Opens the client's pooled connection to host and port (through the chosen proxy, if any)
-// unless it is open already, and records host, port and tls in the client. connectedNow tells
-// whether a connection was made. False, with "Failed to connect." logged, when it could not be
-// opened. Logs inside the context "httpConnect".
-bool HttpConnect(HttpClient& client, HttpControl& settings, const char* host, int port, bool tls,
-                 LogBase& log, ProgressMonitor* progress, bool& connectedNow);
-
 }  // namespace quillon

@@ -29,6 +29,7 @@ void HttpResult::reset() {
   finalUrl.clear();
   cacheState = 0;
   header.reset();
+  error.clear();
 }
 
 bool CharsetOfResponse(const HttpResult& result, StringBuffer& charset) {
@@ -39,7 +40,7 @@ bool CharsetOfResponse(const HttpResult& result, StringBuffer& charset) {
   return true;
 }
 
-bool DecodeTextBody(const HttpResult& result, const DataBuffer& body, StringBuffer& text) {
+bool DecodeTextBody(HttpResult& result, const DataBuffer& body, StringBuffer& text) {
   StringBuffer charset;
   if (!CharsetOfResponse(result, charset)) return false;
   charset.trim();
@@ -57,6 +58,7 @@ bool DecodeTextBody(const HttpResult& result, const DataBuffer& body, StringBuff
         !utf8.isEmpty()) {
       return text.append(reinterpret_cast<const char*>(utf8.data()), utf8.length());
     }
+    if (codePage == 0) result.warnings.add(FetchWarningKind::kCharsetUnknown);
   }
   return text.append(reinterpret_cast<const char*>(body.data()), body.length());
 }

@@ -7,6 +7,7 @@
 #include "base/data_buffer.h"
 #include "base/string_buffer.h"
 #include "http/http_response_header.h"
+#include "net/fetch_error.h"
 #include "net/quillon_socket.h"
 
 namespace quillon {
@@ -17,7 +18,8 @@ class HttpResult {
   HttpResult(const HttpResult&) = delete;
   HttpResult& operator=(const HttpResult&) = delete;
 
-  // Clears the flags, finalUrl, cacheState, the header and needsReconnect before an attempt.
+  // Clears the flags, finalUrl, cacheState, the header, the error and needsReconnect before an
+  // attempt.
   void reset();
 
   bool redirected = false;
@@ -30,6 +32,10 @@ class HttpResult {
   StringBuffer lastRequest;
   // The socket layer's report on the last read (net's flags, passed to every socket read).
   SocketFlags socketFlags;
+  // Why the attempt failed, named where it failed; kNone while nothing failed.
+  FetchError error;
+  // What went wrong beside success during the whole fetch (reset() keeps them).
+  FetchWarnings warnings;
 };
 
 // The "charset" attribute of the response's Content-Type, appended to charset; empty when
@@ -38,8 +44,8 @@ bool CharsetOfResponse(const HttpResult& result, StringBuffer& charset);
 
 // Appends body to text as UTF-8: the charset of Content-Type, else (8-bit body served as
 // text/html) the page's own meta charset, else windows-1252. UTF-8 and US-ASCII bodies are
-// taken as they are; a conversion that yields nothing (unknown charset) keeps the raw bytes.
-// False only when memory runs out.
-bool DecodeTextBody(const HttpResult& result, const DataBuffer& body, StringBuffer& text);
+// taken as they are; a conversion that yields nothing (unknown charset) keeps the raw bytes and
+// adds the kCharsetUnknown warning. False only when memory runs out.
+bool DecodeTextBody(HttpResult& result, const DataBuffer& body, StringBuffer& text);
 
 }  // namespace quillon

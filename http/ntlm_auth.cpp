@@ -102,6 +102,13 @@ class NtlmHttpExchange : public PackageExchange {
   ProgressMonitor* progress_;
 };
 
+// A login without its domain cannot be offered over NTLM.
+bool NeedsDomain(HttpResult& result) {
+  result.error.set(FetchErrorKind::kLoginRefused);
+  result.error.login = LoginProblem::kNtlmNeedsDomain;
+  return false;
+}
+
 }  // namespace
 
 bool NtlmAuthenticate(HttpClient& client, const char* url, const BasicCredentials& credentials,
@@ -119,13 +126,13 @@ bool NtlmAuthenticate(HttpClient& client, const char* url, const BasicCredential
   login.trim();
   if (login.isEmpty()) {
     log.addError("NTLM Authentication failed, not domain\\login");
-    return false;
+    return NeedsDomain(result);
   }
   login.replaceChar('/', '\\');
   const char* backslash = std::strchr(login.getString(), '\\');
   if (backslash == nullptr) {
     log.addError("NTLM Authentication failed, no domain.");
-    return false;
+    return NeedsDomain(result);
   }
   StringBuffer domain;
   domain.assign(login.getString(), static_cast<uint32_t>(backslash - login.getString()));

@@ -39,33 +39,33 @@ bool FollowRedirect(HttpClient& client, const char* url, int depth, HttpControl&
                     Output& sink, HttpResult& result, LogBase& log, ProgressMonitor* progress) {
   if (depth > kMaxRedirectDepth) {
     log.addError("Aborted to avoid infinite redirects.");
-    return false;
+    return result.error.set(FetchErrorKind::kTooManyRedirects);
   }
   StringBuffer location;
   result.header.getField("Location", location);
   location.trim();
   if (location.isEmpty()) {
     log.addError("Got 301/302 redirect, but no new location.");
-    return false;
+    return result.error.set(FetchErrorKind::kRedirectWithoutLocation);
   }
   log.addTag("redirectUrl", location.getString());
   if (FindNoCase(location.getString(), "PageNotFound") != nullptr) {
     log.addError("This is actually a page-not-found error.");
-    return false;
+    return result.error.set(FetchErrorKind::kRedirectToNotFound);
   }
   StringBuffer newUrl;
   if (!ResolveLocation(url, location.getString(), newUrl) || newUrl.isEmpty()) {
     log.addError("Failed to construct new URL");
     log.addTag("location", location.getString());
     log.addTag("url", url);
-    return false;
+    return result.error.set(FetchErrorKind::kAddressUnusable);
   }
   if (progress != nullptr && progress->applicationSink() != nullptr) {
     bool abort = false;
     progress->applicationSink()->OnRedirect(url, newUrl.getString(), abort);
     if (abort) {
       log.addError("Aborted by application.");
-      return false;
+      return result.error.set(FetchErrorKind::kStopped);
     }
   }
   // The redirect answer's cookies were stored by the driver as it read the answer's head (the

@@ -325,7 +325,8 @@ class RequestRun {
     log_.addError("URL is longer than the maximum allowed length.");
     log_.addTagInt("maxUrlLen", static_cast<int32_t>(settings_.maxUrlLen));
     log_.addTag("url", url_);
-    return false;
+    result_.error.limit = settings_.maxUrlLen;
+    return result_.error.set(FetchErrorKind::kUrlTooLong);
   }
 
   // Step 4: true when a fresh cache entry answers the request (its head is in the result, its
@@ -345,10 +346,12 @@ class RequestRun {
     if (!ParseUrl(url_, parsed_)) {
       log_.addError("Failed to parse URL");
       log_.addTag("url", url_);
-      return false;
+      return result_.error.set(FetchErrorKind::kAddressUnusable);
     }
     parsed_.host.toLowerCase();
-    if (client_.host().isEmpty() && !client_.recordHost(parsed_.host.getString())) return false;
+    if (client_.host().isEmpty() && !client_.recordHost(parsed_.host.getString())) {
+      return result_.error.set(FetchErrorKind::kOutOfMemory);
+    }
     allowed_ = CredentialsFor(client_, settings_, url_, parsed_);
     credentials_ = LoginOf(allowed_);
     return true;
@@ -370,7 +373,8 @@ class RequestRun {
     if (dnsMarked_ && settings_.cacheRules.skipFailedDomains) {
       log_.addError("Domain name is marked as invalid in the cache.");
       log_.addTag("domain", parsed_.host.getString());
-      return false;
+      result_.error.host.assign(parsed_.host);
+      return result_.error.set(FetchErrorKind::kNameNotResolved);
     }
     const bool pooledWasOpen = client_.isOpen(route_.tls);
     switch (ChooseConnection(client_, route_, use_, log_)) {
@@ -408,6 +412,9 @@ class RequestRun {
       if (dnsFailed) log_.addError("Domain name lookup failed..");
     } else {
       client_.noteOpened(route_.tls, route_.connectHost, route_.connectPort);
+      if (use_ == ConnectionUse::kReconnect) {
+        log_.addError("New connection established, re-trying GET");
+      }
     }
     return AfterConnect(connected, dnsFailed);
   }
@@ -416,10 +423,10 @@ class RequestRun {
     log_.addError("Using new connection...");
     if (!connection_->makeOwn()) {
       log_.addError("Out of memory");
-      return false;
+      return result_.error.set(FetchErrorKind::kOutOfMemory);
     }
     StringBuffer host;
-    if (!host.assign(route_.connectHost)) return false;
+    if (!host.assign(route_.connectHost)) return result_.error.set(FetchErrorKind::kOutOfMemory);
     if (const char* q = std::strchr(host.getString(), '?')) {
       host.shorten(static_cast<uint32_t>(std::strlen(q)));
     }
@@ -449,19 +456,31 @@ class RequestRun {
     NoteConnectOutcome(settings_, parsed_.host.getString(), connected, dnsFailed, dnsMarked_,
                        log_);
     if (!connected) {
+      SetConnectError(connection_->socket(), connection_->stream().channel(),
+                      route_.connectHost, route_.connectPort, route_.viaProxy, result_.error);
       connection_->close(log_);
       return false;
     }
     if (!connection_->isOpen()) {
       log_.addError("Unable to connect to HTTP server.");
-      return false;
+      return result_.error.set(FetchErrorKind::kConnectFailed);
     }
     if (!connection_->tls() && !connection_->socket().WaitWritable(kWritableWaitSec, log_)) {
       log_.addError("Socket connection to HTTP server is not writeable.");
       result_.needsReconnect = true;
-      return false;
+      return result_.error.set(FetchErrorKind::kSendFailed);
     }
+    NoteCertificateWarning();
     return true;
+  }
+
+  // A certificate that did not verify only warns (unless verification is required, when the
+  // connect failed): the warning goes with the result to whoever shows it.
+  void NoteCertificateWarning() {
+    const SChannel* channel = connection_->stream().channel();
+    if (channel == nullptr || channel->ServerCertVerified()) return;
+    result_.warnings.add(FetchWarningKind::kCertificateNotVerified);
+    result_.warnings.certificate = channel->ServerCertProblem();
   }
 
   // Step 8.
@@ -483,7 +502,7 @@ class RequestRun {
     if (ComposeRequest(settings_, parts, result_, head_, log_)) return true;
     log_.addError("Failed to compose the request.");
     if (!settings_.composeOnly) connection_->close(log_);
-    return false;
+    return result_.error.set(FetchErrorKind::kAddressUnusable);
   }
 
   // Step 10.
@@ -504,7 +523,8 @@ class RequestRun {
       result_.needsReconnect = true;
     }
     connection_->close(log_);
-    return false;
+    const bool stopped = progress_ != nullptr && progress_->isAborted();
+    return result_.error.set(stopped ? FetchErrorKind::kStopped : FetchErrorKind::kSendFailed);
   }
 
   // A kept-alive connection that the server closed as the request went out, before any byte
@@ -512,6 +532,7 @@ class RequestRun {
   bool RetryOnNewConnection() {
     staleConnection_ = false;
     reused_ = false;
+    result_.error.clear();
     log_.addInfo("The kept-alive connection was closed by the server; sending the request again.");
     if (!OpenPooled()) return false;
     return SendHead() && ReadAnswers();
@@ -580,12 +601,15 @@ class RequestRun {
     if (result_.header.contentLengthInvalid) {
       log_.addError("Content-Length is not a number that fits 64 bits.");
     }
+    result_.error.set(FetchErrorKind::kHeadInvalid);
     return Close(false);
   }
 
   // Step 14.
   bool CheckContentType() {
-    return ContentTypeAccepted(settings_, result_.header, log_) || Close(false);
+    if (ContentTypeAccepted(settings_, result_.header, log_)) return true;
+    result_.error.set(FetchErrorKind::kContentTypeRefused);
+    return Close(false);
   }
 
   // Step 15.
@@ -611,7 +635,7 @@ class RequestRun {
   bool RetryInvalidHead() {
     LogInvalidHead(headBytes_, log_);
     connection_->close(log_);
-    if (depth_ > kMaxInvalidHeadDepth) return false;
+    if (depth_ > kMaxInvalidHeadDepth) return result_.error.set(FetchErrorKind::kHeadInvalid);
     const bool ok = DriveRequest(client_, url_, depth_ + 1, ConnectionUse::kOwn, settings_,
                                  sink_, result_, log_, progress_);
     if (!ok) RecordNegative(settings_, url_, result_.header, sink_, bodyStart_, log_);
@@ -624,6 +648,7 @@ class RequestRun {
       progress_->resetTotal64(static_cast<int64_t>(result_.header.contentLength));
     }
     if (bareHtml_ && !sink_.writeBytes(headBytes_.data(), headBytes_.length(), log_)) {
+      result_.error.set(FetchErrorKind::kFailed);
       return Close(false);
     }
     if (ReadBody(settings_, result_, sink_, connection_->stream(), log_, progress_)) return true;
@@ -645,6 +670,7 @@ class RequestRun {
     if (skipped < kMaxInformationalHeads) return true;
     log_.addError("Too many informational responses.");
     log_.addTagInt("maxInformational", kMaxInformationalHeads);
+    result_.error.set(FetchErrorKind::kHeadInvalid);
     return Close(false);
   }
 
@@ -656,6 +682,8 @@ class RequestRun {
     }
     log_.addError("Content length more than the maximum allowed...");
     log_.addTagInt64("maxContentLength", static_cast<int64_t>(settings_.maxContentLength));
+    result_.error.limit = settings_.maxContentLength;
+    result_.error.set(FetchErrorKind::kBodyTooLarge);
     return Close(false);
   }
 
@@ -667,7 +695,9 @@ class RequestRun {
       log_.addInfo("The body could not be read back for the cache.");
       return;
     }
-    CacheUpdate(settings_, url_, result_, body, log_);
+    if (!CacheUpdate(settings_, url_, result_, body, log_)) {
+      result_.warnings.add(FetchWarningKind::kCacheNotWritten);
+    }
   }
 
   // Step 22: the pooled connection stays open for the next request unless the server said
@@ -729,86 +759,117 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, ConnectionUse 
   return run.Drive();
 }
 
+namespace {
+
+// One fetch with its retries, as named steps: the attempt, the reconnect after a send that
+// failed on a new connection, the answer to a login challenge, and the asks again after 503.
+class FetchRun {
+ public:
+  FetchRun(HttpClient& client, const char* url, HttpControl& settings, Output& sink,
+           HttpResult& result, LogBase& log, ProgressMonitor* progress)
+      : client_(client), url_(url), settings_(settings), sink_(sink), result_(result), log_(log),
+        progress_(progress) {}
+
+  bool Run() {
+    for (uint32_t busyRetries = 0;; ++busyRetries) {
+      bool ok = Attempt();
+      if (!ok && Stopped()) return false;
+      if (!ok && result_.needsReconnect) ok = Reconnect();
+      if (ChallengeAnswered()) return AnswerChallenge();
+      if (!Busy(busyRetries)) return ok;
+      PauseBeforeRetry(settings_.retryDelayMs);
+      // The busy answer's body must not end up in front of the next answer's.
+      if (!sink_.clear(log_)) return false;
+    }
+  }
+
+ private:
+  bool Attempt() {
+    result_.reset();
+    return DriveRequest(client_, url_, 0, ConnectionUse::kPooled, settings_, sink_, result_, log_,
+                        progress_);
+  }
+
+  // A stop ends the fetch whatever the attempt's own failure was.
+  bool Stopped() {
+    if (progress_ == nullptr || !progress_->isAborted()) return false;
+    log_.addError("Application aborted HTTP operation...");
+    result_.error.clear();
+    result_.error.set(FetchErrorKind::kStopped);
+    return true;
+  }
+
+  // A send that failed on a new connection: once more on a connection opened anew, to the
+  // redirect target when the failure came there (the result keeps saying it was redirected).
+  bool Reconnect() {
+    log_.addError("Socket not writeable, re-opening connection with HTTP server (3)");
+    client_.CloseClientConnection(log_);
+    StringBuffer target;
+    if (!target.assign(Answered())) return false;
+    result_.error.clear();
+    return DriveRequest(client_, target.getString(), 0, ConnectionUse::kReconnect, settings_,
+                        sink_, result_, log_, progress_);
+  }
+
+  // The URL that was answered (the redirect target's, when redirected): a login goes there.
+  const char* Answered() const {
+    return result_.redirected ? result_.finalUrl.getString() : url_;
+  }
+
+  // Whether the answer is a login challenge this fetch takes up (NTLM, or Basic with NTLM on).
+  bool ChallengeAnswered() {
+    credentials_ = CredentialsForAnswer(client_, settings_, url_, result_);
+    if (!NtlmWillAnswer(settings_, credentials_, result_)) return false;
+    ntlm_ = OffersOnlyNtlm(result_.header);
+    return ntlm_ || OffersBasic(result_.header);
+  }
+
+  bool AnswerChallenge() {
+    StringBuffer answered;
+    if (!answered.assign(Answered())) return false;
+    if (ntlm_) {
+      return AnswerNtlmChallenge(client_, answered.getString(), credentials_, settings_, sink_,
+                                 result_, log_, progress_);
+    }
+    return AnswerBasicChallenge(client_, answered.getString(), settings_, sink_, result_, log_,
+                                progress_);
+  }
+
+  bool Busy(uint32_t retries) const {
+    return result_.header.statusCode == 503 && retries < settings_.max503Retries;
+  }
+
+  HttpClient& client_;
+  const char* url_;
+  HttpControl& settings_;
+  Output& sink_;
+  HttpResult& result_;
+  LogBase& log_;
+  ProgressMonitor* progress_;
+  BasicCredentials credentials_;
+  bool ntlm_ = false;
+};
+
+}  // namespace
+
 bool FetchWithRetry(HttpClient& client, const char* url, HttpControl& settings, Output& sink,
                     HttpResult& result, LogBase& log, ProgressMonitor* progress) {
-  for (uint32_t retries = 0;; ++retries) {
-    result.reset();
-    bool ok = DriveRequest(client, url, 0, ConnectionUse::kPooled, settings, sink, result, log,
-                           progress);
-    if (!ok) {
-      if (progress != nullptr && progress->isAborted()) {
-        log.addError("Application aborted HTTP operation...");
-        return false;
-      }
-      if (result.needsReconnect) {
-        log.addError("Socket not writeable, re-opening connection with HTTP server (3)");
-        StringBuffer host;
-        host.assign(client.host());
-        const int port = client.port();
-        client.CloseClientConnection(log);
-        bool connectedNow = false;
-        bool connected;
-        const char* again = url;
-        if (result.redirected) {
-          ParsedUrl target;
-          ParseUrl(result.finalUrl.getString(), target);
-          const bool tls = target.port == kDefaultHttpsPort ||
-                           StartsWithNoCase(result.finalUrl.getString(), "https");
-          connected = HttpConnect(client, settings, target.host.getString(), target.port, tls,
-                                  log, progress, connectedNow);
-          again = result.finalUrl.getString();
-        } else {
-          const bool tls = port == kDefaultHttpsPort || StartsWithNoCase(url, "https");
-          connected = HttpConnect(client, settings, host.getString(), port, tls, log, progress,
-                                  connectedNow);
-        }
-        if (connected) {
-          log.addError("New connection established, re-trying GET");
-          StringBuffer target;
-          target.assign(again);
-          ok = DriveRequest(client, target.getString(), 0, ConnectionUse::kPooled, settings, sink,
-                            result, log, progress);
-        }
-      }
-    }
-
-    const int status = result.header.statusCode;
-    const BasicCredentials credentials = CredentialsForAnswer(client, settings, url, result);
-    if (OffersOnlyNtlm(result.header) && NtlmWillAnswer(settings, credentials, result)) {
-      // The login goes to the URL that was answered (the redirect target's, when redirected).
-      StringBuffer answered;
-      answered.assign(result.redirected ? result.finalUrl.getString() : url);
-      return AnswerNtlmChallenge(client, answered.getString(), credentials, settings, sink,
-                                 result, log, progress);
-    }
-    if (OffersBasic(result.header) && NtlmWillAnswer(settings, credentials, result)) {
-      StringBuffer answered;
-      answered.assign(result.redirected ? result.finalUrl.getString() : url);
-      return AnswerBasicChallenge(client, answered.getString(), settings, sink, result, log,
-                                  progress);
-    }
-    if (status == 503 && retries < settings.max503Retries) {
-      PauseBeforeRetry(settings.retryDelayMs);
-      // The busy answer's body must not end up in front of the next answer's.
-      if (!sink.clear(log)) return false;
-      continue;
-    }
-    return ok;
-  }
+  return FetchRun(client, url, settings, sink, result, log, progress).Run();
 }
 
 bool FetchBytes(HttpConnPool& pool, const char* url, HttpControl& settings, DataBuffer& out,
                 HttpResult& result, LogBase& log, ProgressMonitor* progress) {
+  result.warnings.clear();
   ParsedUrl parsed;
   if (url == nullptr || !ParseUrl(url, parsed)) {
     log.addError("Failed to parse URL");
     log.addTag("url", url ? url : "");
-    return false;
+    return result.error.set(FetchErrorKind::kAddressUnusable);
   }
   HttpClient* client = pool.GetClient(parsed.host.getString(), parsed.port, settings, log);
   if (client == nullptr) {
     log.addError("Out of memory");
-    return false;
+    return result.error.set(FetchErrorKind::kOutOfMemory);
   }
 
   // Credentials in the URL serve this fetch's requests to the URL's host only; the settings
@@ -816,7 +877,7 @@ bool FetchBytes(HttpConnPool& pool, const char* url, HttpControl& settings, Data
   FetchScope scope(*client);
   if (!scope.bind(url, parsed)) {
     log.addError("Out of memory");
-    return false;
+    return result.error.set(FetchErrorKind::kOutOfMemory);
   }
   OutputDataBuffer sink(out);
   return FetchWithRetry(*client, url, settings, sink, result, log, progress);
@@ -829,7 +890,7 @@ bool FetchText(HttpConnPool& pool, const char* url, HttpControl& settings, Strin
   if (body.isEmpty()) return true;
   if (!DecodeTextBody(result, body, text)) {
     log.addError("Out of memory");
-    return false;
+    return result.error.set(FetchErrorKind::kOutOfMemory);
   }
   return true;
 }

@@ -35,7 +35,9 @@ inline constexpr uint32_t kInvalidHeadLogBytes = 500;
 // the server keeps it open (a connection to another host or port stays alone and the request
 // gets one of its own), opened when closed. kOwn: a connection of the request's own, closed
 // when the request ends (the retries after an invalid head, redirects to another host).
-enum class ConnectionUse { kPooled, kOwn };
+// kReconnect: the pooled connection, closed after a failed send and opened anew for this
+// request.
+enum class ConnectionUse { kPooled, kOwn, kReconnect };
 
 // Runs one request for url through client into sink, leaving the outcome in result. Outside
 // callers pass depth 0 and kPooled. False with the story in log; result keeps the status and

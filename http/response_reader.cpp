@@ -69,6 +69,21 @@ SizeLine ParseChunkSize(std::string_view line, uint64_t& size) {
   return any ? SizeLine::kSize : SizeLine::kNoNumber;
 }
 
+// Names a body past maxContentLength as the fetch's failure.
+bool FailTooLarge(const HttpControl& settings, HttpResult& result) {
+  result.error.set(FetchErrorKind::kBodyTooLarge);
+  result.error.limit = settings.maxContentLength;
+  return false;
+}
+
+// After a body read failed without naming why: the socket's report tells.
+bool FailFromFlags(HttpResult& result) {
+  const SocketFlags& flags = result.socketFlags;
+  return result.error.set(flags.aborted    ? FetchErrorKind::kStopped
+                          : flags.timedOut ? FetchErrorKind::kBodyTimedOut
+                                           : FetchErrorKind::kBodyCutOff);
+}
+
 void LogLimitPassed(const HttpControl& settings, LogBase& log) {
   log.addError(kLimitPassed);
   log.addTagInt64("maxContentLength", static_cast<int64_t>(settings.maxContentLength));
@@ -90,12 +105,13 @@ void FireChunkedNotification(ProgressMonitor* progress) {
 class BodyOut {
  public:
   BodyOut(Output& sink, HttpResult& result, LogBase& log, ProgressMonitor* progress)
-      : sink_(sink), flags_(result.socketFlags), log_(log), progress_(progress) {}
+      : sink_(sink), error_(result.error), flags_(result.socketFlags), log_(log),
+        progress_(progress) {}
 
   // False when the sink refuses the bytes or the application asks to abort (flags.aborted).
   bool deliver(const uint8_t* bytes, uint32_t count) {
     if (count == 0) return true;
-    if (!sink_.writeBytes(bytes, count, log_)) return false;
+    if (!sink_.writeBytes(bytes, count, log_)) return error_.set(FetchErrorKind::kFailed);
     delivered_ += count;
     if (progress_ == nullptr) return true;
     bool abort = false;
@@ -132,6 +148,7 @@ class BodyOut {
 
  private:
   Output& sink_;
+  FetchError& error_;
   SocketFlags& flags_;
   LogBase& log_;
   ProgressMonitor* progress_;
@@ -240,7 +257,7 @@ bool ReadByLength(HttpControl& settings, HttpResult& result, BodyOut& out, ByteS
   if (settings.maxContentLength != 0 && length > settings.maxContentLength) {
     log.addError("Content length more than the maximum allowed.");
     log.addTagInt64("maxContentLength", static_cast<int64_t>(settings.maxContentLength));
-    return false;
+    return FailTooLarge(settings, result);
   }
   uint64_t remaining = length;
   for (;;) {
@@ -280,7 +297,7 @@ bool ReadUntilClose(HttpControl& settings, HttpResult& result, BodyOut& out, Byt
       LogLimitPassed(settings, log);
       log.addTagInt64("receivedSoFar", static_cast<int64_t>(out.size() - start));
       stream.close(log);
-      return false;
+      return FailTooLarge(settings, result);
     }
     const bool delivered = out.deliver(stream.data(), take);
     stream.consume(take);
@@ -425,6 +442,7 @@ class ChunkedReader {
       log_.addError("Chunked response is too large.");
       log_.addTagInt64("maxContentLength", static_cast<int64_t>(limit));
       log_.addTagInt64("receivedSoFar", static_cast<int64_t>(out_.size()));
+      FailTooLarge(settings_, result_);
       return Step::kFailed;
     }
     remaining_ = size;
@@ -448,8 +466,10 @@ class ChunkedReader {
     }
   }
 
+  // A framing fault: the body cannot be read on.
   Step failWith(const char* text) {
     log_.addError(text);
+    result_.error.set(FetchErrorKind::kBodyInvalid);
     return Step::kFailed;
   }
 
@@ -501,8 +521,11 @@ bool ReadResponseHead(ByteStream& stream, const HttpControl& settings, HttpResul
         if (lineChars == 0) {
           const bool kept = head.append(held, scanned + 1);
           stream.consume(scanned + 1);
-          if (!kept) log.addError("Out of memory");
-          return kept;
+          if (!kept) {
+            log.addError("Out of memory");
+            return result.error.set(FetchErrorKind::kOutOfMemory);
+          }
+          return true;
         }
         lineChars = 0;
       } else if (c != '\r') {
@@ -512,7 +535,8 @@ bool ReadResponseHead(ByteStream& stream, const HttpControl& settings, HttpResul
     if (scanned >= kMaxHeadBlock) {
       log.addError("Response header too large.");
       log.addTagInt("maxHeaderSize", static_cast<int32_t>(kMaxHeadBlock));
-      return false;
+      result.error.limit = kMaxHeadBlock;
+      return result.error.set(FetchErrorKind::kHeadTooLarge);
     }
     const ByteStream::Fill fill = stream.fill(settings.abortCheckMs, log, progress, flags);
     if (fill == ByteStream::Fill::kData) continue;
@@ -522,11 +546,13 @@ bool ReadResponseHead(ByteStream& stream, const HttpControl& settings, HttpResul
       log.addError("HTTP server closed the connection before the response head could be read.");
     } else if (flags.aborted) {
       log.addError("Application aborted prior to reading the response header.");
+      return result.error.set(FetchErrorKind::kStopped);
     } else if (flags.timedOut) {
       log.addError("Timeout trying to read HTTP response header");
       log.addTagInt("readTimeout", static_cast<int32_t>(settings.readTimeout));
+      return result.error.set(FetchErrorKind::kHeadTimedOut);
     }
-    return false;
+    return result.error.set(FetchErrorKind::kHeadCutOff);
   }
 }
 
@@ -535,7 +561,7 @@ bool ReadBody(HttpControl& settings, HttpResult& result, Output& sink, ByteStrea
   const HttpResponseHeader& header = result.header;
   if (header.contentLengthInvalid) {
     log.addError("Invalid Content-Length.");
-    return false;
+    return result.error.set(FetchErrorKind::kHeadInvalid);
   }
   StringBuffer te;
   const bool hasTe = header.fields.getFieldValue("Transfer-Encoding", te);
@@ -543,22 +569,26 @@ bool ReadBody(HttpControl& settings, HttpResult& result, Output& sink, ByteStrea
                               ? TlsFraming(settings, result, hasTe, te, stream.size(), log)
                               : PlainFraming(settings, result, hasTe && IsChunked(te), log);
   BodyOut out(sink, result, log, progress);
+  bool read = false;
   switch (framing.kind) {
     case Framing::kNone:
-      return framing.noBodyOk;
+      read = framing.noBodyOk;
+      break;
     case Framing::kLength:
-      return ReadByLength(settings, result, out, stream, header.contentLength, log, progress);
+      read = ReadByLength(settings, result, out, stream, header.contentLength, log, progress);
+      break;
     case Framing::kChunked: {
       FireChunkedNotification(progress);
       ChunkedReader reader(settings, result, out, stream, log, progress);
-      if (reader.run()) return true;
-      if (stream.tls()) LogTlsBodyFailure(result, log);
-      return false;
+      read = reader.run();
+      if (!read && stream.tls()) LogTlsBodyFailure(result, log);
+      break;
     }
     case Framing::kUntilClose:
-      return ReadUntilClose(settings, result, out, stream, framing.untilCloseMs, log, progress);
+      read = ReadUntilClose(settings, result, out, stream, framing.untilCloseMs, log, progress);
+      break;
   }
-  return false;
+  return read || FailFromFlags(result);
 }
 
 bool DecodeGzipBody(HttpControl& settings, HttpResult& result, Output& sink, LogBase& log) {
@@ -571,7 +601,7 @@ bool DecodeGzipBody(HttpControl& settings, HttpResult& result, Output& sink, Log
   DataBuffer copy;
   const DataBuffer* body = sink.dataBuffer();
   if (body == nullptr) {
-    if (!sink.copyTo(copy, log)) return false;
+    if (!sink.copyTo(copy, log)) return result.error.set(FetchErrorKind::kOutOfMemory);
     body = &copy;
   }
   if (body->length() <= kMinGzipBodyLength || body->data()[0] != 0x1F ||
@@ -584,7 +614,7 @@ bool DecodeGzipBody(HttpControl& settings, HttpResult& result, Output& sink, Log
     // Only a passed limit leaves more than the limit behind; any other failure keeps the body.
     if (limit != 0 && decoded.length() > limit) {
       LogLimitPassed(settings, log);
-      return false;
+      return FailTooLarge(settings, result);
     }
     return true;
   }
@@ -592,7 +622,7 @@ bool DecodeGzipBody(HttpControl& settings, HttpResult& result, Output& sink, Log
   if (target != nullptr) {
     target->moveFrom(decoded);
   } else if (!sink.clear(log) || !sink.writeBytes(decoded.data(), decoded.length(), log)) {
-    return false;
+    return result.error.set(FetchErrorKind::kFailed);
   }
   sink.takeEndAsPosition();
   return true;

@@ -4,15 +4,18 @@
 
 #include "base/log_base.h"
 #include "base/progress.h"
-#include "net/schannel.h"
 
 namespace quillon {
 
-ByteStream::ByteStream(SChannel& channel) : socket_(&channel.Socket()), channel_(&channel) {}
+ByteStream::ByteStream(QuillonSocket& socket)
+    : owned_(std::in_place_type<SocketTransport>, socket),
+      transport_(&std::get<SocketTransport>(owned_)) {}
 
-bool ByteStream::isOpen() const {
-  return channel_ != nullptr ? channel_->IsConnected() : socket_->IsConnected();
-}
+ByteStream::ByteStream(SChannel& channel)
+    : owned_(std::in_place_type<ChannelTransport>, channel),
+      transport_(&std::get<ChannelTransport>(owned_)) {}
+
+ByteStream::ByteStream(StreamTransport& transport) : transport_(&transport) {}
 
 void ByteStream::consume(uint32_t count) {
   start_ += count < size() ? count : size();
@@ -38,36 +41,7 @@ ByteStream::Fill ByteStream::fill(uint32_t heartbeatMs, LogBase& log, ProgressMo
   flags.clear();
   compact();
   CountingSuspended uncounted(progress);
-  return tls() ? fillTls(heartbeatMs, log, progress, flags)
-               : fillPlain(heartbeatMs, log, progress, flags);
-}
-
-ByteStream::Fill ByteStream::fillPlain(uint32_t heartbeatMs, LogBase& log,
-                                       ProgressMonitor* progress, SocketFlags& flags) {
-  const uint32_t held = buffer_.length();
-  if (buffer_.capacity() - held < kFillBlock && !buffer_.reserve(held + kFillBlock)) {
-    log.addError("Out of memory");
-    flags.error = true;
-    return Fill::kFailed;
-  }
-  uint32_t size = buffer_.capacity() - held;
-  if (!socket_->ReceiveSome(buffer_.data() + held, size, heartbeatMs, log, progress, flags)) {
-    return flags.closedByPeer ? Fill::kEnded : Fill::kFailed;
-  }
-  buffer_.setLength(held + size);
-  // An abort asked for while the wait counted its slices ends the read like a failed one.
-  if (flags.aborted) return Fill::kFailed;
-  return Fill::kData;
-}
-
-ByteStream::Fill ByteStream::fillTls(uint32_t heartbeatMs, LogBase& log,
-                                     ProgressMonitor* progress, SocketFlags& flags) {
-  const uint32_t held = buffer_.length();
-  const bool ok = channel_->ReceiveBytes(buffer_, heartbeatMs, log, progress, flags);
-  if (ok && !flags.endOfSession && buffer_.length() > held) return Fill::kData;
-  if (flags.endOfSession) return Fill::kEnded;
-  if (!ok && flags.closedByPeer && !flags.timedOut && !flags.aborted) return Fill::kEnded;
-  return Fill::kFailed;
+  return transport_->receive(buffer_, UINT32_MAX, heartbeatMs, log, progress, flags);
 }
 
 ByteStream::Fill ByteStream::fillInto(DataBuffer& target, uint64_t maxBytes, uint32_t heartbeatMs,
@@ -88,27 +62,7 @@ ByteStream::Fill ByteStream::fillInto(DataBuffer& target, uint64_t maxBytes, uin
       return Fill::kFailed;
     }
   }
-  Fill outcome;
-  if (tls()) {
-    const bool ok = channel_->ReceiveBytes(target, heartbeatMs, log, progress, flags);
-    if (ok && !flags.endOfSession && target.length() > before) {
-      outcome = Fill::kData;
-    } else if (flags.endOfSession ||
-               (!ok && flags.closedByPeer && !flags.timedOut && !flags.aborted)) {
-      outcome = Fill::kEnded;
-    } else {
-      outcome = Fill::kFailed;
-    }
-  } else {
-    uint32_t room = target.capacity() - before;
-    if (room > want) room = want;
-    if (socket_->ReceiveSome(target.data() + before, room, heartbeatMs, log, progress, flags)) {
-      target.setLength(before + room);
-      outcome = flags.aborted ? Fill::kFailed : Fill::kData;
-    } else {
-      outcome = flags.closedByPeer ? Fill::kEnded : Fill::kFailed;
-    }
-  }
+  Fill outcome = transport_->receive(target, want, heartbeatMs, log, progress, flags);
   // What came past the bytes asked for (a TLS record may hold more) waits in the stream.
   uint32_t arrived = target.length() - before;
   if (arrived > maxBytes) {
@@ -127,23 +81,14 @@ ByteStream::Fill ByteStream::fillInto(DataBuffer& target, uint64_t maxBytes, uin
 
 bool ByteStream::send(const uint8_t* bytes, uint32_t length, uint32_t plainPiece,
                       uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress) {
-  if (channel_ != nullptr) return channel_->SendBytes(bytes, length, heartbeatMs, log, progress);
-  return socket_->SendBytes2(bytes, length, plainPiece, heartbeatMs, log, progress);
+  return transport_->send(bytes, length, plainPiece, heartbeatMs, log, progress);
 }
 
-bool ByteStream::isReusable() {
-  return isOpen() && size() == 0 && socket_->IsQuietAndOpen();
-}
+bool ByteStream::isReusable() { return isOpen() && size() == 0 && transport_->isQuiet(); }
 
 void ByteStream::close(LogBase& log) {
   discard();
-  if (channel_ == nullptr) {
-    socket_->Close(log);
-  } else if (channel_->HasSession()) {
-    channel_->ShutdownChannel(true, log);
-  } else {
-    socket_->Close(log);
-  }
+  transport_->close(log);
 }
 
 }  // namespace quillon

@@ -1,15 +1,18 @@
-// A buffered byte stream over one connection, a plain QuillonSocket or a TLS SChannel (a
-// connection filter in curl's sense): each fill appends what one arrival brings (one recv, or
-// the plain text of the records one raw read completes) to the connection's one buffer, and
-// readers take bytes off its front. Framing (heads, chunks, lengths) is the HTTP reader's; the
-// waits, abort checks, throttles and time-outs stay those of the socket underneath.
+// A buffered byte stream over one connection's transport (net/stream_transport.h): a plain
+// QuillonSocket, a TLS SChannel, or bytes played from memory. Each fill appends what one arrival
+// brings to the connection's one buffer, and readers take bytes off its front. Framing (heads,
+// chunks, lengths) is the HTTP reader's; the waits, abort checks, throttles and time-outs stay
+// those of the transport underneath.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
+#include <variant>
+
 #include "base/data_buffer.h"
 #include "net/quillon_socket.h"
+#include "net/stream_transport.h"
 
 namespace quillon {
 
@@ -19,21 +22,29 @@ class SChannel;
 
 class ByteStream {
  public:
-  // Room asked for before each plain receive: one recv takes at most this much.
-  static constexpr uint32_t kFillBlock = 64 * 1024;
+  // Room asked for before each plain receive when the buffer has less to spare.
+  static constexpr uint32_t kFillBlock = StreamTransport::kReadBlock;
   // One receive straight into a body takes at most this much.
   static constexpr uint32_t kDirectBlock = 1024 * 1024;
 
-  explicit ByteStream(QuillonSocket& socket) : socket_(&socket) {}
+  explicit ByteStream(QuillonSocket& socket);
   explicit ByteStream(SChannel& channel);
+  // Over a transport the caller owns and keeps alive as long as the stream (a MemoryTransport
+  // in tests).
+  explicit ByteStream(StreamTransport& transport);
   ByteStream(const ByteStream&) = delete;
   ByteStream& operator=(const ByteStream&) = delete;
 
-  bool tls() const { return channel_ != nullptr; }
-  SChannel* channel() const { return channel_; }
-  // The socket underneath (the channel's own over TLS).
-  QuillonSocket& socket() const { return *socket_; }
-  bool isOpen() const;
+  // Whether the readers apply the TLS connection's policy (a MemoryTransport may stand for
+  // either kind).
+  bool tls() const { return transport_->kind() == StreamTransport::Kind::kTls; }
+  // The TLS channel; null over a plain socket or a MemoryTransport.
+  SChannel* channel() const { return transport_->channel(); }
+  // The socket underneath (the channel's own over TLS). Over a MemoryTransport it never
+  // connects: it only carries settings (the idle time-out a reader sets and restores).
+  QuillonSocket& socket() const { return transport_->socket(); }
+  StreamTransport& transport() const { return *transport_; }
+  bool isOpen() const { return transport_->isOpen(); }
 
   // Bytes received and not yet taken.
   const uint8_t* data() const { return buffer_.data() + start_; }
@@ -46,11 +57,9 @@ class ByteStream {
   // Forgets what is held: a new connection starts empty.
   void discard();
 
-  enum class Fill {
-    kData,    // bytes were appended
-    kEnded,   // the peer closed the connection or ended the TLS session
-    kFailed,  // time-out, abort or error, as flags tell (logged)
-  };
+  // kData: bytes were appended; kEnded: the peer closed the connection or ended the TLS
+  // session; kFailed: time-out, abort or error, as flags tell (logged).
+  using Fill = StreamTransport::Arrival;
   // Waits for the next arrival (idle time-out, heartbeat slices with abort checks) and appends
   // it. The bytes are not counted as progress here: readers count what they deliver.
   Fill fill(uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress, SocketFlags& flags);
@@ -75,14 +84,12 @@ class ByteStream {
   void close(LogBase& log);
 
  private:
-  Fill fillPlain(uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress,
-                 SocketFlags& flags);
-  Fill fillTls(uint32_t heartbeatMs, LogBase& log, ProgressMonitor* progress, SocketFlags& flags);
   // Moves the unread bytes to the front once they are less than what was read past.
   void compact();
 
-  QuillonSocket* socket_;
-  SChannel* channel_ = nullptr;
+  // The transport made for a socket or a channel given to the constructor.
+  std::variant<std::monostate, SocketTransport, ChannelTransport> owned_;
+  StreamTransport* transport_;
   DataBuffer buffer_;
   uint32_t start_ = 0;
 };

@@ -157,6 +157,7 @@ void QuillonSocket::Close(LogBase&) { DropConnection(); }
 bool QuillonSocket::ConnectDispatch(const char* host, int port, uint32_t heartbeatMs,
                                     LogBase& log, bool& dnsFailed, ProgressMonitor* progress) {
   connectFailReason_ = ConnectFailure::None;
+  connectSystemError_ = 0;
   try {
     if (heartbeatMs != 0 && progress != nullptr) {
       return ConnectWithAbort(host, port, heartbeatMs, log, dnsFailed, progress);
@@ -322,6 +323,7 @@ bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs
   } else if (connectFailReason_ == ConnectFailure::None) {
     connectFailReason_ = ConnectFailure::Connect;
   }
+  connectSystemError_ = error;
   log.addError(withAbort ? "Connect function failed" : "Connect function failed.");
   LogSocketError(error, log);
   return false;

@@ -118,6 +118,8 @@ class QuillonSocket : public QuillonObject {
   ConnectFailure ConnectFailReason() const { return connectFailReason_; }
   // Winsock code of the last send error, 0 if none.
   int LastSendError() const { return lastSendError_; }
+  // Winsock code of the last failed connect call (refused, unreachable, ...), 0 if none.
+  int ConnectSystemError() const { return connectSystemError_; }
   // Connected, with nothing queued from the peer: no bytes, no close, no reset (one look
   // without waiting). An idle kept-alive connection that fails it is not used again.
   bool IsQuietAndOpen();
@@ -253,6 +255,7 @@ class QuillonSocket : public QuillonObject {
   uint32_t idleTimeoutMs_ = kDefaultIdleTimeoutMs;
   uint32_t connectTimeoutMs_ = kDefaultConnectTimeoutMs;
   int lastSendError_ = 0;
+  int connectSystemError_ = 0;
   StringBuffer remoteIp_;
   ConnectFailure connectFailReason_ = ConnectFailure::None;
   StringBuffer clientBindIp_;

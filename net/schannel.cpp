@@ -521,6 +521,8 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
   serverCertVerified_ = VerifyServerCertificate(peer, SSL_get_peer_cert_chain(session_->ssl.get()),
                                                 host_.getString(), 0, verbose_, log,
                                                 &serverCertStatus_);
+  serverCertSelfIssued_ =
+      X509_NAME_cmp(X509_get_subject_name(peer), X509_get_issuer_name(peer)) == 0;
   if (serverCertVerified_) {
     log.addInfo("SSL Server Certificate verified");
   } else {

@@ -12,6 +12,7 @@
 #include "base/string_buffer.h"
 #include "net/certificate.h"
 #include "net/client_credential.h"
+#include "net/fetch_error.h"
 #include "net/openssl_owners.h"
 #include "net/quillon_socket.h"
 
@@ -152,6 +153,10 @@ class SChannel : public QuillonObject {
   bool ServerCertVerified() const { return serverCertVerified_; }
   // The policy status of the last verification (0 = verified).
   uint32_t ServerCertStatus() const { return serverCertStatus_; }
+  // What the last verification found wrong with the server's certificate (kNone: verified).
+  CertificateProblem ServerCertProblem() const {
+    return CertificateProblemOf(serverCertStatus_, serverCertSelfIssued_);
+  }
   // The server certificate of the last handshake, or null.
   const Certificate* ServerCertificate() const { return serverCert_.get(); }
   // The protocol and cipher names of the established session ("TLSv1.3", ...); empty otherwise.
@@ -220,6 +225,7 @@ class SChannel : public QuillonObject {
   std::unique_ptr<Certificate> serverCert_;
   bool serverCertVerified_ = false;
   uint32_t serverCertStatus_ = 0;
+  bool serverCertSelfIssued_ = false;
   SslCtxPtr credentials_;
   std::unique_ptr<Session, SessionFree> session_;
   StringBuffer requiredField_;

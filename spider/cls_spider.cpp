@@ -71,6 +71,7 @@ void ClsSpider::Reset(const char* domain) {
   spidered_.clear();
   unspidered_.clear();
   failed_.removeAllAndDelete();
+  warnings_.removeAllAndDelete();
   robotsExcluded_ = 0;
   // After the lists, which point into it: back to an empty set of kSeenBuckets buckets.
   seen_.clear();
@@ -128,7 +129,9 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
     lastModified_.clear();
     log_.addTag("url", url);
     StringBuffer body;
-    if (http_.QuickGetStr(url, body, progress)) {
+    const bool fetched = http_.QuickGetStr(url, body, progress);
+    GatherWarnings(url);
+    if (fetched) {
       HandleFetchedPage(url, progress, body);
       return true;
     }
@@ -147,13 +150,52 @@ void ClsSpider::RecordFailedFetch(const char* url) {
     log_.addError("Out of memory");
     return;
   }
-  failed->kind = DescribeFetchFailure(url, http_.result(), http_.settings(),
-                                      httpLog.view(), failed->reason);
+  failed->kind = DescribeFetchFailure(http_.result(), failed->reason);
+  failed->error = http_.result().error.kind;
   if (!failed_.append(failed.get())) {
     log_.addError("Out of memory");
     return;
   }
   failed.release();
+}
+
+namespace {
+
+// The site part of a URL in normal form: scheme, host and port, then "/".
+std::string_view SiteOf(std::string_view url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return url;
+  const size_t end = url.find_first_of("/?#", scheme + 3);
+  return url.substr(0, end == std::string_view::npos ? url.size() : end);
+}
+
+}  // namespace
+
+void ClsSpider::GatherWarnings(const char* url) {
+  const FetchWarnings& met = http_.result().warnings;
+  if (!met.any()) return;
+  const std::string_view site = SiteOf(url);
+  for (unsigned bit = 0; bit < 32; ++bit) {
+    const auto kind = static_cast<FetchWarningKind>(bit);
+    if (!met.has(kind)) continue;
+    bool known = false;
+    for (int i = 0; i < warnings_.count() && !known; ++i) {
+      const CrawlWarning& seen = *warnings_.at<CrawlWarning>(i);
+      known = seen.kind == kind && seen.site.view().substr(0, seen.site.length() - 1) == site;
+    }
+    if (known) continue;
+    std::unique_ptr<CrawlWarning> warning(new (std::nothrow) CrawlWarning);
+    if (!warning || !warning->site.append(site) || !warning->site.appendChar('/')) return;
+    warning->kind = kind;
+    warning->certificate = met.certificate;
+    DescribeFetchWarning(kind, met, warning->text);
+    if (!warnings_.append(warning.get())) return;
+    warning.release();
+  }
+}
+
+const CrawlWarning* ClsSpider::warningAt(int i) const {
+  return i >= 0 && i < warnings_.count() ? warnings_.at<CrawlWarning>(i) : nullptr;
 }
 
 const FailedFetch* ClsSpider::failedFetch(int i) const {

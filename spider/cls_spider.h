@@ -29,6 +29,17 @@ struct FailedFetch : QuillonObject {
   // A short reason for a person ("connection refused", "HTTP 404 Not Found").
   StringBuffer reason;
   FetchFailureKind kind = FetchFailureKind::Failed;
+  // What the client named as the failure.
+  FetchErrorKind error = FetchErrorKind::kNone;
+};
+
+// Something that went wrong beside success, once per site (scheme, host and port) and kind.
+struct CrawlWarning : QuillonObject {
+  StringBuffer site;  // "https://host:port/" as the crawl names it
+  FetchWarningKind kind = FetchWarningKind::kCertificateNotVerified;
+  CertificateProblem certificate = CertificateProblem::kNone;
+  // One line for a person ("certificate not trusted: self-signed").
+  StringBuffer text;
 };
 
 // What the answer for the page last fetched says about listing it for search engines.
@@ -185,6 +196,9 @@ class ClsSpider : public ClsBase {
   const char* outboundUrl(int i) const { return outbound_.at(i); }
   // The i-th entry of the failed list: the URL and why it failed; null when out of range.
   const FailedFetch* failedFetch(int i) const;
+  // The warnings met so far, in the order met; each site and kind once. Null when out of range.
+  int warningCount() const { return warnings_.count(); }
+  const CrawlWarning* warningAt(int i) const;
   // On-site links left out because robots.txt disallows them.
   int robotsExcludedCount() const { return robotsExcluded_; }
   // Whether url is in the seen set.
@@ -213,6 +227,8 @@ class ClsSpider : public ClsBase {
   void EnsureRobotsRules();
   // After a failed fetch of url: the failed list, the reason and the client's log.
   void RecordFailedFetch(const char* url);
+  // After any fetch of url: the warnings of its result not met before on its site.
+  void GatherWarnings(const char* url);
   // Filters one link of the page at pageUrl (resolved against it) and queues it or records it
   // as outbound. pagePasses: the page passes the must-match patterns.
   void ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses, bool queueOpen,
@@ -229,6 +245,7 @@ class ClsSpider : public ClsBase {
   UrlList unspidered_{seen_};
   UrlList spidered_{seen_};
   OwningPtrArray failed_;
+  OwningPtrArray warnings_;
   int robotsExcluded_ = 0;
   UrlList outbound_{seen_};
   OwningPtrArray avoidPatterns_;

@@ -135,6 +135,7 @@ bool ClsSpider::FetchRobots(StringBuffer& out, ProgressEvent* progress) {
   log_.addTag("robotsUrl", url.getString());
   StringBuffer body;
   bool fetched = http_.QuickGetStr(url.getString(), body, progress);
+  GatherWarnings(url.getString());
   cache.readFromCache = readFromCache;
   cache.writeToCache = writeToCache;
 

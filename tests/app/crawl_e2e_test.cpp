@@ -637,6 +637,20 @@ TEST(AddressLoginTest, ThePasswordInTheAddressOpensTheSiteAndIsWrittenNowhere) {
   }
 }
 
+// A cookie file that cannot be written (a folder stands where it goes) does not stop the crawl:
+// it is told once, as a warning counted in the summary.
+TEST_F(CookieSiteTest, ACookieFileThatCannotBeSavedWarnsOnce) {
+  const std::string jar = quillon::testing::FreshDir("blocked_jar");
+  std::filesystem::create_directories(jar + "127_0_0_1.xml");
+  Outcome run = Crawl("/index.html", {"--cookies", jar});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const std::string warning =
+      "tollwick: warning: " + server_->baseUrl() + ": cookies could not be saved\n";
+  EXPECT_EQ(run.err.find(warning), run.err.rfind(warning)) << run.err;
+  EXPECT_NE(run.err.find(warning), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(", 1 warning\n"), std::string::npos) << run.err;
+}
+
 // Hooks that keep the summary: the run's own outcome is what this test looks at.
 class SummaryHooks : public FrontEndHooks {
  public:

@@ -128,54 +128,5 @@ TEST(HttpClientTest, HostIsRecordedInNormalisedForm) {
   }
 }
 
-TEST(HttpClientTest, HttpConnectOpensThePooledConnectionOnce) {
-  ShortTimeouts timeouts;
-  HttpFixtureServer server;
-  HttpClient client;
-  HttpControl settings;
-  Logger log;
-  bool connectedNow = false;
-  ASSERT_TRUE(HttpConnect(client, settings, "127.0.0.1", server.port(), false, log, nullptr,
-                          connectedNow));
-  EXPECT_TRUE(connectedNow);
-  EXPECT_TRUE(client.isOpen(false));
-  EXPECT_EQ(client.port(), server.port());
-  ASSERT_TRUE(HttpConnect(client, settings, "127.0.0.1", server.port(), false, log, nullptr,
-                          connectedNow));
-  EXPECT_FALSE(connectedNow);
-  std::string text = testing::LogText(log);
-  EXPECT_NE(text.find("httpConnect"), std::string::npos);
-  EXPECT_NE(text.find("Connected"), std::string::npos);
-  client.CloseClientConnection(log);
-  EXPECT_FALSE(client.isOpen(false));
-  EXPECT_TRUE(client.host().isEmpty());
-}
-
-TEST(HttpClientTest, HttpConnectToARefusedPortFails) {
-  ShortTimeouts timeouts;
-  HttpClient client;
-  HttpControl settings;
-  Logger log;
-  bool connectedNow = true;
-  EXPECT_FALSE(HttpConnect(client, settings, "127.0.0.1", testing::FreeLoopbackPort(), false, log,
-                           nullptr, connectedNow));
-  EXPECT_FALSE(connectedNow);
-  std::string text = testing::LogText(log);
-  EXPECT_NE(text.find("Failed to connect."), std::string::npos);
-  EXPECT_NE(text.find("idleTimeoutMs"), std::string::npos);
-}
-
-TEST(HttpClientTest, HttpConnectWithTlsToARefusedPortFails) {
-  HttpClient client;
-  HttpControl settings;
-  Logger log;
-  bool connectedNow = true;
-  EXPECT_FALSE(HttpConnect(client, settings, "127.0.0.1", testing::FreeLoopbackPort(), true, log,
-                           nullptr, connectedNow));
-  EXPECT_FALSE(connectedNow);
-  EXPECT_NE(testing::LogText(log).find("Failed to connect."), std::string::npos);
-  EXPECT_EQ(client.channel().ConnectFailReason(), ConnectFailure::Connect);
-}
-
 }  // namespace
 }  // namespace quillon
