@@ -378,15 +378,15 @@ bool IsDnsMarkedInvalid(HttpControl& settings, const char* host, LogBase& log) {
          settings.httpCache.IsDnsMarkedInvalid(host, invalid, log) && invalid;
 }
 
-void NoteConnectOutcome(HttpControl& settings, const char* host, bool connected, bool dnsFailed,
-                        bool wasMarkedInvalid, LogBase& log) {
+void NoteConnectOutcome(HttpControl& settings, const char* host, ConnectOutcome outcome,
+                        DnsMark before, LogBase& log) {
   if (!settings.useHttpCache || !settings.httpCache.hasRoots() ||
       !settings.cacheRules.writeToCache) {
     return;
   }
-  if (!connected && dnsFailed) {
+  if (outcome == ConnectOutcome::kNameNotResolved) {
     settings.httpCache.MarkDnsInvalid(host, log);
-  } else if (wasMarkedInvalid) {
+  } else if (before == DnsMark::kMarkedInvalid) {
     settings.httpCache.MarkDnsValid(host, log);
   }
 }

@@ -84,9 +84,14 @@ SystemTime ComputeExpiry(const CacheControl& rules, const HttpResponseHeader& he
 // (only with useHttpCache and roots). The driver refuses it when skipFailedDomains is set and
 // passes the answer on to NoteConnectOutcome.
 bool IsDnsMarkedInvalid(HttpControl& settings, const char* host, LogBase& log);
+// How a connect ended, for the host-name marks.
+enum class ConnectOutcome { kConnected, kNameNotResolved, kFailed };
+// Whether the host was marked as one that did not resolve before the connect.
+enum class DnsMark { kNone, kMarkedInvalid };
+
 // Driver step after connecting (useHttpCache, roots and writeToCache required): a failed name
 // lookup marks the host; any other outcome clears a mark found before.
-void NoteConnectOutcome(HttpControl& settings, const char* host, bool connected, bool dnsFailed,
-                        bool wasMarkedInvalid, LogBase& log);
+void NoteConnectOutcome(HttpControl& settings, const char* host, ConnectOutcome outcome,
+                        DnsMark before, LogBase& log);
 
 }  // namespace quillon

@@ -453,8 +453,11 @@ class RequestRun {
 
   // Steps 7e and 7f for a connection just opened.
   bool AfterConnect(bool connected, bool dnsFailed) {
-    NoteConnectOutcome(settings_, parsed_.host.getString(), connected, dnsFailed, dnsMarked_,
-                       log_);
+    const ConnectOutcome outcome = connected   ? ConnectOutcome::kConnected
+                                   : dnsFailed ? ConnectOutcome::kNameNotResolved
+                                               : ConnectOutcome::kFailed;
+    NoteConnectOutcome(settings_, parsed_.host.getString(), outcome,
+                       dnsMarked_ ? DnsMark::kMarkedInvalid : DnsMark::kNone, log_);
     if (!connected) {
       SetConnectError(connection_->socket(), connection_->stream().channel(),
                       route_.connectHost, route_.connectPort, route_.viaProxy, result_.error);

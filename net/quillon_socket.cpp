@@ -173,16 +173,17 @@ bool QuillonSocket::ConnectDispatch(const char* host, int port, uint32_t heartbe
 }
 
 bool QuillonSocket::Connect(const char* host, int port, LogBase& log, bool& dnsFailed) {
-  return ConnectImpl(host, port, 0, log, dnsFailed, nullptr, false);
+  return ConnectImpl(host, port, 0, log, dnsFailed, nullptr, ConnectWait::kPlain);
 }
 
 bool QuillonSocket::ConnectWithAbort(const char* host, int port, uint32_t heartbeatMs,
                                      LogBase& log, bool& dnsFailed, ProgressMonitor* progress) {
-  return ConnectImpl(host, port, heartbeatMs, log, dnsFailed, progress, true);
+  return ConnectImpl(host, port, heartbeatMs, log, dnsFailed, progress, ConnectWait::kWithAbort);
 }
 
 bool QuillonSocket::ConnectImpl(const char* host, int port, uint32_t heartbeatMs, LogBase& log,
-                                bool& dnsFailed, ProgressMonitor* progress, bool withAbort) {
+                                bool& dnsFailed, ProgressMonitor* progress, ConnectWait wait) {
+  const bool withAbort = wait == ConnectWait::kWithAbort;
   connectFailReason_ = ConnectFailure::None;
   dnsFailed = false;
   remoteIp_.clear();

@@ -239,8 +239,11 @@ class QuillonSocket : public QuillonObject {
   bool CountSentBytes(uint32_t count, ProgressMonitor* progress, LogBase& log);
   // The log lines of a send that stopped before its end: aborted, or the idle time-out.
   void LogUnfinishedSend(bool aborted, uint32_t idleMs, LogBase& log);
+  // How a connect waits: in heartbeat slices that ask the progress monitor about aborting, or
+  // in one piece (a lookup still polls its own monitor).
+  enum class ConnectWait { kPlain, kWithAbort };
   bool ConnectImpl(const char* host, int port, uint32_t heartbeatMs, LogBase& log,
-                   bool& dnsFailed, ProgressMonitor* progress, bool withAbort);
+                   bool& dnsFailed, ProgressMonitor* progress, ConnectWait wait);
   bool ReceiveNToOutput32(uint32_t count, Output& output, uint8_t* work, uint32_t heartbeatMs,
                           LogBase& log, ProgressMonitor* progress, SocketFlags& flags);
 

@@ -234,12 +234,15 @@ TEST(HttpCacheRulesTest, ConnectOutcomesSetAndClearDnsMarks) {
   CacheSetup setup(true);
   HttpControl& s = setup.settings;
   EXPECT_FALSE(IsDnsMarkedInvalid(s, "gone.example", setup.log));
-  NoteConnectOutcome(s, "gone.example", false, true, false, setup.log);
+  NoteConnectOutcome(s, "gone.example", ConnectOutcome::kNameNotResolved, DnsMark::kNone,
+                     setup.log);
   EXPECT_TRUE(IsDnsMarkedInvalid(s, "gone.example", setup.log));
-  NoteConnectOutcome(s, "gone.example", false, false, true, setup.log);  // resolved, refused
+  NoteConnectOutcome(s, "gone.example", ConnectOutcome::kFailed, DnsMark::kMarkedInvalid,
+                     setup.log);  // resolved, refused
   EXPECT_FALSE(IsDnsMarkedInvalid(s, "gone.example", setup.log));
   s.cacheRules.writeToCache = false;
-  NoteConnectOutcome(s, "other.example", false, true, false, setup.log);
+  NoteConnectOutcome(s, "other.example", ConnectOutcome::kNameNotResolved, DnsMark::kNone,
+                     setup.log);
   EXPECT_FALSE(IsDnsMarkedInvalid(s, "other.example", setup.log));
 }
 
