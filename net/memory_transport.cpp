@@ -42,9 +42,11 @@ StreamTransport::Arrival MemoryTransport::receive(DataBuffer& into, uint32_t max
   if (bound != 0 && count > bound) count = bound;
   // A TLS channel hands over every record one raw read completes, whatever was asked for.
   if (script_.kind == Kind::kPlain && count > maxBytes) count = maxBytes;
+  // Room grows a block at a time as before a socket's receive, not a piece at a time.
   const uint32_t held = into.length();
-  if (count > UINT32_MAX - held ||
-      (into.capacity() - held < count && !into.reserve(held + count))) {
+  const uint64_t room = uint64_t{held} + (count > kReadBlock ? count : kReadBlock);
+  if (room > UINT32_MAX ||
+      (into.capacity() - held < count && !into.reserve(static_cast<uint32_t>(room)))) {
     log.addError("Out of memory");
     flags.error = true;
     return Arrival::kFailed;
