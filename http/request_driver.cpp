@@ -252,18 +252,23 @@ enum class ConnectionChoice {
   kOwn,          // a connection of the request's own, closed when the request ends
 };
 
+// depth: 0 for a fetch's own request (and each leg of a login), above 0 after a redirect.
 ConnectionChoice ChooseConnection(HttpClient& client, const Route& route, ConnectionUse use,
-                                  LogBase& log) {
+                                  int depth, LogBase& log) {
   if (use == ConnectionUse::kOwn) return ConnectionChoice::kOwn;
   if (!client.isOpen(route.tls)) return ConnectionChoice::kOpenPooled;
-  // A pooled connection to another host or port (after a redirect) is left alone.
-  if (!client.isOpenTo(route.tls, route.connectHost, route.connectPort)) {
-    return ConnectionChoice::kOwn;
-  }
   ByteStream& pooled = client.stream(route.tls);
+  LogNull quiet;
+  if (!client.isOpenTo(route.tls, route.connectHost, route.connectPort)) {
+    // A redirect leaves the pooled connection to another host or port alone. A request of the
+    // fetch's own takes it over: the legs of an NTLM login to a redirect's target must share
+    // one connection, and the next fetch of the client's own host takes it back.
+    if (use == ConnectionUse::kPooled && depth > 0) return ConnectionChoice::kOwn;
+    pooled.close(quiet);
+    return ConnectionChoice::kOpenPooled;
+  }
   if (pooled.isReusable()) return ConnectionChoice::kReusePooled;
   log.addInfo("The kept-alive connection was closed by the server.");
-  LogNull quiet;
   pooled.close(quiet);
   return ConnectionChoice::kOpenPooled;
 }
@@ -377,7 +382,7 @@ class RequestRun {
       return result_.error.set(FetchErrorKind::kNameNotResolved);
     }
     const bool pooledWasOpen = client_.isOpen(route_.tls);
-    switch (ChooseConnection(client_, route_, use_, log_)) {
+    switch (ChooseConnection(client_, route_, use_, depth_, log_)) {
       case ConnectionChoice::kReusePooled:
         log_.addError("Using existing connection to web server...");
         reused_ = true;
@@ -830,12 +835,16 @@ class FetchRun {
   bool AnswerChallenge() {
     StringBuffer answered;
     if (!answered.assign(Answered())) return false;
-    if (ntlm_) {
-      return AnswerNtlmChallenge(client_, answered.getString(), credentials_, settings_, sink_,
-                                 result_, log_, progress_);
+    const bool ok = ntlm_ ? AnswerNtlmChallenge(client_, answered.getString(), credentials_,
+                                                settings_, sink_, result_, log_, progress_)
+                          : AnswerBasicChallenge(client_, answered.getString(), settings_, sink_,
+                                                 result_, log_, progress_);
+    // The page came from where the redirect led: its links are relative to there.
+    if (!result_.redirected && !answered.equals(url_)) {
+      result_.redirected = true;
+      if (!result_.finalUrl.assign(answered)) return false;
     }
-    return AnswerBasicChallenge(client_, answered.getString(), settings_, sink_, result_, log_,
-                                progress_);
+    return ok;
   }
 
   bool Busy(uint32_t retries) const {

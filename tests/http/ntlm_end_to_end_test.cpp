@@ -104,6 +104,31 @@ TEST(BasicFallbackTest, ServerAskingForBasicGetsTheLoginOnceWhileNtlmIsEnabled) 
   EXPECT_EQ(server.RequestCount(), 2u);
 }
 
+// http://host/ -> http://host:port/: the login runs on one connection to the target, and the
+// next fetch of the first host gets its own connection back.
+TEST(NtlmRedirectTest, LoginBehindARedirectToAnotherPortSharesOneConnection) {
+  HttpFixtureServer entry;
+  HttpFixtureServer site;
+  ServeBehindNtlm(site, "/", {"crawler", "STAGING", "Secret#1"}, kPage);
+  entry.AddResponse("/", HttpFixtureServer::Response(302, "Found", "",
+                                                     "Location: " + site.Url("/") + "\r\n"),
+                    HttpFixtureServer::After::kKeepAlive);
+  entry.AddResponse("/again", HttpFixtureServer::Response(200, "OK", "again"),
+                    HttpFixtureServer::After::kKeepAlive);
+  ShortTimeouts timeouts;
+  Fetcher f;
+  f.settings.ntlmEnabled = true;
+  f.settings.login.assign("STAGING\\crawler");
+  f.settings.password.assign("Secret#1");
+  ASSERT_TRUE(f.fetch(entry.Url("/"))) << f.logText();
+  EXPECT_EQ(f.bodyText(), kPage);
+  EXPECT_EQ(std::string(f.result.finalUrl.view()), site.Url("/"));
+  // The redirect's own request, then the NEGOTIATE and the AUTHENTICATE on one connection.
+  EXPECT_EQ(site.ConnectionCount(), 2u);
+  ASSERT_TRUE(f.fetch(entry.Url("/again"))) << f.logText();
+  EXPECT_EQ(f.bodyText(), "again");
+}
+
 INSTANTIATE_TEST_SUITE_P(PlainAndTls, NtlmSiteTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Https" : "Http"; });
 
