@@ -354,15 +354,15 @@ TEST_F(SocketIoTest, AbortEndsAWaitOnASilentPeer) {
   socket_.Close(log_);
 }
 
-TEST_F(SocketIoTest, PeerTricklingAByteASecondIsReadToTheEnd) {
+TEST_F(SocketIoTest, PeerTricklingBytesSlowerThanTheHeartbeatIsReadToTheEnd) {
   LoopbackPeer peer([](int fd) {
     for (char c : std::string("xyz")) {
       SendAll(fd, std::string(1, c));
-      SleepMs(1000);
+      SleepMs(200);  // four heartbeats between bytes
     }
   });
   ConnectTo(peer.port());
-  socket_.SetIdleTimeoutMs(2500);
+  socket_.SetIdleTimeoutMs(1000);
   DataBuffer buffer;
   EXPECT_TRUE(socket_.ReadN(3, buffer, 50, log_, nullptr, flags_)) << text();
   EXPECT_EQ(Text(buffer), "xyz");
