@@ -33,6 +33,7 @@ void UseCache(quillon::HttpControl& http, const SourceSettings& settings) {
   } else {
     http.cache.AddRoot(settings.cacheDir.c_str());
   }
+  // --revalidate asks the server about every cached page, fresh or stale, in every template.
   http.revalidateInEveryTemplate = settings.revalidate;
 }
 

@@ -5,7 +5,7 @@
 # loopback port, with:
 #  - no cache; a cold --cache DIR (empty, filled by the run); the same cache warm (fresh entries);
 #  - the same cache with every entry expired and --revalidate (each page a conditional request);
-#  - --http-cache cold and warm.
+#  - --http-cache cold and warm, and warm with --revalidate (each page a conditional request).
 # Per case: median wall seconds of REPEAT runs, pages listed, requests nginx logged (200 / 304 /
 # other), cache size. A cold cache costs one new file per page: its time follows the disk.
 #   bash bench/recrawl_bench.sh   PAGES=... REPEAT=... BUILD_DIR=... to vary it, NO_BUILD=1 to reuse
@@ -79,10 +79,13 @@ run "--http-cache, cold" empty_cache --cache "$work/cache" --http-cache
 hcold_wall=$last_wall
 run "--http-cache, warm" : --cache "$work/cache" --http-cache
 hwarm_wall=$last_wall
+run "--http-cache, 304s" : --cache "$work/cache" --http-cache --revalidate
+hreval_wall=$last_wall
 awk -v p="$plain_wall" -v c="$cold_wall" -v w="$warm_wall" -v r="$reval_wall" \
-    -v hc="$hcold_wall" -v hw="$hwarm_wall" 'BEGIN {
+    -v hc="$hcold_wall" -v hw="$hwarm_wall" -v hr="$hreval_wall" 'BEGIN {
   printf "warm fresh re-crawl: %.1f times faster than cold", c / w
   printf " (%.1f times faster than the uncached run)\n", p / w
   printf "revalidating re-crawl: %.2f of the cold time\n", r / c
   printf "--http-cache warm: %.1f times faster than cold\n", hc / hw
+  printf "--http-cache revalidating re-crawl: %.2f of its cold time\n", hr / hc
 }'

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "base/log_base.h"
 #include "base/output.h"
 #include "base/charset/text_conversion.h"
@@ -20,9 +21,11 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr double kMinFreshnessSeconds = 600.0;
 // The entry data of the ClsCache2 store must be longer than this.
 constexpr uint32_t kMinEntryData = 20;
-// Cache-Control values (spaces removed, any case) that keep a response out of the cache.
-constexpr const char* kNoStoreDirectives[] = {"no-cache", "no-store", "private,max-age=0",
-                                              "max-age=0", "s-maxage=0"};
+// Cache-Control directives that keep a response out of the one-file store wherever they stand
+// in the list, with or without a value (`private="Set-Cookie"` counts as private).
+constexpr std::string_view kForbiddingDirectives[] = {"no-store", "no-cache", "private"};
+// Whole Cache-Control values (spaces removed, any case) that keep it out as well.
+constexpr const char* kForbiddingValues[] = {"max-age=0", "s-maxage=0"};
 
 double AddSeconds(double dayCount, double seconds) {
   double result = dayCount + seconds / kSecondsPerDay;
@@ -66,25 +69,70 @@ bool SetsCookies(const HttpResponseHeader& header) {
   return header.fields.hasField("Set-Cookie") || header.fields.hasField("Set-Cookie2");
 }
 
-bool EqualsWithoutSpaces(const StringBuffer& value, const char* text) {
-  StringBuffer wanted(text);
-  wanted.removeChar(' ');
-  return value.equalsIgnoreCase(wanted.getString());
+// A 401 or 407 asks for credentials. Kept, it would answer the login retry in place of the
+// server: the credentials would never reach it, and one wrong password would spoil later runs.
+bool IsLoginChallenge(int status) { return status == 401 || status == 407; }
+
+// With --revalidate every cached page is asked about, fresh or stale, so that a re-crawl shows
+// the site as it is now; the same switch makes every template send the conditional lines.
+bool RevalidatesEveryEntry(const HttpControl& settings) {
+  return settings.revalidateInEveryTemplate;
+}
+
+// Whether one Cache-Control value names the directive (RFC 9111 5.2: a comma-separated list
+// of name or name=value; a comma inside a quoted value does not end the directive).
+bool ListHasDirective(std::string_view list, std::string_view wanted) {
+  bool quoted = false;
+  size_t start = 0;
+  for (size_t i = 0; i <= list.size(); ++i) {
+    if (i < list.size()) {
+      const char c = list[i];
+      if (quoted && c == '\\' && i + 1 < list.size()) {
+        ++i;
+        continue;
+      }
+      if (c == '"') quoted = !quoted;
+      if (c != ',' || quoted) continue;
+    }
+    const std::string_view directive = list.substr(start, i - start);
+    if (EqualsNoCase(Trimmed(directive.substr(0, directive.find('='))), wanted)) return true;
+    start = i + 1;
+  }
+  return false;
+}
+
+// Whether any Cache-Control field of the header names the directive.
+bool HasCacheDirective(const HttpResponseHeader& header, std::string_view wanted) {
+  for (int i = 0; i < header.fields.count(); ++i) {
+    const MimeField* field = header.fields.fieldAt(i);
+    if (EqualsNoCase(field->name.view(), "Cache-Control") &&
+        ListHasDirective(field->value.view(), wanted)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ForbiddenByCacheControl(const HttpResponseHeader& header) {
+  for (std::string_view directive : kForbiddingDirectives) {
+    if (HasCacheDirective(header, directive)) return true;
+  }
+  StringBuffer value;
+  if (!header.getField("Cache-Control", value)) return false;
+  value.removeChar(' ');
+  for (const char* whole : kForbiddingValues) {
+    if (value.equalsIgnoreCase(whole)) return true;
+  }
+  return false;
 }
 
 // Whether Cache-Control, Pragma or Expires keep the response out of the ClsCache2 store (logged).
 bool ForbiddenByHeaders(const HttpResponseHeader& header, LogBase& log) {
-  StringBuffer value;
-  if (header.getField("Cache-Control", value)) {
-    value.removeChar(' ');
-    for (const char* directive : kNoStoreDirectives) {
-      if (EqualsWithoutSpaces(value, directive)) {
-        log.addError("Not updating cache because of cache-control directive");
-        return true;
-      }
-    }
+  if (ForbiddenByCacheControl(header)) {
+    log.addError("Not updating cache because of cache-control directive");
+    return true;
   }
-  value.clear();
+  StringBuffer value;
   if (header.getField("Pragma", value)) {
     value.removeChar(' ');
     if (value.equalsIgnoreCase("no-cache")) {
@@ -133,6 +181,38 @@ SystemTime ConditionalDate(const HttpResponseHeader& cached) {
   return SystemTime{};
 }
 
+// Parses a stored head into outcome.cachedHeader. False when it cannot be parsed, or when it is
+// a login challenge kept by an older build: such an entry is a miss (logged).
+bool ParseStoredHead(std::string_view head, CacheLookupOutcome& outcome, LogBase& log) {
+  if (!outcome.cachedHeader.parse(head)) return false;
+  if (!IsLoginChallenge(outcome.cachedHeader.statusCode)) return true;
+  log.addInfo("Not using a cached answer that asks for a login.");
+  outcome.cachedHeader.reset();
+  return false;
+}
+
+// Keeps the entry (head already in outcome.cachedHeader) for the conditional request, which
+// carries etag when it is not empty, else the entry's Last-Modified or Date.
+bool KeepForRevalidation(std::string_view etag, std::string_view body,
+                         CacheLookupOutcome& outcome) {
+  if (!outcome.etag.assign(etag) || !outcome.cachedBody.append(body)) return false;
+  outcome.revalidate = true;
+  outcome.conditionalDate = ConditionalDate(outcome.cachedHeader);
+  return true;
+}
+
+// Answers from the entry: its head into the result, its body into the sink.
+bool AnswerFromEntry(std::string_view body, Output& sink, HttpResult& result,
+                     CacheLookupOutcome& outcome, LogBase& log) {
+  if (!result.header.copyFrom(outcome.cachedHeader) ||
+      !sink.writeBytes(reinterpret_cast<const uint8_t*>(body.data()),
+                       static_cast<uint32_t>(body.size()), log)) {
+    return false;
+  }
+  outcome.fresh = true;
+  return true;
+}
+
 bool LookUpClsCache2(HttpControl& settings, const char* url, Output& sink, HttpResult& result,
                      CacheLookupOutcome& outcome, LogBase& log) {
   ClsCache2& cache = settings.cache;
@@ -150,23 +230,17 @@ bool LookUpClsCache2(HttpControl& settings, const char* url, Output& sink, HttpR
   }
   const std::string_view head = data.view().substr(4, headEnd - 4);
   const std::string_view body = data.view().substr(headEnd);
+  if (!ParseStoredHead(head, outcome, log)) return false;
   if (cache.IsExpired()) {
     log.addError("Cache entry expired.");
-    if (!outcome.cachedHeader.parse(head) || !outcome.etag.assign(cache.loadedEtag()) ||
-        !outcome.cachedBody.append(body)) {
-      return false;
-    }
-    outcome.revalidate = true;
-    outcome.conditionalDate = ConditionalDate(outcome.cachedHeader);
+    if (!KeepForRevalidation(cache.loadedEtag().view(), body, outcome)) return false;
     log.addTag("ExpiredEtag", outcome.etag.getString());
     LogDate(log, "ExpiredDateTime", DateParser::DayCountToCalendar(cache.loadedExpiry()));
-  } else {
-    if (!result.header.parse(head) ||
-        !sink.writeBytes(reinterpret_cast<const uint8_t*>(body.data()),
-                         static_cast<uint32_t>(body.size()), log)) {
-      return false;
-    }
-    outcome.fresh = true;
+  } else if (RevalidatesEveryEntry(settings)) {
+    log.addInfo("Revalidating a fresh cache entry.");
+    if (!KeepForRevalidation(cache.loadedEtag().view(), body, outcome)) return false;
+  } else if (!AnswerFromEntry(body, sink, result, outcome, log)) {
+    return false;
   }
   outcome.found = true;
   result.cacheState = 1;
@@ -195,15 +269,33 @@ bool LookUpHttpCache(HttpControl& settings, const char* url, Output& sink, HttpR
     case CacheFind::kPositive:
       break;
   }
+  if (!ParseStoredHead(entry.head.view(), outcome, log)) return false;
   outcome.found = true;
   result.cacheState = 1;
-  if (!rules.readFromCache || !result.header.parse(entry.head.view()) ||
-      !sink.writeBytes(entry.body.data(), entry.body.length(), log)) {
+  if (!rules.readFromCache) return false;
+  // Entries of this store never go stale: only --revalidate asks the server about them.
+  if (RevalidatesEveryEntry(settings)) {
+    StringBuffer etag;
+    FieldText(outcome.cachedHeader, "ETag", etag);
+    log.addInfo("Revalidating a fresh cache entry.");
+    // Not kept (out of memory), the request simply goes out unconditional.
+    KeepForRevalidation(etag.view(), entry.body.view(), outcome);
     return false;
   }
+  if (!AnswerFromEntry(entry.body.view(), sink, result, outcome, log)) return false;
   const int status = result.header.statusCode;
   outcome.followRedirect = status == 301 || status == 302;
-  outcome.fresh = true;
+  return true;
+}
+
+// The kept entry's head into the result and its body into the emptied sink, after a 304.
+bool PutBackCachedEntry(CacheLookupOutcome& outcome, HttpResult& result, Output& sink,
+                        LogBase& log) {
+  if (!result.header.copyFrom(outcome.cachedHeader) || !sink.clear(log) ||
+      !sink.writeBytes(outcome.cachedBody.data(), outcome.cachedBody.length(), log)) {
+    return false;
+  }
+  result.fromCache = true;
   return true;
 }
 
@@ -246,8 +338,19 @@ bool UpdateClsCache2(HttpControl& settings, const char* url, const HttpResult& r
 bool UpdateHttpCache(HttpControl& settings, const char* url, const HttpResult& result,
                      std::string_view body, LogBase& log) {
   const int status = result.header.statusCode;
+  // A 304 answers a conditional request: the entry it confirms stays as it is.
+  if (!settings.httpCache.hasRoots() || status < 200 || status > 499 || status == 304) {
+    return true;
+  }
+  if (IsLoginChallenge(status)) {
+    log.addInfo("Not updating cache because the answer asks for a login");
+    return true;
+  }
+  if (!settings.cacheRules.ignoreNoCache && HasCacheDirective(result.header, "no-store")) {
+    log.addError("Not updating cache because of cache-control directive");
+    return true;
+  }
   DataBuffer head;
-  if (!settings.httpCache.hasRoots() || status < 200 || status > 499) return true;
   if (!BuildHeadText(result, false, head)) return false;
   HttpCache& store = settings.httpCache;
   return store.Contains(url, log) ? store.Replace(url, head.view(), body, false, log)
@@ -310,17 +413,18 @@ bool CacheUpdate(HttpControl& settings, const char* url, const HttpResult& resul
 
 bool CacheRestoreAfter304(HttpControl& settings, const char* url, CacheLookupOutcome& outcome,
                           HttpResult& result, Output& sink, LogBase& log) {
+  if (settings.useHttpCache) {
+    // Entries of the container store carry no expiry: the entry is used as it is.
+    log.addInfo("Cache entry unchanged on the server.");
+    return PutBackCachedEntry(outcome, result, sink, log);
+  }
   log.addError("Updating cache entry with new expiration.");
   // The freshness comes from the 304's own fields (RFC 9111 4.3.4): the stored ones already
   // made the entry stale.
   const SystemTime expiry = ComputeExpiry(settings, result.header);
-  if (!result.header.copyFrom(outcome.cachedHeader) || !sink.clear(log) ||
-      !sink.writeBytes(outcome.cachedBody.data(), outcome.cachedBody.length(), log)) {
-    return false;
-  }
+  if (!PutBackCachedEntry(outcome, result, sink, log)) return false;
   settings.cache.UpdateExpiry(url, expiry, log);
   LogDate(log, "NewExpiration", expiry);
-  result.fromCache = true;
   return true;
 }
 

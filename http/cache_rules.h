@@ -2,7 +2,9 @@
 // complete response, the expiry of a response, negative entries, the restore after a 304 and
 // the host-name failure marks. The store is settings.cache (ClsCache2) unless useHttpCache picks
 // settings.httpCache. Cache failures never fail a request: every function here only logs.
-// Responses that set cookies are never stored.
+// Responses that set cookies, and 401 or 407 answers, are never stored (nor served when an older
+// build stored them). With revalidateInEveryTemplate (--revalidate) every entry of either store
+// is revalidated, fresh or stale.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +29,7 @@ struct CacheLookupOutcome {
   bool negative = false;         // a negative entry (result.cacheState 2): the request goes out
   bool fresh = false;            // answered: result.header and the sink hold the cached response
   bool followRedirect = false;   // fresh, and the stored status is 301 or 302: follow it now
-  bool revalidate = false;       // a stale entry: the request becomes conditional
+  bool revalidate = false;       // stale, or revalidateInEveryTemplate: the request is conditional
   StringBuffer etag;             // If-None-Match when not empty
   SystemTime conditionalDate{};  // If-Modified-Since (UTC) when its year is not 0
   // A stale entry's head and body, put back by CacheRestoreAfter304.
@@ -37,10 +39,10 @@ struct CacheLookupOutcome {
 
 // Driver step "cache lookup", before the URL is parsed. True when the cache answered (fresh):
 // the cached head is in result.header, the body written to sink; set fromCache and succeed (or
-// follow the redirect first when outcome.followRedirect). A stale entry leaves result and sink
-// alone and sets outcome.revalidate: compose the request with conditional = true, etag and
-// conditionalDate. Sets result.cacheState. The ClsCache2 store logs its loading into its own
-// log only.
+// follow the redirect first when outcome.followRedirect). A stale entry, or any entry when
+// settings.revalidateInEveryTemplate is set, leaves result and sink alone and sets
+// outcome.revalidate: compose the request with conditional = true, etag and conditionalDate.
+// Sets result.cacheState. The ClsCache2 store logs its loading into its own log only.
 bool CacheLookup(HttpControl& settings, const char* url, Output& sink, HttpResult& result,
                  CacheLookupOutcome& outcome, LogBase& log);
 
@@ -50,10 +52,11 @@ bool CacheLookup(HttpControl& settings, const char* url, Output& sink, HttpResul
 bool CacheUpdate(HttpControl& settings, const char* url, const HttpResult& result,
                  std::string_view body, LogBase& log);
 
-// Driver step for a 304 after a conditional request, with the 304's head in result: logs
-// "Updating cache entry with new expiration.", puts the stale entry's head into result and its
-// body into the cleared sink, stores the expiry that the 304's fields give (logged as
-// "NewExpiration") and sets fromCache. False when the sink refuses the body.
+// Driver step for a 304 after a conditional request, with the 304's head in result: puts the
+// kept entry's head into result and its body into the cleared sink and sets fromCache. The
+// ClsCache2 store also logs "Updating cache entry with new expiration." and stores the expiry
+// that the 304's fields give (logged as "NewExpiration"); container entries have no expiry.
+// False when the sink refuses the body.
 bool CacheRestoreAfter304(HttpControl& settings, const char* url, CacheLookupOutcome& outcome,
                           HttpResult& result, Output& sink, LogBase& log);
 

@@ -16,10 +16,12 @@ namespace quillon {
 
 namespace {
 
+constexpr uint32_t kVersionOffset = 4;
 constexpr uint32_t kMarkOffset = 6;
 constexpr uint32_t kExpiryOffset = 10;
 constexpr uint32_t kEtagLengthOffset = 18;
-constexpr uint32_t kMaxEtagLength = ClsCache2::kMaxHeaderSize - ClsCache2::kFixedHeaderSize;
+constexpr uint32_t kHeaderOverhead = ClsCache2::kFixedHeaderSize + ClsCache2::kLengthFieldSize;
+constexpr uint32_t kMaxEtagLength = ClsCache2::kMaxHeaderSize - kHeaderOverhead;
 constexpr const char* kNoRoots =
     "No cache roots have been set.  Need to call AddRoot at least once.";
 
@@ -35,6 +37,20 @@ bool AppendHexDigest(const uint8_t digest[Md5::kDigestLength], StringBuffer& out
 void LogWithFile(LogBase& log, const char* message, const char* path) {
   log.addError(message);
   log.addTag("filename", path);
+}
+
+// Whether the file after its header is exactly the entry data length the header records: a
+// file cut off (a crash, a full disk, a copy broken off) must never be served as an answer.
+bool HoldsWholeEntry(const DataBuffer& file, const char* path, LogBase& log) {
+  const uint32_t headerSize = GetLe32(file.data());
+  const uint64_t expected =
+      uint64_t{headerSize} + GetLe32(file.data() + headerSize - ClsCache2::kLengthFieldSize);
+  if (file.length() == expected) return true;
+  LogWithFile(log, file.length() < expected ? "Cache file cut short." : "Not a valid cache file.",
+              path);
+  log.addTagInt64("expectedSize", static_cast<int64_t>(expected));
+  log.addTagInt64("fileSize", file.length());
+  return false;
 }
 
 }  // namespace
@@ -120,14 +136,16 @@ bool ClsCache2::WriteFile(const char* path, const SystemTime& expiry, const char
   const uint32_t etagLength = etag != nullptr ? static_cast<uint32_t>(std::strlen(etag)) : 0;
   const uint32_t storedEtag = etagLength <= kMaxEtagLength ? etagLength : 0;
   uint8_t fixed[kFixedHeaderSize] = {};
-  PutLe32(fixed, kFixedHeaderSize + storedEtag);
-  PutLe16(fixed + 4, kFileVersion);
+  PutLe32(fixed, kHeaderOverhead + storedEtag);
+  PutLe16(fixed + kVersionOffset, kFileVersion);
   PutLe16(fixed + kMarkOffset, kFileMark);
   PutLeDouble(fixed + kExpiryOffset, DayCountOrZero(expiry));
   PutLe16(fixed + kEtagLengthOffset, static_cast<uint16_t>(storedEtag));
+  uint8_t entryLength[kLengthFieldSize];
+  PutLe32(entryLength, entryData.length());
   AtomicFileWriter writer;
   return writer.begin(path, log) && writer.write(fixed, kFixedHeaderSize, log) &&
-         writer.write(etag, storedEtag, log) &&
+         writer.write(etag, storedEtag, log) && writer.write(entryLength, kLengthFieldSize, log) &&
          writer.write(entryData.data(), entryData.length(), log) && writer.commit(log);
 }
 
@@ -151,15 +169,25 @@ bool ClsCache2::loadValidFile(const char* path, DataBuffer& file, LogBase& log) 
     LogWithFile(log, "Invalid header size", path);
     return false;
   }
-  // Every field the header claims must lie inside it, and the header inside the file.
   if (headerSize < kFixedHeaderSize || headerSize > size ||
-      GetLe16(bytes + kMarkOffset) != kFileMark ||
-      kFixedHeaderSize + GetLe16(bytes + kEtagLengthOffset) != headerSize ||
+      GetLe16(bytes + kMarkOffset) != kFileMark) {
+    LogWithFile(log, "Not a valid cache file.", path);
+    return false;
+  }
+  // Files of another layout (those of older builds carry no entry length) are misses.
+  const uint16_t version = GetLe16(bytes + kVersionOffset);
+  if (version != kFileVersion) {
+    LogWithFile(log, "Cache file layout version not supported.", path);
+    log.addTagInt("version", version);
+    return false;
+  }
+  // Every field the header claims must lie inside it.
+  if (kHeaderOverhead + GetLe16(bytes + kEtagLengthOffset) != headerSize ||
       !std::isfinite(GetLeDouble(bytes + kExpiryOffset))) {
     LogWithFile(log, "Not a valid cache file.", path);
     return false;
   }
-  return true;
+  return HoldsWholeEntry(file, path, log);
 }
 
 void ClsCache2::forgetLoaded() {
@@ -184,7 +212,7 @@ bool ClsCache2::LoadEntry(const char* url, DataBuffer& entryData, LogBase& log) 
   if (!entryData.append(bytes + headerSize, file.length() - headerSize) ||
       !loadedUrl_.assign(url) ||
       !loadedEtag_.assign(reinterpret_cast<const char*>(bytes) + kFixedHeaderSize,
-                          headerSize - kFixedHeaderSize)) {
+                          headerSize - kHeaderOverhead)) {
     forgetLoaded();
     entryData.clear();
     return false;

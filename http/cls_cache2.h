@@ -15,14 +15,19 @@ namespace quillon {
 
 struct SystemTime;
 
-// File layout (little-endian): H (4) = 20 + n, 1 (2), kFileMark (2), 0 (1), 0 (1), expiry as a
-// day count (8, 0 when unknown), n (2), the ETag (n); then the entry data: E (4) = 4 + length of
-// the head text, the head text, the body.
+// File layout (little-endian): H (4) = 24 + n, kFileVersion (2), kFileMark (2), 0 (1), 0 (1),
+// expiry as a day count (8, 0 when unknown), n (2), the ETag (n), the length L of the entry data
+// (4); then the entry data: E (4) = 4 + length of the head text, the head text, the body. The file
+// is exactly H + L bytes long, so a file cut off anywhere is refused. Version 1 files (H = 20 + n,
+// no length) cannot tell a cut body from a whole one and are refused too: they are misses, and
+// the next answer rewrites them.
 class ClsCache2 : public ClsBase {
  public:
   static constexpr uint16_t kFileMark = 0x9AFE;
-  static constexpr uint16_t kFileVersion = 1;
+  static constexpr uint16_t kFileVersion = 2;
+  // The part of the header before the ETag, and the length field after it.
   static constexpr uint32_t kFixedHeaderSize = 20;
+  static constexpr uint32_t kLengthFieldSize = 4;
   // Headers outside [kMinHeaderSize, kMaxHeaderSize] are refused.
   static constexpr uint32_t kMinHeaderSize = 5;
   static constexpr uint32_t kMaxHeaderSize = 8000;
@@ -53,8 +58,8 @@ class ClsCache2 : public ClsBase {
                     const DataBuffer& entryData, LogBase& log);
 
   // Reads url's file into entryData (everything after the header) and remembers its URL, ETag
-  // and expiry. A missing, malformed or oversized file fails (logged unless it is missing) and
-  // forgets the remembered entry. The public form resets the object's log.
+  // and expiry. A missing, malformed, cut, oversized or older-version file fails (logged unless
+  // it is missing) and forgets the remembered entry. The public form resets the object's log.
   bool LoadEntry(const char* url, DataBuffer& entryData);
   bool LoadEntry(const char* url, DataBuffer& entryData, LogBase& log);
 
@@ -75,7 +80,8 @@ class ClsCache2 : public ClsBase {
  private:
   static bool WriteFile(const char* path, const SystemTime& expiry, const char* etag,
                         const DataBuffer& entryData, LogBase& log);
-  // Reads and checks a whole file: header size, mark, ETag length, expiry and size limit.
+  // Reads and checks a whole file: header size, mark, version, ETag length, expiry, size limit
+  // and the entry data length it was written with.
   bool loadValidFile(const char* path, DataBuffer& file, LogBase& log) const;
   void forgetLoaded();
 

@@ -783,5 +783,54 @@ TEST_F(CacheSiteTest, ContainerStoreAnswersEverythingItKeptTheSecondTime) {
   EXPECT_EQ(Files(second), Files(first));
 }
 
+// --revalidate asks about every cached page, fresh or not, in either store: the page edited
+// since the last run comes back changed and each of the others costs a 304.
+TEST_F(CacheSiteTest, RevalidateShowsEditsAtOnceForA304PerUnchangedPage) {
+  const std::string folder = cache_;
+  const std::vector<std::string> stores[] = {{}, {"--http-cache"}};
+  for (const std::vector<std::string>& store : stores) {
+    cache_ = folder + (store.empty() ? "-one-file" : "-containers");
+    Write("a.html", "<title>Page A</title>");
+    const Outcome first = Crawl(store);
+    NewRequests();
+    Write("a.html", "<title>Page A changed</title>", 5);
+    std::vector<std::string> revalidating = store;
+    revalidating.push_back("--revalidate");
+    const Outcome second = Crawl(revalidating);
+    EXPECT_EQ(NewRequests(), (Requests{"404 /robots.txt", "304 /", "200 /a.html",
+                                       "304 /plain/b.html", "301 /docs", "304 /docs/",
+                                       "404 /gone.html"}))
+        << cache_;
+    EXPECT_EQ(Files(second), ReplaceAll(Files(first), "Page A", "Page A changed")) << cache_;
+  }
+}
+
+// A wrong password, then the right one, with the container store: the first run's login
+// answers are not kept, so the second run crawls every page.
+TEST(ContainerCacheLoginTest, AWrongPasswordDoesNotSpoilTheNextRun) {
+  const std::string root = quillon::testing::FreshDir("cache_login");
+  const std::string scratch = quillon::testing::ScratchDir();
+  quillon::testing::WriteFileBytes(scratch + "users", "ann:{PLAIN}Pa55word\n");
+  quillon::testing::WriteFileBytes(scratch + "wrong", "Pa55wort\n");
+  quillon::testing::WriteFileBytes(scratch + "right", "Pa55word\n");
+  quillon::testing::WriteFileBytes(root + "/index.html", "<title>Home</title><a href=a.html>A</a>");
+  quillon::testing::WriteFileBytes(root + "/a.html", "<title>A</title>");
+  NginxOptions options;
+  options.extraServerConfig = "auth_basic \"members\";\nauth_basic_user_file " + scratch + "users;";
+  NginxServer server(root, options);
+  if (!server.isRunning()) GTEST_SKIP() << server.error();
+  const std::string base = server.baseUrl();
+  auto crawl = [&](const char* passwordFile) {
+    return RunProgram({TollwickBinary(), "generate", base + "/", "--delay-ms", "0", "--cache",
+                       scratch + "login-cache", "--http-cache", "--user", "ann",
+                       "--password-file", scratch + passwordFile});
+  };
+  const Outcome refused = crawl("wrong");
+  EXPECT_EQ(refused.exitCode, 1) << refused.err;
+  const Outcome admitted = crawl("right");
+  ASSERT_EQ(admitted.exitCode, 0) << admitted.err;
+  EXPECT_EQ(ReadFileBytes(admitted.LastLine() + "/urllist.txt"), base + "/\r\n" + base + "/a.html");
+}
+
 }  // namespace
 }  // namespace tollwick

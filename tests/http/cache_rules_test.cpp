@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/logger.h"
+#include "http/cache_file.h"
 #include "http/date_parser.h"
 #include "http/http_control.h"
 #include "http/http_result.h"
@@ -104,7 +105,13 @@ TEST(CacheUpdateTest, HeadersThatKeepAResponseOut) {
       {"Cache-Control: private, max-age=0", false, "because of cache-control directive"},
       {"Cache-Control: private,max-age = 0", false, "because of cache-control directive"},
       {"Cache-Control: s-maxage=0", false, "because of cache-control directive"},
-      {"Cache-Control: no-cache, no-store", true, "Cache updated."},  // only whole values count
+      {"Cache-Control: no-store, no-cache, must-revalidate", false, "cache-control directive"},
+      {"Cache-Control: public, private", false, "because of cache-control directive"},
+      {"Cache-Control: PRIVATE=\"Set-Cookie, X\", max-age=60", false, "cache-control directive"},
+      {"Cache-Control: public\r\nCache-Control: max-age=60, No-Cache", false, "directive"},
+      {"Cache-Control: max-age=60, ext=\"a,no-store\"", true, "Cache updated."},
+      {"Cache-Control: no-storage, privately, max-age=3600", true, "Cache updated."},
+      {"Cache-Control: public, max-age=0", true, "Cache updated."},  // only a whole max-age=0
       {"Cache-Control: max-age=3600", true, "Cache updated."},
       {"Pragma: no - cache", false, "because of no-cache pragma"},
       {"Expires: 0", false, "because of Expires=0 header"},
@@ -204,6 +211,10 @@ TEST(HttpCacheRulesTest, StoresAnswersAndNegativeEntries) {
   setup.store("http://h/moved", "HTTP/1.1 301 Moved\r\nLocation: /new\r\n", "");
   setup.store("http://h/cookie", "HTTP/1.1 200 OK\r\nSet-Cookie: a=b\r\n");
   setup.store("http://h/error", "HTTP/1.1 500 Oops\r\n");
+  setup.store("http://h/login", "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic\r\n");
+  setup.store("http://h/proxy", "HTTP/1.1 407 Proxy Authentication Required\r\n");
+  setup.store("http://h/nostore",
+              "HTTP/1.1 200 OK\r\nCache-Control: private, no-store, must-revalidate\r\n");
   HttpResponseHeader failed;
   RecordNegative(setup.settings, "http://h/down", failed, "", setup.log);
 
@@ -215,7 +226,8 @@ TEST(HttpCacheRulesTest, StoresAnswersAndNegativeEntries) {
   } cases[] = {
       {"http://h/missing", true, false, 1, "gone"}, {"http://h/moved", true, true, 1, ""},
       {"http://h/cookie", false, false, 0, ""},     {"http://h/error", false, false, 0, ""},
-      {"http://h/down", false, false, 2, ""},
+      {"http://h/login", false, false, 0, ""},      {"http://h/proxy", false, false, 0, ""},
+      {"http://h/nostore", false, false, 0, ""},    {"http://h/down", false, false, 2, ""},
   };
   for (const auto& c : cases) {
     auto looked = setup.lookUp(c.url);
@@ -228,6 +240,35 @@ TEST(HttpCacheRulesTest, StoresAnswersAndNegativeEntries) {
   setup.settings.cacheRules.quietNegative = true;
   setup.lookUp("http://h/down");
   EXPECT_EQ(LogText(setup.log).find("Found negative"), std::string::npos);
+}
+
+// Entries stored straight into each store, as an older build could have left them.
+void StoreRaw(CacheSetup& setup, const char* url, const std::string& head, const char* body) {
+  if (setup.settings.useHttpCache) {
+    ASSERT_TRUE(setup.settings.httpCache.Add(url, head, body, false, setup.log));
+    return;
+  }
+  std::string entry = "    " + head + body;
+  PutLe32(reinterpret_cast<uint8_t*>(entry.data()), static_cast<uint32_t>(4 + head.size()));
+  SystemTime future;
+  future.year = 2100, future.month = 1, future.day = 1;
+  ASSERT_TRUE(setup.settings.cache.SaveToCache2(
+      url, future, "", DataBuffer(entry.data(), static_cast<uint32_t>(entry.size()))));
+}
+
+TEST(CacheLoginTest, ChallengesKeptByOlderBuildsAreMissesInEitherStore) {
+  for (bool httpCache : {false, true}) {
+    CacheSetup setup(httpCache);
+    StoreRaw(setup, "http://h/401", "HTTP/1.1 401 Unauthorized\r\n\r\n", "denied");
+    StoreRaw(setup, "http://h/407", "HTTP/1.1 407 Proxy Authentication Required\r\n\r\n", "");
+    for (const char* url : {"http://h/401", "http://h/407"}) {
+      auto looked = setup.lookUp(url);
+      EXPECT_FALSE(looked->answered || looked->outcome.found || looked->outcome.revalidate)
+          << url << httpCache;
+      EXPECT_EQ(looked->result.cacheState, 0) << url << httpCache;
+      EXPECT_EQ(looked->body.view(), "old:") << url << httpCache;
+    }
+  }
 }
 
 TEST(HttpCacheRulesTest, ConnectOutcomesSetAndClearDnsMarks) {

@@ -95,9 +95,9 @@ struct SavedEntry {
 TEST(ClsCache2Test, FileLayoutByteForByte) {
   SavedEntry saved;
   const std::string file = ReadFileBytes(saved.path);
-  ASSERT_EQ(file.size(), 20u + 6 + 37);
-  EXPECT_EQ(Le32(file, 0), 26u);
-  EXPECT_EQ(Le16(file, 4), 1);
+  ASSERT_EQ(file.size(), 20u + 6 + 4 + 37);
+  EXPECT_EQ(Le32(file, 0), 30u);
+  EXPECT_EQ(Le16(file, 4), 2);
   EXPECT_EQ(Le16(file, 6), 0x9AFE);
   EXPECT_EQ(file[8], 0);
   EXPECT_EQ(file[9], 0);
@@ -106,8 +106,9 @@ TEST(ClsCache2Test, FileLayoutByteForByte) {
   EXPECT_EQ(LeDouble(file, 10), day);
   EXPECT_EQ(Le16(file, 18), 6);
   EXPECT_EQ(file.substr(20, 6), "\"etag\"");
-  EXPECT_EQ(Le32(file, 26), 27u);
-  EXPECT_EQ(file.substr(30), std::string(kHead) + "body-bytes");
+  EXPECT_EQ(Le32(file, 26), 37u);  // the entry data's length
+  EXPECT_EQ(Le32(file, 30), 27u);
+  EXPECT_EQ(file.substr(34), std::string(kHead) + "body-bytes");
   // Nothing but the entry itself is left in its folder.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(saved.dir), {}), 1);
 }
@@ -147,7 +148,11 @@ TEST(ClsCache2Test, DamagedFilesAreLoggedMisses) {
       {"three bytes", std::string::npos, "", 3, "Invalid header size"},
       {"header size 4", 0, std::string("\x04\0\0\0", 4), 0, "Invalid header size"},
       {"header size 8001", 0, std::string("\x41\x1f\0\0", 4), 0, "Invalid header size"},
-      {"header past the end", std::string::npos, "", 24, "Not a valid cache file."},
+      {"header past the end", std::string::npos, "", 28, "Not a valid cache file."},
+      {"cut inside the body", std::string::npos, "", 20 + 6 + 4 + 37 - 3, "Cache file cut short."},
+      {"cut after the header", std::string::npos, "", 30, "Cache file cut short."},
+      {"bytes after the entry", 67, "junk", 0, "Not a valid cache file."},
+      {"another version", 4, std::string("\x03\0", 2), 0, "layout version not supported"},
       {"no file mark", 6, "\x01\x02", 0, "Not a valid cache file."},
       {"ETag length disagrees", 18, std::string("\x07\0", 2), 0, "Not a valid cache file."},
       {"expiry not a number", 10, nan, 0, "Not a valid cache file."},
@@ -167,6 +172,15 @@ TEST(ClsCache2Test, DamagedFilesAreLoggedMisses) {
     EXPECT_TRUE(saved.cache.loadedUrl().isEmpty()) << c.name;
     EXPECT_NE(LogText(saved.cache.log()).find(c.logged), std::string::npos) << c.name;
   }
+  // A file as older builds wrote it (version 1, no entry length) is a miss.
+  SavedEntry older;
+  std::string file = ReadFileBytes(older.path);
+  file.erase(26, 4);
+  file.replace(0, 6, std::string("\x1a\0\0\0\x01\0", 6));
+  WriteFileBytes(older.path, file);
+  DataBuffer none;
+  EXPECT_FALSE(older.cache.LoadEntry(kUrl, none));
+  EXPECT_NE(LogText(older.cache.log()).find("layout version not supported"), std::string::npos);
   // A file longer than any entry is refused without reading past the limit.
   SavedEntry saved;
   std::filesystem::resize_file(saved.path, uint64_t{ClsCache2::kMaxEntryData} + 9000);

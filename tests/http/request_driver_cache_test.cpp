@@ -67,6 +67,7 @@ TEST_F(DriverCacheTest, StorableAnswersAreServedFromDiskWithoutARequest) {
       {Answer(200, "page", "Last-Modified: Fri, 01 Mar 2024 10:00:00 GMT\r\n"), true},
       {Answer(200, "page", "Set-Cookie: a=1\r\n"), false},
       {Answer(200, "page", "Cache-Control: no-store\r\n"), false},
+      {Answer(200, "page", "Cache-Control: no-store, no-cache, must-revalidate\r\n"), false},
       {Answer(404, "page"), false},
   };
   int n = 0;
@@ -123,6 +124,35 @@ TEST_F(DriverCacheTest, StaleEntryIsAskedAfterAndA304BringsItBack) {
     // Fresh again from the 304's own fields, or from the new answer's.
     EXPECT_EQ(FetchCounting(path), 0u) << c.stored;
     EXPECT_EQ(f_.bodyText(), c.body);
+  }
+}
+
+// Revalidating every entry: each fetch of a fresh page is one conditional request; a 304 keeps
+// the stored page, a 200 replaces it.
+TEST_F(DriverCacheTest, EveryEntryOfEitherStoreIsAskedAboutWhenRevalidating) {
+  const std::string fresh = "Cache-Control: max-age=3600\r\n";
+  f_.settings.revalidateInEveryTemplate = true;
+  for (bool httpCache : {false, true}) {
+    f_.settings.useHttpCache = httpCache;
+    const std::string path = httpCache ? "/container" : "/one-file";
+    server_.AddResponse(path, Answer(200, "old page", fresh + "ETag: \"v1\"\r\n"));
+    server_.AddResponse(path, Answer(304, "", fresh));
+    server_.AddResponse(path, Answer(200, "changed", fresh + "ETag: \"v2\"\r\n"));
+    server_.AddResponse(path, Answer(304, "", fresh));
+    const struct {
+      const char* conditional;
+      const char* body;
+      bool fromCache;
+    } fetches[] = {{"", "old page", false},
+                   {"If-None-Match: \"v1\"", "old page", true},
+                   {"If-None-Match: \"v1\"", "changed", false},
+                   {"If-None-Match: \"v2\"", "changed", true}};
+    for (const auto& fetch : fetches) {
+      EXPECT_EQ(FetchCounting(path), 1u) << path;
+      EXPECT_EQ(ConditionalLine(server_.Requests().back().head), fetch.conditional) << path;
+      EXPECT_EQ(f_.bodyText(), fetch.body) << path;
+      EXPECT_EQ(f_.result.fromCache, fetch.fromCache) << path;
+    }
   }
 }
 
