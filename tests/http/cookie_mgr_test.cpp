@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 
@@ -20,11 +23,13 @@ class CookieStoreTest : public ::testing::TestWithParam<bool> {
     folder_ = quillon::testing::FreshDir(GetParam() ? "cookies_memory" : "cookies_files");
     settings.cookieDir.assign(GetParam() ? "memory" : folder_.c_str());
   }
-  // The response of host with the given Set-Cookie lines is stored.
-  void Receive(const char* host, const std::string& fields) {
+  // The response of host with the given Set-Cookie lines is stored; false when that was
+  // reported as failed.
+  bool Receive(const char* host, const std::string& fields) {
     HttpResult result;
-    ASSERT_TRUE(result.header.parse("HTTP/1.1 200 OK\r\n" + fields + "\r\n"));
+    EXPECT_TRUE(result.header.parse("HTTP/1.1 200 OK\r\n" + fields + "\r\n"));
     EXPECT_TRUE(SaveResponseCookies(settings, result, host, log));
+    return !result.warnings.has(FetchWarningKind::kCookieNotSaved);
   }
   std::string Sent(const char* host, const char* path, bool https = false) {
     StringBuffer head;
@@ -100,15 +105,22 @@ TEST_P(CookieStoreTest, CookiesReachOnlyTheHostsTheirSiteHolds) {
   EXPECT_EQ(refused, 4u) << text;
 }
 
-TEST_P(CookieStoreTest, AnOlderDocumentWithSecureOnTheElementKeepsItsCookiesSecure) {
+TEST_P(CookieStoreTest, AnOlderDocumentLoadsKeepsItsSecureCookiesAndLosesItsRepeats) {
+  // Older builds marked the element secure, tagged every name and added an element per update
+  // of a name they had renamed.
   Plant("h_test.xml",
-        "<cookies><cookie key=\"h.test,/\" v=\"0\" secure=\"yes\"><s>1</s></cookie></cookies>");
-  EXPECT_EQ(Sent("h.test", "/"), "");
-  EXPECT_EQ(Sent("h.test", "/", true), "Cookie: s=1\r\n");
+        "<cookies><cookie key=\"h.test,/\" v=\"0\" secure=\"yes\"><s>1</s></cookie>"
+        "<cookie key=\"h.test,\" v=\"0\"><1P_JAR>j</1P_JAR><x1>a</x1><x1>b</x1></cookie>"
+        "</cookies>");
+  EXPECT_EQ(Sent("h.test", "/"), "Cookie: 1P_JAR=j; x1=b\r\n");
+  EXPECT_EQ(Sent("h.test", "/", true), "Cookie: s=1; 1P_JAR=j; x1=b\r\n");
   // A plain cookie saved beside them stays plain; the old ones stay secure.
   Receive("h.test", "Set-Cookie: p=2; path=/; Domain=h.test\r\n");
-  EXPECT_EQ(Sent("h.test", "/"), "Cookie: p=2\r\n");
-  EXPECT_EQ(Sent("h.test", "/", true), "Cookie: s=1; p=2\r\n");
+  EXPECT_EQ(Sent("h.test", "/"), "Cookie: p=2; 1P_JAR=j; x1=b\r\n");
+  EXPECT_EQ(Sent("h.test", "/", true), "Cookie: s=1; p=2; 1P_JAR=j; x1=b\r\n");
+  if (GetParam()) return;
+  const std::string xml = Document("h_test.xml");
+  EXPECT_EQ(xml.find("<x1>"), xml.rfind("<x1>")) << xml;
 }
 
 TEST_P(CookieStoreTest, SwitchedOffOrWithoutAJarNothingIsSent) {
@@ -121,26 +133,97 @@ TEST_P(CookieStoreTest, SwitchedOffOrWithoutAJarNothingIsSent) {
   EXPECT_NE(text.find("No cookie jar found."), std::string::npos) << text;
 }
 
-TEST_P(CookieStoreTest, ADomainFullOfPathsStopsGrowing) {
-  for (int i = 0; i <= kMaxCookiesPerDocument; ++i) {
-    Receive("h.test", "Set-Cookie: n=v; path=/p" + std::to_string(i) + "/\r\n");
+TEST_P(CookieStoreTest, PastTheBoundTheOldestGoAndEveryStoredCookieIsSent) {
+  Receive("h.test", "Set-Cookie: old=1; path=/\r\n");
+  // One head past the bound: the oldest name goes, and the names the jar splits over several
+  // cookies (Cookie::kMaxPairs) all come back.
+  std::string fields, sent;
+  for (int i = 0; i < kMaxCookiesPerDomain; ++i) {
+    const std::string pair = "n" + std::to_string(i) + "=" + std::to_string(i);
+    fields += "Set-Cookie: " + pair + "; path=/p" + std::to_string(i % 2) + "\r\n";
+    if (i % 2 == 0) sent += (sent.empty() ? "" : "; ") + pair;
   }
-  EXPECT_EQ(Sent("h.test", "/p0/"), "Cookie: n=v\r\n");
-  EXPECT_EQ(Sent("h.test", ("/p" + std::to_string(kMaxCookiesPerDocument) + "/").c_str()), "");
+  Receive("h.test", fields);
+  EXPECT_EQ(Sent("h.test", "/p0/"), "Cookie: " + sent + "\r\n");
+  const std::string text = testing::LogText(log);
+  EXPECT_NE(text.find("Too many cookies for this domain; the oldest were dropped."),
+            std::string::npos);
+  EXPECT_NE(text.find("CookiesDropped: 1"), std::string::npos) << text.substr(text.size() - 300);
 }
 
-TEST_P(CookieStoreTest, NamesThatAreNoXmlTagsAndLineBreaksInAFileStayHarmless) {
+TEST_P(CookieStoreTest, ANameOutsideXmlNamesIsStoredOnceAndSentAsItCame) {
   Receive("h.test", "Set-Cookie: 1P_JAR=j; a b=c\r\n");
-  EXPECT_EQ(Sent("h.test", "/"), "Cookie: 1P_JAR=j; a_b=c\r\n");
+  // An unchanged cookie costs no write; the last response changes it.
+  for (int i = 1; i <= 5000; ++i)
+    Receive("h.test", i < 5000 ? "Set-Cookie: x[1]=1\r\n" : "Set-Cookie: x[1]=2\r\n");
+  EXPECT_EQ(Sent("h.test", "/"), "Cookie: 1P_JAR=j; a b=c; x[1]=2\r\n");
   if (GetParam()) return;
-  quillon::testing::WriteFileBytes(
-      folder_ + "/h_test.xml",
-      "<cookies><cookie key=\"h.test,/\" v=\"0\"><x>1\r\nX-Injected: 1</x><y>2</y>"
-      "</cookie></cookies>");
+  const std::string xml = Document("h_test.xml");
+  EXPECT_NE(xml.find("<pair name=\"x[1]\">2</pair>"), std::string::npos) << xml;
+  EXPECT_EQ(xml.find("x[1]"), xml.rfind("x[1]")) << xml;
+}
+
+TEST_P(CookieStoreTest, ADocumentFromOtherHandsNeverHarmsTheRequestNorIsOverwritten) {
+  Plant("h_test.xml",
+        "<cookies><cookie key=\"h.test,/\" v=\"0\"><x>1\r\nX-Injected: 1</x><y>2</y>"
+        "</cookie></cookies>");
   EXPECT_EQ(Sent("h.test", "/"), "Cookie: y=2\r\n");
+  Plant("h_test.xml", "no markup");
+  EXPECT_FALSE(Receive("h.test", "Set-Cookie: a=1\r\n"));
+  EXPECT_NE(testing::LogText(log).find("cookies not saved"), std::string::npos);
+  if (GetParam()) return;
+  EXPECT_EQ(Document("h_test.xml"), "no markup");
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndFiles, CookieStoreTest, ::testing::Bool());
+
+// Stores the cookies "<prefix><i>=i" for i below kCookiesPerRun in folder as a run of its own
+// would, kCookiesPerResponse to a response; the number of responses not stored.
+constexpr int kCookiesPerRun = 300;
+constexpr int kCookiesPerResponse = 5;
+int StoreRun(const std::string& folder, const std::string& prefix) {
+  HttpControl settings;
+  settings.cookieDir.assign(folder.c_str());
+  LogNull log;
+  int failures = 0;
+  for (int i = 0; i < kCookiesPerRun;) {
+    std::string head = "HTTP/1.1 200 OK\r\n";
+    for (int end = i + kCookiesPerResponse; i < end; ++i) {
+      head += "Set-Cookie: " + prefix + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+    }
+    HttpResult result;
+    if (!result.header.parse(head + "\r\n") ||
+        !SaveResponseCookies(settings, result, "h.test", log) ||
+        result.warnings.has(FetchWarningKind::kCookieNotSaved)) {
+      ++failures;
+    }
+  }
+  return failures;
+}
+
+TEST(CookieFolderTest, TwoRunsOnOneFolderAtOnceKeepEveryCookie) {
+  const std::string folder = quillon::testing::FreshDir("cookies_shared");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(StoreRun(folder, "child") == 0 ? 0 : 1);
+  EXPECT_EQ(StoreRun(folder, "parent"), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  HttpControl settings;
+  settings.cookieDir.assign(folder.c_str());
+  Logger log;
+  StringBuffer head;
+  ASSERT_TRUE(AddCookieHeader(settings, "h.test", "/", false, head, log));
+  const std::string line = std::string(head.view().substr(0, head.view().find('\r'))) + ";";
+  for (const char* prefix : {"child", "parent"}) {
+    for (int i = 0; i < kCookiesPerRun; ++i) {
+      const std::string pair = prefix + std::to_string(i) + "=" + std::to_string(i);
+      EXPECT_NE(line.find(" " + pair + ";"), std::string::npos) << pair;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace quillon
