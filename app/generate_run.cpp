@@ -171,6 +171,10 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
   fields.urlListText.clear();
 
   EnsureTrailingSlash(fields, hooks);
+  if (const std::string problem = SiteAddressProblem(fields.siteUrl); !problem.empty()) {
+    hooks.ShowMessage("The site address cannot be crawled: " + problem + ".");
+    return RunOutcome::BadAddress;
+  }
   std::string error;
   bool saved = false;
   CrawlSummary summary;

@@ -197,6 +197,7 @@ enum class RunOutcome {
   Finished,         // the files were written (pages left out are in the summary)
   NoOutputChosen,   // neither output flag set: nothing was done
   NoAddress,        // the site address is empty: nothing was done
+  BadAddress,       // the site address is not an http or https address: nothing was done
   Failed,           // the folder could not be made or trusted, or a file could not be saved
   StartPageFailed,  // the files were written, but the start page could not be fetched
   Stopped,          // a stop request ended the crawl; the files hold what was gathered

@@ -13,4 +13,8 @@ std::string WithoutUserInfo(std::string_view url);
 // Whether the address carries a password ("user:pw@host").
 bool HasPasswordInAddress(std::string_view url);
 
+// Why url cannot be crawled, as one line for the user; empty when it can. Only http and https
+// addresses with a host name (or an IP address) and a port from 1 to 65535 are crawled.
+std::string SiteAddressProblem(std::string_view url);
+
 }  // namespace tollwick

@@ -39,6 +39,10 @@ void CutAt(StringBuffer& text, char c) {
 
 }  // namespace
 
+bool IsHttpAddress(std::string_view url) {
+  return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
+}
+
 bool ParseUrl(const char* url, ParsedUrl& out) {
   out.host.clear();
   out.port = kDefaultHttpPort;

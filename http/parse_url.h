@@ -3,6 +3,8 @@
 // does not validate hosts, decode escapes or resolve relative references.
 #pragma once
 
+#include <string_view>
+
 #include "base/string_buffer.h"
 
 namespace quillon {
@@ -23,6 +25,9 @@ struct ParsedUrl {
   StringBuffer query;     // without the "?"
   StringBuffer fragment;  // without the "#"
 };
+
+// True when url begins with "http://" or "https://" (any case): the only addresses fetched.
+bool IsHttpAddress(std::string_view url);
 
 // Fills out from url ("\" read as "/"; schemes http, https, file and ftp recognised). False for
 // a null url, for a port above 65535 and when memory runs out; out is then incomplete.

@@ -60,6 +60,11 @@ bool FollowRedirect(HttpClient& client, const char* url, int depth, HttpControl&
     log.addTag("url", url);
     return result.error.set(FetchErrorKind::kAddressUnusable);
   }
+  if (!IsHttpAddress(newUrl.view())) {
+    log.addError("Redirect to an address that is not http or https.");
+    log.addTag("location", location.getString());
+    return result.error.set(FetchErrorKind::kAddressUnusable);
+  }
   if (progress != nullptr && progress->applicationSink() != nullptr) {
     bool abort = false;
     progress->applicationSink()->OnRedirect(url, newUrl.getString(), abort);

@@ -348,6 +348,12 @@ class RequestRun {
 
   // Step 5.
   bool ParseTarget() {
+    // No other scheme is ever turned into an HTTP request (a "file:" or "ftp:" address).
+    if (!IsHttpAddress(url_)) {
+      log_.addError("Only http and https addresses are fetched.");
+      log_.addTag("url", url_);
+      return result_.error.set(FetchErrorKind::kAddressUnusable);
+    }
     if (!ParseUrl(url_, parsed_)) {
       log_.addError("Failed to parse URL");
       log_.addTag("url", url_);

@@ -27,6 +27,19 @@ bool HostOf(const char* url, StringBuffer& host) {
   return host.assign(parsed.host);
 }
 
+// Whether text names a scheme other than http and https ("ftp://x", "file:///etc", "data:,x");
+// a path without a scheme has none.
+bool HasOtherScheme(std::string_view text) {
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos || colon == 0 || !IsAsciiLetter(text[0])) return false;
+  for (char c : text.substr(0, colon)) {
+    if (!IsAsciiLetter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') {
+      return false;
+    }
+  }
+  return !IsHttpAddress(text);
+}
+
 // True when the two hosts differ only by a leading "www." on one of them.
 bool DifferByWww(std::string_view a, std::string_view b) {
   constexpr std::string_view kWww = "www.";
@@ -99,6 +112,7 @@ bool ClsSpider::QueueUrl(const char* text) {
   if (text == nullptr) return false;
   // A login in the address serves its host; the queued URL (listed and logged) drops it.
   if (!KeepAddressCredentials(text)) return false;
+  if (HasOtherScheme(text)) return false;
   StringBuffer url;
   if (!url.assign(text) || !NormalizeUrl(url)) return false;
   StringBuffer host;
@@ -278,7 +292,9 @@ void ClsSpider::RecordPageFacts(const StringBuffer& finalUrl, std::string_view b
   ok = HtmlHelp::GetMetaContent(body, "robots", text) && ok;
   ReadRobotsDirectives(text.view(), facts.robots);
   ok = ReadCanonicalHref(body, text) && ok;
-  if (!text.isEmpty() && ResolveLink(text, finalUrl.getString())) {
+  // A canonical link counts only as an http or https address (a "file:" one from a local copy
+  // of a site names no page of it).
+  if (!text.isEmpty() && ResolveLink(text, finalUrl.getString()) && IsHttpAddress(text.view())) {
     size_t fragment = text.view().find('#');
     if (fragment != std::string_view::npos) {
       text.shorten(text.length() - static_cast<uint32_t>(fragment));

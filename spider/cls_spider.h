@@ -115,8 +115,8 @@ class ClsSpider : public ClsBase {
   // ---- Links
 
   // Appends to links (new StringBuffers, owned by the caller) the distinct usable href values
-  // of the page's "<a " anchors in page order, character references decoded, fragments cut,
-  // tracking redirects unwrapped. False only when memory runs out.
+  // of the page's anchors ("<a" and white space) in page order, character references decoded,
+  // fragments cut, tracking redirects unwrapped. False only when memory runs out.
   bool ExtractLinks(std::string_view page, ExtPtrArray& links) const;
   // Extracts the page's links, resolves them against pageUrl, records off-site ones in the
   // outbound list and appends new on-site ones the robots rules allow to the queue.

@@ -18,7 +18,7 @@ namespace quillon {
 
 namespace {
 
-constexpr std::string_view kAnchorStart = "<a ";
+constexpr std::string_view kAnchorStart = "<a";
 constexpr std::string_view kAnchorEnd = "</a>";
 
 // Links never followed because they lead to downloads rather than pages; only the first
@@ -36,6 +36,18 @@ constexpr uint64_t kMaxPageLinkBuckets = 16384;
 
 constexpr std::string_view kRedirectScript = "/redir.php?";
 constexpr std::string_view kRedirectTarget = "url=";
+
+// Moves the parser to the next anchor: "<a" followed by white space (generated pages often
+// break the line right after "<a"). False when there is none.
+bool SeekAnchor(ParseEngine& parser) {
+  while (parser.seekPast(kAnchorStart)) {
+    if (IsBlankOrLineEnd(parser.current())) {
+      parser.setPosition(parser.position() - static_cast<uint32_t>(kAnchorStart.size()));
+      return true;
+    }
+  }
+  return false;
+}
 
 // Cuts text at the first c, if any.
 void CutAt(StringBuffer& text, char c) {
@@ -110,8 +122,7 @@ bool ClsSpider::ExtractLinks(std::string_view page, ExtPtrArray& links) const {
   // Once no "</a>" is left after the position, none will be found for later anchors either.
   bool anchorEndsLeft = true;
 
-  while (parser.seekPast(kAnchorStart)) {
-    parser.setPosition(parser.position() - static_cast<uint32_t>(kAnchorStart.size()));
+  while (SeekAnchor(parser)) {
     tag.clear();
     if (!parser.copyUntilQuotedStrict('>', tag)) return false;
     parser.step(1);
@@ -164,6 +175,8 @@ void ClsSpider::ConsiderLink(StringBuffer& link, const char* pageUrl, bool pageP
   if (link.isEmpty() || link.charAt(0) == '#') return;
   if (IsFixedAvoid(link.view())) return;
   if (!ResolveLink(link, pageUrl)) return;
+  // "file:", "data:" and other schemes are never crawled nor listed.
+  if (!IsHttpAddress(link.view())) return;
   if (MatchesAny(avoidPatterns_, link.view())) return;
   if (!pagePasses) return;
   CutAt(link, '#');

@@ -44,8 +44,9 @@ TEST(ExtractLinksTest, AnchorGrammar) {
       {"<A HREF=b.html>B</A>", {"b.html"}},
       {"<a href='c.html'>C</a>", {"c.html"}},
       {"<a class=x href=\"d.html\" id=y>D</a>", {"d.html"}},
-      // Only "<a " followed by a space starts an anchor.
-      {"<a\nhref=\"e.html\">E</a><a\thref=\"f.html\">F</a>", {}},
+      // "<a" and any white space starts an anchor.
+      {"<a\nhref=\"e.html\">E</a><a\thref=\"f.html\">F</a><a\r\nhref=e2>",
+       {"e.html", "f.html", "e2"}},
       {"<area href=\"g.html\"><link href=\"h.css\"><abbr href=\"i\">", {}},
       // Fragments, empty values and ftp links are dropped; a fragment is cut off.
       {"<a href=\"#top\">T</a><a href=\"\">E</a><a name=x>N</a>", {}},
