@@ -13,6 +13,7 @@
 #include "http/http_result.h"
 #include "http/output.h"
 #include "net/byte_stream.h"
+#include "net/memory_transport.h"
 #include "net/quillon_socket.h"
 #include "tests/support/http_fixture_server.h"
 #include "tests/support/test_support.h"
@@ -615,6 +616,82 @@ TEST_F(ResponseReaderTest, GzipBytesServedWithAnotherEncodingStayCompressed) {
   ASSERT_TRUE(Fetch("/p"));
   EXPECT_TRUE(DecodeGzipBody(settings, result, sink, log));
   EXPECT_EQ(Body(), gz);
+}
+
+// ---- Every split of an answer, through an in-memory connection
+
+// Reads heads and bodies as the driver does (interim answers skipped); then the bytes left
+// for the next answer.
+struct SplitReading {
+  bool ok = false;
+  std::string body;
+  std::string left;
+};
+
+SplitReading ReadSplit(const std::string& answer, const MemoryTransport::Script& script,
+                       uint64_t limit) {
+  MemoryTransport transport(answer, script);
+  ByteStream stream(transport);
+  HttpControl settings;
+  settings.maxContentLength = limit;
+  HttpResult result;
+  DataBuffer body;
+  OutputDataBuffer sink(body);
+  LogNull log;
+  SplitReading reading;
+  for (int heads = 0; heads < 3 && !reading.ok; ++heads) {
+    DataBuffer head;
+    if (!ReadResponseHead(stream, settings, result, head, log, nullptr) ||
+        !result.header.parse(head.view()) ||
+        !ReadBody(settings, result, sink, stream, log, nullptr)) {
+      break;
+    }
+    reading.ok = result.header.statusCode >= 200;
+  }
+  reading.body.assign(body.view());
+  SocketFlags flags;
+  while (stream.fill(kHeartbeatMs, log, nullptr, flags) == ByteStream::Fill::kData) {
+  }
+  reading.left.assign(stream.view());
+  return reading;
+}
+
+TEST(ResponseReaderSplitTest, AnswersReadAlikeHoweverTheirBytesArrive) {
+  const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  struct Case {
+    std::string answer;
+    uint64_t limit;
+    bool ok;
+    const char* body;
+    const char* left;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloNEXT", 0, true, "hello", "NEXT"},
+      {"\r\nHTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 0,
+       true, "ok", ""},
+      {chunked + "5;x=1\r\nhello\r\n6\r\n world\r\n0\r\nX-T: 1\r\n\r\nNEXT", 0, true,
+       "hello world", "NEXT"},
+      {chunked + "4\r\nabcd\r\n6\r\nefghij\r\n0\r\n\r\n", 10, true, "abcdefghij", ""},
+      {chunked + "4\r\nabcd\r\n6\r\nefghij\r\n0\r\n\r\n", 9, false, "abcd", ""},
+      {"HTTP/1.1 200 OK\r\n\r\nuntil the close", 0, true, "until the close", ""},
+      {"HTTP/1.1 200 OK\r\n\r\nuntil the close", 5, false, "until", ""},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\ncut", 0, false, "cut", ""},
+      {chunked + "5\r\nhel", 0, false, "hel", ""},
+      {"HTTP/1.1 200 OK\r\nContent-Len", 0, false, "", "HTTP/1.1 200 OK\r\nContent-Len"},
+  };
+  for (const Case& c : cases) {
+    for (auto kind : {StreamTransport::Kind::kPlain, StreamTransport::Kind::kTls}) {
+      // A first piece of every length, then the rest at once; and one byte at a time.
+      for (uint32_t first = 0; first <= c.answer.size(); ++first) {
+        const uint32_t later = first == c.answer.size() ? 1 : 0;
+        const SplitReading got = ReadSplit(c.answer, {first, later, {}, kind}, c.limit);
+        const std::string where = c.answer + " split at " + std::to_string(first) +
+                                  (kind == StreamTransport::Kind::kTls ? " (TLS)" : "");
+        EXPECT_EQ(got.ok, c.ok) << where;
+        EXPECT_EQ(got.body, c.body) << where;
+        EXPECT_EQ(got.left, c.left) << where;
+      }
+    }
+  }
 }
 
 // ---- The fixture server itself
