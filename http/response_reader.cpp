@@ -293,7 +293,9 @@ bool ReadUntilClose(HttpControl& settings, HttpResult& result, BodyOut& out, Byt
     const uint32_t take = stream.size();
     if (limit != 0 && out.size() + take > limit) {
       // The sink is filled up to the limit, never past it.
-      out.deliver(stream.data(), static_cast<uint32_t>(limit - out.size()));
+      // A sink that already held the limit (a page sent without a head) takes nothing more.
+      out.deliver(stream.data(),
+                  static_cast<uint32_t>(limit > out.size() ? limit - out.size() : 0));
       LogLimitPassed(settings, log);
       log.addTagInt64("receivedSoFar", static_cast<int64_t>(out.size() - start));
       stream.close(log);
@@ -403,6 +405,11 @@ class ChunkedReader {
         return failWith("Chunked response trailer too large.");
       }
       return Step::kMore;
+    }
+    // The line's length decides, not how much of it arrived before its LF.
+    if (state_ == State::kSizeLine && lf > kMaxChunkSizeLine) {
+      return failWith(stream_.tls() ? "Failed to parse chunked SSL response data. (3)"
+                                    : "Chunk size line too long.");
     }
     std::string_view line = held.substr(0, lf);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);

@@ -144,6 +144,21 @@ TEST_F(CrawlTest, BreadthFirstOrderWithRobotsRules) {
   for (const auto& request : server_.Requests()) EXPECT_NE("/hidden/x", request.path);
 }
 
+TEST_F(CrawlTest, OtherSchemesInLinksAndRedirectsMakeNoRequest) {
+  spider_.setObeyRobots(false);
+  server_.AddResponse("/", Html("<a href=ftp://f.test/x>f</a><a href=file:///etc/passwd>p</a>"
+                                "<a href=javascript:go()>j</a><a href=\"data:text/html,x\">d</a>"
+                                "<a href=/redir>r</a>"));
+  server_.AddResponse("/redir", HttpFixtureServer::Response(302, "Found", "",
+                                                            "Location: file:///etc/passwd\r\n"));
+  spider_.BeginSite(At("site.test", "/").c_str());
+  EXPECT_EQ(Urls({At("site.test", "/")}), CrawlAll());
+  EXPECT_EQ(Urls({At("site.test", "/redir")}), Failed());
+  EXPECT_STREQ(spider_.failedFetch(0)->reason.getString(), "not a usable address");
+  EXPECT_EQ(server_.RequestCount(), 2u);
+  EXPECT_TRUE(Outbound().empty());
+}
+
 TEST(KeepAliveCrawlTest, HundredPageCrawlOfNginxUsesOneConnection) {
   const std::string root = testing::FreshDir("keep-alive-site");
   std::ofstream index(root + "index.html");
