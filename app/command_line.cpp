@@ -267,6 +267,35 @@ void CheckCaFile(const std::string& path) {
   throw UsageError{"cannot use the CA file " + path + ": " + reason};
 }
 
+// Why the client certificate (or its key file) cannot be used, with what the user can do about
+// it; reason is the log's, which holds the system's reason for a file that cannot be read.
+std::string ClientCertificateMessage(const SourceSettings& source,
+                                     const quillon::CredentialFailure& failure,
+                                     const std::string& reason) {
+  using quillon::CredentialProblem;
+  const bool inKeyFile = failure.file == quillon::CredentialFile::kKey;
+  std::string message = inKeyFile ? "cannot use the client key " + source.clientKeyFile
+                                  : "cannot use the client certificate " + source.clientCertFile;
+  message += ": ";
+  message += failure.problem == CredentialProblem::kUnreadable && !reason.empty()
+                 ? reason
+                 : quillon::DescribeCredentialProblem(failure.problem);
+  switch (failure.problem) {
+    case CredentialProblem::kPasswordNeeded:
+      return message + "; set " + kCertPasswordVariable + " to its password";
+    case CredentialProblem::kWrongPassword:
+      return message + " (from " + kCertPasswordVariable + ")";
+    case CredentialProblem::kNoPrivateKey:
+      return inKeyFile ? message : message + "; name the key file with --client-key";
+    case CredentialProblem::kDamaged:
+    case CredentialProblem::kNoCertificate:
+      return message + " (a certificate and its private key: PEM, or PKCS#12 with " +
+             kCertPasswordVariable + ")";
+    default:
+      return message;
+  }
+}
+
 // Fills in the password and checks the certificate files before a crawl starts, so that a
 // wrong file fails at once with its name instead of as a failed fetch.
 void CheckAuthentication(SourceSettings& source, const std::string& passwordFile) {
@@ -287,12 +316,11 @@ void CheckAuthentication(SourceSettings& source, const std::string& passwordFile
     const char* password = std::getenv(kCertPasswordVariable);
     source.clientCertPassword = password != nullptr ? password : "";
     FailureReasonLog log;
+    quillon::CredentialFailure failure;
     if (!quillon::ClientCredential::Load(source.clientCertFile.c_str(),
                                          source.clientKeyFile.c_str(),
-                                         source.clientCertPassword.c_str(), log)) {
-      throw UsageError{"cannot use the client certificate " + source.clientCertFile + ": " +
-                       log.reason() + " (a certificate and its private key: PEM, or PKCS#12 " +
-                       "with TOLLWICK_CERT_PASSWORD)"};
+                                         source.clientCertPassword.c_str(), log, failure)) {
+      throw UsageError{ClientCertificateMessage(source, failure, log.reason())};
     }
   }
   if (!source.caFile.empty()) CheckCaFile(source.caFile);

@@ -18,6 +18,7 @@ void FetchError::clear() {
   kind = FetchErrorKind::kNone;
   certificate = CertificateProblem::kNone;
   login = LoginProblem::kNone;
+  clientCertificate = ClientCertificateProblem::kNone;
   systemError = 0;
   status = 0;
   limit = 0;
@@ -92,6 +93,10 @@ FetchErrorKind KindOfChannelFailure(const SChannel& channel) {
       return FetchErrorKind::kCertificateNotTrusted;
     case ChannelFailure::RequiredField:
       return FetchErrorKind::kCertificateRefused;
+    case ChannelFailure::Handshake:
+      return channel.ClientCertRefusal() != ClientCertificateProblem::kNone
+                 ? FetchErrorKind::kClientCertificateRefused
+                 : FetchErrorKind::kTlsHandshakeFailed;
     default:
       return FetchErrorKind::kTlsHandshakeFailed;
   }
@@ -118,6 +123,23 @@ const char* CertificateProblemText(CertificateProblem problem) {
   return "";
 }
 
+const char* ClientCertificateProblemText(ClientCertificateProblem problem) {
+  switch (problem) {
+    case ClientCertificateProblem::kNotSent:
+      return "client certificate required: none was sent";
+    case ClientCertificateProblem::kExpired:
+      return "client certificate refused: expired or not yet valid";
+    case ClientCertificateProblem::kUnknownIssuer:
+      return "client certificate refused: issued by an authority the server does not trust";
+    case ClientCertificateProblem::kRevoked:
+      return "client certificate refused: revoked";
+    case ClientCertificateProblem::kRefused:
+    case ClientCertificateProblem::kNone:
+      break;
+  }
+  return "client certificate refused by the server";
+}
+
 }  // namespace
 
 void SetConnectError(const QuillonSocket& socket, const SChannel* channel, const char* host,
@@ -132,6 +154,19 @@ void SetConnectError(const QuillonSocket& socket, const SChannel* channel, const
   error.port = port;
   error.systemError = socket.ConnectSystemError();
   if (kind == FetchErrorKind::kCertificateNotTrusted) error.certificate = channel->ServerCertProblem();
+  if (kind == FetchErrorKind::kClientCertificateRefused) {
+    error.clientCertificate = channel->ClientCertRefusal();
+  }
+}
+
+bool NoteClientCertificateAlert(const SChannel* channel, FetchError& error) {
+  if (channel == nullptr || channel->ClientCertRefusal() == ClientCertificateProblem::kNone) {
+    return false;
+  }
+  // The alert is the cause; the read failure it produced is only its symptom.
+  error.kind = FetchErrorKind::kClientCertificateRefused;
+  error.clientCertificate = channel->ClientCertRefusal();
+  return true;
 }
 
 void DescribeFetchError(const FetchError& error, StringBuffer& text) {
@@ -180,6 +215,9 @@ void DescribeFetchError(const FetchError& error, StringBuffer& text) {
       return;
     case FetchErrorKind::kCertificateRefused:
       text.assign("the server's certificate was refused");
+      return;
+    case FetchErrorKind::kClientCertificateRefused:
+      text.assign(ClientCertificateProblemText(error.clientCertificate));
       return;
     case FetchErrorKind::kSendFailed:
       text.assign("the request could not be sent");

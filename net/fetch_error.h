@@ -28,6 +28,7 @@ enum class FetchErrorKind : uint8_t {
   kTlsHandshakeFailed,
   kCertificateNotTrusted,  // certificate: why (only when a verified certificate is required)
   kCertificateRefused,     // the certificate lacks a required field value
+  kClientCertificateRefused,  // clientCertificate: none was sent, or why it was refused
   kSendFailed,
   kHeadTooLarge,      // limit
   kHeadInvalid,       // no status line and not HTML, or a length that does not fit
@@ -59,6 +60,16 @@ enum class CertificateProblem : uint8_t {
   kOther,          // usage, chain or signature
 };
 
+// Why a server refused the client certificate (or its absence), from its TLS alert or its page.
+enum class ClientCertificateProblem : uint8_t {
+  kNone,
+  kNotSent,        // the server requires one and none was sent
+  kExpired,        // expired or not yet valid
+  kUnknownIssuer,  // issued by an authority the server does not trust
+  kRevoked,
+  kRefused,        // refused without a reason
+};
+
 // Why a login was refused.
 enum class LoginProblem : uint8_t { kNone, kRefused, kNtlmNeedsDomain };
 
@@ -66,6 +77,7 @@ struct FetchError {
   FetchErrorKind kind = FetchErrorKind::kNone;
   CertificateProblem certificate = CertificateProblem::kNone;
   LoginProblem login = LoginProblem::kNone;
+  ClientCertificateProblem clientCertificate = ClientCertificateProblem::kNone;
   int systemError = 0;
   int status = 0;
   uint64_t limit = 0;
@@ -106,6 +118,12 @@ CertificateProblem CertificateProblemOf(uint32_t policyStatus, bool selfIssued);
 // its details: host and port as dialled, the system error. viaProxy names a proxy failure.
 void SetConnectError(const QuillonSocket& socket, const SChannel* channel, const char* host,
                      int port, bool viaProxy, FetchError& error);
+
+// A TLS read on channel (null: not TLS) that failed because the server refused the client
+// certificate: TLS 1.3 servers send that alert after the handshake, so it arrives at the first
+// read. Names the refusal in place of the read failure named already and returns true; false,
+// error untouched, when the channel saw no such refusal.
+bool NoteClientCertificateAlert(const SChannel* channel, FetchError& error);
 
 // The one line a person is told: "connection refused", "certificate not trusted: expired or
 // not yet valid", "HTTP 404 Not Found". Replaces text.

@@ -72,12 +72,71 @@ int VersionOfMask(uint32_t mask) {
 
 }  // namespace
 
-void SChannelInfoCallback(const SSL* ssl, int where, int) {
+void SChannelInfoCallback(const SSL* ssl, int where, int ret) {
+  auto* channel = static_cast<SChannel*>(SSL_get_app_data(ssl));
+  if (channel == nullptr) return;
+  // For an alert, ret holds its level in the high byte and its description in the low one.
+  if ((where & SSL_CB_ALERT) != 0 && (where & SSL_CB_READ) != 0 && (ret >> 8) == SSL3_AL_FATAL) {
+    channel->peerFatalAlert_ = static_cast<uint8_t>(ret & 0xFF);
+  }
   // A handshake starting after the first one is a renegotiation (TLS 1.2 and older; TLS 1.3
   // post-handshake messages are not).
   if ((where & SSL_CB_HANDSHAKE_START) == 0 || SSL_version(ssl) >= TLS1_3_VERSION) return;
-  auto* channel = static_cast<SChannel*>(SSL_get_app_data(ssl));
-  if (channel != nullptr && channel->handshakeDone_) channel->renegotiating_ = true;
+  if (channel->handshakeDone_) channel->renegotiating_ = true;
+}
+
+namespace {
+
+// The alerts servers send when they asked for a client certificate and got none:
+// handshake_failure (TLS 1.2), certificate_required (TLS 1.3), or one about the certificate.
+ClientCertificateProblem ProblemOfAlertWithoutCertificate(uint8_t alert) {
+  switch (alert) {
+    case SSL_AD_HANDSHAKE_FAILURE:
+    case SSL_AD_BAD_CERTIFICATE:
+    case SSL_AD_CERTIFICATE_UNKNOWN:
+    case SSL_AD_ACCESS_DENIED:
+    case SSL_AD_CERTIFICATE_REQUIRED:
+      return ClientCertificateProblem::kNotSent;
+    default:
+      return ClientCertificateProblem::kNone;
+  }
+}
+
+// The alerts about a peer's certificate, after the client certificate went out.
+ClientCertificateProblem ProblemOfAlertAboutCertificate(uint8_t alert) {
+  switch (alert) {
+    case SSL_AD_CERTIFICATE_EXPIRED:
+      return ClientCertificateProblem::kExpired;
+    case SSL_AD_UNKNOWN_CA:
+      return ClientCertificateProblem::kUnknownIssuer;
+    case SSL_AD_CERTIFICATE_REVOKED:
+      return ClientCertificateProblem::kRevoked;
+    case SSL_AD_BAD_CERTIFICATE:
+    case SSL_AD_UNSUPPORTED_CERTIFICATE:
+    case SSL_AD_CERTIFICATE_UNKNOWN:
+    case SSL_AD_ACCESS_DENIED:
+    case SSL_AD_CERTIFICATE_REQUIRED:
+      return ClientCertificateProblem::kRefused;
+    default:
+      return ClientCertificateProblem::kNone;
+  }
+}
+
+}  // namespace
+
+ClientCertificateProblem SChannel::ClientCertRefusal() const {
+  if (!clientCertRequested_ || peerFatalAlert_ == 0) return ClientCertificateProblem::kNone;
+  return clientCertSent_ ? ProblemOfAlertAboutCertificate(peerFatalAlert_)
+                         : ProblemOfAlertWithoutCertificate(peerFatalAlert_);
+}
+
+void SChannel::LogClientCertRefusal(LogBase& log) const {
+  const ClientCertificateProblem problem = ClientCertRefusal();
+  if (problem == ClientCertificateProblem::kNone) return;
+  log.addError(problem == ClientCertificateProblem::kNotSent
+                   ? "The server requires a client certificate; none was sent."
+                   : "The server refused the client certificate.");
+  log.addTagInt("tlsAlert", peerFatalAlert_);
 }
 
 const char* SecurityStatusName(uint32_t status) {
@@ -269,6 +328,7 @@ void SChannel::OfferClientCertificate(SSL* ssl) {
   LogNull quiet;
   LogBase& log = handshakeLog_ != nullptr ? *handshakeLog_ : quiet;
   if (verbose_) log.addInfo("Incomplete credentials...");
+  clientCertRequested_ = true;
   if (clientCredentials_.isEmpty()) {
     log.addInfo("The server asked for a client certificate; none is configured.");
     return;
@@ -295,7 +355,9 @@ void SChannel::OfferClientCertificate(SSL* ssl) {
     ERR_clear_error();
     LogSecurityStatus(log, kSecENoCredentials);
     log.addError("Failed to acquire credentials handle for new schannel");
+    return;
   }
+  clientCertSent_ = true;
 }
 
 bool SChannel::LoadSecurityLibrary(LogBase& log) {
@@ -467,6 +529,7 @@ bool SChannel::ClientHandshakeLoop(bool readFirst, LogBase& log) {
     }
     LogOpenSslError(log);
     LogSecurityStatus(log, status);
+    LogClientCertRefusal(log);
     log.addError("Aborting SSL client handshake because of fatal error");
     if (verbose_) log.addInfo("clientHandshakeLoop returning false.");
     return false;
@@ -481,6 +544,9 @@ bool SChannel::EstablishChannel(LogBase& log, bool& dnsFailed, uint32_t heartbea
   serverCert_.reset();
   serverCertVerified_ = false;
   serverCertStatus_ = 0;
+  clientCertRequested_ = false;
+  clientCertSent_ = false;
+  peerFatalAlert_ = 0;
   failure_ = ChannelFailure::None;
   connectFailure_ = ConnectFailure::None;
   dnsFailed = false;
@@ -741,6 +807,7 @@ bool SChannel::RecvSecure(DataBuffer& out, LogBase& log, bool& endOfSession) {
       LogOpenSslError(log);
       log.addTagHex("SysErrorCode", kSecEDecryptFailure);
       log.addError("Error in DecryptMessage (2)");
+      LogClientCertRefusal(log);
       flags_.error = true;
       return false;
     }

@@ -159,6 +159,10 @@ class SChannel : public QuillonObject {
   }
   // The server certificate of the last handshake, or null.
   const Certificate* ServerCertificate() const { return serverCert_.get(); }
+  // Why the server of the last establish refused the client certificate (or its absence) in a
+  // fatal alert, during the handshake or at a read after it; kNone when it did not. Kept after
+  // the channel is closed, until the next establish.
+  ClientCertificateProblem ClientCertRefusal() const;
   // The protocol and cipher names of the established session ("TLSv1.3", ...); empty otherwise.
   const StringBuffer& ProtocolName() const { return protocolName_; }
   const StringBuffer& CipherName() const { return cipherName_; }
@@ -186,6 +190,8 @@ class SChannel : public QuillonObject {
   bool ReadRaw(uint32_t maxBytes, LogBase& log);
   void LogConnectionInfo(LogBase& log);
   bool CheckRequiredField(LogBase& log);
+  // Names a refusal of the client certificate in log, when the failure at hand was one.
+  void LogClientCertRefusal(LogBase& log) const;
   void FreeHandles();
   void ForcibleClose(LogBase& log);
   // Frees the session and closes the socket when it goes out of scope, unless kept.
@@ -246,6 +252,11 @@ class SChannel : public QuillonObject {
   ClientCredentialSet clientCredentials_;
   // The log of the handshake running now (the certificate request is answered inside it).
   LogBase* handshakeLog_ = nullptr;
+  // What became of a certificate request in this establish, and the last fatal alert the
+  // server sent (0: none), which together tell whether it refused the client certificate.
+  bool clientCertRequested_ = false;
+  bool clientCertSent_ = false;
+  uint8_t peerFatalAlert_ = 0;
 
   friend void SChannelInfoCallback(const ssl_st* ssl, int where, int ret);
   friend int SChannelCertCallback(ssl_st* ssl, void* arg);

@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "base/logger.h"
+#include "http/client_certificate_answer.h"
 #include "http/cls_http.h"
 #include "http/http_client.h"
 #include "net/certificate.h"
 #include "net/client_credential.h"
+#include "net/fetch_error.h"
 #include "net/schannel.h"
 #include "tests/http/driver_test_util.h"
 #include "tests/support/http_fixture_server.h"
@@ -42,6 +44,9 @@ struct HttpsWorld {
   IssuedCert wrongHost;
   IssuedCert expired;
   IssuedCert client;
+  IssuedCert expiredClient;
+  std::string legacyP12;     // the client's certificate and key, password "p12-pass"
+  std::string encryptedKey;  // the client's key, password "key-pass"
   std::string caFile;
 };
 
@@ -71,6 +76,13 @@ const HttpsWorld& World() {
     client.subject = {{"O", "Tollwick Tests"}, {"CN", "crawler"}};
     client.serverAuth = false;
     w->client = pki.Issue("client", client);
+    client.notBeforeSec = -60L * 86400;
+    client.notAfterSec = -30L * 86400;
+    w->expiredClient = pki.Issue("expired-client", client);
+    w->legacyP12 = pkiDir + "client.p12";
+    WritePkcs12(w->client, w->legacyP12, "p12-pass", Pkcs12Form::kLegacy);
+    w->encryptedKey = pkiDir + "client-encrypted.key";
+    WriteEncryptedKey(w->client, w->encryptedKey, "key-pass", EncryptedKeyForm::kPkcs8);
 
     w->site = FreshDir("https-site");
     w->index =
@@ -724,6 +736,88 @@ TEST(HttpsClientCertTest, RequireVerifiedCertFailsTheFetchOfASelfSignedServer) {
   EXPECT_NE(f.logText().find("Failed to verify server certificate"), std::string::npos);
 }
 
+// What a server that wants a client certificate does when it gets none, or an expired one,
+// and the one line that names it.
+struct CertificateRefusal {
+  const IssuedCert* offered;  // null: none
+  const char* reason;
+};
+std::vector<CertificateRefusal> CertificateRefusals() {
+  return {{nullptr, "client certificate required: none was sent"},
+          {&World().expiredClient, "client certificate refused: expired or not yet valid"}};
+}
+
+ClientCredentialSet Offer(const IssuedCert* cert) {
+  ClientCredentialSet credentials;
+  Logger log;
+  if (cert != nullptr) {
+    EXPECT_TRUE(credentials.Add(
+        ClientCredential::Load(cert->certFile.c_str(), cert->keyFile.c_str(), nullptr, log)));
+  }
+  return credentials;
+}
+
+std::string Described(const FetchError& error) {
+  StringBuffer text;
+  DescribeFetchError(error, text);
+  return std::string(text.view());
+}
+
+// nginx finishes the handshake either way and answers "400 Bad Request" with the reason in
+// its page.
+TEST(HttpsClientCertTest, NginxRefusalPageNamesTheCertificateProblem) {
+  TrustScope trust(World().caFile);
+  USE_SITE(nginx, kAsksForCertSite);
+  ShortTimeouts timeouts;
+  for (const CertificateRefusal& c : CertificateRefusals()) {
+    SCOPED_TRACE(c.reason);
+    Fetcher f;
+    f.settings.clientCredential = Offer(c.offered);
+    f.fetch(nginx.baseUrl() + "/index.html");
+    ASSERT_EQ(f.status(), 400) << f.logText();
+    NoteClientCertificateAnswer(f.settings, f.body.view(), f.result);
+    EXPECT_EQ(Described(f.result.error), c.reason) << f.bodyText();
+  }
+}
+
+// Servers that refuse in TLS: over TLS 1.2 the alert ends the handshake; TLS 1.3 servers send
+// it after the handshake, so it arrives at the first read.
+TEST(HttpsClientCertTest, TlsAlertRefusingTheCertificateNamesIt) {
+  auto requireCertificate = [](SSL_CTX* ctx) {
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    SSL_CTX_load_verify_locations(ctx, World().caFile.c_str(), nullptr);
+    SSL_CTX_set_client_CA_list(ctx, SSL_load_client_CA_file(World().caFile.c_str()));
+  };
+  for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+    for (const CertificateRefusal& c : CertificateRefusals()) {
+      SCOPED_TRACE(std::string(c.reason) +
+                   (version == TLS1_2_VERSION ? ", TLS 1.2" : ", TLS 1.3"));
+      const ClientCredentialSet credentials = Offer(c.offered);
+      TlsLoopbackServer server(World().good.certFile, World().good.keyFile,
+                               [](TlsServerSession&) {}, true, version, requireCertificate);
+      SChannel channel;
+      channel.SetHost("127.0.0.1");
+      channel.SetPort(server.port());
+      channel.Socket().SetIdleTimeoutMs(2000);
+      Logger log;
+      bool dnsFailed = false;
+      FetchError error;
+      if (channel.EstablishChannel(log, dnsFailed, 0, nullptr, &credentials)) {
+        EXPECT_EQ(version, TLS1_3_VERSION);
+        DataBuffer received;
+        SocketFlags flags;
+        EXPECT_FALSE(channel.ReceiveBytes(received, 0, log, nullptr, flags));
+        error.set(FetchErrorKind::kHeadCutOff);
+        EXPECT_TRUE(NoteClientCertificateAlert(&channel, error));
+      } else {
+        SetConnectError(channel.Socket(), &channel, "127.0.0.1", server.port(), false, error);
+      }
+      server.Join();
+      EXPECT_EQ(Described(error), c.reason) << LogText(log);
+    }
+  }
+}
+
 // ---- The command line against sites that authenticate
 
 // Runs "tollwick generate URL args..." with a private temporary folder; out gets stdout and
@@ -736,6 +830,19 @@ int Generate(const std::string& url, std::vector<std::string> args,
   environment.push_back("XDG_CONFIG_HOME=" + home + "config");
   out.clear();
   return RunTollwick(TollwickPath(), args, environment, out, true);
+}
+
+// Generate with stdin closed and no controlling terminal, so nothing can prompt or wait for a
+// password.
+int GenerateWithoutTerminal(const std::string& url, std::vector<std::string> args,
+                            std::vector<std::string> environment, std::string& out) {
+  const std::string home = FreshDir("tollwick-auth");
+  args.insert(args.begin(), {"-c", "exec setsid -w \"$0\" \"$@\" <&-", TollwickPath(),
+                             "generate", url, "--delay-ms", "0"});
+  environment.push_back("TMPDIR=" + home);
+  environment.push_back("XDG_CONFIG_HOME=" + home + "config");
+  out.clear();
+  return RunTollwick("/bin/sh", args, environment, out, true);
 }
 
 #define NEED_TOLLWICK() \
@@ -801,6 +908,62 @@ TEST(AuthCrawlTest, CertificateProblemsFailWhenRequiredAndWarnOnceOtherwise) {
                                 "; --require-valid-cert makes this an error\n";
     EXPECT_EQ(CountOf(out, warning), 1) << out;
     EXPECT_NE(out.find(", 1 warning"), std::string::npos) << out;
+  }
+}
+
+// Certificate files are checked before the crawl: exit 2 with the reason, never a prompt.
+TEST(AuthCrawlTest, ClientCertificateFilesOpenWithTheirPasswordOrSayWhyNot) {
+  NEED_TOLLWICK();
+  USE_SITE(nginx, kAsksForCertSite);
+  const std::string& p12 = World().legacyP12;
+  const std::string& cert = World().client.certFile;
+  const std::string& key = World().encryptedKey;
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> environment;
+    int status;
+    std::string reason;
+  } cases[] = {
+      {{"--client-cert", p12}, {"TOLLWICK_CERT_PASSWORD=p12-pass"}, 0, ""},
+      {{"--client-cert", p12}, {"TOLLWICK_CERT_PASSWORD=nope"}, 2,
+       "cannot use the client certificate " + p12 + ": wrong password (from " +
+           "TOLLWICK_CERT_PASSWORD)\n"},
+      {{"--client-cert", p12},
+       {"TOLLWICK_CERT_PASSWORD=p12-pass", "OPENSSL_MODULES=/nonexistent"},
+       2,
+       "needs OpenSSL's legacy provider, which could not be loaded"},
+      {{"--client-cert", cert, "--client-key", key}, {"TOLLWICK_CERT_PASSWORD=key-pass"}, 0, ""},
+      {{"--client-cert", cert, "--client-key", key}, {}, 2,
+       "cannot use the client key " + key + ": the file is protected by a password and none " +
+           "was given; set TOLLWICK_CERT_PASSWORD to its password\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--ca-file", World().caFile});
+    std::string out;
+    EXPECT_EQ(GenerateWithoutTerminal(nginx.baseUrl() + "/", args, c.environment, out), c.status)
+        << out;
+    if (!c.reason.empty()) {
+      EXPECT_EQ(CountOf(out, c.reason), 1) << out;
+    }
+    EXPECT_EQ(out.find("pass phrase"), std::string::npos) << out;
+  }
+}
+
+// A server that refuses the certificate, or wants one and gets none, fails the start page
+// with the reason in one line.
+TEST(AuthCrawlTest, ServerRefusingTheClientCertificateFailsWithTheReason) {
+  NEED_TOLLWICK();
+  USE_SITE(nginx, kAsksForCertSite);
+  for (const CertificateRefusal& c : CertificateRefusals()) {
+    std::vector<std::string> args = {"--ca-file", World().caFile};
+    if (c.offered != nullptr) {
+      args.insert(args.end(), {"--client-cert", c.offered->certFile, "--client-key",
+                               c.offered->keyFile});
+    }
+    std::string out;
+    EXPECT_EQ(Generate(nginx.baseUrl() + "/", args, {}, out), 1) << out;
+    EXPECT_EQ(CountOf(out, ": " + std::string(c.reason) + "\n"), 1) << out;
   }
 }
 

@@ -1,6 +1,7 @@
 // Test certificates made with the OpenSSL API: a test CA, certificates it issues (or
 // self-signed ones) for chosen names, validity periods and usages, written as PEM files into a
-// scratch folder. P-256 keys, so making them costs next to nothing. Header-only.
+// scratch folder, and as PKCS#12 files or encrypted keys. P-256 keys, so making them costs next
+// to nothing. Header-only.
 #pragma once
 
 #include <openssl/evp.h>
@@ -9,6 +10,7 @@
 #include <openssl/x509v3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -161,5 +163,41 @@ class TestPki {
   std::string caFile_;
   long serial_ = 1000;
 };
+
+// The forms of a PKCS#12 file: today's (AES-256), the older one many Windows exports still
+// produce (RC2-40 certificates, 3DES keys), and a certificate without its key.
+enum class Pkcs12Form { kModern, kLegacy, kCertificateOnly };
+
+// Writes issued as PKCS#12 to path under password, through the openssl command line, so the
+// process under test never loads OpenSSL's legacy provider to make one. False when it failed.
+inline bool WritePkcs12(const IssuedCert& issued, const std::string& path,
+                        const std::string& password, Pkcs12Form form) {
+  std::string command = "openssl pkcs12 -export -in '" + issued.certFile + "' -out '" + path +
+                        "' -passout 'pass:" + password + "'";
+  if (form == Pkcs12Form::kLegacy) command += " -legacy";
+  command += form == Pkcs12Form::kCertificateOnly ? " -nokeys" : " -inkey '" + issued.keyFile + "'";
+  return std::system((command + " 2>/dev/null </dev/null").c_str()) == 0;
+}
+
+// Encrypted PEM keys: PKCS#8 ("ENCRYPTED PRIVATE KEY") or the older form with its
+// "Proc-Type: 4,ENCRYPTED" header.
+enum class EncryptedKeyForm { kPkcs8, kTraditional };
+
+// Writes the key of issued to path, encrypted with AES-256 under password. False on failure.
+inline bool WriteEncryptedKey(const IssuedCert& issued, const std::string& path,
+                              const std::string& password, EncryptedKeyForm form) {
+  std::unique_ptr<BIO, decltype(&BIO_free)> in(BIO_new_file(issued.keyFile.c_str(), "rb"),
+                                               &BIO_free);
+  PkeyPtr key(in ? PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr) : nullptr);
+  std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new_file(path.c_str(), "wb"), &BIO_free);
+  if (!key || !out) return false;
+  auto* secret = reinterpret_cast<unsigned char*>(const_cast<char*>(password.c_str()));
+  const int length = static_cast<int>(password.size());
+  return (form == EncryptedKeyForm::kPkcs8
+              ? PEM_write_bio_PrivateKey(out.get(), key.get(), EVP_aes_256_cbc(), secret, length,
+                                         nullptr, nullptr)
+              : PEM_write_bio_PrivateKey_traditional(out.get(), key.get(), EVP_aes_256_cbc(),
+                                                     secret, length, nullptr, nullptr)) == 1;
+}
 
 }  // namespace quillon::testing
