@@ -12,6 +12,7 @@
 #include "base/file_access.h"
 #include "base/log_base.h"
 #include "base/platform.h"
+#include "base/xml_file.h"
 #include "http/parse_url.h"
 
 namespace tollwick {
@@ -47,19 +48,47 @@ bool HasScheme(const std::string& url) {
   });
 }
 
-// Bytes unchanged ("ansi"); the file replaces any old one and a link in its place is refused.
-// A failure is reported through the hooks as what + " " + path + ": " + the system's reason.
+// Reported through the hooks as what + " " + path + ": " + the system's reason.
+void ReportSaveFailure(const char* what, const std::string& path, const FailureReasonLog& log,
+                       FrontEndHooks& hooks) {
+  std::string reason = log.reason().empty() ? "the file could not be written" : log.reason();
+  hooks.ReportFailure(std::string(what) + " " + path + ": " + reason);
+}
+
+// Bytes unchanged ("ansi"), written in place: the diagnostic list goes to a file the user may
+// have named and that was checked for writing. A link in its place is refused.
 bool SaveAnsiText(const std::string& path, const std::string& text, const char* what,
                   FrontEndHooks& hooks) {
   FailureReasonLog log;
   bool saved = text.size() <= UINT32_MAX &&
                quillon::writeWholeFile(path.c_str(), text.data(),
                                        static_cast<uint32_t>(text.size()), &log);
-  if (!saved) {
-    std::string reason = log.reason().empty() ? "the file could not be written" : log.reason();
-    hooks.ReportFailure(std::string(what) + " " + path + ": " + reason);
-  }
+  if (!saved) ReportSaveFailure(what, path, log, hooks);
   return saved;
+}
+
+// An output file of the run, bytes unchanged: written beside its name and renamed into place,
+// so a full disk or a crash leaves no half file under the name.
+bool SaveOutputFile(const std::string& path, const std::string& text, const char* what,
+                    FrontEndHooks& hooks) {
+  FailureReasonLog log;
+  bool saved = text.size() <= UINT32_MAX &&
+               quillon::ReplaceFileAtomically(path.c_str(), text.data(),
+                                              static_cast<uint32_t>(text.size()), log);
+  if (!saved) ReportSaveFailure(what, path, log, hooks);
+  return saved;
+}
+
+// After a run whose files are incomplete: the other fields are saved as after any run, but
+// "Last Folder" keeps naming the last complete one.
+void SaveSettingsWithoutFolder(const SitemapFields& fields, FrontEndHooks& hooks) {
+  SitemapFields kept = fields;
+  kept.outputFolder.clear();
+  hooks.SaveSettings(kept);
+}
+
+CanonicalLinks CanonicalLinksOf(const RunOptions& options) {
+  return options.ignoreCanonical ? CanonicalLinks::Ignored : CanonicalLinks::Honoured;
 }
 
 std::tm TmOf(const quillon::SystemTime& when) {
@@ -182,7 +211,7 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
   if (!MakeOutputFolder(now, fields.outputDir, fields.outputFolder, error)) {
     hooks.ReportFailure(error);
   } else {
-    XmlSitemapList xml;
+    XmlSitemapList xml(CanonicalLinksOf(options));
     bool htmlSaved = BuildHtmlSitemap(fields.outputFolder + "/sitemap.htm", fields, hooks, options,
                                       summary, &xml);
     bool listSaved = WriteUrlList(fields, hooks);
@@ -190,7 +219,11 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
     saved = htmlSaved && listSaved && xmlSaved;
     hooks.OpenPath(fields.outputFolder);
   }
-  hooks.SaveSettings(fields);
+  if (saved) {
+    hooks.SaveSettings(fields);
+  } else {
+    SaveSettingsWithoutFolder(fields, hooks);
+  }
   if (summaryOut != nullptr) *summaryOut = summary;
   if (!saved) return RunOutcome::Failed;
   if (summary.stopped) return RunOutcome::Stopped;
@@ -204,7 +237,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
   summary = CrawlSummary();
   SourceSettings settings = options.source;
   settings.engine = fields.engine;
-  settings.followCanonical = fields.xmlSitemap;
+  settings.followCanonical = fields.xmlSitemap && !options.ignoreCanonical;
   std::unique_ptr<PageSource> spider = NewSource(options.makeSource, hooks, settings);
   spider->BeginSite(SiteDomain(fields.siteUrl));
   spider->QueueUrl(fields.siteUrl);
@@ -249,7 +282,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
 
   AppendSitemapFooter(sitemap, fields.endOfBody);
   bool saved =
-      !fields.htmlSitemap || SaveAnsiText(path, sitemap, "Could not save the sitemap to", hooks);
+      !fields.htmlSitemap || SaveOutputFile(path, sitemap, "Could not save the sitemap to", hooks);
   hooks.SetCaption(kApplicationName);
   spider.reset();
   hooks.ShowWaitCursor(false);
@@ -260,15 +293,19 @@ bool WriteUrlList(SitemapFields& fields, FrontEndHooks& hooks) {
   if (!fields.urlList) return true;
   std::string path = fields.outputFolder + "/urllist.txt";
   fields.urlListText = TrimWhiteSpace(fields.urlListText);
-  quillon::deleteFile(path.c_str());
-  return SaveAnsiText(path, fields.urlListText, "Could not save the URL list to", hooks);
+  // The rename replaces any file there, so nothing needs deleting first.
+  return SaveOutputFile(path, fields.urlListText, "Could not save the URL list to", hooks);
 }
 
 bool WriteXmlSitemap(const SitemapFields& fields, const XmlSitemapList& xml, FrontEndHooks& hooks) {
   if (!fields.xmlSitemap) return true;
+  if (xml.entries().empty()) {
+    hooks.XmlSitemapWritten(
+        xml.NothingListedText(fields.xmlGzip ? "sitemap.xml.gz" : "sitemap.xml"));
+    return true;
+  }
   // The index names its parts by absolute address: they belong at the root of the site.
-  std::string root = SiteRootOf(xml.entries().empty() ? WithoutUserInfo(fields.siteUrl)
-                                                      : xml.entries()[0].loc);
+  std::string root = SiteRootOf(xml.entries()[0].loc);
   std::vector<std::string> written;
   std::string error;
   if (!WriteXmlSitemapFiles(fields.outputFolder,

@@ -127,12 +127,15 @@ class FrontEndHooks {
   virtual void CrawlWarning(const CrawlWarningNote& /*warning*/) {}
   // After the crawl, before the files are written.
   virtual void CrawlFinished(const CrawlSummary& /*summary*/) {}
-  // After the XML sitemap was written: "N URLs in the XML sitemap (left out: ...)".
+  // After the XML sitemap was written: "N URLs in the XML sitemap (left out: ...)"; also when
+  // no page qualified and so no file was written, with the summary saying so.
   virtual void XmlSitemapWritten(const std::string& /*summary*/) {}
   // When true, CrawlStepLog hears the engine's log text after every crawl step.
   virtual bool WantsCrawlLog() { return false; }
   virtual void CrawlStepLog(const std::string& /*errorLogText*/) {}
-  // Saves the fields in the profile (end of every Generate that chose an output).
+  // Saves the fields in the profile (end of every Generate that chose an output). The output
+  // folder is empty when the run's files are incomplete (or no folder was made): "Last Folder"
+  // must then keep naming the last complete run, so an empty folder is never recorded.
   virtual void SaveSettings(const SitemapFields& /*fields*/) {}
 };
 
@@ -187,6 +190,9 @@ struct RunOptions {
   // Pause after each crawl step.
   uint32_t delayMs = kPageDelayMs;
   SourceSettings source;
+  // The XML sitemap lists pages at their own address whatever their canonical links name, and
+  // the crawl does not follow those links (a staging mirror whose links name production).
+  bool ignoreCanonical = false;
   // Makes the page source; empty means MakeSpiderSource (tests put a stand-in here).
   PageSourceFactory makeSource;
   // Empty means quillon::SleepMs (tests record the pauses instead).
@@ -205,7 +211,8 @@ enum class RunOutcome {
 
 // The Generate command: checks the flags (one of the three outputs) and the address, empties the
 // URL-list text, normalises the address, makes the output folder, crawls, writes the chosen
-// files, opens the folder and saves the settings (also after a failed save). The engine options
+// files, opens the folder and saves the settings (also after a failed save, but then with an
+// empty output folder, so that "Last Folder" never names incomplete files). The engine options
 // come from fields. summary, when given, receives the crawl's summary.
 RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const RunOptions& options,
                            CrawlSummary* summary = nullptr);
@@ -225,20 +232,22 @@ void AddMissingScheme(std::string& siteUrl);
 // The spider's domain for a site address: its host as ParseUrl gives it (empty when none).
 std::string SiteDomain(const std::string& siteUrl);
 
-// Crawls the site and builds the sitemap text; saves it to path when the HTML flag is set and
-// appends the URL-list lines when the URL-list flag is set; adds every fetched page to xml when
-// given; fills summary and hands it to the hooks. False when the save failed (the failure is
-// reported through the hooks).
+// Crawls the site and builds the sitemap text; saves it to path (through a temporary file
+// renamed into place) when the HTML flag is set and appends the URL-list lines when the
+// URL-list flag is set; adds every fetched page to xml when given; fills summary and hands it
+// to the hooks. False when the save failed (reported through the hooks; no file is left).
 bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHooks& hooks,
                       const RunOptions& options, CrawlSummary& summary,
                       XmlSitemapList* xml = nullptr);
 
 // Writes sitemap.xml (split with an index when large, gzip-compressed when asked) into the
-// output folder when the XML flag is set. False when a file failed (reported).
+// output folder when the XML flag is set and a page qualified (else only says why there is
+// none). False when a file failed (reported).
 bool WriteXmlSitemap(const SitemapFields& fields, const XmlSitemapList& xml, FrontEndHooks& hooks);
 
 // Writes the trimmed URL-list text to "<output folder>/urllist.txt" when the flag is set (lines
-// separated by CR LF, none after the last). False when the save failed (reported).
+// separated by CR LF, none after the last), through a temporary file renamed into place. False
+// when the save failed (reported; no file is left).
 bool WriteUrlList(SitemapFields& fields, FrontEndHooks& hooks);
 
 struct DiagnosticOptions {

@@ -126,7 +126,8 @@ XmlVerdict XmlSitemapList::Add(const PageListing& page) {
     verdict = XmlVerdict::NotHtml;
   } else if (page.noindex) {
     verdict = XmlVerdict::Noindex;
-  } else if (!page.canonical.empty() && page.canonical != page.finalUrl) {
+  } else if (canonical_ == CanonicalLinks::Honoured && !page.canonical.empty() &&
+             page.canonical != page.finalUrl) {
     verdict = XmlVerdict::CanonicalElsewhere;
   } else if (!absolute || url.size() > kMaxSitemapUrlLength) {
     verdict = XmlVerdict::Unusable;
@@ -162,6 +163,11 @@ std::string XmlSitemapList::SummaryText() const {
   std::string text =
       std::to_string(listed) + (listed == 1 ? " URL" : " URLs") + " in the XML sitemap";
   return reasons.empty() ? text : text + " (left out: " + reasons + ")";
+}
+
+std::string XmlSitemapList::NothingListedText(std::string_view fileName) const {
+  return SummaryText() + ": no " + std::string(fileName) +
+         " written, as a sitemap must list at least one URL";
 }
 
 size_t UrlsetFrameForTests() { return UrlsetOpening().size() + std::strlen(kUrlsetClosing); }

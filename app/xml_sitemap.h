@@ -60,9 +60,15 @@ struct XmlSitemapEntry {
   std::string lastmod;  // W3C date-time or ""
 };
 
+// Whether a page whose canonical link names another address is left out for that address.
+// Ignored suits a staging mirror whose canonical links name the production site.
+enum class CanonicalLinks { Honoured, Ignored };
+
 // The pages a crawl lists, each address once, in crawl order.
 class XmlSitemapList {
  public:
+  explicit XmlSitemapList(CanonicalLinks canonical = CanonicalLinks::Honoured)
+      : canonical_(canonical) {}
   // Decides about one page and lists it when it qualifies.
   XmlVerdict Add(const PageListing& page);
   const std::vector<XmlSitemapEntry>& entries() const { return entries_; }
@@ -71,8 +77,12 @@ class XmlSitemapList {
   // "12 URLs in the XML sitemap (left out: 2 noindex, 1 canonical elsewhere)"; the reasons
   // with a zero count are not named.
   std::string SummaryText() const;
+  // Why no file named fileName is written when no page qualified: the summary, then that an
+  // empty sitemap is not valid.
+  std::string NothingListedText(std::string_view fileName) const;
 
  private:
+  CanonicalLinks canonical_;
   std::vector<XmlSitemapEntry> entries_;
   std::unordered_set<std::string> listed_;
   int counts_[8] = {};
@@ -98,7 +108,7 @@ std::string XmlUrlElement(const XmlSitemapEntry& entry);
 // Splits entries into urlset texts within the limits. One text is returned as "sitemap.xml";
 // more are "sitemap-1.xml", ... followed by "sitemap.xml" as their index, whose <loc>s are
 // siteRoot + the part's name (siteRoot ends in "/"). With gzip every name ends in ".xml.gz".
-// An empty list gives one empty urlset.
+// An empty list gives one empty urlset (which the schema refuses: the run writes none).
 std::vector<XmlSitemapFile> BuildXmlSitemapFiles(const std::vector<XmlSitemapEntry>& entries,
                                                  const std::string& siteRoot, bool gzip,
                                                  const XmlFileLimits& limits = {});

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -35,6 +37,23 @@ constexpr const char kNameChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 // Output files: the temporary directory is shared, so a link planted in place of the file is
 // never followed.
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
+
+// The free bytes a test gave appendBytes, or kRealDiskSpace for no limit.
+std::atomic<int64_t> g_testDiskSpace{kRealDiskSpace};
+
+// How many of length bytes the disk takes in one write; 0 with ENOSPC when a test's disk is
+// full. A short count is what a filling disk gives before it refuses.
+uint32_t WritableLength(uint32_t length) {
+  int64_t space = g_testDiskSpace.load();
+  if (space < 0) return length;
+  if (space == 0) errno = ENOSPC;
+  return static_cast<uint32_t>(std::min<int64_t>(length, space));
+}
+
+// Counts written bytes against a test's free space.
+void TakeDiskSpace(ssize_t written) {
+  if (written > 0 && g_testDiskSpace.load() >= 0) g_testDiskSpace -= written;
+}
 
 struct FreeBytesDeleter {
   void operator()(void* block) const { FreeBytes(block); }
@@ -652,10 +671,13 @@ bool writeAt(const UniqueFd& handle, uint64_t position, const void* bytes, uint3
 bool appendBytes(const UniqueFd& handle, const void* bytes, uint32_t length) {
   auto* next = static_cast<const uint8_t*>(bytes);
   while (length > 0) {
-    ssize_t n = ::write(handle.fd(), next, length);
+    uint32_t take = WritableLength(length);
+    if (take == 0) return false;
+    ssize_t n = ::write(handle.fd(), next, take);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) errno = EIO;  // nothing written and no error: the file system took no byte
     if (n <= 0) return false;
+    TakeDiskSpace(n);
     next += n;
     length -= static_cast<uint32_t>(n);
   }
@@ -665,5 +687,7 @@ bool appendBytes(const UniqueFd& handle, const void* bytes, uint32_t length) {
 bool truncateFile(const UniqueFd& handle, uint64_t length) {
   return ::ftruncate(handle.fd(), static_cast<off_t>(length)) == 0;
 }
+
+void SetDiskSpaceForTests(int64_t freeBytes) { g_testDiskSpace.store(freeBytes); }
 
 }  // namespace quillon

@@ -79,6 +79,12 @@ bool appendBytes(const UniqueFd& handle, const void* bytes, uint32_t length);
 // Cuts an open file to length bytes.
 bool truncateFile(const UniqueFd& handle, uint64_t length);
 
+// Makes appendBytes (and so the whole-file writers) behave as on a disk with only this many
+// bytes free: it takes what is left, then fails with ENOSPC. kRealDiskSpace restores the real
+// disk (tests only).
+inline constexpr int64_t kRealDiskSpace = -1;
+void SetDiskSpaceForTests(int64_t freeBytes);
+
 // Random-access reading of one file.
 class FileAccess {
  public:

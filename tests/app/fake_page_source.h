@@ -22,6 +22,8 @@ struct FakeStep {
   quillon::SystemTime date;
   // Pages the step left out before it ended.
   std::vector<LeftOutPage> leftOut;
+  // The address the page's canonical link names, or "".
+  std::string canonical;
 };
 
 struct FakeScript {
@@ -67,6 +69,11 @@ class FakePageSource : public PageSource {
   LeftOutPage LeftOut(int index) override { return leftOut_.at(static_cast<size_t>(index)); }
   int RobotsExcludedCount() override { return script_.robotsExcluded; }
   int OffSiteCount() override { return script_.offSite; }
+  PageListing CurrentPageListing() override {
+    PageListing page = PageSource::CurrentPageListing();
+    if (current_) page.canonical = current_->canonical;
+    return page;
+  }
 
  private:
   FakeScript& script_;

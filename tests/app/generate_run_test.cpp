@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "app/output_folder.h"
 #include "app/sitemap_writer.h"
+#include "base/file_access.h"
 #include "tests/app/fake_page_source.h"
 #include "tests/support/test_support.h"
 
@@ -42,12 +46,13 @@ class RecordingHooks : public FrontEndHooks {
   }
   bool WantsCrawlLog() override { return true; }
   void CrawlStepLog(const std::string& text) override { logs += text; }
+  void XmlSitemapWritten(const std::string& text) override { xmlNotes.push_back(text); }
   void SaveSettings(const SitemapFields& fields) override {
     ++saves;
     savedFolder = fields.outputFolder;
   }
 
-  std::vector<std::string> captions, opened, messages, failures, progress, tooLarge;
+  std::vector<std::string> captions, opened, messages, failures, progress, tooLarge, xmlNotes;
   CrawlSummary summary;
   std::vector<bool> cursor;
   std::string shownUrl, logs, savedFolder;
@@ -77,6 +82,15 @@ class GenerateRunTest : public ::testing::Test {
   std::string UrlList() { return ReadFileBytes(fields.outputFolder + "/urllist.txt"); }
   bool Exists(const char* name) {
     return std::filesystem::exists(fields.outputFolder + "/" + name);
+  }
+  // Every name in the output folder, temporary files included.
+  std::vector<std::string> FolderNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(fields.outputFolder)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   SitemapFields fields;
@@ -189,11 +203,17 @@ TEST_F(GenerateRunTest, UrlListHasCrLfBetweenLinesAndNoneAfterTheLast) {
   EXPECT_EQ(UrlList(), "http://example.com/\r\nhttp://example.com/b\r\nhttp://example.com/c");
 }
 
-TEST_F(GenerateRunTest, EmptyCrawlGivesEmptyListAndEmptyUrlListFile) {
+TEST_F(GenerateRunTest, EmptyCrawlGivesEmptyListAndEmptyUrlListFileButNoXmlSitemap) {
   ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::StartPageFailed);
   EXPECT_NE(Sitemap().find("<ul>\r\n</ul>\r\n"), std::string::npos);
   EXPECT_TRUE(Exists("urllist.txt"));
   EXPECT_EQ(UrlList(), "");
+  // An empty urlset is not a valid sitemap.
+  EXPECT_FALSE(Exists("sitemap.xml"));
+  EXPECT_EQ(hooks.xmlNotes, std::vector<std::string>{"0 URLs in the XML sitemap: no sitemap.xml "
+                                                     "written, as a sitemap must list at least "
+                                                     "one URL"});
+  EXPECT_EQ(hooks.savedFolder, fields.outputFolder);
 }
 
 TEST_F(GenerateRunTest, UrlListTextIsEmptiedAtTheStartOfEveryRun) {
@@ -251,7 +271,7 @@ TEST_F(GenerateRunTest, StopEndsTheCrawlAndStillWritesTheFiles) {
   EXPECT_NE(Sitemap().find("</html>"), std::string::npos);
 }
 
-TEST_F(GenerateRunTest, FailedSaveIsReportedWithItsReasonAndTheRunStillSavesSettings) {
+TEST_F(GenerateRunTest, FailedSaveIsReportedWithItsReasonAndSettingsAreSavedWithoutTheFolder) {
   script.steps = {Page("http://example.com/", "A")};
   // Once the run has made its folder, both file names are taken by folders.
   hooks.onWaitCursor = [this] {
@@ -265,6 +285,63 @@ TEST_F(GenerateRunTest, FailedSaveIsReportedWithItsReasonAndTheRunStillSavesSett
   EXPECT_NE(hooks.failures[1].find("urllist.txt: "), std::string::npos);
   EXPECT_EQ(hooks.opened.size(), 1u);
   EXPECT_EQ(hooks.saves, 1);
+  EXPECT_EQ(hooks.savedFolder, "");
+  EXPECT_EQ(FolderNames(), (std::vector<std::string>{"sitemap.htm", "sitemap.xml", "urllist.txt"}));
+}
+
+// Each writer on a full disk: the run fails naming the file, no temporary file stays behind and
+// the profile does not get the folder.
+TEST_F(GenerateRunTest, FullDiskLeavesNoPartialFileAndNoLastFolder) {
+  const struct {
+    bool html, list, xml;
+    std::string failure;
+  } cases[] = {
+      {true, false, false, "Could not save the sitemap to %/sitemap.htm"},
+      {false, true, false, "Could not save the URL list to %/urllist.txt"},
+      {false, false, true, "Could not save the XML sitemap to %/sitemap.xml"},
+  };
+  for (const auto& c : cases) {
+    std::tie(fields.htmlSitemap, fields.urlList, fields.xmlSitemap) =
+        std::tie(c.html, c.list, c.xml);
+    script = FakeScript();
+    script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "B")};
+    hooks = RecordingHooks();
+    quillon::SetDiskSpaceForTests(16);
+    RunOutcome outcome = GenerateSitemap(fields, hooks, options);
+    quillon::SetDiskSpaceForTests(quillon::kRealDiskSpace);
+    EXPECT_EQ(outcome, RunOutcome::Failed) << c.failure;
+    std::string failure = c.failure;
+    failure.replace(failure.find('%'), 1, fields.outputFolder);
+    EXPECT_EQ(hooks.failures, std::vector<std::string>{failure + ": No space left on device"});
+    EXPECT_TRUE(FolderNames().empty()) << c.failure;
+    EXPECT_EQ(hooks.saves, 1);
+    EXPECT_EQ(hooks.savedFolder, "") << c.failure;
+  }
+}
+
+TEST_F(GenerateRunTest, CanonicalLinksDecideTheXmlSitemapUnlessIgnored) {
+  const struct {
+    bool ignoreCanonical;
+    bool followCanonical;
+    const char* note;
+  } cases[] = {
+      {false, true,
+       "0 URLs in the XML sitemap (left out: 2 canonical elsewhere): no sitemap.xml written, as "
+       "a sitemap must list at least one URL"},
+      {true, false, "2 URLs in the XML sitemap"},
+  };
+  for (const auto& c : cases) {
+    script = FakeScript();
+    script.steps = {Page("http://staging.example/", "Home", 1),
+                    Page("http://staging.example/b", "B")};
+    for (FakeStep& step : script.steps) step.canonical = "https://example.com/x";
+    hooks = RecordingHooks();
+    options.ignoreCanonical = c.ignoreCanonical;
+    ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Finished);
+    EXPECT_EQ(script.settings.followCanonical, c.followCanonical);
+    EXPECT_EQ(hooks.xmlNotes, std::vector<std::string>{c.note});
+    EXPECT_EQ(Exists("sitemap.xml"), c.ignoreCanonical);
+  }
 }
 
 TEST_F(GenerateRunTest, SummaryCountsWhatTheCrawlLeftOut) {

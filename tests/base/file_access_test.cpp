@@ -147,6 +147,18 @@ TEST(WholeFileTest, ReadOnlyFileIsMadeWritableAndReplaced) {
   EXPECT_EQ(ReadFileBytes(path), "new");
 }
 
+TEST(WholeFileTest, TestDiskFillsUpThenRefusesWithNoSpaceLeft) {
+  std::string path = FreshDir("full_disk") + "a.txt";
+  Logger log;
+  SetDiskSpaceForTests(6);
+  bool written = writeWholeFile(path.c_str(), "0123456789", 10, &log);
+  SetDiskSpaceForTests(kRealDiskSpace);
+  EXPECT_FALSE(written);
+  EXPECT_TRUE(Has(log, SystemErrorText(ENOSPC))) << LogText(log);
+  EXPECT_EQ(ReadFileBytes(path), "012345");  // what a filling disk took
+  EXPECT_TRUE(writeWholeFile(path.c_str(), "0123456789", 10, &log));
+}
+
 TEST(HeaderFileTest, TwoPartFileRoundTripsThroughHeaderLoader) {
   std::string path = FreshDir("two_part") + "entry.bin";
   std::string header = HeaderField(4 + 6) + std::string("meta\0x", 6);
