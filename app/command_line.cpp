@@ -76,6 +76,16 @@ class CrawlLogFile {
   std::string failure_;
 };
 
+// Only an http or https address with a host and a valid port is crawled; anything else is a
+// usage error before any folder is made.
+void CheckSiteAddress(const std::string& url) {
+  std::string address = TrimWhiteSpace(url);
+  AddMissingScheme(address);
+  if (const std::string problem = SiteAddressProblem(address); !problem.empty()) {
+    throw UsageError{problem};
+  }
+}
+
 // A password typed into the address is visible to the machine's other users (the process list,
 // the shell's history): say so once, and how to give it instead.
 void WarnOfPasswordInAddress(const std::string& url, std::ostream& err) {
@@ -125,8 +135,11 @@ class TerminalHooks : public FrontEndHooks {
   void CrawlStepLog(const std::string& text) override {
     if (log_) log_->append(text);
   }
-  // A command-line run keeps the dialog's fields as they are; "last" must find its folder.
-  void SaveSettings(const SitemapFields& fields) override { SaveLastFolder(fields.outputFolder); }
+  // A command-line run keeps the dialog's fields as they are; "last" must find its folder. A run
+  // whose files are incomplete hands no folder: "last" keeps the previous one.
+  void SaveSettings(const SitemapFields& fields) override {
+    if (!fields.outputFolder.empty()) SaveLastFolder(fields.outputFolder);
+  }
 
   void setLog(CrawlLogFile* log) { log_ = log; }
 
@@ -350,6 +363,7 @@ int ExitCodeFor(RunOutcome outcome) {
       return kExitOk;
     case RunOutcome::NoOutputChosen:
     case RunOutcome::NoAddress:
+    case RunOutcome::BadAddress:
       return kExitUsage;
     case RunOutcome::Stopped:
       return StoppedExitCode();
@@ -435,6 +449,12 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
       fromProfile = true;
     } else if (arg == "--delay-ms") {
       options.delayMs = ParseDelay(reader.Value());
+    } else if (arg == "--max-pages") {
+      options.maxPages =
+          static_cast<int>(ParseNumber(reader.Value(), 0, INT32_MAX, "--max-pages", "pages"));
+    } else if (arg == "--ignore-canonical") {
+      reader.NoValue();
+      options.ignoreCanonical = true;
     } else if (arg == "--max-page-size") {
       options.source.maxPageSize =
           ParseNumber(reader.Value(), 1, kMaxPageSizeLimit, "--max-page-size", "bytes");
@@ -478,6 +498,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   };
   if (!ReadArguments(args, out, url, haveUrl, takeOption)) return kExitOk;
   if (!haveUrl) throw UsageError{"generate needs the site address"};
+  CheckSiteAddress(url);
   if (fromProfile) LoadSettings(fields);
   for (const auto& apply : typed) apply(fields);
   fields.siteUrl = url;
@@ -511,7 +532,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
       outcome = RunOutcome::Failed;
     }
   }
-  if (outcome == RunOutcome::NoOutputChosen || outcome == RunOutcome::NoAddress) return kExitUsage;
+  if (ExitCodeFor(outcome) == kExitUsage) return kExitUsage;
   if (!fields.outputFolder.empty()) out << fields.outputFolder << "\n";
   return ExitCodeFor(outcome);
 }
@@ -536,6 +557,7 @@ int RunSpider(const std::vector<std::string>& args, std::ostream& out, std::ostr
   };
   if (!ReadArguments(args, out, fields.siteUrl, haveUrl, takeOption)) return kExitOk;
   if (!haveUrl) throw UsageError{"spider needs the site address"};
+  CheckSiteAddress(fields.siteUrl);
   WarnOfPasswordInAddress(fields.siteUrl, err);
   // A crawl of up to a thousand pages must not end in a file that cannot be written.
   std::string error;
@@ -594,15 +616,17 @@ std::string UsageText() {
       "    --cache DIR                     keep answers in a cache in DIR (one file per URL; made\n"
       "                                    private when missing), so a re-crawl is cheap\n"
       "    --http-cache                    with --cache: the container store instead\n"
-      "    --revalidate                    with --cache: ask the server whether a stale entry\n"
-      "                                    changed (conditional request lines)\n"
+      "    --revalidate                    with --cache: ask the server whether each kept page\n"
+      "                                    changed (conditional requests; unchanged ones cost\n"
+      "                                    a 304)\n"
       "    --user [DOMAIN\\]NAME            log in to sites that ask: NTLM when the server\n"
       "                                    offers it (NAME must then carry DOMAIN\\), else Basic\n"
       "    --password-file FILE            the password is the first line of FILE (else the\n"
       "                                    TOLLWICK_PASSWORD variable; never an argument)\n"
       "    --client-cert FILE              offer this certificate to HTTPS servers that ask\n"
       "                                    for one: PEM with its key, or PKCS#12 (password in\n"
-      "                                    TOLLWICK_CERT_PASSWORD)\n"
+      "                                    TOLLWICK_CERT_PASSWORD, also for an encrypted PEM\n"
+      "                                    key)\n"
       "    --client-key FILE               the certificate's key when it is a file of its own\n"
       "    --ca-file FILE                  trust the CA certificates of FILE (PEM) instead of\n"
       "                                    the system's\n"
@@ -612,10 +636,15 @@ std::string UsageText() {
       "                                    <temp>/Tollwick (DIR is created when missing)\n"
       "    --avoid PATTERN                 do not follow links matching PATTERN (\"*\" matches\n"
       "                                    anything, case-insensitive; repeatable)\n"
-      "    --must-match PATTERN            follow only links matching a PATTERN (repeatable)\n"
+      "    --must-match PATTERN            follow only links matching a PATTERN (repeatable;\n"
+      "                                    the start page's links are followed whatever it is)\n"
       "    --outbound-avoid PATTERN        do not count off-site links matching PATTERN\n"
-      "    --max-urls N                    queue no more links once N pages were fetched\n"
-      "                                    (default 0: no limit)\n"
+      "    --max-urls N                    queue no more links once N pages were fetched; the\n"
+      "                                    pages already queued are still crawled (default 0)\n"
+      "    --max-pages N                   stop after N pages were listed (default 0: no limit)\n"
+      "    --ignore-canonical              list pages at their own address in sitemap.xml and\n"
+      "                                    follow no canonical link (staging mirrors whose\n"
+      "                                    canonical links name production)\n"
       "    --drop-query                    cut links at their \"?\"\n"
       "    --drop-https                    do not follow https links\n"
       "    --respect-nofollow              do not follow rel=\"nofollow\" links nor the links\n"

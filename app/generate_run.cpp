@@ -180,6 +180,10 @@ std::string CrawlSummary::OutcomeText() const {
     return "stopped: the sitemap is partial (" + std::to_string(notCrawled) +
            " waiting URLs were not crawled)";
   }
+  if (pageLimit != 0) {
+    return "the limit of " + std::to_string(pageLimit) + " pages was reached (" +
+           std::to_string(notCrawled) + " waiting URLs were not crawled)";
+  }
   if (!startFailed) return std::string();
   if (leftOut.empty()) return "could not fetch the start page: nothing was fetched";
   return "could not fetch " + leftOut.front().url + ": " + leftOut.front().reason;
@@ -265,6 +269,10 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
       if (fields.htmlSitemap) sitemap += item;
       if (xml != nullptr) xml->Add(spider->CurrentPageListing());
       hooks.PageDone(++pagesDone, spider->PendingCount(), url);
+      if (options.maxPages != 0 && pagesDone >= options.maxPages) {
+        if (spider->PendingCount() != 0) summary.pageLimit = options.maxPages;
+        break;
+      }
     } else {
       if (spider->PendingCount() == 0) break;
       sitemap += spider->ErrorLogText();
@@ -273,7 +281,8 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
     PauseUnlessStopped(options.delayMs, hooks, options.sleep);
   }
   summary.stopped = hooks.StopRequested();
-  summary.notCrawled = summary.stopped ? spider->NotCrawledCount() : 0;
+  const bool endedEarly = summary.stopped || summary.pageLimit != 0;
+  summary.notCrawled = endedEarly ? spider->NotCrawledCount() : 0;
   summary.robotsExcluded = spider->RobotsExcludedCount();
   summary.offSite = spider->OffSiteCount();
   // The start page is the first URL fetched: nothing listed means it failed.

@@ -42,6 +42,8 @@ struct CrawlSummary {
   int offSite = 0;
   // A stop request ended the crawl; waiting URLs were not crawled.
   bool stopped = false;
+  // The crawl ended at the page limit it was given (maxPages); waiting URLs were not crawled.
+  int pageLimit = 0;
   int notCrawled = 0;
   // The start page itself could not be fetched (its entry is leftOut's first).
   bool startFailed = false;
@@ -189,6 +191,8 @@ using SleepFunction = std::function<void(uint32_t milliseconds)>;
 struct RunOptions {
   // Pause after each crawl step.
   uint32_t delayMs = kPageDelayMs;
+  // The crawl ends once this many pages were listed (0: no limit).
+  int maxPages = 0;
   SourceSettings source;
   // The XML sitemap lists pages at their own address whatever their canonical links name, and
   // the crawl does not follow those links (a staging mirror whose links name production).

@@ -11,6 +11,7 @@
 #include "base/platform.h"
 #include "base/progress.h"
 #include "http/cache_rules.h"
+#include "http/client_certificate_answer.h"
 #include "http/cookie_mgr.h"
 #include "http/http_client.h"
 #include "http/http_conn_pool.h"
@@ -598,6 +599,8 @@ class RequestRun {
     const SocketFlags& flags = result_.socketFlags;
     if (gotHead || !headBytes_.isEmpty() || flags.timedOut || flags.aborted) reused_ = false;
     if (gotHead) return true;
+    // A TLS 1.3 server refuses a client certificate with an alert at the first read.
+    NoteClientCertificateAlert(connection_->stream().channel(), result_.error);
     staleConnection_ = reused_;
     connection_->close(log_);
     log_.addError("Failed to get response header");
@@ -905,6 +908,7 @@ bool FetchText(HttpConnPool& pool, const char* url, HttpControl& settings, Strin
                HttpResult& result, LogBase& log, ProgressMonitor* progress) {
   DataBuffer body;
   if (!FetchBytes(pool, url, settings, body, result, log, progress)) return false;
+  NoteClientCertificateAnswer(settings, body.view(), result);
   if (body.isEmpty()) return true;
   if (!DecodeTextBody(result, body, text)) {
     log.addError("Out of memory");

@@ -150,6 +150,11 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
       return true;
     }
     RecordFailedFetch(url);
+    // A stop ends the crawl at once: the waiting URLs stay queued, never visited one by one.
+    if (http_.result().error.kind == FetchErrorKind::kStopped) {
+      log_.addError("Crawl stopped by the application.");
+      return false;
+    }
   }
   log_.addError("No unspidered URLs remaining.");
   return false;
@@ -254,7 +259,9 @@ void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, Stri
   RecordPageFacts(where, body.view());
   pageFacts_.offSiteRedirect = !follow;
   if (follow) {
-    if (!(respectNofollow_ && pageFacts_.robots.nofollow)) ProcessPage(base, body.view(), progress);
+    if (!(respectNofollow_ && pageFacts_.robots.nofollow)) {
+      ProcessLinks(base, body.view(), isStart ? PageRole::kStart : PageRole::kLinked, progress);
+    }
     if (followCanonical_ && !pageFacts_.canonical.isEmpty()) {
       StringBuffer canonical(pageFacts_.canonical.view());
       bool queueOpen = !(maxUrls_ != 0 && spidered_.count() > maxUrls_);

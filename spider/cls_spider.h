@@ -101,7 +101,8 @@ class ClsSpider : public ClsBase {
   bool QueueUrl(const char* url);
   // Takes URLs from the front of the queue until one fetches: failures go to the failed list,
   // the good one to the spidered list, its links are queued and its text kept. False, with
-  // "No unspidered URLs remaining." logged, when the queue runs empty. progress may be null.
+  // "No unspidered URLs remaining." logged, when the queue runs empty; false at once when a
+  // fetch was stopped (the rest stay queued). progress may be null.
   bool CrawlNext(ProgressEvent* progress);
 
   // ---- Robots exclusion
@@ -232,6 +233,11 @@ class ClsSpider : public ClsBase {
   // Filters one link of the page at pageUrl (resolved against it) and queues it or records it
   // as outbound. pagePasses: the page passes the must-match patterns.
   void ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses, bool queueOpen,
+                    ProgressEvent* progress);
+  // Whether a page is the crawl's start (whose links are followed whatever the must-match
+  // patterns say of it) or one reached through links.
+  enum class PageRole { kStart, kLinked };
+  void ProcessLinks(const char* pageUrl, std::string_view pageText, PageRole role,
                     ProgressEvent* progress);
   // Fills pageFacts_ from the client's last answer and the page's text.
   void RecordPageFacts(const StringBuffer& finalUrl, std::string_view body);

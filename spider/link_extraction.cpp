@@ -159,11 +159,17 @@ bool ClsSpider::ExtractLinks(std::string_view page, ExtPtrArray& links) const {
 
 void ClsSpider::ProcessPage(const char* pageUrl, std::string_view pageText,
                             ProgressEvent* progress) {
+  ProcessLinks(pageUrl, pageText, PageRole::kLinked, progress);
+}
+
+void ClsSpider::ProcessLinks(const char* pageUrl, std::string_view pageText, PageRole role,
+                             ProgressEvent* progress) {
   bool queueOpen = !(maxUrls_ != 0 && spidered_.count() > maxUrls_);
   OwningPtrArray links;
   if (!ExtractLinks(pageText, links)) log_.addError("Out of memory");
   std::string_view page = pageUrl == nullptr ? std::string_view() : std::string_view(pageUrl);
-  bool pagePasses = PassesMustMatch(page);
+  // The start page leads into the site whatever the must-match patterns say of it.
+  bool pagePasses = role == PageRole::kStart || PassesMustMatch(page);
 
   for (int i = 0; i < links.count(); ++i) {
     ConsiderLink(*links.at<StringBuffer>(i), pageUrl, pagePasses, queueOpen, progress);

@@ -248,6 +248,28 @@ TEST_F(CrawlTest, ThreeFailuresThenAGoodPage) {
   EXPECT_NE(std::string::npos, log.find("http:", first + 1));
 }
 
+// A stop ends the step at the fetch it stopped: the thousands waiting are not visited.
+TEST_F(CrawlTest, AStopEndsTheStepWithTheRestStillQueued) {
+  struct StopAtOnce : ProgressEvent {
+    void AbortCheck(bool& abort) override { abort = true; }
+    void IntervalTick(int, bool& abort) override { abort = true; }
+    void PercentUpdate(int, bool& abort) override { abort = true; }
+  } stop;
+  server_.AddHandler("*", [this](int, const HttpFixtureServer::Request&) {
+    server_.SleepUnlessStopping(3000);
+    return HttpFixtureServer::After::kClose;
+  });
+  spider_.setObeyRobots(false);
+  spider_.http().settings().abortCheckMs = 50;
+  spider_.BeginSite(At("site.test", "/0").c_str());
+  for (int i = 1; i < 5000; ++i) spider_.QueueUrl(At("site.test", "/" + std::to_string(i)).c_str());
+  EXPECT_FALSE(spider_.CrawlNext(&stop));
+  EXPECT_EQ(1, spider_.failedCount());
+  EXPECT_EQ(FetchFailureKind::Stopped, spider_.failedFetch(0)->kind);
+  EXPECT_EQ(4999, spider_.unspideredCount());
+  EXPECT_LE(server_.RequestCount(), 1u);
+}
+
 TEST_F(CrawlTest, FailedCrawlKeepsTheLastFailedUrlAndNoText) {
   server_.AddResponse("/ok", Html("ok"));
   spider_.setObeyRobots(false);
