@@ -94,30 +94,45 @@ void WarnOfPasswordInAddress(const std::string& url, std::ostream& err) {
          "machine; give it with --user and --password-file instead\n";
 }
 
+// How the crawl's progress reaches stderr: a line per page (a log or a pipe), one line
+// rewritten in place (a terminal), or none (--quiet; warnings, failures and the summary stay).
+enum class ProgressStyle { kLines, kInPlace, kQuiet };
+
 // Hooks that talk to a terminal.
 class TerminalHooks : public FrontEndHooks {
  public:
-  TerminalHooks(std::ostream& err, bool open) : err_(err), open_(open) {}
+  TerminalHooks(std::ostream& err, bool open, ProgressStyle style = ProgressStyle::kLines)
+      : err_(err), open_(open), style_(style) {}
+  ~TerminalHooks() override { EndProgressLine(); }
 
   void OpenPath(const std::string& path) override {
     if (open_) OpenWithDesktop(path, err_);
   }
-  void ShowMessage(const std::string& text) override { err_ << text << "\n"; }
-  void ReportFailure(const std::string& text) override { err_ << "tollwick: " << text << "\n"; }
+  void ShowMessage(const std::string& text) override { Line() << text << "\n"; }
+  void ReportFailure(const std::string& text) override { Line() << "tollwick: " << text << "\n"; }
   bool StopRequested() override { return StopSignalled(); }
   // Ctrl-C is heard within a tenth of a second, even during a slow fetch.
   uint32_t HeartbeatMs() override { return kTerminalHeartbeatMs; }
   void PageDone(int pagesDone, int pagesWaiting, const std::string& url) override {
+    if (style_ == ProgressStyle::kQuiet) return;
+    if (style_ == ProgressStyle::kInPlace) {
+      // Carriage return and erase to the end of the line: the next page's line replaces it.
+      err_ << "\r\x1b[K[" << pagesDone << " done, " << pagesWaiting << " waiting] " << url
+           << std::flush;
+      lineOpen_ = true;
+      return;
+    }
     err_ << "[" << pagesDone << " done, " << pagesWaiting << " waiting] " << url << "\n";
   }
   void PageTooLarge(const LeftOutPage& page) override {
-    err_ << "tollwick: warning: left out " << page.url << ": " << page.reason << "\n";
+    Line() << "tollwick: warning: left out " << page.url << ": " << page.reason << "\n";
   }
   void CrawlWarning(const CrawlWarningNote& warning) override {
-    err_ << "tollwick: warning: " << warning.Line()
-         << (warning.certificate ? "; --require-valid-cert makes this an error\n" : "\n");
+    Line() << "tollwick: warning: " << warning.Line()
+           << (warning.certificate ? "; --require-valid-cert makes this an error\n" : "\n");
   }
   void CrawlFinished(const CrawlSummary& summary) override {
+    EndProgressLine();
     // A failed start page gets its own line below.
     for (const LeftOutPage& page : summary.leftOut) {
       if (!page.tooLarge && !summary.startFailed) {
@@ -129,7 +144,7 @@ class TerminalHooks : public FrontEndHooks {
     if (!outcome.empty()) err_ << "tollwick: " << outcome << "\n";
   }
   void XmlSitemapWritten(const std::string& summary) override {
-    err_ << "tollwick: " << summary << "\n";
+    Line() << "tollwick: " << summary << "\n";
   }
   bool WantsCrawlLog() override { return log_ != nullptr; }
   void CrawlStepLog(const std::string& text) override {
@@ -144,8 +159,24 @@ class TerminalHooks : public FrontEndHooks {
   void setLog(CrawlLogFile* log) { log_ = log; }
 
  private:
+  // Ends the progress line kept open on a terminal, so that what follows starts a line of
+  // its own.
+  void EndProgressLine() {
+    if (lineOpen_) err_ << "\n";
+    lineOpen_ = false;
+  }
+  // Clears the progress line kept open on a terminal for a line of another kind; the next
+  // page draws it again.
+  std::ostream& Line() {
+    if (lineOpen_) err_ << "\r\x1b[K";
+    lineOpen_ = false;
+    return err_;
+  }
+
   std::ostream& err_;
   bool open_;
+  ProgressStyle style_;
+  bool lineOpen_ = false;
   CrawlLogFile* log_ = nullptr;
 };
 
@@ -383,6 +414,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
   std::string logPath;
   std::string passwordFile;
   bool open = false;
+  bool quiet = false;
   bool fromProfile = false;
   bool haveUrl = false;
   std::string url;
@@ -435,7 +467,10 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
       auto text = arg == "--user-agent" ? &EngineOptions::userAgent : &EngineOptions::robotsAgent;
       engine([text, name](EngineOptions& e) { e.*text = name; });
     } else if (arg == "--output-dir") {
-      set(&SitemapFields::outputDir, reader.Value());
+      // Kept absolute, so that "last" finds the folder from anywhere later.
+      std::string dir = reader.Value();
+      if (!dir.empty() && dir.front() != '/') dir = quillon::CurrentDirectory() + "/" + dir;
+      set(&SitemapFields::outputDir, dir);
     } else if (arg == "--title") {
       set(&SitemapFields::title, reader.Value());
     } else if (arg == "--description") {
@@ -452,6 +487,9 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "--max-pages") {
       options.maxPages =
           static_cast<int>(ParseNumber(reader.Value(), 0, INT32_MAX, "--max-pages", "pages"));
+    } else if (arg == "-q" || arg == "--quiet") {
+      reader.NoValue();
+      quiet = true;
     } else if (arg == "--ignore-canonical") {
       reader.NoValue();
       options.ignoreCanonical = true;
@@ -523,7 +561,10 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     err << "tollwick: cannot open the log file " << logPath << ": " << log.failure() << "\n";
     return kExitFailure;
   }
-  TerminalHooks hooks(err, open);
+  const ProgressStyle style = quiet                   ? ProgressStyle::kQuiet
+                              : context.errIsTerminal ? ProgressStyle::kInPlace
+                                                      : ProgressStyle::kLines;
+  TerminalHooks hooks(err, open, style);
   if (log.isOpen()) hooks.setLog(&log);
   RunOutcome outcome = GenerateSitemap(fields, hooks, options);
   if (log.isOpen()) {
@@ -575,16 +616,17 @@ int RunSpider(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 int RunLast(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() > 1) throw UsageError{"last takes no arguments"};
-  // Prints instead of opening: the folder or the message, on stdout.
+  // Prints instead of opening: the folder on stdout, the message about its absence on stderr.
   class PrintHooks : public FrontEndHooks {
    public:
-    explicit PrintHooks(std::ostream& out) : out_(out) {}
+    PrintHooks(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
     void OpenPath(const std::string& path) override { out_ << path << "\n"; }
-    void ShowMessage(const std::string& text) override { out_ << text << "\n"; }
+    void ShowMessage(const std::string& text) override { err_ << text << "\n"; }
 
    private:
     std::ostream& out_;
-  } hooks(out);
+    std::ostream& err_;
+  } hooks(out, err);
   SitemapFields fields;
   if (!ShowLastResults(fields, hooks)) return kExitFailure;
   if (!quillon::IsDirectory(fields.outputFolder)) {
@@ -657,6 +699,9 @@ std::string UsageText() {
       "    --log FILE                      append the error report text of every crawl step\n"
       "                                    (CR LF line ends) to FILE\n"
       "    --open                          open the output folder with xdg-open afterwards\n"
+      "    -q, --quiet                     no progress lines: only warnings, failures and the\n"
+      "                                    summary (on a terminal the progress is one line\n"
+      "                                    rewritten in place)\n"
       "    Options take \"--opt VALUE\" or \"--opt=VALUE\". Output folder:\n"
       "    <temp>/Tollwick/<local date-time text>/ (\" (2)\", \" (3)\", ... when it exists).\n"
       "    The XML sitemap lists only pages answered 2xx as HTML, at their address after\n"

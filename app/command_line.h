@@ -25,6 +25,8 @@ struct CommandLineContext {
   PageSourceFactory makeSource;
   // Stands in for the pause between pages in tests; empty means a real sleep.
   SleepFunction sleep;
+  // stderr is a terminal: the progress is one line rewritten in place.
+  bool errIsTerminal = false;
 };
 
 // Runs the command in args (without the program name); results go to out, progress and errors

@@ -35,7 +35,9 @@ int main(int argc, char** argv) {
   std::cerr.unsetf(std::ios_base::unitbuf);
   tollwick::InstallStopSignals();
   std::vector<std::string> args(argv + 1, argv + argc);
-  int code = tollwick::RunCommandLine(args, std::cout, std::cerr);
+  tollwick::CommandLineContext context;
+  context.errIsTerminal = quillon::IsTerminal(2);
+  int code = tollwick::RunCommandLine(args, std::cout, std::cerr, context);
   std::cout.flush();
   std::cerr.flush();
   return code;

@@ -76,6 +76,8 @@ std::string CurrentDirectory() {
   return getcwd(path, sizeof path) ? std::string(path) : std::string();
 }
 
+bool IsTerminal(int fd) { return isatty(fd) == 1; }
+
 bool CryptoRandomBytes(void* buffer, size_t length) {
   auto* out = static_cast<uint8_t*>(buffer);
   while (length > 0) {

@@ -26,6 +26,9 @@ void SetAnsiCodePageForTests(int codePage);
 std::string TempDirectory();
 std::string CurrentDirectory();
 
+// Whether the descriptor is a terminal (isatty).
+bool IsTerminal(int fd);
+
 // Fills the buffer from the kernel's random source (getrandom); false when it fails.
 bool CryptoRandomBytes(void* buffer, size_t length);
 

@@ -21,9 +21,17 @@ bool IsSchemeName(std::string_view s) {
   return true;
 }
 
-// "\" becomes "/"; spaces, controls, DEL and bytes of 0x80 and above become %XX; a "%" that
-// does not start a valid escape becomes %25. Valid escapes keep their letter case. None of
-// this creates or removes a delimiter, so it may come before the split.
+// Printable characters that RFC 3986 allows nowhere in a URI; a request line must not carry
+// them raw.
+bool NeverAllowed(unsigned char c) {
+  return c == '"' || c == '<' || c == '>' || c == '`' || c == '{' || c == '}' || c == '|' ||
+         c == '^';
+}
+
+// "\" becomes "/"; spaces, controls, DEL, bytes of 0x80 and above and the characters no URI
+// allows become %XX; a "%" that does not start a valid escape becomes %25. Valid escapes keep
+// their letter case. None of this creates or removes a delimiter, so it may come before the
+// split.
 std::string Canonical(std::string_view s) {
   std::string out;
   out.reserve(s.size());
@@ -37,7 +45,7 @@ std::string Canonical(std::string_view s) {
       } else {
         out += "%25";
       }
-    } else if (c <= 0x20 || c >= 0x7F) {
+    } else if (c <= 0x20 || c >= 0x7F || NeverAllowed(c)) {
       out += '%';
       out += HexDigit(c >> 4);
       out += HexDigit(c);

@@ -189,6 +189,20 @@ TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
   EXPECT_EQ(script.queued, std::vector<std::string>{"http://example.com/"});
 }
 
+TEST_F(CommandLineTest, ProgressIsOneLineOnATerminalAndNoneWhenQuiet) {
+  const std::string summary =
+      "tollwick: 2 pages listed, 0 failed, 0 too large, 0 excluded by robots.txt, "
+      "0 off the site\ntollwick: 2 URLs in the XML sitemap\n";
+  script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
+  context.errIsTerminal = true;
+  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitOk) << err.str();
+  EXPECT_EQ(err.str(), "\r\x1b[K[1 done, 1 waiting] http://example.com/"
+                       "\r\x1b[K[2 done, 0 waiting] http://example.com/b\n" + summary);
+  script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
+  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0", "-q"}), kExitOk) << err.str();
+  EXPECT_EQ(err.str(), summary);
+}
+
 TEST_F(CommandLineTest, PauseAfterEachPageIsTheDelayAskedOrTheDefault) {
   const struct {
     std::vector<std::string> args;
@@ -273,7 +287,8 @@ TEST_F(CommandLineTest, StderrTellsWhatWasLeftOutAndTheStartPageFailureExitsOne)
 
 TEST_F(CommandLineTest, LastFailsBeforeAnyRunAndWhenTheFolderIsGone) {
   EXPECT_EQ(Run({"last"}), kExitFailure);
-  EXPECT_EQ(out.str(), "Last Results not available.\n");
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "Last Results not available.\n");
   script.steps = {Page("http://example.com/", "Home")};
   ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitOk);
   std::filesystem::remove_all(LastLine());

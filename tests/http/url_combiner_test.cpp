@@ -128,8 +128,8 @@ TEST(UrlCombinerTest, UnsafeBytesArePercentEncoded) {
                 // CR and LF can never reach a request line.
                 {"line\r\nInjected: x", "http://h/dir/line%0D%0AInjected:%20x"},
                 {"?a\r\nb", "http://h/dir/page.htm?a%0D%0Ab"},
-                // Characters that are merely unusual stay as they are.
-                {"a\"<>{}|^`'b", "http://h/dir/a\"<>{}|^`'b"},
+                // Characters no URI allows are encoded; the merely unusual "'" stays.
+                {"a\"<>{}|^`'b", "http://h/dir/a%22%3C%3E%7B%7D%7C%5E%60'b"},
             });
 }
 
