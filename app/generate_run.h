@@ -154,7 +154,7 @@ struct SourceSettings {
   // The client's cookie folder, "memory", or empty for no cookies.
   std::string cookieDir;
   // The client's cache folder (empty: none); useHttpCache selects the container store for it;
-  // revalidate sends the conditional lines of a stale entry with the spider's template too.
+  // revalidate asks the server about every kept page with a conditional request.
   std::string cacheDir;
   bool useHttpCache = false;
   bool revalidate = false;

@@ -47,8 +47,9 @@ class HttpControl {
   ClsCache2 cache;
   // The store used when useHttpCache is true, with the host-name failure marks.
   HttpCache httpCache;
-  // The IE-like and Firefox-like templates send a stale entry's conditional lines too (the
-  // generic template always does); off, their requests stay byte for byte as they are.
+  // Every cached entry, fresh or stale, is asked about with a conditional request (in every
+  // template, and in the container store too); off, only stale one-file entries are, and the
+  // IE-like and Firefox-like templates stay byte for byte as they are.
   bool revalidateInEveryTemplate = false;
   uint32_t max503Retries = 0;
   uint32_t retryDelayMs = 2000;
