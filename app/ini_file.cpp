@@ -22,6 +22,12 @@ constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 constexpr std::string_view kEscapeLetters = "abfnrtv\"\\?'";
 constexpr std::string_view kEscapedCharacters = "\a\b\f\n\r\t\v\"\\?'";
 constexpr std::string_view kWrittenEscapes = kEscapedCharacters.substr(0, 9);
+constexpr std::string_view kByteArrayOpening = "@ByteArray(";
+// Lines read between two asks whether to stop: a few thousand take well under a millisecond.
+constexpr size_t kLinesPerStopCheck = 4096;
+
+// What a value is read as: a text, or the bytes of a byte array and the UTF-8 of a text.
+enum class ValueForm { Text, Bytes };
 
 bool IsHexDigit(char c) { return HexValue(c) >= 0; }
 bool IsOctalDigit(char c) { return c >= '0' && c <= '7'; }
@@ -98,6 +104,32 @@ std::string WellFormedUtf8(std::string_view text) {
     text.remove_prefix(std::max<size_t>(length, 1));
   }
   return out;
+}
+
+// Whether text is well-formed UTF-8 throughout.
+bool IsUtf8(std::string_view text) {
+  while (!text.empty()) {
+    const size_t length = Utf8SequenceLength(text);
+    if (length == 0) return false;
+    text.remove_prefix(length);
+  }
+  return true;
+}
+
+// The code point at the start of text, U+FFFD for a byte that starts no well-formed sequence;
+// moves text past it.
+uint32_t NextCodePoint(std::string_view& text) {
+  const size_t length = Utf8SequenceLength(text);
+  const uint32_t codePoint = length == 0 ? 0xFFFD : CodePointOf(text, length);
+  text.remove_prefix(std::max<size_t>(length, 1));
+  return codePoint;
+}
+
+// A code point's UTF-16 units as one number that sorts as they do.
+uint64_t Utf16Units(uint32_t codePoint) {
+  if (codePoint < 0x10000) return uint64_t{codePoint} << 16;
+  const uint32_t offset = codePoint - 0x10000;
+  return uint64_t{0xD800 + (offset >> 10)} << 16 | (0xDC00 + (offset & 0x3FF));
 }
 
 // The bytes of a "@ByteArray(...)" value: each character below U+0100 one byte, others "?".
@@ -199,25 +231,28 @@ std::string WithTypeMarker(std::string_view text) {
   return (text.starts_with('@') ? "@" : "") + std::string(text);
 }
 
-// A text as QSettings writes a string: marked, escaped, and quoted when ";", "," or "=" would
-// split it or a space at either end would be lost.
-std::string EscapeValue(std::string_view bytes) {
+// Units escaped as QSettings escapes them: the named escapes, "\0", "\x" and hex digits for
+// the other control characters (in a byte array's form, for every byte from 0x7F up too), and
+// quotes when ";", "," or "=" would split the value or a space at either end would be lost.
+// The bytes of a text's UTF-8 sequences stay as they are.
+std::string EscapeUnits(std::string_view units, ValueForm form) {
   std::string out;
   bool afterNumericEscape = false;
-  for (unsigned char c : WithTypeMarker(WellFormedUtf8(bytes))) {
+  for (unsigned char c : units) {
     // A hex digit right after a numeric escape would read as part of it.
     if (afterNumericEscape && IsHexDigit(static_cast<char>(c))) {
       AppendHexEscape(c, out);
       continue;
     }
     const size_t named = kWrittenEscapes.find(static_cast<char>(c));
-    afterNumericEscape = c < 0x20 && named == kNone;
+    const bool numeric = named == kNone && (c < 0x20 || (c >= 0x7F && form == ValueForm::Bytes));
+    afterNumericEscape = numeric;
     if (named != kNone) {
       out += '\\';
       out += kEscapeLetters[named];
     } else if (c == '\0') {
       out += "\\0";
-    } else if (c < 0x20) {
+    } else if (numeric) {
       AppendHexEscape(c, out);
     } else {
       out += static_cast<char>(c);
@@ -226,6 +261,16 @@ std::string EscapeValue(std::string_view bytes) {
   const bool quote = out.find_first_of(";,=") != kNone || out.starts_with(' ') ||
                      out.ends_with(' ');
   return quote ? '"' + out + '"' : out;
+}
+
+// A text as QSettings writes a string.
+std::string EscapeValue(std::string_view bytes) {
+  return EscapeUnits(WithTypeMarker(WellFormedUtf8(bytes)), ValueForm::Text);
+}
+
+// Bytes as QSettings writes a byte array: each byte one character of "@ByteArray(...)".
+std::string EscapeByteArray(std::string_view bytes) {
+  return EscapeUnits(std::string(kByteArrayOpening) + std::string(bytes) + ")", ValueForm::Bytes);
 }
 
 // Reads the escape whose letter is at raw[i] and moves i past it: a named escape, octal digits,
@@ -255,13 +300,17 @@ std::optional<std::string_view> Inside(std::string_view text, std::string_view o
   return text.substr(opening.size(), text.size() - opening.size() - 1);
 }
 
-// The text of an unescaped value: "@String(...)" and "@ByteArray(...)" unwrapped, "@@" read as
-// "@"; none for the forms of other types, which no text reads as.
-std::optional<std::string> TextOfTypedForm(std::string_view text) {
+// The text of an unescaped value: "@String(...)" and "@ByteArray(...)" unwrapped (a byte
+// array's bytes as they are when read as bytes), "@@" read as "@"; none for the forms of other
+// types, which no text reads as.
+std::optional<std::string> TextOfTypedForm(std::string_view text, ValueForm form) {
   static constexpr std::string_view kOtherTypes[] = {"@Variant(", "@DateTime(", "@Rect(",
                                                      "@Size(",    "@Point(",    "@Invalid("};
   if (const auto inner = Inside(text, "@String(")) return std::string(*inner);
-  if (const auto inner = Inside(text, "@ByteArray(")) return WellFormedUtf8(Latin1Bytes(*inner));
+  if (const auto inner = Inside(text, kByteArrayOpening)) {
+    std::string bytes = Latin1Bytes(*inner);
+    return form == ValueForm::Bytes ? bytes : WellFormedUtf8(bytes);
+  }
   if (std::any_of(std::begin(kOtherTypes), std::end(kOtherTypes),
                   [text](std::string_view type) { return Inside(text, type).has_value(); })) {
     return std::nullopt;
@@ -271,7 +320,7 @@ std::optional<std::string> TextOfTypedForm(std::string_view text) {
 
 // Reads the escapes and quotes of a raw value as QSettings' own reader does, so that a file
 // edited by hand reads the same here as in the dialog. Blanks around an unquoted value go.
-std::optional<std::string> UnescapeValue(std::string_view raw) {
+std::optional<std::string> UnescapeValue(std::string_view raw, ValueForm form) {
   std::string text;
   bool inQuotes = false, quoted = false;
   size_t keepFrom = 0;  // blanks before this point came from escapes: kept
@@ -295,16 +344,17 @@ std::optional<std::string> UnescapeValue(std::string_view raw) {
     }
   }
   while (!quoted && text.size() > keepFrom && IsBlank(text.back())) text.pop_back();
-  return TextOfTypedForm(WellFormedUtf8(text));
+  return TextOfTypedForm(WellFormedUtf8(text), form);
 }
 
-// Whether a raw value ends where it would end again when written back: every quote closed and
-// no backslash left to escape what follows. Only the last line of a file can end otherwise.
+// Whether a raw value ends where it would end again when written back: every quote closed, no
+// backslash left to escape what follows, and no escaped CR last, which the LF written after it
+// would make a line continuation.
 bool EndsWhole(std::string_view raw) {
   bool inQuotes = false;
   for (size_t i = 0; i < raw.size(); ++i) {
     if (raw[i] == '\\') {
-      if (++i == raw.size()) return false;
+      if (++i == raw.size() || (raw[i] == '\r' && i + 1 == raw.size())) return false;
     } else if (raw[i] == '"') {
       inQuotes = !inQuotes;
     }
@@ -396,12 +446,13 @@ std::pair<std::string_view, std::string_view> SplitKey(std::string_view fullKey)
 
 }  // namespace
 
-void IniFile::parse(std::string_view bytes) {
+bool IniFile::parse(std::string_view bytes, const StopCheck& stop) {
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   std::string prefix;  // the current section and "/", empty in the General section
   size_t pos = 0;
   IniLine line;
-  while (NextLine(bytes, pos, line)) {
+  for (size_t lines = 1; NextLine(bytes, pos, line); ++lines) {
+    if (stop && lines % kLinesPerStopCheck == 0 && stop()) return false;
     if (line.text.front() == '[') {
       prefix = SectionPrefix(line.text);
     } else if (line.equals != kNone) {
@@ -412,48 +463,71 @@ void IniFile::parse(std::string_view bytes) {
       // A value cut off by the end of the data is kept as the text it reads as: written back as
       // it stands, it would swallow the lines written after it.
       set(key, EndsWhole(raw) ? std::string(raw.substr(SkipBlanks(raw, 0)))
-                              : EscapeValue(UnescapeValue(raw).value_or("")));
+                              : EscapeValue(UnescapeValue(raw, ValueForm::Text).value_or("")));
     }
   }
+  return true;
 }
 
 std::optional<std::string> IniFile::find(std::string_view fullKey) const {
   const std::string* raw = rawValue(fullKey);
-  return raw != nullptr ? UnescapeValue(*raw) : std::nullopt;
+  return raw != nullptr ? UnescapeValue(*raw, ValueForm::Text) : std::nullopt;
+}
+
+std::optional<std::string> IniFile::findBytes(std::string_view fullKey) const {
+  const std::string* raw = rawValue(fullKey);
+  return raw != nullptr ? UnescapeValue(*raw, ValueForm::Bytes) : std::nullopt;
 }
 
 void IniFile::write(std::string_view fullKey, std::string_view text) {
   set(fullKey, EscapeValue(text));
 }
 
+void IniFile::writeBytes(std::string_view fullKey, std::string_view bytes) {
+  set(fullKey, IsUtf8(bytes) ? EscapeValue(bytes) : EscapeByteArray(bytes));
+}
+
 std::string IniFile::text() const {
   std::string out;
-  for (const Section& section : sections_) {
+  for (const auto& [name, rawValues] : sections_) {
     if (!out.empty()) out += '\n';
-    out += SectionHeader(section.name);
-    for (const auto& [key, raw] : section.rawValues) out += EscapeKey(key) + "=" + raw + "\n";
+    out += SectionHeader(name);
+    for (const auto& [key, raw] : rawValues) out += EscapeKey(key) + "=" + raw + "\n";
   }
   return out;
 }
 
 const std::string* IniFile::rawValue(std::string_view fullKey) const {
   const auto [sectionName, key] = SplitKey(fullKey);
-  for (const Section& section : sections_) {
-    if (section.name != sectionName) continue;
-    const auto found = section.rawValues.find(key);
-    return found != section.rawValues.end() ? &found->second : nullptr;
-  }
-  return nullptr;
+  const auto section = sections_.find(sectionName);
+  if (section == sections_.end()) return nullptr;
+  const auto found = section->second.find(key);
+  return found != section->second.end() ? &found->second : nullptr;
 }
 
 void IniFile::set(std::string_view fullKey, std::string rawValue) {
   const auto [sectionName, key] = SplitKey(fullKey);
-  auto section = std::find_if(sections_.begin(), sections_.end(),
-                              [&](const Section& s) { return s.name == sectionName; });
-  if (section == sections_.end()) {
-    section = sections_.insert(sections_.end(), Section{std::string(sectionName), {}});
+  auto section = sections_.find(sectionName);
+  if (section == sections_.end()) section = sections_.emplace(sectionName, RawValues()).first;
+  section->second.insert_or_assign(std::string(key), std::move(rawValue));
+}
+
+bool IniFile::Utf16Less::operator()(std::string_view a, std::string_view b) const {
+  const auto [aAt, bAt] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  const auto isAscii = [](auto at, std::string_view text) {
+    return at == text.end() || static_cast<unsigned char>(*at) < 0x80;
+  };
+  // Where both go on with ASCII (or end), the bytes before read alike in both.
+  if (isAscii(aAt, a) && isAscii(bAt, b)) {
+    if (bAt == b.end()) return false;
+    return aAt == a.end() || *aAt < *bAt;
   }
-  section->rawValues.insert_or_assign(std::string(key), std::move(rawValue));
+  while (!a.empty() && !b.empty()) {
+    const uint64_t aUnits = Utf16Units(NextCodePoint(a));
+    const uint64_t bUnits = Utf16Units(NextCodePoint(b));
+    if (aUnits != bUnits) return aUnits < bUnits;
+  }
+  return a.empty() && !b.empty();
 }
 
 }  // namespace tollwick

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/ini_file.h"
+#include "base/platform.h"
 
 namespace tollwick {
 namespace {
@@ -35,6 +36,9 @@ class SettingsProfileTest : public ::testing::Test {
     QSettings settings("Brindlewood", "Tollwick");
     return settings.value(QString("Settings/") + key);
   }
+  static std::string ProfilePath() {
+    return QSettings("Brindlewood", "Tollwick").fileName().toStdString();
+  }
   static std::string ProfileBytes() {
     std::ifstream in(QSettings("Brindlewood", "Tollwick").fileName().toStdString(),
                      std::ios::binary);
@@ -48,6 +52,7 @@ const std::string kAwkwardTexts[] = {
     "",
     " leading and trailing spaces ",
     "a, b; c = d",
+    "Fish, chips",
     "say \"hi\" \\ back\\slash",
     "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x98\x80",
     "line\r\nbreaks\nand\ttabs\x01" "1f\x1b" "a\x7f",
@@ -156,7 +161,8 @@ TEST_F(SettingsProfileTest, HandEditedValuesReadAsQSettingsReadsThem) {
 // document: rewriting it again changes nothing, and no line swallows the ones after it.
 TEST(IniFileTest, AnyFileRewritesToADocumentThatReadsTheSame) {
   const char kPieces[][12] = {"[", "]", "[General]", "a", "k=", "=", "\"", "\\", ";", ",",
-                              "\n", "\r\n", " ", "@", "%", "\xC3\xA9", "[S]", "b=\"x", "\\\n"};
+                              "\n", "\r\n", " ", "@", "%", "\xC3\xA9", "[S]", "b=\"x", "\\\n",
+                              "\r"};
   std::mt19937 random(7);
   for (int round = 0; round < 3000; ++round) {
     std::string bytes;
@@ -176,8 +182,8 @@ TEST(IniFileTest, AnyFileRewritesToADocumentThatReadsTheSame) {
   EXPECT_EQ(reread.find("S/b"), "no closing quote");
 }
 
-// The command line saving its folder while the dialog saves its fields: neither save may bring
-// back the other's older value.
+// The command line saving its folder while the dialog saves its fields (with no folder of its
+// own): neither save may bring back the other's older value.
 TEST_F(SettingsProfileTest, ConcurrentSavesKeepEachOthersKeys) {
   constexpr int kSaves = 40;
   std::thread folders([] {
@@ -193,6 +199,95 @@ TEST_F(SettingsProfileTest, ConcurrentSavesKeepEachOthersKeys) {
   LoadSettings(loaded);
   EXPECT_EQ(loaded.title, "title 39");
   EXPECT_EQ(Raw("Last Folder").toString().toStdString(), "/folder/39") << ProfileBytes();
+}
+
+// The dialog saved (or showed) one folder, then another program saved its own: the dialog's
+// next save replaces that only with a folder of a new run.
+TEST_F(SettingsProfileTest, SaveKeepsAFolderAnotherProgramSavedMeanwhile) {
+  struct Case {
+    bool shownNotSaved;  // the dialog had its folder from Last Results
+    const char* otherProgram;
+    const char* savedNow;
+    const char* expected;
+  } const kCases[] = {
+      {false, "/cli/2", "/dialog/1", "/cli/2"},
+      {false, "/cli/2", "", "/cli/2"},
+      {false, "/cli/2", "/dialog/3", "/dialog/3"},
+      {true, "/cli/2", "/dialog/1", "/cli/2"},
+      {false, "", "/dialog/1", "/dialog/1"},
+  };
+  for (const Case& c : kCases) {
+    QSettings("Brindlewood", "Tollwick").clear();
+    SitemapFields dialog;
+    dialog.outputFolder = "/dialog/1";
+    if (c.shownNotSaved) {
+      QSettings("Brindlewood", "Tollwick").setValue("Settings/Last Folder", "/dialog/1");
+      MessageHooks hooks;
+      ShowLastResults(dialog, hooks);
+    } else {
+      SaveSettings(dialog);
+    }
+    QSettings("Brindlewood", "Tollwick").setValue("Settings/Last Folder", c.otherProgram);
+    dialog.outputFolder = c.savedNow;
+    SaveSettings(dialog);
+    EXPECT_EQ(Raw("Last Folder").toString().toStdString(), c.expected) << c.savedNow;
+  }
+}
+
+// A folder named in another encoding than UTF-8 (here Latin-1) is still the folder it names.
+TEST_F(SettingsProfileTest, FolderPathThatIsNotUtf8ComesBackByteForByte) {
+  const std::string folder = "/tmp/caf\xe9, 1";
+  SaveLastFolder(folder);
+  SitemapFields fields;
+  MessageHooks hooks;
+  EXPECT_TRUE(ShowLastResults(fields, hooks));
+  EXPECT_EQ(fields.outputFolder, folder);
+  EXPECT_EQ(Raw("Last Folder").toByteArray().toStdString(), folder) << ProfileBytes();
+
+  fields.outputDir = folder;
+  SaveOptions(fields);
+  SitemapFields loaded;
+  LoadSettings(loaded);
+  EXPECT_EQ(loaded.outputDir, folder);
+}
+
+// Repeated sections are one, empty ones go, sections and keys are sorted as QString sorts them
+// (U+FF41 after U+1F600), as when QSettings rewrites the file.
+TEST_F(SettingsProfileTest, SectionsAreMergedSortedAndDroppedAsQSettingsRewritesThem) {
+  const std::string file =
+      "g=1\n[E]\n[b]\nx=1\n[Settings]\nTitle=t\n%UFF41=1\n%UD83D%UDE00=2\n[%UFF41]\nk=1\n"
+      "[%UD83D%UDE00]\nk=2\n[B]\ny=2\n[b]\nz=3\nx=4\n[General]\nh=2\n[C]\n";
+  std::ofstream(ProfilePath(), std::ios::binary | std::ios::trunc) << file;
+  SaveLastFolder("/merged");
+  // A file of its own, so QSettings' cache of the profile never answers.
+  const std::string copy = ProfilePath() + ".sections";
+  std::ofstream(copy, std::ios::binary) << file;
+  QSettings(QString::fromStdString(copy), QSettings::IniFormat)
+      .setValue("Settings/Last Folder", "/merged");
+  std::ifstream in(copy, std::ios::binary);
+  EXPECT_EQ(ProfileBytes(), std::string(std::istreambuf_iterator<char>(in), {}));
+  QFile::remove(QString::fromStdString(copy));
+}
+
+// A stop signal that comes while a profile is read ends the reading; one that came before (a
+// stopped crawl recording its folder) does not.
+TEST_F(SettingsProfileTest, StopEndsAReadOnlyWhenItComesDuringIt) {
+  std::string manySections;
+  for (int i = 0; i < 10000; ++i) manySections += "[s" + std::to_string(i) + "]\nk=v\n";
+  int asked = 0;
+  IniFile cut;
+  EXPECT_FALSE(cut.parse(manySections, [&asked] { return ++asked == 2; }));
+  EXPECT_EQ(asked, 2);
+  EXPECT_FALSE(cut.contains("s9999/k"));
+  IniFile whole;
+  EXPECT_TRUE(whole.parse(manySections, [] { return false; }));
+  EXPECT_EQ(whole.find("s9999/k"), "v");
+
+  std::ofstream(ProfilePath(), std::ios::binary | std::ios::trunc) << manySections;
+  quillon::SetStopSignalledForTests(true);
+  SaveLastFolder("/stopped run");
+  quillon::SetStopSignalledForTests(false);
+  EXPECT_EQ(Raw("Last Folder").toString().toStdString(), "/stopped run");
 }
 
 TEST_F(SettingsProfileTest, ProfileIsFoundWhereQSettingsKeepsIt) {
