@@ -4,7 +4,6 @@
 #include "net/fetch_error.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <functional>
 #include <memory>
@@ -30,20 +29,7 @@ using After = HttpFixtureServer::After;
 
 constexpr uint64_t kPageLimit = 100000;
 
-std::string GzipBomb() {
-  const std::string zeros(1024 * 1024, '\0');
-  z_stream stream{};
-  deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&stream, zeros.size()), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
-  stream.avail_in = static_cast<uInt>(zeros.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
+std::string GzipBomb() { return testing::GzipOf(std::string(1024 * 1024, '\0')); }
 
 // A fetch that a stop request ends at the first chance.
 class StopAtOnce : public ProgressEvent {

@@ -1,7 +1,6 @@
 #include "http/response_reader.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <string>
@@ -21,6 +20,7 @@
 namespace quillon {
 namespace {
 
+using testing::GzipOf;
 using testing::HttpFixtureServer;
 using After = HttpFixtureServer::After;
 
@@ -28,20 +28,6 @@ using After = HttpFixtureServer::After;
 // loaded machine does not time out a read that should succeed.
 constexpr uint32_t kIdleMs = 5000;
 constexpr uint32_t kHeartbeatMs = 50;
-
-std::string GzipOf(const std::string& data) {
-  z_stream zs{};
-  deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, data.size()) + 32, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = static_cast<uInt>(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
 
 // Counts the chunked notifications; asks to abort from the first abort check (or the waits'
 // periodic tick) when told to.

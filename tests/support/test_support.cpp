@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <zlib.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +43,20 @@ std::string LogText(LogBase& log) {
   StringBuffer text;
   log.renderText(text);
   return std::string(text.view());
+}
+
+std::string GzipOf(const std::string& data) {
+  z_stream zs{};
+  deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&zs, data.size()) + 32, '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  zs.avail_in = static_cast<uInt>(data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return out;
 }
 
 }  // namespace quillon::testing

@@ -22,5 +22,7 @@ std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // The log in its text form, for searching and for failure messages.
 std::string LogText(LogBase& log);
+// data in the gzip format (best compression), as a server would send it.
+std::string GzipOf(const std::string& data);
 
 }  // namespace quillon::testing
