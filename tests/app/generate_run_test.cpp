@@ -258,6 +258,17 @@ TEST_F(GenerateRunTest, ProgressAndLogAfterEveryStep) {
   EXPECT_EQ(hooks.logs, "step log\r\nstep log\r\nNo unspidered URLs remaining.\r\n");
 }
 
+TEST_F(GenerateRunTest, PageLimitEndsTheCrawlAfterThatManyListedPages) {
+  script.steps = {Page("http://example.com/", "A", 2), Page("http://example.com/b", "B", 1),
+                  Page("http://example.com/c", "C")};
+  options.maxPages = 2;
+  ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Finished);
+  EXPECT_EQ(script.crawlCalls, 2);
+  EXPECT_EQ(UrlList(), "http://example.com/\r\nhttp://example.com/b");
+  EXPECT_EQ(hooks.summary.OutcomeText(),
+            "the limit of 2 pages was reached (1 waiting URLs were not crawled)");
+}
+
 TEST_F(GenerateRunTest, StopEndsTheCrawlAndStillWritesTheFiles) {
   script.steps = {Page("http://example.com/", "A", 2), Page("http://example.com/b", "B", 1),
                   Page("http://example.com/c", "C")};

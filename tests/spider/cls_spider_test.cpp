@@ -270,6 +270,19 @@ TEST_F(CrawlTest, AStopEndsTheStepWithTheRestStillQueued) {
   EXPECT_LE(server_.RequestCount(), 1u);
 }
 
+TEST_F(CrawlTest, TheStartPagesLinksPassTheMustMatchPatternsWhateverItsAddress) {
+  spider_.setObeyRobots(false);
+  spider_.AddMustMatchPattern("*tutorial*");
+  server_.AddResponse("/", Html("<a href=tutorial/a.html>t</a><a href=other.html>o</a>"));
+  server_.AddResponse("/tutorial/a.html",
+                      Html("<a href=/tutorial/b.html>b</a><a href=/other2.html>o</a>"));
+  server_.AddResponse("/tutorial/b.html", Html("b"));
+  spider_.BeginSite(At("site.test", "/").c_str());
+  EXPECT_EQ(Urls({At("site.test", "/"), At("site.test", "/tutorial/a.html"),
+                  At("site.test", "/tutorial/b.html")}),
+            CrawlAll());
+}
+
 TEST_F(CrawlTest, FailedCrawlKeepsTheLastFailedUrlAndNoText) {
   server_.AddResponse("/ok", Html("ok"));
   spider_.setObeyRobots(false);
