@@ -35,7 +35,7 @@ void DialogServices::ShowWarning(QWidget* parent, const QString& text) {
 
 void DialogServices::RunModal(QDialog& dialog) { dialog.exec(); }
 
-void DialogServices::OpenUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
+bool DialogServices::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 DialogHooks::DialogHooks(const DialogControls& controls, DialogServices& services)
     : controls_(controls), services_(services) {}
@@ -61,7 +61,14 @@ void DialogHooks::ShowSiteUrl(const std::string& siteUrl) {
 }
 
 void DialogHooks::OpenPath(const std::string& path) {
-  services_.OpenUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  const QString where = QString::fromStdString(path);
+  // The status line ends with where the files went; it can be selected and copied.
+  QString status = controls_.status->text();
+  if (!status.isEmpty()) status += QLatin1Char('\n');
+  controls_.status->setText(status + QStringLiteral("Files: ") + where);
+  if (!services_.OpenUrl(QUrl::fromLocalFile(where))) {
+    ShowMessage("The results are in " + path + " (nothing here could open it).");
+  }
 }
 
 void DialogHooks::ShowMessage(const std::string& text) {

@@ -34,8 +34,9 @@ class DialogServices {
   virtual void ShowWarning(QWidget* parent, const QString& text);
   // Runs a modal box (the About box) until it closes.
   virtual void RunModal(QDialog& dialog);
-  // Opens a folder, a web page or a mail address with the desktop's handler.
-  virtual void OpenUrl(const QUrl& url);
+  // Opens a folder, a web page or a mail address with the desktop's handler; false when no
+  // handler took it (no file manager runs, for one).
+  virtual bool OpenUrl(const QUrl& url);
 };
 
 // The controls a run touches, all owned by the window.

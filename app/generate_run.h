@@ -141,7 +141,7 @@ class FrontEndHooks {
   virtual void SaveSettings(const SitemapFields& /*fields*/) {}
 };
 
-inline constexpr uint32_t kPageDelayMs = 500;
+inline constexpr uint32_t kPageDelayMs = kDefaultPauseMs;
 // The spider's page size limit (bytes); larger pages are left out.
 inline constexpr uint64_t kDefaultMaxPageSize = 300000;
 

@@ -127,7 +127,6 @@ MainDialog::MainDialog(DialogServices& services, QWidget* parent)
   BuildMenu();
   hooks_ =
       std::make_unique<DialogHooks>(DialogControls{this, siteUrl_, urlList_, status_}, services_);
-  setRunOptions(RunOptions{});
   setDiagnosticOptions(DiagnosticOptions{});
   LoadSettings(fields_);
   ShowFields();
@@ -239,6 +238,15 @@ void MainDialog::BuildMenu() {
 
 void MainDialog::setRunOptions(const RunOptions& options) {
   runOptions_ = options;
+  pauseFromFields_ = false;
+}
+
+RunOptions MainDialog::RunOptionsOfFields() const {
+  RunOptions options = runOptions_;
+  if (pauseFromFields_) {
+    options.delayMs = static_cast<uint32_t>(std::max(0, fields_.engine.pauseMs));
+  }
+  return options;
 }
 
 void MainDialog::setDiagnosticOptions(const DiagnosticOptions& options) {
@@ -306,10 +314,10 @@ void MainDialog::GenerateSitemap() {
       !urlList_->isChecked() && !htmlSitemap_->isChecked() && !xmlSitemap_->isChecked();
   if (!crawling_ && (noOutput || siteUrl_->text().trimmed().isEmpty())) {
     ReadControls();
-    tollwick::GenerateSitemap(fields_, *hooks_, runOptions_);
+    tollwick::GenerateSitemap(fields_, *hooks_, RunOptionsOfFields());
     return;
   }
-  RunLocked([this] { tollwick::GenerateSitemap(fields_, *hooks_, runOptions_); });
+  RunLocked([this] { tollwick::GenerateSitemap(fields_, *hooks_, RunOptionsOfFields()); });
 }
 
 void MainDialog::DiagnosticCrawl() {

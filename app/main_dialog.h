@@ -63,7 +63,7 @@ class MainDialog : public QDialog {
   ~MainDialog() override;
 
   // The Generate run's options: the pause between pages and the page source (empty: the
-  // spider with the dialog's heartbeat).
+  // spider with the dialog's heartbeat). Without a call the pause is the Options box's.
   void setRunOptions(const RunOptions& options);
   void setDiagnosticOptions(const DiagnosticOptions& options);
   // The fields as the last command left them.
@@ -110,7 +110,11 @@ class MainDialog : public QDialog {
 
   DialogServices& services_;
   SitemapFields fields_;
+  // The run options with the Options box's pause, unless setRunOptions fixed it.
+  RunOptions RunOptionsOfFields() const;
   RunOptions runOptions_;
+  // The pause between pages comes from the Options box unless setRunOptions fixed it.
+  bool pauseFromFields_ = true;
   DiagnosticOptions diagnosticOptions_;
   bool crawling_ = false;
   bool closeAfterCrawl_ = false;

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <climits>
 
 namespace tollwick {
@@ -63,6 +64,12 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   maxUrls_->setRange(0, INT32_MAX);
   maxUrls_->setSpecialValueText(QStringLiteral("no limit"));
   maxUrls_->setValue(engine.maxUrls);
+  pause_ = new QSpinBox(this);
+  pause_->setObjectName(kIdPause);
+  pause_->setRange(0, kMaxDialogPauseMs);
+  pause_->setSingleStep(100);
+  pause_->setSuffix(QStringLiteral(" ms"));
+  pause_->setValue(std::clamp(engine.pauseMs, 0, kMaxDialogPauseMs));
   dropQuery_ = NewCheckBox(QStringLiteral("Drop &query strings"), kIdDropQuery,
                            engine.dropQueryStrings, this);
   dropHttps_ =
@@ -82,6 +89,7 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   form->addRow(QStringLiteral("Follow &only links matching:"), mustMatch_);
   form->addRow(QStringLiteral("Do not count off-site links &matching:"), outboundAvoid_);
   form->addRow(QStringLiteral("Stop queueing after this many &pages:"), maxUrls_);
+  form->addRow(QStringLiteral("Pause &between pages:"), pause_);
   form->addRow(QString(), dropQuery_);
   form->addRow(QString(), dropHttps_);
   form->addRow(QString(), respectNofollow_);
@@ -105,6 +113,7 @@ void OptionsDialog::Apply(SitemapFields& fields) const {
   engine.mustMatch = PatternsOf(mustMatch_);
   engine.outboundAvoid = PatternsOf(outboundAvoid_);
   engine.maxUrls = maxUrls_->value();
+  engine.pauseMs = pause_->value();
   engine.dropQueryStrings = dropQuery_->isChecked();
   engine.dropHttps = dropHttps_->isChecked();
   engine.respectNofollow = respectNofollow_->isChecked();

@@ -20,6 +20,7 @@ inline constexpr char kIdAvoid[] = "avoid";
 inline constexpr char kIdMustMatch[] = "mustMatch";
 inline constexpr char kIdOutboundAvoid[] = "outboundAvoid";
 inline constexpr char kIdMaxUrls[] = "maxUrls";
+inline constexpr char kIdPause[] = "pause";
 inline constexpr char kIdDropQuery[] = "dropQuery";
 inline constexpr char kIdDropHttps[] = "dropHttps";
 inline constexpr char kIdRespectNofollow[] = "respectNofollow";
@@ -41,6 +42,7 @@ class OptionsDialog : public QDialog {
   QPlainTextEdit* mustMatch_ = nullptr;
   QPlainTextEdit* outboundAvoid_ = nullptr;
   QSpinBox* maxUrls_ = nullptr;
+  QSpinBox* pause_ = nullptr;
   QCheckBox* dropQuery_ = nullptr;
   QCheckBox* dropHttps_ = nullptr;
   QCheckBox* respectNofollow_ = nullptr;

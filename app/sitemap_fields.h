@@ -18,6 +18,10 @@ inline constexpr char kDefaultMetaTags[] =
 
 inline constexpr char kApplicationName[] = "Tollwick";
 
+// The pause after each page, and the longest one the dialog offers.
+inline constexpr int32_t kDefaultPauseMs = 500;
+inline constexpr int32_t kMaxDialogPauseMs = 60000;
+
 // The robots.txt name the crawl answers to besides "*".
 inline constexpr char kDefaultRobotsAgent[] = "Tollwick";
 
@@ -38,6 +42,8 @@ struct EngineOptions {
   // Empty: the engine's own; else sent as User-Agent and matched against robots.txt groups.
   std::string userAgent;
   std::string robotsAgent = kDefaultRobotsAgent;
+  // The dialog's pause after each page (the command line has --delay-ms).
+  int32_t pauseMs = kDefaultPauseMs;
 };
 
 struct SitemapFields {

@@ -80,13 +80,17 @@ class RecordingServices : public DialogServices {
     }
     modalButtons = dialog.findChildren<QPushButton*>().size();
   }
-  void OpenUrl(const QUrl& url) override { opened.push_back(url.toString().toStdString()); }
+  bool OpenUrl(const QUrl& url) override {
+    opened.push_back(url.toString().toStdString());
+    return opens;
+  }
 
   // Plays the user's part in a modal box (fill in, accept or reject).
   std::function<void(QDialog&)> onModal;
   std::vector<std::string> infos, warnings, modalCaptions, modalTexts, opened;
   qsizetype modalButtons = 0;
   bool cursorAtWarning = false;
+  bool opens = true;  // a file manager takes the folders
 };
 
 QVariant ProfileValue(const char* key) {
@@ -288,6 +292,7 @@ TEST_F(MainDialogTest, OptionsAreStoredWhenAcceptedAndReachTheCrawl) {
   services.onModal = [&outputDir](QDialog& box) {
     box.findChild<QPlainTextEdit*>(kIdAvoid)->setPlainText("*.php*\n\n  *print*  ");
     box.findChild<QSpinBox*>(kIdMaxUrls)->setValue(40);
+    box.findChild<QSpinBox*>(kIdPause)->setValue(1500);
     box.findChild<QCheckBox*>(kIdRespectNofollow)->setChecked(true);
     box.findChild<QLineEdit*>(kIdUserAgent)->setText("My\nBot");
     box.findChild<QLineEdit*>(kIdRobotsAgent)->setText("mybot");
@@ -303,6 +308,7 @@ TEST_F(MainDialogTest, OptionsAreStoredWhenAcceptedAndReachTheCrawl) {
   // Stored at once, without a Generate.
   EXPECT_EQ(ProfileValue("Avoid").toString(), "*.php*\n*print*");
   EXPECT_EQ(ProfileValue("Max URLs").toInt(), 40);
+  EXPECT_EQ(ProfileValue("Pause Between Pages").toInt(), 1500);
   EXPECT_EQ(ProfileValue("User Agent").toString(), "My Bot");
 
   // A box closed with Cancel changes nothing; the stored options reach the run.
@@ -359,6 +365,14 @@ TEST_F(MainDialogTest, LastResultsOpensTheFolderOfTheLastGenerate) {
   QTest::mouseClick(Control<QPushButton>(*dialog, kIdLastResults), Qt::LeftButton);
   EXPECT_EQ(services.opened, std::vector<std::string>{"file:///tmp/Tollwick/x y"});
   EXPECT_TRUE(services.infos.empty());
+  // Where nothing opens folders, the user is told where the files are.
+  services.opens = false;
+  QTest::mouseClick(Control<QPushButton>(*dialog, kIdLastResults), Qt::LeftButton);
+  EXPECT_EQ(services.infos, std::vector<std::string>{"The results are in /tmp/Tollwick/x y "
+                                                     "(nothing here could open it)."});
+  EXPECT_NE(Control<QLabel>(*dialog, kIdStatus)->text().toStdString().find(
+                "Files: /tmp/Tollwick/x y"),
+            std::string::npos);
 }
 
 TEST_F(MainDialogTest, NeitherOutputChosenAsksForOneAndFocusesUrlList) {
@@ -400,7 +414,8 @@ TEST_F(MainDialogTest, StatusLineShowsTheSummaryAfterTheCrawl) {
   Control<QLineEdit>(*dialog, kIdSiteUrl)->setText("http://example.com/");
   QTest::mouseClick(Control<QPushButton>(*dialog, kIdGenerate), Qt::LeftButton);
   EXPECT_EQ(Control<QLabel>(*dialog, kIdStatus)->text().toStdString(),
-            "1 page listed, 1 failed, 0 too large, 0 excluded by robots.txt, 0 off the site.");
+            "1 page listed, 1 failed, 0 too large, 0 excluded by robots.txt, 0 off the site.\n"
+            "Files: " + dialog->fields().outputFolder);
 }
 
 TEST_F(MainDialogTest, FailedSaveShowsAMessageNamingThePath) {
