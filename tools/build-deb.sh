@@ -13,4 +13,6 @@ cmake --build "$build_dir" -j "$(nproc)"
 deb=$(ls "$build_dir"/tollwick_*_amd64.deb)
 dpkg-deb --info "$deb"
 dpkg -c "$deb"
+# Debian's own checks: no error may remain (warnings are printed).
+if command -v lintian >/dev/null; then lintian --fail-on error "$deb"; fi
 echo "$deb"
