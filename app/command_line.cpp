@@ -117,13 +117,14 @@ class TerminalHooks : public FrontEndHooks {
     if (style_ == ProgressStyle::kQuiet) return;
     if (style_ == ProgressStyle::kInPlace) {
       // Carriage return and erase to the end of the line: the next page's line replaces it.
-      err_ << "\r\x1b[K[" << pagesDone << " done, " << pagesWaiting << " waiting] " << url
-           << std::flush;
+      err_ << "\r\x1b[K[" << pagesDone << " done, " << pagesWaiting << " waiting, " << failed_
+           << " failed] " << url << std::flush;
       lineOpen_ = true;
       return;
     }
     err_ << "[" << pagesDone << " done, " << pagesWaiting << " waiting] " << url << "\n";
   }
+  void PageFailed(const LeftOutPage& /*page*/) override { ++failed_; }
   void PageTooLarge(const LeftOutPage& page) override {
     Line() << "tollwick: warning: left out " << page.url << ": " << page.reason << "\n";
   }
@@ -177,6 +178,7 @@ class TerminalHooks : public FrontEndHooks {
   bool open_;
   ProgressStyle style_;
   bool lineOpen_ = false;
+  int failed_ = 0;
   CrawlLogFile* log_ = nullptr;
 };
 

@@ -112,7 +112,12 @@ void NoteLeftOutPages(PageSource& spider, FrontEndHooks& hooks, CrawlSummary& su
   int count = spider.LeftOutCount();
   for (int i = static_cast<int>(summary.leftOut.size()); i < count; ++i) {
     summary.leftOut.push_back(spider.LeftOut(i));
-    if (summary.leftOut.back().tooLarge) hooks.PageTooLarge(summary.leftOut.back());
+    const LeftOutPage& page = summary.leftOut.back();
+    if (page.tooLarge) {
+      hooks.PageTooLarge(page);
+    } else {
+      hooks.PageFailed(page);
+    }
   }
   count = spider.WarningCount();
   for (int i = static_cast<int>(summary.warnings.size()); i < count; ++i) {

@@ -125,6 +125,8 @@ class FrontEndHooks {
   virtual void PageDone(int /*pagesDone*/, int /*pagesWaiting*/, const std::string& /*url*/) {}
   // A page left out as larger than the size limit, when it is skipped.
   virtual void PageTooLarge(const LeftOutPage& /*page*/) {}
+  // A page that could not be fetched, when it failed.
+  virtual void PageFailed(const LeftOutPage& /*page*/) {}
   // A warning the crawl met, as soon as it is met (each site and kind once).
   virtual void CrawlWarning(const CrawlWarningNote& /*warning*/) {}
   // After the crawl, before the files are written.

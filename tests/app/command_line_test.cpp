@@ -196,8 +196,8 @@ TEST_F(CommandLineTest, ProgressIsOneLineOnATerminalAndNoneWhenQuiet) {
   script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
   context.errIsTerminal = true;
   ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitOk) << err.str();
-  EXPECT_EQ(err.str(), "\r\x1b[K[1 done, 1 waiting] http://example.com/"
-                       "\r\x1b[K[2 done, 0 waiting] http://example.com/b\n" + summary);
+  EXPECT_EQ(err.str(), "\r\x1b[K[1 done, 1 waiting, 0 failed] http://example.com/"
+                       "\r\x1b[K[2 done, 0 waiting, 0 failed] http://example.com/b\n" + summary);
   script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
   ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0", "-q"}), kExitOk) << err.str();
   EXPECT_EQ(err.str(), summary);
