@@ -12,11 +12,17 @@ namespace {
 constexpr const char* kFallbackCharset = "windows-1252";
 
 bool HasHighByte(const DataBuffer& body) {
-  const uint8_t* bytes = body.data();
-  for (uint32_t i = 0; i < body.length(); ++i) {
-    if (bytes[i] >= 0x80) return true;
+  for (char c : body.view()) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
   }
   return false;
+}
+
+// Whether the code page reads every byte below 0x80 as ASCII (UTF-8, US-ASCII, the Windows
+// 125x and ISO 8859 pages): a body without a higher byte is then UTF-8 as it stands.
+bool IsAsciiCompatible(int codePage) {
+  return codePage == kCodePageUtf8 || codePage == kCodePageUsAscii ||
+         (codePage >= 1250 && codePage <= 1258) || (codePage >= 28591 && codePage <= 28605);
 }
 
 }  // namespace
@@ -44,7 +50,8 @@ bool DecodeTextBody(HttpResult& result, const DataBuffer& body, StringBuffer& te
   StringBuffer charset;
   if (!CharsetOfResponse(result, charset)) return false;
   charset.trim();
-  if (charset.isEmpty() && HasHighByte(body) &&
+  const bool highByte = HasHighByte(body);
+  if (charset.isEmpty() && highByte &&
       result.header.fieldContains("content-type", "text/html")) {
     if (!HtmlHelp::GetMetaCharset(body.view(), charset)) return false;
     charset.trim();
@@ -52,6 +59,10 @@ bool DecodeTextBody(HttpResult& result, const DataBuffer& body, StringBuffer& te
   if (charset.isEmpty() && !charset.assign(kFallbackCharset)) return false;
 
   const int codePage = CodePageForCharsetName(charset.getString());
+  // Most pages are plain ASCII: converting them byte by byte would change nothing.
+  if (!highByte && IsAsciiCompatible(codePage)) {
+    return text.append(reinterpret_cast<const char*>(body.data()), body.length());
+  }
   if (codePage != kCodePageUtf8 && codePage != kCodePageUsAscii) {
     DataBuffer utf8;
     if (ConvertCodePage(codePage, kCodePageUtf8, body.data(), body.length(), utf8) &&

@@ -44,6 +44,9 @@ TEST(TextBodyTest, CharsetRules) {
       // The meta element counts only for text/html.
       {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n", "<meta charset=\"utf-8\">\xC3\xA9",
        "<meta charset=\"utf-8\">\xC3\x83\xC2\xA9"},
+      // Plain ASCII is taken as it stands only where the charset reads it as ASCII.
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-16le\r\n\r\n",
+       std::string("a\0b\0", 4), "ab"},
       // A charset nobody knows keeps the raw bytes.
       {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=x-unknown\r\n\r\n", "caf\xE9",
        "caf\xE9"},
