@@ -125,6 +125,10 @@ class TerminalHooks : public FrontEndHooks {
     err_ << "[" << pagesDone << " done, " << pagesWaiting << " waiting] " << url << "\n";
   }
   void PageFailed(const LeftOutPage& /*page*/) override { ++failed_; }
+  void CrawlDelayKept(uint32_t delayMs) override {
+    Line() << "tollwick: the site's robots.txt asks for " << delayMs / 1000.0
+           << " s between pages (Crawl-delay); the crawl keeps that pause\n";
+  }
   void PageTooLarge(const LeftOutPage& page) override {
     Line() << "tollwick: warning: left out " << page.url << ": " << page.reason << "\n";
   }
@@ -653,7 +657,8 @@ std::string UsageText() {
       "    --title TEXT  --description TEXT  --meta-tags TEXT  --end-of-body TEXT\n"
       "    --from-profile                  start from the dialog's saved fields instead of the\n"
       "                                    built-in defaults\n"
-      "    --delay-ms N                    pause after each page (default 500)\n"
+      "    --delay-ms N                    pause after each page (default 500; a longer\n"
+      "                                    Crawl-delay of robots.txt is kept, up to 60 s)\n"
       "    --max-page-size BYTES           leave out pages larger than this (default 300000)\n"
       "    --cookies DIR|memory            keep the site's cookies in DIR (one XML file per\n"
       "                                    base domain; made private when missing) or in memory\n"

@@ -108,6 +108,17 @@ std::string DateText(const quillon::SystemTime& when) { return LocaleDateTimeTex
 
 // Adds the pages the last crawl step left out to the summary; a page over the size limit is
 // reported as it is skipped.
+// The pause after a page: the run's, or the longer one the site's robots.txt asks for (told
+// to the front end once).
+uint32_t PauseAfterPage(PageSource& spider, uint32_t delayMs, FrontEndHooks& hooks,
+                        uint32_t& crawlDelayTold) {
+  const uint32_t crawlDelay = spider.CrawlDelayMs();
+  if (crawlDelay <= delayMs) return delayMs;
+  if (crawlDelay != crawlDelayTold) hooks.CrawlDelayKept(crawlDelay);
+  crawlDelayTold = crawlDelay;
+  return crawlDelay;
+}
+
 void NoteLeftOutPages(PageSource& spider, FrontEndHooks& hooks, CrawlSummary& summary) {
   int count = spider.LeftOutCount();
   for (int i = static_cast<int>(summary.leftOut.size()); i < count; ++i) {
@@ -254,6 +265,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
   AppendSitemapHead(sitemap, fields, quillon::AnsiCodePage() == quillon::kCodePageUtf8);
 
   int& pagesDone = summary.listed;
+  uint32_t crawlDelayTold = 0;
   for (;;) {
     hooks.PumpOneMessage();
     if (hooks.StopRequested()) break;
@@ -283,7 +295,8 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
       sitemap += spider->ErrorLogText();
       sitemap += "\r\n";
     }
-    PauseUnlessStopped(options.delayMs, hooks, options.sleep);
+    PauseUnlessStopped(PauseAfterPage(*spider, options.delayMs, hooks, crawlDelayTold), hooks,
+                       options.sleep);
   }
   summary.stopped = hooks.StopRequested();
   const bool endedEarly = summary.stopped || summary.pageLimit != 0;

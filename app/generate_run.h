@@ -87,6 +87,8 @@ class PageSource {
   virtual int NotCrawledCount() { return PendingCount(); }
   // On-site links robots.txt disallowed, and off-site links met.
   virtual int RobotsExcludedCount() { return 0; }
+  // The pause robots.txt asks for between pages (ms; 0: none).
+  virtual uint32_t CrawlDelayMs() { return 0; }
   virtual int OffSiteCount() { return 0; }
   // What the last fetched page's answer says for the XML sitemap; by default a 200 HTML page
   // at CurrentUrl().
@@ -127,6 +129,8 @@ class FrontEndHooks {
   virtual void PageTooLarge(const LeftOutPage& /*page*/) {}
   // A page that could not be fetched, when it failed.
   virtual void PageFailed(const LeftOutPage& /*page*/) {}
+  // The site's robots.txt asks for a longer pause than the run's (ms), said once.
+  virtual void CrawlDelayKept(uint32_t /*delayMs*/) {}
   // A warning the crawl met, as soon as it is met (each site and kind once).
   virtual void CrawlWarning(const CrawlWarningNote& /*warning*/) {}
   // After the crawl, before the files are written.

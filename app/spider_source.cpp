@@ -146,6 +146,7 @@ class SpiderSource : public PageSource {
             warning->kind == quillon::FetchWarningKind::kCertificateNotVerified};
   }
   int RobotsExcludedCount() override { return spider_.engine().robotsExcludedCount(); }
+  uint32_t CrawlDelayMs() override { return spider_.engine().crawlDelayMs(); }
   int OffSiteCount() override { return spider_.engine().outboundCount(); }
   PageListing CurrentPageListing() override {
     const quillon::PageFacts& facts = spider_.engine().pageFacts();

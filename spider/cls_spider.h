@@ -112,6 +112,9 @@ class ClsSpider : public ClsBase {
   bool FetchRobots(StringBuffer& out, ProgressEvent* progress);
   // True when the site's robots rules forbid link (fetching them first if need be).
   bool IsDisallowed(const char* link, ProgressEvent* progress);
+  // The pause robots.txt asks for between pages (its Crawl-delay, at most a minute), once it
+  // was fetched; 0 when it asks none or robots are not obeyed.
+  uint32_t crawlDelayMs();
 
   // ---- Links
 

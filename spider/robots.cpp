@@ -1,5 +1,6 @@
 #include "spider/robots.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -29,7 +30,7 @@ std::string_view ValueAfterColon(std::string_view line) {
 
 bool RobotsRules::parse(std::string_view text, std::string_view userAgent,
                         std::string_view robotsAgent) {
-  rules_.removeAllAndDelete();
+  clear();
   text = Trimmed(text);
   std::string_view agent = "*";
   bool complete = true;
@@ -47,6 +48,10 @@ bool RobotsRules::parse(std::string_view text, std::string_view userAgent,
     // Each User-agent line replaces the agent; an empty user agent of ours matches nothing.
     bool applies = agent == "*" || (!userAgent.empty() && EqualsNoCase(agent, userAgent)) ||
                    (!robotsAgent.empty() && EqualsNoCase(agent, robotsAgent));
+    if (applies && ContainsNoCase(line, "crawl-delay:")) {
+      NoteCrawlDelay(ValueAfterColon(line));
+      continue;
+    }
     if (!applies || !ContainsNoCase(line, "disallow:")) continue;
     std::string_view rule = ValueAfterColon(line);
     if (rule.empty()) continue;
@@ -64,6 +69,27 @@ bool RobotsRules::parse(std::string_view text, std::string_view userAgent,
     stored.release();
   }
   return complete;
+}
+
+void RobotsRules::NoteCrawlDelay(std::string_view seconds) {
+  // Whole seconds and a fraction of up to three digits ("2", "0.5"); anything else is ignored.
+  uint64_t ms = 0;
+  size_t at = 0;
+  for (; at < seconds.size() && seconds[at] >= '0' && seconds[at] <= '9'; ++at) {
+    ms = std::min<uint64_t>(ms * 10 + static_cast<uint64_t>(seconds[at] - '0'), kMaxCrawlDelayMs);
+  }
+  if (at == 0) return;
+  ms *= 1000;
+  if (at < seconds.size() && seconds[at] == '.') {
+    uint64_t scale = 100;
+    for (++at; at < seconds.size() && seconds[at] >= '0' && seconds[at] <= '9'; ++at) {
+      ms += static_cast<uint64_t>(seconds[at] - '0') * scale;
+      scale /= 10;
+    }
+  }
+  if (at != seconds.size()) return;
+  const uint32_t bounded = static_cast<uint32_t>(std::min<uint64_t>(ms, kMaxCrawlDelayMs));
+  crawlDelayMs_ = std::max(crawlDelayMs_, bounded);
 }
 
 bool RobotsRules::disallows(std::string_view lowerPath) const {
@@ -153,6 +179,12 @@ void ClsSpider::EnsureRobotsRules() {
   if (robotsRulesValid_) return;
   robotsRules_.parse(robotsText_.view(), http_.settings().userAgent.view(), robotsAgent_.view());
   robotsRulesValid_ = true;
+}
+
+uint32_t ClsSpider::crawlDelayMs() {
+  if (!obeyRobots_ || !robotsFetched_) return 0;
+  EnsureRobotsRules();
+  return robotsRules_.crawlDelayMs();
 }
 
 bool ClsSpider::IsDisallowed(const char* link, ProgressEvent* progress) {

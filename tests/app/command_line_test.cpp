@@ -206,15 +206,20 @@ TEST_F(CommandLineTest, ProgressIsOneLineOnATerminalAndNoneWhenQuiet) {
 TEST_F(CommandLineTest, PauseAfterEachPageIsTheDelayAskedOrTheDefault) {
   const struct {
     std::vector<std::string> args;
+    uint32_t crawlDelayMs;
     uint64_t pauseMs;
   } cases[] = {
-      {{"generate", "example.com"}, 500},
-      {{"generate", "example.com", "--delay-ms", "3600000"}, 3600000},
-      {{"generate", "example.com", "--delay-ms=0"}, 0},
-      {{"spider", "example.com"}, 1000},
+      {{"generate", "example.com"}, 0, 500},
+      {{"generate", "example.com", "--delay-ms", "3600000"}, 0, 3600000},
+      {{"generate", "example.com", "--delay-ms=0"}, 0, 0},
+      {{"spider", "example.com"}, 0, 1000},
+      // A longer Crawl-delay of the site's robots.txt is kept, and said once.
+      {{"generate", "example.com", "--delay-ms=0"}, 2000, 2000},
+      {{"generate", "example.com", "--delay-ms=3000"}, 2000, 3000},
   };
   for (const auto& c : cases) {
     script = FakeScript();
+    script.crawlDelayMs = c.crawlDelayMs;
     script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
     // The run sleeps in slices; they are summed per crawl step.
     std::map<int, uint64_t> pausedAfterStep;
@@ -223,6 +228,10 @@ TEST_F(CommandLineTest, PauseAfterEachPageIsTheDelayAskedOrTheDefault) {
     std::map<int, uint64_t> expected;
     if (c.pauseMs > 0) expected = {{1, c.pauseMs}, {2, c.pauseMs}};
     EXPECT_EQ(pausedAfterStep, expected) << c.args[0] << " " << c.args.back();
+    const bool kept = c.crawlDelayMs > 0 && c.pauseMs == c.crawlDelayMs;
+    const std::string told = "robots.txt asks for 2 s between pages (Crawl-delay)";
+    EXPECT_EQ(err.str().find(told) != std::string::npos, kept) << err.str();
+    EXPECT_EQ(err.str().find(told), err.str().rfind(told)) << err.str();
   }
 }
 

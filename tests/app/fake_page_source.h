@@ -35,6 +35,7 @@ struct FakeScript {
   SourceSettings settings;
   int robotsExcluded = 0;
   int offSite = 0;
+  uint32_t crawlDelayMs = 0;
 };
 
 class FakePageSource : public PageSource {
@@ -68,6 +69,7 @@ class FakePageSource : public PageSource {
   int LeftOutCount() override { return static_cast<int>(leftOut_.size()); }
   LeftOutPage LeftOut(int index) override { return leftOut_.at(static_cast<size_t>(index)); }
   int RobotsExcludedCount() override { return script_.robotsExcluded; }
+  uint32_t CrawlDelayMs() override { return script_.crawlDelayMs; }
   int OffSiteCount() override { return script_.offSite; }
   PageListing CurrentPageListing() override {
     PageListing page = PageSource::CurrentPageListing();

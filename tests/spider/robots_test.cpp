@@ -84,6 +84,24 @@ TEST(RobotsRulesTest, RobotsAgentGroupAppliesBesideStarAndTheUserAgent) {
   EXPECT_FALSE(rules.disallows("/mine"));
 }
 
+TEST(RobotsRulesTest, CrawlDelayOfTheGroupsThatApplyTheLargestAndAtMostAMinute) {
+  const struct {
+    const char* text;
+    uint32_t delayMs;
+  } cases[] = {
+      {"User-agent: *\nCrawl-delay: 2\n", 2000},
+      {"User-agent: *\nCrawl-Delay: 0.5\nUser-agent: tollwick\ncrawl-delay: 3", 3000},
+      {"User-agent: other\nCrawl-delay: 9\nUser-agent: *\nDisallow: /x", 0},
+      {"User-agent: *\nCrawl-delay: 86400", RobotsRules::kMaxCrawlDelayMs},
+      {"User-agent: *\nCrawl-delay: soon\nCrawl-delay: -1\nCrawl-delay: 1.5s", 0},
+  };
+  for (const auto& c : cases) {
+    RobotsRules rules;
+    ASSERT_TRUE(rules.parse(c.text, "", "Tollwick"));
+    EXPECT_EQ(rules.crawlDelayMs(), c.delayMs) << c.text;
+  }
+}
+
 TEST(RobotsRulesTest, EmptyUserAgentMatchesOnlyStar) {
   RobotsRules rules;
   ASSERT_TRUE(rules.parse("User-agent:\nDisallow: /x\n", ""));
