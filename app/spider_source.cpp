@@ -72,6 +72,9 @@ void ApplyEngineOptions(quillon::ClsSpider& engine, const SourceSettings& settin
   if (!options.userAgent.empty()) UseOwnUserAgent(engine.http().settings(), options.userAgent);
 }
 
+// How often a page answered 429 or 503 is asked again before it counts as failed.
+constexpr uint32_t kBusyRetries = 3;
+
 // The spider's event sink: every callback is a chance for the front end to handle its events
 // and to end the fetch on a stop request.
 class StopSink : public quillon::ProgressEvent {
@@ -103,6 +106,8 @@ class SpiderSource : public PageSource {
     quillon::HttpControl& http = spider_.engine().http().settings();
     http.abortCheckMs = hooks.HeartbeatMs();
     http.maxContentLength = settings.maxPageSize;
+    // A busy site (429, 503) is asked again after the pause it names, a few times.
+    http.max503Retries = kBusyRetries;
     http.cookieDir.assign(settings.cookieDir.c_str());
     UseCache(http, settings);
     UseAuthentication(http, settings);

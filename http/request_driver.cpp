@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "base/ascii.h"
@@ -136,14 +137,33 @@ BasicCredentials CredentialsForAnswer(HttpClient& client, HttpControl& settings,
   return LoginOf(CredentialsFor(client, settings, answered, target));
 }
 
-void PauseBeforeRetry(uint32_t ms) {
+// Waits ms before asking a busy server again, in slices so that a stop is heard meanwhile.
+void PauseBeforeRetry(uint32_t ms, uint32_t heartbeatMs, ProgressMonitor* progress) {
   if (ms == 0) return;
   const HttpTestOverrides& o = HttpOverrides();
   if (o.pause != nullptr) {
     o.pause(ms);
-  } else {
-    SleepMs(ms);
+    return;
   }
+  for (uint32_t waited = 0; waited < ms; waited += kRetryPauseSliceMs) {
+    if (progress != nullptr && progress->pollAbort(heartbeatMs)) return;
+    SleepMs(ms - waited < kRetryPauseSliceMs ? ms - waited : kRetryPauseSliceMs);
+  }
+}
+
+// How long a busy answer asks to wait: its Retry-After in seconds (at most kMaxRetryAfterMs),
+// else fallbackMs. An HTTP date there is not read; the fallback stands for it.
+uint32_t RetryDelayMs(const HttpResponseHeader& header, uint32_t fallbackMs) {
+  StringBuffer value;
+  if (!header.getField("Retry-After", value)) return fallbackMs;
+  value.trim();
+  const std::string_view text = value.view();
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return fallbackMs;
+  }
+  const uint64_t ms = std::stoull(std::string(text)) * 1000;
+  return ms < kMaxRetryAfterMs ? static_cast<uint32_t>(ms) : kMaxRetryAfterMs;
 }
 
 // The answer had no status line and does not look like HTML: log what came.
@@ -794,7 +814,9 @@ class FetchRun {
       if (!ok && result_.needsReconnect) ok = Reconnect();
       if (ChallengeAnswered()) return AnswerChallenge();
       if (!Busy(busyRetries)) return ok;
-      PauseBeforeRetry(settings_.retryDelayMs);
+      PauseBeforeRetry(RetryDelayMs(result_.header, settings_.retryDelayMs),
+                       settings_.abortCheckMs, progress_);
+      if (Stopped()) return false;
       // The busy answer's body must not end up in front of the next answer's.
       if (!sink_.clear(log_)) return false;
     }
@@ -856,8 +878,10 @@ class FetchRun {
     return ok;
   }
 
+  // 503 Service Unavailable and 429 Too Many Requests are asked again after a pause.
   bool Busy(uint32_t retries) const {
-    return result_.header.statusCode == 503 && retries < settings_.max503Retries;
+    const int status = result_.header.statusCode;
+    return (status == 503 || status == 429) && retries < settings_.max503Retries;
   }
 
   HttpClient& client_;

@@ -28,6 +28,10 @@ inline constexpr uint32_t kSendPiece = 4000;
 inline constexpr uint32_t kWritableWaitSec = 1;
 // At most this many informational (1xx) heads are skipped before the final one.
 inline constexpr int kMaxInformationalHeads = 10;
+// A busy server's Retry-After is kept up to this long.
+inline constexpr uint32_t kMaxRetryAfterMs = 120000;
+// The wait before a retry is cut in slices of this long to hear a stop.
+inline constexpr uint32_t kRetryPauseSliceMs = 100;
 // How much of an answer without a status line is logged.
 inline constexpr uint32_t kInvalidHeadLogBytes = 500;
 
@@ -48,8 +52,9 @@ bool DriveRequest(HttpClient& client, const char* url, int depth, ConnectionUse 
                   HttpControl& settings, Output& sink, HttpResult& result, LogBase& log,
                   ProgressMonitor* progress);
 
-// DriveRequest with the retries: a broken connection is re-opened once, and a 503 is asked again
-// up to max503Retries times after retryDelayMs. The last answer is the result.
+// DriveRequest with the retries: a broken connection is re-opened once, and a 503 or 429 is
+// asked again up to max503Retries times after its Retry-After seconds (at most two minutes),
+// else retryDelayMs. The last answer is the result.
 bool FetchWithRetry(HttpClient& client, const char* url, HttpControl& settings, Output& sink,
                     HttpResult& result, LogBase& log, ProgressMonitor* progress);
 

@@ -397,6 +397,26 @@ TEST_F(DriverTest, Busy503ThenSuccessEndsTheRetries) {
   EXPECT_TRUE(RecordedPauses().empty());
 }
 
+TEST_F(DriverTest, TooManyRequestsWaitsWhatRetryAfterAsksUpToTwoMinutes) {
+  const struct {
+    const char* retryAfter;
+    uint32_t pauseMs;
+  } cases[] = {{"1", 1000}, {"86400", kMaxRetryAfterMs}, {"Wed, 21 Oct 2026 07:28:00 GMT", 2000}};
+  for (const auto& c : cases) {
+    HttpFixtureServer server;
+    server.AddResponse("/p", HttpFixtureServer::Response(429, "Too Many Requests", "slow down",
+                                                         std::string("Retry-After: ") +
+                                                             c.retryAfter + "\r\n"));
+    server.AddResponse("/p", Ok("fine"));
+    RecordedPauses().clear();
+    f_.settings.max503Retries = 3;
+    f_.settings.retryDelayMs = 2000;
+    EXPECT_TRUE(f_.fetch(server.Url("/p")));
+    EXPECT_EQ(f_.bodyText(), "fine");
+    EXPECT_EQ(RecordedPauses(), (std::vector<uint32_t>{c.pauseMs})) << c.retryAfter;
+  }
+}
+
 TEST_F(DriverTest, Busy503WithoutRetriesIsReturnedAtOnce) {
   server_.AddResponse("/p", HttpFixtureServer::Response(503, "Service Unavailable", "busy"));
   EXPECT_TRUE(f_.fetch(server_.Url("/p")));
