@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <zlib.h>
 
 #include <string>
 
@@ -20,6 +19,7 @@ namespace {
 using testing::CountOf;
 using testing::FakeResolver;
 using testing::Fetcher;
+using testing::GzipOf;
 using testing::FixedAddressPeer;
 using testing::HttpFixtureServer;
 using testing::RecordedPauses;
@@ -28,20 +28,6 @@ using After = HttpFixtureServer::After;
 
 std::string Ok(const std::string& body, const std::string& headers = "") {
   return HttpFixtureServer::Response(200, "OK", body, headers);
-}
-
-std::string GzipOf(const std::string& text) {
-  z_stream zs{};
-  deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, text.size()) + 32, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  zs.avail_in = static_cast<uInt>(text.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
 }
 
 class DriverTest : public ::testing::Test {
