@@ -27,7 +27,7 @@ bool ClsHttp::QuickGetStr(const char* url, StringBuffer& text, ProgressEvent* ca
   bool ok = FetchText(pool_, url, settings_, text, result_, log_, monitor.get());
   if (monitor) monitor->finish();
   if (ok && result_.header.statusCode < 400) return true;
-  NoteAnswerFailure(settings_, result_);
+  NoteAnswerFailure(result_);
   return false;
 }
 

@@ -1,15 +1,15 @@
 #include "http/fetch_failure.h"
 
-#include "http/http_control.h"
 #include "http/http_result.h"
 
 namespace quillon {
 
-void NoteAnswerFailure(const HttpControl& settings, HttpResult& result) {
+void NoteAnswerFailure(HttpResult& result) {
   FetchError& error = result.error;
   if (error.failed()) return;
   const int status = result.header.statusCode;
-  if (status == 401 && !settings.login.isEmpty()) {
+  // A 401 refuses a login only where one was offered (a host off the site gets none).
+  if (status == 401 && result.loginOffered) {
     error.set(FetchErrorKind::kLoginRefused);
     error.login = LoginProblem::kRefused;
   } else if (status >= 400) {

@@ -7,7 +7,6 @@
 
 namespace quillon {
 
-class HttpControl;
 class HttpResult;
 
 enum class FetchFailureKind {
@@ -19,7 +18,7 @@ enum class FetchFailureKind {
 // Names the failure of a fetch that the client itself did not fail: an answer of 400 or above
 // (a 401 when a login was offered is a refused login). A fetch that failed without a named
 // error becomes kFailed. Leaves an error already named as it is.
-void NoteAnswerFailure(const HttpControl& settings, HttpResult& result);
+void NoteAnswerFailure(HttpResult& result);
 
 // Fills reason with the one line for the result's error and returns its kind.
 FetchFailureKind DescribeFetchFailure(const HttpResult& result, StringBuffer& reason);

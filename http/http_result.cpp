@@ -31,6 +31,7 @@ void HttpResult::reset() {
   redirected = false;
   fromCache = false;
   needsReconnect = false;
+  loginOffered = false;
   socketFlags = SocketFlags();
   finalUrl.clear();
   cacheState = 0;

@@ -27,6 +27,8 @@ class HttpResult {
   int cacheState = 0;
   bool fromCache = false;
   bool needsReconnect = false;
+  // The last request sent carried a login (Basic or an NTLM token): a 401 then refused it.
+  bool loginOffered = false;
   HttpResponseHeader header;
   StringBuffer verb;
   StringBuffer lastRequest;

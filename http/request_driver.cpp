@@ -534,6 +534,7 @@ class RequestRun {
     parts.credentials = &credentials_;
     // The NTLM token goes where the login may go.
     parts.offerNtlm = *credentials_.login != '\0';
+    result_.loginOffered = *credentials_.login != '\0' && *credentials_.password != '\0';
     if (ComposeRequest(settings_, parts, result_, head_, log_)) return true;
     log_.addError("Failed to compose the request.");
     if (!settings_.composeOnly) connection_->close(log_);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "http/fetch_failure.h"
 #include "tests/http/driver_test_util.h"
 #include "tests/support/http_fixture_server.h"
 #include "tests/support/nginx_fixture.h"
@@ -131,6 +132,11 @@ TEST(CredentialScopeWireTest, ARedirectOffTheSiteTakesNoCredentialsAlong) {
     EXPECT_EQ(fetcher.status(), 401) << c.name;
     EXPECT_GE(other.RequestCount(), 1u) << c.name;
     EXPECT_FALSE(AnyAuthorization(other)) << c.name;
+    // No login went there, so none was refused: the page failed with the server's answer.
+    NoteAnswerFailure(fetcher.result);
+    StringBuffer reason;
+    DescribeFetchFailure(fetcher.result, reason);
+    EXPECT_STREQ(reason.getString(), "HTTP 401 Unauthorized") << c.name;
 
     if (c.ntlm) continue;  // the site's own NTLM login is the NTLM tests' business
     EXPECT_TRUE(fetcher.fetch(site.Url("/private"))) << c.name;
