@@ -145,9 +145,7 @@ class SpiderSource : public PageSource {
   CrawlWarningNote Warning(int index) override {
     const quillon::CrawlWarning* warning = spider_.engine().warningAt(index);
     if (warning == nullptr) return {};
-    std::string_view site = warning->site.view();
-    if (site.ends_with('/')) site.remove_suffix(1);
-    return {std::string(site), std::string(warning->text.view()),
+    return {std::string(warning->site.view()), std::string(warning->text.view()),
             warning->kind == quillon::FetchWarningKind::kCertificateNotVerified};
   }
   int RobotsExcludedCount() override { return spider_.engine().robotsExcludedCount(); }

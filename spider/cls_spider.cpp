@@ -180,7 +180,7 @@ void ClsSpider::RecordFailedFetch(const char* url) {
 
 namespace {
 
-// The site part of a URL in normal form: scheme, host and port, then "/".
+// The site part of a URL in normal form: scheme, host and port.
 std::string_view SiteOf(std::string_view url) {
   const size_t scheme = url.find("://");
   if (scheme == std::string_view::npos) return url;
@@ -200,11 +200,11 @@ void ClsSpider::GatherWarnings(const char* url) {
     bool known = false;
     for (int i = 0; i < warnings_.count() && !known; ++i) {
       const CrawlWarning& seen = *warnings_.at<CrawlWarning>(i);
-      known = seen.kind == kind && seen.site.view().substr(0, seen.site.length() - 1) == site;
+      known = seen.kind == kind && seen.site.view() == site;
     }
     if (known) continue;
     std::unique_ptr<CrawlWarning> warning(new (std::nothrow) CrawlWarning);
-    if (!warning || !warning->site.append(site) || !warning->site.appendChar('/')) return;
+    if (!warning || !warning->site.append(site)) return;
     warning->kind = kind;
     warning->certificate = met.certificate;
     DescribeFetchWarning(kind, met, warning->text);

@@ -35,7 +35,7 @@ struct FailedFetch : QuillonObject {
 
 // Something that went wrong beside success, once per site (scheme, host and port) and kind.
 struct CrawlWarning : QuillonObject {
-  StringBuffer site;  // "https://host:port/" as the crawl names it
+  StringBuffer site;  // "https://host:port" as the crawl names it
   FetchWarningKind kind = FetchWarningKind::kCertificateNotVerified;
   CertificateProblem certificate = CertificateProblem::kNone;
   // One line for a person ("certificate not trusted: self-signed").
