@@ -35,6 +35,7 @@ void HttpResult::reset() {
   socketFlags = SocketFlags();
   finalUrl.clear();
   cacheState = 0;
+  busyAnswers = 0;
   header.reset();
   error.clear();
 }
