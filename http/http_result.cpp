@@ -36,6 +36,7 @@ void HttpResult::reset() {
   finalUrl.clear();
   cacheState = 0;
   busyAnswers = 0;
+  bodyDropped = false;
   header.reset();
   error.clear();
 }

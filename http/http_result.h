@@ -36,6 +36,9 @@ class HttpResult {
   SocketFlags socketFlags;
   // Why the attempt failed, named where it failed; kNone while nothing failed.
   FetchError error;
+  // A body over the size limit was read to its end and dropped: the connection is fit for the
+  // next request.
+  bool bodyDropped = false;
   // How many 429 and 503 answers the fetch met, the last one included (each attempt sets it).
   uint32_t busyAnswers = 0;
   // What went wrong beside success during the whole fetch (reset() keeps them).

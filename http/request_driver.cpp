@@ -709,6 +709,10 @@ class RequestRun {
       return Close(false);
     }
     if (ReadBody(settings_, result_, sink_, connection_->stream(), log_, progress_)) return true;
+    if (result_.bodyDropped) {
+      ReleaseConnection();
+      return false;
+    }
     if (progress_ != nullptr && progress_->isAborted()) {
       log_.addError("Application aborted HTTP GET in event callback.");
     } else {
