@@ -150,7 +150,11 @@ char StringBuffer::lastChar() const {
 bool StringBuffer::ensureRoom(uint64_t extra) {
   if (uint64_t{length_} + extra < capacity_) return true;
   uint32_t newCapacity = 0;
-  if (!grownCapacity(length_, increment_, extra, newCapacity)) return false;
+  const uint32_t increment = geometric_ && length_ / 2 > increment_ ? length_ / 2 : increment_;
+  if (!grownCapacity(length_, increment, extra, newCapacity) &&
+      !grownCapacity(length_, increment_, extra, newCapacity)) {
+    return false;
+  }
   char* block = static_cast<char*>(AllocBytes(newCapacity));
   if (!block) return false;
   std::memcpy(block, text_, length_ + 1);

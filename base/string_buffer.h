@@ -50,6 +50,9 @@ class StringBuffer : public QuillonObject {
 
   uint8_t flag() const { return flag_; }
   void setFlag(uint8_t flag) { flag_ = flag; }
+  // From now on each growth adds at least half the length (not at most kMaxIncrement), so that
+  // a text built by many appends costs linear time however long it gets.
+  void growGeometrically() { geometric_ = true; }
 
   // Appends; false (text unchanged) when memory runs out. A null text does nothing.
   bool append(const char* text);
@@ -145,6 +148,7 @@ class StringBuffer : public QuillonObject {
 
   uint8_t marker_ = kMarker;
   uint8_t flag_ = 0;
+  bool geometric_ = false;
   char* text_;
   uint32_t capacity_;
   uint32_t length_;

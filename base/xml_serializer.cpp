@@ -190,6 +190,7 @@ bool IsHtmlEntityName(std::string_view name) {
 }
 
 bool SerializeXml(TreeNode& top, StringBuffer& out) {
+  out.growGeometrically();
   bool ok = true;
   TreeInfo* document = top.document();
   if (document && document->isValid() && document->root() == &top) {

@@ -28,6 +28,14 @@ struct CacheControl {
   uint32_t lastModifiedPercent = 25;
 };
 
+// Asked before a request that repeats one the server answered busy (429, 503); false (a stop)
+// ends the fetch. Clients that fetch side by side share one, so that retries keep their pace.
+class RetryPacer {
+ public:
+  virtual ~RetryPacer() = default;
+  virtual bool WaitTurn() = 0;
+};
+
 class HttpControl {
  public:
   // The generic template's User-Agent unless the caller sets another.
@@ -60,6 +68,9 @@ class HttpControl {
   bool revalidateInEveryTemplate = false;
   uint32_t max503Retries = 0;
   uint32_t retryDelayMs = 2000;
+  // Not owned; null: a retry waits only retryDelayMs (or what Retry-After asks). Not copied by
+  // CopySettingsFrom.
+  RetryPacer* retryPacer = nullptr;
   bool sendHost = true;
   StringBuffer userAgent;
   StringBuffer referer;

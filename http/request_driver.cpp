@@ -841,6 +841,10 @@ class FetchRun {
       PauseBeforeRetry(RetryDelayMs(result_.header, settings_.retryDelayMs),
                        settings_.abortCheckMs, progress_);
       if (Stopped()) return false;
+      if (settings_.retryPacer != nullptr && !settings_.retryPacer->WaitTurn()) {
+        result_.error.clear();
+        return result_.error.set(FetchErrorKind::kStopped);
+      }
       // The busy answer's body must not end up in front of the next answer's.
       if (!sink_.clear(log_)) return false;
     }

@@ -28,8 +28,25 @@ class StopMarkEvent : public ProgressEvent {
 
 }  // namespace
 
+namespace {
+
+// A worker's retries after busy answers take their turns with every other request start.
+class PacedRetries : public RetryPacer {
+ public:
+  PacedRetries(CrawlPace& pace, const std::atomic<bool>& stop) : pace_(pace), stop_(stop) {}
+  bool WaitTurn() override { return pace_.WaitTurn(stop_); }
+
+ private:
+  CrawlPace& pace_;
+  const std::atomic<bool>& stop_;
+};
+
+}  // namespace
+
 struct FetchAhead::Worker {
   enum class State { kIdle, kAssigned, kDone, kTaken };
+  Worker(CrawlPace& pace, const std::atomic<bool>& stop) : retries(pace, stop) {}
+  PacedRetries retries;
   ClsHttp http;
   StringBuffer url;
   StringBuffer body;
@@ -40,7 +57,7 @@ struct FetchAhead::Worker {
 
 FetchAhead::FetchAhead(int connections, CrawlPace& pace) : pace_(pace) {
   for (int i = 0; i < (connections < 1 ? 1 : connections); ++i) {
-    workers_.push_back(std::make_unique<Worker>());
+    workers_.push_back(std::make_unique<Worker>(pace_, stop_));
     Worker& worker = *workers_.back();
     worker.thread = std::thread([this, &worker] { Run(worker); });
   }
@@ -106,6 +123,7 @@ void FetchAhead::Schedule(const UrlList& queue, int limit, ClsHttp& model) {
         break;  // out of memory: the engine fetches the page itself
       }
       if (settings.abortCheckMs == 0) settings.abortCheckMs = kStopPollMs;
+      settings.retryPacer = &worker->retries;
       worker->state = Worker::State::kAssigned;
       inHand_.push_back(worker);
       handed = true;

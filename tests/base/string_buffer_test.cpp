@@ -45,6 +45,21 @@ TEST(StringBufferGrowthTest, StepDoublesUpToItsCapWhileGrowingByteByByte) {
   EXPECT_LT(reallocations, 30u);  // amortised: each step is half the capacity
   EXPECT_EQ(text.charAt(999999), static_cast<char>('a' + 999999 % 26));
   EXPECT_EQ(text.getString()[1000000], '\0');
+
+  // Past the largest step a plain buffer grows by 500,000 bytes at a time; one that grows
+  // geometrically needs a handful of steps for 20 MB.
+  for (bool geometric : {false, true}) {
+    StringBuffer big;
+    if (geometric) big.growGeometrically();
+    const std::string block(1000, 'x');
+    uint32_t steps = 0;
+    for (uint32_t capacity = big.capacity(); big.length() < 20000000; ) {
+      ASSERT_TRUE(big.append(block));
+      if (big.capacity() != capacity) ++steps;
+      capacity = big.capacity();
+    }
+    EXPECT_EQ(steps < 30u, geometric) << steps << " steps";
+  }
 }
 
 TEST(StringBufferGrowthTest, AppendNeedsRoomForTheTerminator) {
