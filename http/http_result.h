@@ -24,6 +24,9 @@ class HttpResult {
 
   bool redirected = false;
   StringBuffer finalUrl;
+  // The status of the first redirect answer followed, and how many were followed.
+  int redirectStatus = 0;
+  int redirectHops = 0;
   int cacheState = 0;
   bool fromCache = false;
   bool needsReconnect = false;
