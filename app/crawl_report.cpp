@@ -5,6 +5,7 @@
 #include "app/failure_reason_log.h"
 #include "app/output_folder.h"
 #include "app/report_html.h"
+#include "app/site_address.h"
 #include "base/xml_file.h"
 
 namespace tollwick {
@@ -268,7 +269,8 @@ bool WriteCrawlReport(const SitemapFields& fields, const RunOptions& options,
                       const CrawlReport& report, const CrawlSummary& summary,
                       const XmlSitemapList& xml, FrontEndHooks& hooks) {
   ReportRun run;
-  run.siteUrl = fields.siteUrl;
+  // A password typed into the address is used for the crawl, never written.
+  run.siteUrl = WithoutUserInfo(fields.siteUrl);
   run.dateText = LocaleDateTimeText([&report] {
     const quillon::SystemTime& when = report.started();
     std::tm tm{};
