@@ -207,6 +207,7 @@ bool CrawlReport::CrawlEnded(PageSource& source, bool stopped, std::string& erro
   });
   ok = ok && csv.append(block.data(), static_cast<uint32_t>(block.size()), log) && csv.commit(log);
   facts_.csvRows = spool_.rows();
+  spool_.Remove();
   std::vector<uint64_t>().swap(titleHashes_);
   std::vector<uint64_t>().swap(descriptionHashes_);
   if (!ok) {

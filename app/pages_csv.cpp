@@ -105,9 +105,11 @@ std::string CsvLine(const PageRow& row) {
   return line + "\r\n";
 }
 
-PageSpool::~PageSpool() {
+void PageSpool::Remove() {
   file_.close();
   if (!path_.empty()) quillon::deleteFile(path_.c_str());
+  path_.clear();
+  buffer_.clear();
 }
 
 bool PageSpool::Open(const std::string& path, std::string& error) {

@@ -47,7 +47,7 @@ class PageSpool {
   PageSpool(const PageSpool&) = delete;
   PageSpool& operator=(const PageSpool&) = delete;
   // Removes the scratch file.
-  ~PageSpool();
+  ~PageSpool() { Remove(); }
 
   // Creates the scratch file at path (replacing one there). False with the reason in error.
   bool Open(const std::string& path, std::string& error);
@@ -55,6 +55,8 @@ class PageSpool {
   bool Add(const PageRow& row);
   // Reads every row back in order into visit. False (reason in error()) when the file fails.
   bool Replay(const std::function<void(PageRow&)>& visit);
+  // Closes and deletes the scratch file (the row count stays).
+  void Remove();
   size_t rows() const { return rows_; }
   const std::string& error() const { return error_; }
 
