@@ -66,8 +66,7 @@ uint64_t TextHash(std::string_view text) {
   return hash;
 }
 
-CrawlReport::CrawlReport()
-    : started_(quillon::LocalTimeNow()), startTick_(quillon::TickCount()) {
+CrawlReport::CrawlReport() : started_(quillon::LocalTimeNow()), startTick_(quillon::TickCount()) {
   facts_.depths.assign(kDepthBuckets, 0);
 }
 
@@ -290,8 +289,8 @@ bool WriteCrawlReport(const SitemapFields& fields, const RunOptions& options,
   const std::string html = ReportHtml(report, run);
   const std::string path = fields.outputFolder + "/report.html";
   FailureReasonLog log;
-  if (!quillon::ReplaceFileAtomically(path.c_str(), html.data(),
-                                      static_cast<uint32_t>(html.size()), log)) {
+  if (!quillon::ReplaceFileAtomically(path.c_str(), html.data(), static_cast<uint32_t>(html.size()),
+                                      log)) {
     hooks.ReportFailure("Could not save the crawl report to " + path + ": " +
                         (log.reason().empty() ? "the file could not be written" : log.reason()));
     return false;

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/generate_run.h"

@@ -154,7 +154,8 @@ void RunSection(std::string& out, const CrawlReport& report, const ReportRun& ru
   Card(out, "warnings", "warnings", summary.warnings.size(), true);
   Card(out, "in-sitemap", "in sitemap.xml", facts.inSitemap);
   Card(out, "redirects", "redirects", facts.redirects.total());
-  if (!facts.sitemaps.files.empty()) Card(out, "orphans", "orphans", facts.sitemaps.orphanCount, true);
+  if (!facts.sitemaps.files.empty())
+    Card(out, "orphans", "orphans", facts.sitemaps.orphanCount, true);
   out += "</div>\n";
   out += "<p id=\"summary\">" + HtmlEscape(summary.Text()) + "</p>\n";
   if (!run.xmlSummary.empty()) out += "<p>" + HtmlEscape(run.xmlSummary) + "</p>\n";
@@ -219,7 +220,8 @@ void BrokenSection(std::string& out, const ReportFacts& facts) {
   std::vector<std::vector<Cell>> rows;
   for (const BrokenLink& link : facts.broken.rows()) {
     std::string from;
-    for (const std::string& page : link.referrers) from += (from.empty() ? "" : "<br>") + Link(page);
+    for (const std::string& page : link.referrers)
+      from += (from.empty() ? "" : "<br>") + Link(page);
     if (link.inlinks > link.referrers.size()) {
       from += "<br><span class=\"more\">" + Number(link.inlinks) + " links in all</span>";
     }
@@ -241,8 +243,7 @@ void RedirectSection(std::string& out, const ReportFacts& facts) {
   for (const RedirectRow& row : facts.redirects.rows()) {
     std::string note = row.hops > 1 ? "chain of " + std::to_string(row.hops) : "";
     if (row.offSite) note += std::string(note.empty() ? "" : ", ") + "off the site";
-    rows.push_back({UrlCell(row.source), UrlCell(row.target), NumCell(row.status),
-                    TextCell(note)});
+    rows.push_back({UrlCell(row.source), UrlCell(row.target), NumCell(row.status), TextCell(note)});
   }
   Table(out, {"From", "To", "Status", "Note"}, rows, facts.redirects.more(), "No redirects.");
 }
@@ -309,8 +310,9 @@ void OrphanSection(std::string& out, const ReportFacts& facts) {
     return;
   }
   if (found.files.empty()) {
-    out += "<p>The site has no sitemap that could be read (no Sitemap line in robots.txt "
-           "and no /sitemap.xml).</p>\n";
+    out +=
+        "<p>The site has no sitemap that could be read (no Sitemap line in robots.txt "
+        "and no /sitemap.xml).</p>\n";
     return;
   }
   out += "<p>Addresses in the site's own sitemaps that no crawled page links to. " +
@@ -374,9 +376,8 @@ std::string BarChartSvg(const std::vector<ChartBar>& bars) {
                     "\" font-family=\"sans-serif\" font-size=\"12\">";
   int y = 4;
   for (const ChartBar& bar : bars) {
-    const int width = bar.count == 0 ? 0
-                                     : std::max<int>(1, static_cast<int>(
-                                                            bar.count * kChartBarWidth / most));
+    const int width =
+        bar.count == 0 ? 0 : std::max<int>(1, static_cast<int>(bar.count * kChartBarWidth / most));
     const std::string middle = std::to_string(y + kChartRowHeight / 2 + 4);
     svg += "<text x=\"" + std::to_string(kChartLabelWidth - 6) + "\" y=\"" + middle +
            "\" text-anchor=\"end\" fill=\"#1d2330\">" + HtmlEscape(bar.label) + "</text>";

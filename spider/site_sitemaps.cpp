@@ -88,9 +88,8 @@ bool ClsSpider::FetchSitemapFile(const char* url, uint64_t& bytesLeft, StringBuf
   return text.assign(body.view());
 }
 
-void ClsSpider::ReadSitemapText(std::string_view text, const char* fileUrl,
-                                OwningPtrArray& files, HashMap& listed, SiteSitemapScan& scan,
-                                int keepOrphans) {
+void ClsSpider::ReadSitemapText(std::string_view text, const char* fileUrl, OwningPtrArray& files,
+                                HashMap& listed, SiteSitemapScan& scan, int keepOrphans) {
   const bool index = text.find("<sitemapindex") != std::string_view::npos;
   StringBuffer loc;
   for (size_t at = text.find(kLocOpen); at != std::string_view::npos;
@@ -127,8 +126,7 @@ void ClsSpider::ReadSitemapText(std::string_view text, const char* fileUrl,
   }
 }
 
-bool ClsSpider::ScanSiteSitemaps(SiteSitemapScan& scan, int keepOrphans,
-                                 ProgressEvent* progress) {
+bool ClsSpider::ScanSiteSitemaps(SiteSitemapScan& scan, int keepOrphans, ProgressEvent* progress) {
   log_.reset();
   LogContextGuard context(log_, "ScanSiteSitemaps");
   OwningPtrArray named;
@@ -153,8 +151,7 @@ bool ClsSpider::ScanSiteSitemaps(SiteSitemapScan& scan, int keepOrphans,
   // The list grows as indexes name more files.
   for (int i = 0; i < named.count(); ++i) {
     if (!url.assign(*named.at<StringBuffer>(i)) || !ResolveLink(url, robotsUrl.getString()) ||
-        !IsHttpAddress(url.view()) || IsOutbound(url.getString()) ||
-        fetched.contains(url.view()) ||
+        !IsHttpAddress(url.view()) || IsOutbound(url.getString()) || fetched.contains(url.view()) ||
         (obeyRobots_ && IsDisallowed(url.getString(), progress))) {
       continue;
     }

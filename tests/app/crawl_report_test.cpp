@@ -64,10 +64,9 @@ TEST(CrawlReportTest, HistogramsTopPagesAndCharactersCountAsShown) {
   Histogram ms({50, 100});
   for (uint64_t value : {0, 49, 50, 99, 100, 5000}) ms.Add(value);
   EXPECT_EQ(ms.counts(), (std::vector<uint64_t>{2, 2, 2}));
-  EXPECT_EQ(HistogramLabels(ms, "ms"), (std::vector<std::string>{"< 50 ms", "50-100 ms",
-                                                                  "100+ ms"}));
-  EXPECT_EQ(HistogramLabels(Histogram({5000}), "B"),
-            (std::vector<std::string>{"< 5 kB", "5+ kB"}));
+  EXPECT_EQ(HistogramLabels(ms, "ms"),
+            (std::vector<std::string>{"< 50 ms", "50-100 ms", "100+ ms"}));
+  EXPECT_EQ(HistogramLabels(Histogram({5000}), "B"), (std::vector<std::string>{"< 5 kB", "5+ kB"}));
 
   TopPages top(3);
   for (uint64_t value : {5, 9, 1, 9, 7, 2}) top.Add(value, "p" + std::to_string(value));
@@ -89,8 +88,8 @@ TEST(CrawlReportTest, TablesKeepAThousandRowsAndTheReportCountsTheRest) {
   ASSERT_TRUE(report.Begin(folder, error)) << error;
   const size_t kBroken = kReportRowLimit + 3;
   for (size_t i = 0; i < kBroken; ++i) {
-    report.AddLeftOut(source, {"http://h/<" + std::to_string(i) + ">", "HTTP 404 Not Found",
-                               false, 404});
+    report.AddLeftOut(source,
+                      {"http://h/<" + std::to_string(i) + ">", "HTTP 404 Not Found", false, 404});
   }
   ASSERT_TRUE(report.CrawlEnded(source, false, error)) << error;
   EXPECT_EQ(report.facts().broken.rows().size(), kReportRowLimit);
