@@ -172,15 +172,16 @@ void CrawlReport::NoteDuplicate(Duplicates& table, const std::vector<uint64_t>& 
   if (group.urls.size() < kReportReferrerLimit) group.urls.push_back(url);
 }
 
-bool CrawlReport::CrawlEnded(PageSource& source, bool stopped, std::string& error) {
+bool CrawlReport::CrawlEnded(PageSource& source, bool endedEarly, std::string& error) {
   durationMs_ = quillon::TickCount() - startTick_;
   for (BrokenLink& link : facts_.broken.rows()) {
     link.inlinks = source.LinkInfoOf(link.url).inlinks;
     link.referrers = source.Referrers(link.url);
     if (link.referrers.size() > kReportReferrerLimit) link.referrers.resize(kReportReferrerLimit);
   }
-  // A stopped crawl has not met the links that would tell an orphan from a page not yet seen.
-  if (!stopped) {
+  // A crawl that ended early has not met the links that would tell an orphan from a page not
+  // yet seen.
+  if (!endedEarly) {
     facts_.sitemapsScanned = true;
     source.ScanSiteSitemaps(facts_.sitemaps, kReportRowLimit);
   }
@@ -260,7 +261,9 @@ bool StartCrawlReport(const SitemapFields& fields, FrontEndHooks& hooks,
 bool FinishCrawlReport(CrawlReport& report, PageSource& source, const CrawlSummary& summary,
                        FrontEndHooks& hooks) {
   std::string error;
-  if (report.CrawlEnded(source, summary.stopped, error)) return true;
+  // A crawl that ended early (a stop, the page limit) left links unseen.
+  const bool endedEarly = summary.stopped || summary.pageLimit != 0;
+  if (report.CrawlEnded(source, endedEarly, error)) return true;
   hooks.ReportFailure(error);
   return false;
 }

@@ -148,7 +148,7 @@ struct ReportFacts {
   CappedTable<PageNote> longDescription;
   Duplicates duplicateTitles;
   Duplicates duplicateDescriptions;
-  // The site's own sitemaps; scanned is false when they were not read (the crawl was stopped).
+  // The site's own sitemaps; scanned is false when they were not read (the crawl ended early).
   bool sitemapsScanned = false;
   SiteSitemapsFound sitemaps;
   // The CSV's rows and whether it was written.
@@ -172,9 +172,10 @@ class CrawlReport {
   // A URL left out (failed or too large).
   void AddLeftOut(PageSource& source, const LeftOutPage& page);
   // When the crawl ends, with the source still there: the inlinks and referrers, the site's
-  // own sitemaps (unless stopped), the duplicates, and pages.csv written into the folder
-  // (through a temporary file). False with the reason in error when pages.csv failed.
-  bool CrawlEnded(PageSource& source, bool stopped, std::string& error);
+  // own sitemaps (unless the crawl ended early: stopped or at its page limit), the duplicates,
+  // and pages.csv written into the folder (through a temporary file). False with the reason in
+  // error when pages.csv failed.
+  bool CrawlEnded(PageSource& source, bool endedEarly, std::string& error);
 
   const ReportFacts& facts() const { return facts_; }
   // Milliseconds from construction to CrawlEnded.

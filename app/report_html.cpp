@@ -306,7 +306,8 @@ void OrphanSection(std::string& out, const ReportFacts& facts) {
   Heading(out, "orphans", "Orphans");
   const SiteSitemapsFound& found = facts.sitemaps;
   if (!facts.sitemapsScanned) {
-    out += "<p>The site's own sitemaps were not read: the crawl was stopped.</p>\n";
+    out += "<p>The site's own sitemaps were not read: the crawl ended early (stopped or at its "
+           "page limit), so its links do not tell an orphan from a page not reached.</p>\n";
     return;
   }
   if (found.files.empty()) {
