@@ -465,6 +465,10 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
       auto most =
           static_cast<int32_t>(ParseNumber(reader.Value(), 0, INT32_MAX, "--max-urls", "pages"));
       engine([most](EngineOptions& e) { e.maxUrls = most; });
+    } else if (arg == "--connections") {
+      auto count = static_cast<int32_t>(ParseNumber(reader.Value(), 1, kMaxConnections,
+                                                    "--connections", "connections"));
+      engine([count](EngineOptions& e) { e.connections = count; });
     } else if (arg == "--drop-query") {
       reader.NoValue();
       engine([](EngineOptions& e) { e.dropQueryStrings = true; });
@@ -670,7 +674,11 @@ std::string UsageText() {
       "    --from-profile                  start from the dialog's saved fields instead of the\n"
       "                                    built-in defaults\n"
       "    --delay-ms N                    pause after each page (default 500; a longer\n"
-      "                                    Crawl-delay of robots.txt is kept, up to 60 s)\n"
+      "                                    Crawl-delay of robots.txt is kept, up to 60 s; it\n"
+      "                                    doubles while the site answers 429 or 503)\n"
+      "    --connections N                 fetch with N connections in parallel (1-16, default\n"
+      "                                    1); the pause is then the least time between two\n"
+      "                                    request starts; the files are the same\n"
       "    --max-page-size BYTES           leave out pages larger than this (default 300000)\n"
       "    --cookies DIR|memory            keep the site's cookies in DIR (one XML file per\n"
       "                                    base domain; made private when missing) or in memory\n"

@@ -107,19 +107,20 @@ std::tm TmOf(const quillon::SystemTime& when) {
 
 std::string DateText(const quillon::SystemTime& when) { return LocaleDateTimeText(TmOf(when)); }
 
-// Adds the pages the last crawl step left out to the summary; a page over the size limit is
-// reported as it is skipped.
 // The pause after a page: the run's, or the longer one the site's robots.txt asks for (told
-// to the front end once).
+// to the front end once), or longer still while the site answers busy. None when the source
+// keeps the pace itself.
 uint32_t PauseAfterPage(PageSource& spider, uint32_t delayMs, FrontEndHooks& hooks,
                         uint32_t& crawlDelayTold) {
   const uint32_t crawlDelay = spider.CrawlDelayMs();
-  if (crawlDelay <= delayMs) return delayMs;
-  if (crawlDelay != crawlDelayTold) hooks.CrawlDelayKept(crawlDelay);
-  crawlDelayTold = crawlDelay;
-  return crawlDelay;
+  if (crawlDelay > delayMs && crawlDelay != crawlDelayTold) hooks.CrawlDelayKept(crawlDelay);
+  if (crawlDelay > delayMs) crawlDelayTold = crawlDelay;
+  if (spider.PacesItself()) return 0;
+  return std::max({delayMs, crawlDelay, spider.BusyBackoffMs()});
 }
 
+// Adds the pages the last crawl step left out to the summary (and to the report when there is
+// one); a page over the size limit is reported as it is skipped.
 void NoteLeftOutPages(PageSource& spider, FrontEndHooks& hooks, CrawlSummary& summary,
                       CrawlReport* report) {
   int count = spider.LeftOutCount();
@@ -265,6 +266,8 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
   SourceSettings settings = options.source;
   settings.engine = fields.engine;
   settings.followCanonical = fields.xmlSitemap && !options.ignoreCanonical;
+  settings.pauseMs = options.delayMs;
+  settings.maxPages = options.maxPages;
   std::unique_ptr<PageSource> spider = NewSource(options.makeSource, hooks, settings);
   spider->BeginSite(SiteDomain(fields.siteUrl));
   spider->QueueUrl(fields.siteUrl);

@@ -119,6 +119,11 @@ class PageSource {
   virtual int RobotsExcludedCount() { return 0; }
   // The pause robots.txt asks for between pages (ms; 0: none).
   virtual uint32_t CrawlDelayMs() { return 0; }
+  // What the site's busy answers (429, 503) add to the pause (ms; 0: none).
+  virtual uint32_t BusyBackoffMs() { return 0; }
+  // True when the source keeps the pause between request starts itself (several connections
+  // fetch ahead), so the run makes none between pages.
+  virtual bool PacesItself() { return false; }
   virtual int OffSiteCount() { return 0; }
   // What the last fetched page's answer says for the XML sitemap; by default a 200 HTML page
   // at CurrentUrl().
@@ -195,6 +200,10 @@ inline constexpr uint64_t kDefaultMaxPageSize = 300000;
 // What a page source is made with besides the hooks.
 struct SourceSettings {
   uint64_t maxPageSize = kDefaultMaxPageSize;
+  // The pause between pages, kept by a source that paces itself (RunOptions::delayMs).
+  uint32_t pauseMs = kPageDelayMs;
+  // The run lists at most this many pages (0: no limit), so fetching more is wasted.
+  int maxPages = 0;
   EngineOptions engine;
   // Queue the address a page's canonical link names (the XML sitemap lists it instead).
   bool followCanonical = false;

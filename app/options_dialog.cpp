@@ -70,6 +70,10 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   pause_->setSingleStep(100);
   pause_->setSuffix(QStringLiteral(" ms"));
   pause_->setValue(std::clamp(engine.pauseMs, 0, kMaxDialogPauseMs));
+  connections_ = new QSpinBox(this);
+  connections_->setObjectName(kIdConnections);
+  connections_->setRange(1, kMaxConnections);
+  connections_->setValue(std::clamp(engine.connections, 1, kMaxConnections));
   dropQuery_ = NewCheckBox(QStringLiteral("Drop &query strings"), kIdDropQuery,
                            engine.dropQueryStrings, this);
   dropHttps_ =
@@ -92,6 +96,7 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   form->addRow(QStringLiteral("Do not count off-site links &matching:"), outboundAvoid_);
   form->addRow(QStringLiteral("Stop queueing after this many &pages:"), maxUrls_);
   form->addRow(QStringLiteral("Pause &between pages:"), pause_);
+  form->addRow(QStringLiteral("Parallel co&nnections:"), connections_);
   form->addRow(QString(), dropQuery_);
   form->addRow(QString(), dropHttps_);
   form->addRow(QString(), respectNofollow_);
@@ -117,6 +122,7 @@ void OptionsDialog::Apply(SitemapFields& fields) const {
   engine.outboundAvoid = PatternsOf(outboundAvoid_);
   engine.maxUrls = maxUrls_->value();
   engine.pauseMs = pause_->value();
+  engine.connections = connections_->value();
   engine.dropQueryStrings = dropQuery_->isChecked();
   engine.dropHttps = dropHttps_->isChecked();
   engine.respectNofollow = respectNofollow_->isChecked();

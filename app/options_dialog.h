@@ -22,6 +22,7 @@ inline constexpr char kIdMustMatch[] = "mustMatch";
 inline constexpr char kIdOutboundAvoid[] = "outboundAvoid";
 inline constexpr char kIdMaxUrls[] = "maxUrls";
 inline constexpr char kIdPause[] = "pause";
+inline constexpr char kIdConnections[] = "connections";
 inline constexpr char kIdDropQuery[] = "dropQuery";
 inline constexpr char kIdDropHttps[] = "dropHttps";
 inline constexpr char kIdRespectNofollow[] = "respectNofollow";
@@ -45,6 +46,7 @@ class OptionsDialog : public QDialog {
   QPlainTextEdit* outboundAvoid_ = nullptr;
   QSpinBox* maxUrls_ = nullptr;
   QSpinBox* pause_ = nullptr;
+  QSpinBox* connections_ = nullptr;
   QCheckBox* dropQuery_ = nullptr;
   QCheckBox* dropHttps_ = nullptr;
   QCheckBox* respectNofollow_ = nullptr;

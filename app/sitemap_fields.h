@@ -21,6 +21,8 @@ inline constexpr char kApplicationName[] = "Tollwick";
 // The pause after each page, and the longest one the dialog offers.
 inline constexpr int32_t kDefaultPauseMs = 500;
 inline constexpr int32_t kMaxDialogPauseMs = 60000;
+// The most connections a crawl fetches with.
+inline constexpr int32_t kMaxConnections = 16;
 
 // The robots.txt name the crawl answers to besides "*".
 inline constexpr char kDefaultRobotsAgent[] = "Tollwick";
@@ -44,6 +46,9 @@ struct EngineOptions {
   std::string robotsAgent = kDefaultRobotsAgent;
   // The dialog's pause after each page (the command line has --delay-ms).
   int32_t pauseMs = kDefaultPauseMs;
+  // Connections fetching in parallel (1-16); with more than one the pause is the least time
+  // between two request starts across all of them.
+  int32_t connections = 1;
 };
 
 struct SitemapFields {

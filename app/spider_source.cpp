@@ -69,6 +69,9 @@ void ApplyEngineOptions(quillon::ClsSpider& engine, const SourceSettings& settin
   engine.setRespectNofollow(options.respectNofollow);
   engine.setRobotsAgent(options.robotsAgent.c_str());
   engine.setFollowCanonical(settings.followCanonical);
+  engine.setConnections(options.connections);
+  engine.setMaxPages(settings.maxPages);
+  engine.pace().setPauseMs(settings.pauseMs);
   if (!options.userAgent.empty()) UseOwnUserAgent(engine.http().settings(), options.userAgent);
 }
 
@@ -150,6 +153,8 @@ class SpiderSource : public PageSource {
   }
   int RobotsExcludedCount() override { return spider_.engine().robotsExcludedCount(); }
   uint32_t CrawlDelayMs() override { return spider_.engine().crawlDelayMs(); }
+  uint32_t BusyBackoffMs() override { return spider_.engine().pace().backoffMs(); }
+  bool PacesItself() override { return spider_.engine().connections() > 1; }
   int OffSiteCount() override { return spider_.engine().outboundCount(); }
   PageListing CurrentPageListing() override {
     const quillon::PageFacts& facts = spider_.engine().pageFacts();

@@ -41,6 +41,7 @@ class ClsCache2 : public ClsBase {
   // Adds a folder; the MD5 of a URL picks one of the roots. An empty path is ignored (false).
   bool AddRoot(const char* path);
   int rootCount() const { return roots_.count(); }
+  const char* rootAt(int i) const { return roots_.at<StringBuffer>(i)->getString(); }
   // 0, 1 or 2 levels of sub-folders named after digest bytes; other values are refused.
   bool setLevels(int levels);
   int levels() const { return levels_; }

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "base/platform.h"
 #include "base/progress.h"
 #include "http/date_parser.h"
 #include "http/fetch_failure.h"
@@ -25,7 +26,9 @@ bool ClsHttp::QuickGet(const char* name, ProgressEvent* callback, Fetch fetch) {
     }
   }
   result_.reset();
+  const uint32_t started = TickCount();
   bool ok = fetch(monitor.get());
+  result_.answerMs = TickCount() - started;
   if (monitor) monitor->finish();
   if (ok && result_.header.statusCode < 400) return true;
   NoteAnswerFailure(result_);

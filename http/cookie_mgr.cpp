@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -452,7 +453,8 @@ CookieSaveOutcome SaveParsedCookies(HttpControl& settings, const char* host,
     std::vector<const Cookie*> cookies;
     for (int i = 0; i < parsed.count(); ++i) cookies.push_back(parsed.at<Cookie>(i));
     for (const Cookie* cookie : cookies) LogCookie(*cookie, log);
-    return SaveCookies(settings.cookieDir, settings.memoryCookies, host, cookies, log);
+    std::lock_guard<std::mutex> lock(settings.cookieLock());
+    return SaveCookies(settings.cookieDir, settings.cookieStore(), host, cookies, log);
   } catch (const std::bad_alloc&) {
     log.addError("Out of memory");
     return CookieSaveOutcome::kNotStored;
@@ -529,8 +531,11 @@ bool AddCookieHeader(const HttpControl& settings, const char* host, const char* 
   }
   log.addError("Auto-adding any accumulated cookies.");
   log.addTag("CookieDir", settings.cookieDir.getString());
-  std::unique_ptr<CookieJar> jar =
-      LoadCookieJar(settings.cookieDir, settings.memoryCookies, host, path, log);
+  std::unique_ptr<CookieJar> jar;
+  {
+    std::lock_guard<std::mutex> lock(settings.cookieLock());
+    jar = LoadCookieJar(settings.cookieDir, settings.cookieStore(), host, path, log);
+  }
   if (!jar) {
     log.addError("No cookie jar found.");
     return true;

@@ -32,8 +32,8 @@ RequestCredentials CredentialsForRequest(HttpControl& settings, const UrlCredent
   CredentialScope& scope = settings.credentialScope;
   const bool onSite = scope.domain.isEmpty() ? EqualsNoCase(host, origin.host.view())
                                              : IsHostOnSite(host, scope.domain.view());
-  if (onSite && tls && !scope.domain.isEmpty()) scope.reachedOverHttps = true;
-  const bool plainAfterHttps = !tls && (origin.tls || scope.reachedOverHttps);
+  if (onSite && tls && !scope.domain.isEmpty()) scope.reachedOverHttps->store(true);
+  const bool plainAfterHttps = !tls && (origin.tls || scope.reachedOverHttps->load());
   const bool callerMay = onSite && !plainAfterHttps;
 
   RequestCredentials credentials;

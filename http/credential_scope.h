@@ -4,6 +4,9 @@
 // URL go to that URL's host only. The decision is made here, once, for every request path.
 #pragma once
 
+#include <atomic>
+#include <memory>
+
 #include <string_view>
 
 #include "base/string_buffer.h"
@@ -37,8 +40,8 @@ struct UrlCredentials {
 struct CredentialScope {
   StringBuffer domain;
   // Set once an on-site request went over https: from then on, none goes with credentials in
-  // plain text.
-  bool reachedOverHttps = false;
+  // plain text. The clients that crawl one site together share it (copies of the scope do).
+  std::shared_ptr<std::atomic<bool>> reachedOverHttps = std::make_shared<std::atomic<bool>>(false);
 };
 
 // Where the current fetch started (the URL its caller asked for), set for the fetch's length.

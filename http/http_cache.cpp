@@ -3,6 +3,7 @@
 #include <bzlib.h>
 
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "base/file_access.h"
@@ -330,6 +331,10 @@ bool HttpCache::Replace(const char* url, std::string_view head, std::string_view
 
 bool HttpCache::write(const char* url, std::string_view head, std::string_view body, bool negative,
                       bool keepOthers, LogBase& log) {
+  // A container holds the entries of many URLs: clients that fetch side by side take turns at
+  // rewriting one, so that no entry is lost between a read and the rename.
+  static std::mutex containerWrites;
+  std::lock_guard<std::mutex> lock(containerWrites);
   StringBuffer path;
   if (url == nullptr || !FilePath(url, path)) return false;
   if (std::strlen(url) + 1 > kMaxUrlBytes || head.size() + 1 > kMaxHeadBytes ||

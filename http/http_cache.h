@@ -58,6 +58,8 @@ class HttpCache {
   // Adds a folder; the MD5 of a URL picks one of the roots. An empty path is ignored (false).
   bool AddRoot(const char* path);
   bool hasRoots() const { return !roots_.isEmpty(); }
+  int rootCount() const { return roots_.count(); }
+  const char* rootAt(int i) const { return roots_.at<StringBuffer>(i)->getString(); }
   // Bodies longer than this are neither stored nor expanded.
   void setMaxBodyBytes(uint32_t bytes) { maxBodyBytes_ = bytes; }
   uint32_t maxBodyBytes() const { return maxBodyBytes_; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "base/hash_map.h"
 #include "base/string_buffer.h"
@@ -37,6 +38,12 @@ class HttpControl {
   HttpControl();
   HttpControl(const HttpControl&) = delete;
   HttpControl& operator=(const HttpControl&) = delete;
+
+  // Takes every setting of other for a client that fetches beside other's client: the same
+  // cache roots and cookie folder, the same credential scope (whose https mark they share) and
+  // other's memory cookie store. other must outlive this client's fetches. False when memory
+  // runs out.
+  bool CopySettingsFrom(HttpControl& other);
 
   bool useSystemProxy = false;
   int proxyPort = 80;
@@ -84,6 +91,15 @@ class HttpControl {
   bool requireVerifiedCert = false;
   StringBuffer cookieDir;
   HashMap memoryCookies;
+  // The memory cookie store in use (this client's, or the one it shares) and the lock held
+  // while it is read or changed.
+  HashMap& cookieStore() { return cookieHome_ != nullptr ? cookieHome_->memoryCookies : memoryCookies; }
+  const HashMap& cookieStore() const {
+    return cookieHome_ != nullptr ? cookieHome_->memoryCookies : memoryCookies;
+  }
+  std::mutex& cookieLock() const {
+    return cookieHome_ != nullptr ? cookieHome_->cookieLock_ : cookieLock_;
+  }
   bool autoAddCookies = true;
   bool autoSaveCookies = true;
   uint32_t maxUrlLen = 2000;
@@ -106,6 +122,8 @@ class HttpControl {
   }
 
  private:
+  HttpControl* cookieHome_ = nullptr;
+  mutable std::mutex cookieLock_;
   bool ieTemplate_ = false;
   bool firefoxTemplate_ = false;
 };

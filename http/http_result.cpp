@@ -31,12 +31,15 @@ void HttpResult::reset() {
   redirected = false;
   redirectStatus = 0;
   redirectHops = 0;
+  answerMs = 0;
   fromCache = false;
   needsReconnect = false;
   loginOffered = false;
   socketFlags = SocketFlags();
   finalUrl.clear();
   cacheState = 0;
+  busyAnswers = 0;
+  bodyDropped = false;
   header.reset();
   error.clear();
 }

@@ -27,6 +27,9 @@ class HttpResult {
   // The status of the first redirect answer followed, and how many were followed.
   int redirectStatus = 0;
   int redirectHops = 0;
+  // From the start of the fetch to the end of its body, retries and redirects included (ms);
+  // set when the fetch ends.
+  uint32_t answerMs = 0;
   int cacheState = 0;
   bool fromCache = false;
   bool needsReconnect = false;
@@ -39,6 +42,11 @@ class HttpResult {
   SocketFlags socketFlags;
   // Why the attempt failed, named where it failed; kNone while nothing failed.
   FetchError error;
+  // A body over the size limit was read to its end and dropped: the connection is fit for the
+  // next request.
+  bool bodyDropped = false;
+  // How many 429 and 503 answers the fetch met, the last one included (each attempt sets it).
+  uint32_t busyAnswers = 0;
   // What went wrong beside success during the whole fetch (reset() keeps them).
   FetchWarnings warnings;
 };

@@ -14,6 +14,7 @@
 #include "http/cache_rules.h"
 #include "http/client_certificate_answer.h"
 #include "http/cookie_mgr.h"
+#include "http/date_parser.h"
 #include "http/http_client.h"
 #include "http/http_conn_pool.h"
 #include "http/http_control.h"
@@ -151,18 +152,36 @@ void PauseBeforeRetry(uint32_t ms, uint32_t heartbeatMs, ProgressMonitor* progre
   }
 }
 
-// How long a busy answer asks to wait: its Retry-After in seconds (at most kMaxRetryAfterMs),
-// else fallbackMs. An HTTP date there is not read; the fallback stands for it.
+// The milliseconds from now until an HTTP date (0 when it is past); false when text is none.
+bool MsUntilHttpDate(const char* text, uint64_t& ms) {
+  SystemTime when;
+  double until = 0;
+  double now = 0;
+  if (!DateParser::ParseHttpDate(text, when) || !DateParser::CalendarToDayCount(when, until) ||
+      !DateParser::CalendarToDayCount(UtcTimeNow(), now)) {
+    return false;
+  }
+  constexpr double kMsPerDay = 86400000.0;
+  const double difference = (until - now) * kMsPerDay;
+  ms = difference <= 0 ? 0 : difference >= kMaxRetryAfterMs ? kMaxRetryAfterMs
+                                                             : static_cast<uint64_t>(difference);
+  return true;
+}
+
+// How long a busy answer asks to wait: its Retry-After in seconds or as an HTTP date (at most
+// kMaxRetryAfterMs; a date already past asks for none), else fallbackMs.
 uint32_t RetryDelayMs(const HttpResponseHeader& header, uint32_t fallbackMs) {
   StringBuffer value;
   if (!header.getField("Retry-After", value)) return fallbackMs;
   value.trim();
   const std::string_view text = value.view();
-  if (text.empty() || text.size() > 9 ||
-      text.find_first_not_of("0123456789") != std::string_view::npos) {
+  uint64_t ms = 0;
+  if (!text.empty() && text.size() <= 9 &&
+      text.find_first_not_of("0123456789") == std::string_view::npos) {
+    ms = std::stoull(std::string(text)) * 1000;
+  } else if (!MsUntilHttpDate(value.getString(), ms)) {
     return fallbackMs;
   }
-  const uint64_t ms = std::stoull(std::string(text)) * 1000;
   return ms < kMaxRetryAfterMs ? static_cast<uint32_t>(ms) : kMaxRetryAfterMs;
 }
 
@@ -690,6 +709,10 @@ class RequestRun {
       return Close(false);
     }
     if (ReadBody(settings_, result_, sink_, connection_->stream(), log_, progress_)) return true;
+    if (result_.bodyDropped) {
+      ReleaseConnection();
+      return false;
+    }
     if (progress_ != nullptr && progress_->isAborted()) {
       log_.addError("Application aborted HTTP GET in event callback.");
     } else {
@@ -826,8 +849,11 @@ class FetchRun {
  private:
   bool Attempt() {
     result_.reset();
-    return DriveRequest(client_, url_, 0, ConnectionUse::kPooled, settings_, sink_, result_, log_,
-                        progress_);
+    const bool ok = DriveRequest(client_, url_, 0, ConnectionUse::kPooled, settings_, sink_,
+                                 result_, log_, progress_);
+    if (IsBusyStatus(result_.header.statusCode)) ++busyAnswers_;
+    result_.busyAnswers = busyAnswers_;
+    return ok;
   }
 
   // A stop ends the fetch whatever the attempt's own failure was.
@@ -880,9 +906,9 @@ class FetchRun {
   }
 
   // 503 Service Unavailable and 429 Too Many Requests are asked again after a pause.
+  static bool IsBusyStatus(int status) { return status == 503 || status == 429; }
   bool Busy(uint32_t retries) const {
-    const int status = result_.header.statusCode;
-    return (status == 503 || status == 429) && retries < settings_.max503Retries;
+    return IsBusyStatus(result_.header.statusCode) && retries < settings_.max503Retries;
   }
 
   HttpClient& client_;
@@ -892,6 +918,7 @@ class FetchRun {
   HttpResult& result_;
   LogBase& log_;
   ProgressMonitor* progress_;
+  uint32_t busyAnswers_ = 0;
   BasicCredentials credentials_;
   bool ntlm_ = false;
 };

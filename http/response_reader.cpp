@@ -250,13 +250,32 @@ Framing TlsFraming(const HttpControl& settings, const HttpResult& result, bool h
   return f;
 }
 
+// Reads length bytes and forgets them, so that the connection can carry the next request.
+// False when the stream fails or ends first (the flags tell).
+bool DropBytes(HttpControl& settings, HttpResult& result, ByteStream& stream, uint64_t length,
+               LogBase& log, ProgressMonitor* progress) {
+  for (;;) {
+    const uint32_t take = stream.size() < length ? stream.size() : static_cast<uint32_t>(length);
+    stream.consume(take);
+    length -= take;
+    if (length == 0) return true;
+    if (stream.fill(settings.abortCheckMs, log, progress, result.socketFlags) !=
+        ByteStream::Fill::kData) {
+      return false;
+    }
+  }
+}
+
 // Exactly length bytes, checked against maxContentLength before any is read. Bytes past the
-// length stay in the stream.
+// length stay in the stream. A body over the limit but within kMaxDroppedBody is read and
+// dropped, so the kept-alive connection survives it.
 bool ReadByLength(HttpControl& settings, HttpResult& result, BodyOut& out, ByteStream& stream,
                   uint64_t length, LogBase& log, ProgressMonitor* progress) {
   if (settings.maxContentLength != 0 && length > settings.maxContentLength) {
     log.addError("Content length more than the maximum allowed.");
     log.addTagInt64("maxContentLength", static_cast<int64_t>(settings.maxContentLength));
+    result.bodyDropped = length <= kMaxDroppedBody &&
+                         DropBytes(settings, result, stream, length, log, progress);
     return FailTooLarge(settings, result);
   }
   uint64_t remaining = length;

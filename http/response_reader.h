@@ -28,6 +28,9 @@ inline constexpr uint32_t kMaxHeadBlock = 64 * 1024;
 inline constexpr uint32_t kMaxChunkSizeLine = 4096;
 // Trailer lines after the last chunk are consumed up to this many bytes in all.
 inline constexpr uint32_t kMaxTrailerBytes = 64 * 1024;
+// A body of known length over the limit is still read, and dropped, up to this size, so that
+// the kept-alive connection serves the next request; a longer one ends the connection.
+inline constexpr uint64_t kMaxDroppedBody = 8 * 1024 * 1024;
 // A gzip body is decoded only when longer than this.
 inline constexpr uint32_t kMinGzipBodyLength = 10;
 

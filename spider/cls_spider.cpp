@@ -11,6 +11,7 @@
 #include "base/progress.h"
 #include "http/parse_url.h"
 #include "http/url_combiner.h"
+#include "spider/fetch_ahead.h"
 
 namespace quillon {
 
@@ -76,6 +77,14 @@ ClsSpider::ClsSpider()
   settings.maxUrlLen = kMaxUrlLen;
 }
 
+ClsSpider::~ClsSpider() = default;
+
+void ClsSpider::setConnections(int connections) {
+  connections_ = connections < 1 ? 1 : connections > kMaxConnections ? kMaxConnections
+                                                                     : connections;
+  fetchAhead_.reset();
+}
+
 void ClsSpider::BeginSite(const char* text) {
   if (!BeginsWithHttp(text)) {
     Reset(text);
@@ -89,8 +98,10 @@ void ClsSpider::BeginSite(const char* text) {
 
 void ClsSpider::Reset(const char* domain) {
   setDomain(domain == nullptr ? "" : domain);
-  http_.settings().credentialScope.reachedOverHttps = false;
+  http_.settings().credentialScope.reachedOverHttps->store(false);
   http_.settings().addressCredentials.clear();
+  // Fetches in hand belong to the old site.
+  if (fetchAhead_) fetchAhead_->DropAll();
   outbound_.clear();
   spidered_.clear();
   unspidered_.clear();
@@ -156,24 +167,30 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
     FetchRobots(ignored, progress);
   }
   currentUrl_.clear();
+  pace_.setCrawlDelayMs(crawlDelayMs());
 
   while (!unspidered_.isEmpty()) {
+    FetchAheadOfFront();
     const char* url = unspidered_.takeFront();
     currentUrl_.assign(url);
     lastModified_.clear();
     log_.addTag("url", url);
-    StringBuffer body;
-    const uint32_t started = TickCount();
-    const bool fetched = http_.QuickGetStr(url, body, progress);
-    fetchMs_ = TickCount() - started;
-    GatherWarnings(url);
-    if (fetched) {
-      HandleFetchedPage(url, progress, body);
+    StringBuffer ownBody;
+    const Fetched page = FetchPage(url, progress, ownBody);
+    const HttpResult& answer = page.client->result();
+    GatherWarnings(url, answer);
+    pace_.NoteAnswer(answer.busyAnswers);
+    if (page.ok) {
+      HandleFetchedPage(url, progress, page);
+      if (fetchAhead_) fetchAhead_->Release();
       return true;
     }
-    RecordFailedFetch(url);
+    RecordFailedFetch(url, *page.client);
+    const bool stopped = answer.error.kind == FetchErrorKind::kStopped;
+    if (fetchAhead_) fetchAhead_->Release();
     // A stop ends the crawl at once: the waiting URLs stay queued, never visited one by one.
-    if (http_.result().error.kind == FetchErrorKind::kStopped) {
+    if (stopped) {
+      if (fetchAhead_) fetchAhead_->DropAll();
       log_.addError("Crawl stopped by the application.");
       return false;
     }
@@ -182,18 +199,39 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
   return false;
 }
 
-void ClsSpider::RecordFailedFetch(const char* url) {
+void ClsSpider::FetchAheadOfFront() {
+  if (connections_ <= 1) return;
+  if (!fetchAhead_) fetchAhead_ = std::make_unique<FetchAhead>(connections_, pace_);
+  int limit = connections_;
+  // Pages past the listing limit would be fetched for nothing.
+  if (maxPages_ > 0 && maxPages_ - spidered_.count() < limit) {
+    limit = maxPages_ - spidered_.count() < 1 ? 1 : maxPages_ - spidered_.count();
+  }
+  fetchAhead_->Schedule(unspidered_, limit, http_);
+}
+
+ClsSpider::Fetched ClsSpider::FetchPage(const char* url, ProgressEvent* progress,
+                                        StringBuffer& ownBody) {
+  FetchAhead::Answer answer;
+  if (fetchAhead_ && fetchAhead_->Take(url, progress, answer)) {
+    return {answer.client, answer.fetched, answer.body};
+  }
+  const bool ok = http_.QuickGetStr(url, ownBody, progress);
+  return {&http_, ok, &ownBody};
+}
+
+void ClsSpider::RecordFailedFetch(const char* url, ClsHttp& client) {
   StringBuffer httpLog;
-  http_.lastErrorText(httpLog);
+  client.lastErrorText(httpLog);
   log_.addTag("http", httpLog.getString());
   std::unique_ptr<FailedFetch> failed(new (std::nothrow) FailedFetch);
   if (!failed || !failed->url.assign(url)) {
     log_.addError("Out of memory");
     return;
   }
-  failed->kind = DescribeFetchFailure(http_.result(), failed->reason);
-  failed->error = http_.result().error.kind;
-  failed->statusCode = http_.result().header.statusCode;
+  failed->kind = DescribeFetchFailure(client.result(), failed->reason);
+  failed->error = client.result().error.kind;
+  failed->statusCode = client.result().header.statusCode;
   if (!failed_.append(failed.get())) {
     log_.addError("Out of memory");
     return;
@@ -213,8 +251,8 @@ std::string_view SiteOf(std::string_view url) {
 
 }  // namespace
 
-void ClsSpider::GatherWarnings(const char* url) {
-  const FetchWarnings& met = http_.result().warnings;
+void ClsSpider::GatherWarnings(const char* url, const HttpResult& result) {
+  const FetchWarnings& met = result.warnings;
   if (!met.any()) return;
   const std::string_view site = SiteOf(url);
   for (unsigned bit = 0; bit < 32; ++bit) {
@@ -249,7 +287,7 @@ const char* ClsSpider::failedUrl(int i) const {
   return failed ? failed->url.getString() : nullptr;
 }
 
-void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, StringBuffer& body) {
+void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, const Fetched& page) {
   bool isStart = startPending_ && startUrl_.view() == url;
   if (isStart) startPending_ = false;
   if (!spidered_.append(url)) log_.addError("Out of memory");
@@ -257,9 +295,10 @@ void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, Stri
   listed->flags |= LinkFacts::kListed;
   // A page that answered needs only its first referrer.
   moreReferrers_.remove(url);
-  http_.ModifiedDateText(lastModified_);
+  page.client->ModifiedDateText(lastModified_);
 
-  const HttpResult& result = http_.result();
+  const HttpResult& result = page.client->result();
+  const StringBuffer& body = *page.body;
   StringBuffer finalUrl;
   bool follow = true;
   if (result.redirected && !result.finalUrl.isEmpty() && finalUrl.assign(result.finalUrl) &&
@@ -289,7 +328,7 @@ void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, Stri
   // Relative links are relative to where the page really is.
   const char* base = finalUrl.isEmpty() ? currentUrl_.getString() : finalUrl.getString();
   StringBuffer where(base);
-  RecordPageFacts(where, body.view());
+  RecordPageFacts(where, result, body.view());
   pageFacts_.offSiteRedirect = !follow;
   linkingPage_ = url;
   linkingDepth_ = listed->depth;
@@ -321,16 +360,17 @@ void PageFacts::clear() {
   redirectHops = 0;
 }
 
-void ClsSpider::RecordPageFacts(const StringBuffer& finalUrl, std::string_view body) {
+void ClsSpider::RecordPageFacts(const StringBuffer& finalUrl, const HttpResult& answer,
+                                std::string_view body) {
   PageFacts& facts = pageFacts_;
   facts.clear();
-  const HttpResponseHeader& header = http_.result().header;
+  const HttpResponseHeader& header = answer.header;
   bool ok = facts.finalUrl.assign(finalUrl);
   facts.statusCode = header.statusCode;
-  facts.answerMs = fetchMs_;
+  facts.answerMs = answer.answerMs;
   facts.bodyBytes = body.size();
-  facts.redirectStatus = http_.result().redirectStatus;
-  facts.redirectHops = http_.result().redirectHops;
+  facts.redirectStatus = answer.redirectStatus;
+  facts.redirectHops = answer.redirectHops;
   header.fields.getFieldValue("Content-Type", facts.contentType);
   header.fields.getFieldValue("Last-Modified", facts.lastModified);
   for (int i = 0; i < header.fields.count(); ++i) {

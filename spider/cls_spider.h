@@ -15,12 +15,14 @@
 #include "base/string_buffer.h"
 #include "http/cls_http.h"
 #include "http/fetch_failure.h"
+#include "spider/crawl_pace.h"
 #include "spider/page_directives.h"
 #include "spider/robots.h"
 #include "spider/url_list.h"
 
 namespace quillon {
 
+class FetchAhead;
 class ProgressEvent;
 
 // One URL of the failed list with why it failed.
@@ -131,7 +133,7 @@ class ClsSpider : public ClsBase {
   ClsSpider();
   ClsSpider(const ClsSpider&) = delete;
   ClsSpider& operator=(const ClsSpider&) = delete;
-  ~ClsSpider() override = default;
+  ~ClsSpider() override;
 
   // ---- Crawl
 
@@ -188,6 +190,21 @@ class ClsSpider : public ClsBase {
   // True when host equals domain or ends with "." + domain (ASCII case-insensitive), or the
   // domain is empty; an IP-address host matches only itself.
   static bool IsHostOnSite(std::string_view host, std::string_view domain);
+
+  // ---- Connections and pace
+
+  // The crawl keeps at most this many connections fetching (1-16).
+  static constexpr int kMaxConnections = 16;
+  // With more than one, the pages after the one being handled are fetched ahead in parallel,
+  // each request start keeping to the pace; the pages are still handled in queue order, one per
+  // CrawlNext. With one (the default) the engine fetches each page itself when it handles it,
+  // and the caller makes the pause between pages (pace().intervalMs()).
+  void setConnections(int connections);
+  int connections() const { return connections_; }
+  // 0: no limit; else no page is fetched ahead that would pass this many listed pages.
+  void setMaxPages(int maxPages) { maxPages_ = maxPages; }
+  // The pause between request starts, raised by Crawl-delay and by busy answers.
+  CrawlPace& pace() { return pace_; }
 
   // ---- Settings (the application leaves them at their defaults)
 
@@ -302,10 +319,20 @@ class ClsSpider : public ClsBase {
   static bool FormTwin(std::string_view link, StringBuffer& twin);
   // Reads the robots text into rules once per fetched text.
   void EnsureRobotsRules();
+  // The fetch of url, the queue's front just taken: from the fetch-ahead workers when they have
+  // it in hand, else made here. ownBody holds the text of a fetch made here.
+  struct Fetched {
+    ClsHttp* client = nullptr;
+    bool ok = false;
+    StringBuffer* body = nullptr;
+  };
+  Fetched FetchPage(const char* url, ProgressEvent* progress, StringBuffer& ownBody);
+  // Hands the URLs after the front to the fetch-ahead workers (when there are any).
+  void FetchAheadOfFront();
   // After a failed fetch of url: the failed list, the reason and the client's log.
-  void RecordFailedFetch(const char* url);
+  void RecordFailedFetch(const char* url, ClsHttp& client);
   // After any fetch of url: the warnings of its result not met before on its site.
-  void GatherWarnings(const char* url);
+  void GatherWarnings(const char* url, const HttpResult& result);
   // Filters one link of the page at pageUrl (resolved against it) and queues it or records it
   // as outbound. pagePasses: the page passes the must-match patterns.
   void ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses, bool queueOpen,
@@ -315,10 +342,11 @@ class ClsSpider : public ClsBase {
   enum class PageRole { kStart, kLinked };
   void ProcessLinks(const char* pageUrl, std::string_view pageText, PageRole role,
                     ProgressEvent* progress);
-  // Fills pageFacts_ from the client's last answer and the page's text.
-  void RecordPageFacts(const StringBuffer& finalUrl, std::string_view body);
-  // After a successful fetch of currentUrl_: record it and handle its links.
-  void HandleFetchedPage(const char* url, ProgressEvent* progress, StringBuffer& body);
+  // Fills pageFacts_ from the answer and the page's text.
+  void RecordPageFacts(const StringBuffer& finalUrl, const HttpResult& answer,
+                       std::string_view body);
+  // After a successful fetch of currentUrl_ by client: record it and handle its links.
+  void HandleFetchedPage(const char* url, ProgressEvent* progress, const Fetched& page);
 
   ClsHttp http_;
   StringBuffer domain_;
@@ -330,8 +358,6 @@ class ClsSpider : public ClsBase {
   // The page whose links are being considered (the seen set's copy), and its depth.
   const char* linkingPage_ = nullptr;
   uint16_t linkingDepth_ = 0;
-  // How long the last fetch took (ms).
-  uint32_t fetchMs_ = 0;
   UrlList unspidered_{seen_};
   UrlList spidered_{seen_};
   OwningPtrArray failed_;
@@ -359,6 +385,11 @@ class ClsSpider : public ClsBase {
   StringBuffer currentUrl_;
   StringBuffer lastModified_;
   StringBuffer pageText_;
+  int connections_ = 1;
+  int maxPages_ = 0;
+  CrawlPace pace_;
+  // Made at the first CrawlNext when there is more than one connection.
+  std::unique_ptr<FetchAhead> fetchAhead_;
 };
 
 }  // namespace quillon

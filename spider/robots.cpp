@@ -161,7 +161,7 @@ bool ClsSpider::FetchRobots(StringBuffer& out, ProgressEvent* progress) {
   log_.addTag("robotsUrl", url.getString());
   StringBuffer body;
   bool fetched = http_.QuickGetStr(url.getString(), body, progress);
-  GatherWarnings(url.getString());
+  GatherWarnings(url.getString(), http_.result());
   cache.readFromCache = readFromCache;
   cache.writeToCache = writeToCache;
 

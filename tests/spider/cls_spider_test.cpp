@@ -159,70 +159,81 @@ TEST_F(CrawlTest, OtherSchemesInLinksAndRedirectsMakeNoRequest) {
   EXPECT_TRUE(Outbound().empty());
 }
 
-TEST(KeepAliveCrawlTest, HundredPageCrawlOfNginxUsesOneConnection) {
+// One connection serves the whole crawl; with four, the pages are fetched ahead on four more
+// (robots.txt came over the engine's own) and handled in the same order.
+TEST(KeepAliveCrawlTest, HundredPageCrawlOfNginxKeepsItsConnections) {
   const std::string root = testing::FreshDir("keep-alive-site");
   std::ofstream index(root + "index.html");
   for (int i = 1; i < 100; ++i) {
     const std::string name = "p" + std::to_string(i) + ".html";
     index << "<a href=" << name << ">" << i << "</a>\n";
     std::ofstream(root + name) << "<html><head><title>" << i << "</title></head><body>page "
-                               << i << "</body></html>";
+                               << i << "<a href=p" << (i * 7) % 100 << ".html>n</a></body></html>";
   }
   index.close();
   testing::NginxServer nginx(root);
   if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
-  ClsSpider spider;
-  spider.BeginSite((nginx.baseUrl() + "/").c_str());
-  int pages = 0;
-  for (int guard = 0; guard < 1000; ++guard) {
-    if (spider.CrawlNext(nullptr)) {
-      ++pages;
-    } else if (spider.unspideredCount() == 0) {
-      break;
-    }
-  }
-  EXPECT_EQ(pages, 100);
-  // nginx logs a request once its answer is out: the last line may come a moment later.
-  std::set<std::string> connections;
-  int requests = 0;
-  for (int wait = 0; wait < 100 && requests < 101; ++wait) {
-    if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The access log's lines from line `from` on: the first word is the client's address and port.
+  auto loggedPorts = [&](int from, int& requests) {
+    std::set<std::string> ports;
     std::ifstream log(nginx.accessLogPath());
-    connections.clear();
     requests = 0;
-    for (std::string line; std::getline(log, line); ++requests) {
-      connections.insert(line.substr(0, line.find(' ')));
+    int at = 0;
+    for (std::string line; std::getline(log, line); ++at) {
+      if (at < from) continue;
+      ports.insert(line.substr(0, line.find(' ')));
+      ++requests;
     }
+    return ports;
+  };
+  std::vector<std::string> firstOrder;
+  int logged = 0;
+  for (int connections : {1, 4}) {
+    ClsSpider spider;
+    spider.setConnections(connections);
+    spider.BeginSite((nginx.baseUrl() + "/").c_str());
+    std::vector<std::string> order;
+    for (int guard = 0; guard < 1000; ++guard) {
+      if (spider.CrawlNext(nullptr)) {
+        order.emplace_back(spider.currentUrl().getString());
+      } else if (spider.unspideredCount() == 0) {
+        break;
+      }
+    }
+    EXPECT_EQ(order.size(), 100u);
+    if (firstOrder.empty()) firstOrder = order;
+    EXPECT_EQ(order, firstOrder) << connections << " connections";
+    // nginx logs a request once its answer is out: the last line may come a moment later.
+    std::set<std::string> ports;
+    int requests = 0;
+    for (int wait = 0; wait < 100 && requests < 101; ++wait) {
+      if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      ports = loggedPorts(logged, requests);
+    }
+    logged += requests;
+    EXPECT_EQ(requests, 101);  // robots.txt and the pages, each once
+    EXPECT_EQ(ports.size(), connections == 1 ? 1u : 5u);
   }
-  EXPECT_EQ(requests, 101);  // robots.txt and the pages
-  EXPECT_EQ(connections.size(), 1u);
 }
 
-TEST_F(CrawlTest, SeenSetGrowsPastItsFirstBucketsWithoutLosingAUrl) {
-  spider_.BeginSite("site.test");
-  const int count = 3 * static_cast<int>(ClsSpider::kSeenBuckets);
-  for (int i = 0; i < count; ++i) {
-    ASSERT_TRUE(spider_.QueueUrl(("http://site.test/p" + std::to_string(i)).c_str()));
-  }
-  EXPECT_EQ(spider_.seenCount(), static_cast<uint32_t>(count));
-  for (int i = 0; i < count; i += 997) {
-    EXPECT_TRUE(spider_.IsSeen("http://site.test/p" + std::to_string(i))) << i;
-  }
-  EXPECT_FALSE(spider_.IsSeen("http://site.test/p" + std::to_string(count)));
-  EXPECT_FALSE(spider_.IsSeen("http://site.test/P1"));
-}
-
-TEST_F(CrawlTest, MaximumUrlCountStopsQueueingButLinksStillCountAsSeen) {
-  server_.AddResponse("/", Html("<a href=a>a</a>"));
-  server_.AddResponse("/a", Html("<a href=b>b</a><a href=http://off.test/>o</a>"));
-  server_.AddResponse("/b", Html("b"));
+// A session cookie the start page sets reaches every connection that fetches ahead.
+TEST_F(CrawlTest, ConnectionsFetchingAheadShareTheCookiesAndKeepTheOrder) {
+  std::string links;
+  for (int i = 1; i <= 12; ++i) links += "<a href=/" + std::to_string(i) + ">x</a>";
+  server_.AddResponse("/", Html(links, "Set-Cookie: session=ok; Path=/\r\n"));
+  server_.AddHandler("*", [](int fd, const HttpFixtureServer::Request& request) {
+    const bool session = request.head.find("Cookie: session=ok") != std::string::npos;
+    HttpFixtureServer::SendAll(fd, session ? Html("page") : HttpFixtureServer::Response(403, "Forbidden", ""));
+    return HttpFixtureServer::After::kKeepAlive;
+  });
   spider_.setObeyRobots(false);
-  spider_.setMaxUrls(1);
+  spider_.setConnections(4);
+  spider_.http().settings().cookieDir.assign("memory");
   spider_.BeginSite(At("site.test", "/").c_str());
-  EXPECT_EQ(Urls({At("site.test", "/"), At("site.test", "/a")}), CrawlAll());
-  EXPECT_TRUE(spider_.IsSeen(At("site.test", "/b")));
-  // Off-site links are still recorded.
-  EXPECT_EQ(Urls({"http://off.test/"}), Outbound());
+  Urls expected = {At("site.test", "/")};
+  for (int i = 1; i <= 12; ++i) expected.push_back(At("site.test", "/" + std::to_string(i)));
+  EXPECT_EQ(CrawlAll(), expected);
+  EXPECT_EQ(spider_.failedCount(), 0);
 }
 
 TEST_F(CrawlTest, ThreeFailuresThenAGoodPage) {
@@ -259,15 +270,20 @@ TEST_F(CrawlTest, AStopEndsTheStepWithTheRestStillQueued) {
     server_.SleepUnlessStopping(3000);
     return HttpFixtureServer::After::kClose;
   });
-  spider_.setObeyRobots(false);
-  spider_.http().settings().abortCheckMs = 50;
-  spider_.BeginSite(At("site.test", "/0").c_str());
-  for (int i = 1; i < 5000; ++i) spider_.QueueUrl(At("site.test", "/" + std::to_string(i)).c_str());
-  EXPECT_FALSE(spider_.CrawlNext(&stop));
-  EXPECT_EQ(1, spider_.failedCount());
-  EXPECT_EQ(FetchFailureKind::Stopped, spider_.failedFetch(0)->kind);
-  EXPECT_EQ(4999, spider_.unspideredCount());
-  EXPECT_LE(server_.RequestCount(), 1u);
+  for (int connections : {1, 4}) {
+    ClsSpider spider;
+    spider.setObeyRobots(false);
+    spider.setConnections(connections);
+    spider.http().settings().abortCheckMs = 50;
+    spider.BeginSite(At("site.test", "/0").c_str());
+    for (int i = 1; i < 5000; ++i) spider.QueueUrl(At("site.test", "/" + std::to_string(i)).c_str());
+    EXPECT_FALSE(spider.CrawlNext(&stop));
+    EXPECT_EQ(1, spider.failedCount());
+    EXPECT_EQ(FetchFailureKind::Stopped, spider.failedFetch(0)->kind);
+    // The fetches ahead were ended too; their URLs wait in the queue.
+    EXPECT_EQ(4999, spider.unspideredCount());
+  }
+  EXPECT_LE(server_.RequestCount(), 5u);
 }
 
 TEST_F(CrawlTest, TheStartPagesLinksPassTheMustMatchPatternsWhateverItsAddress) {
