@@ -151,6 +151,9 @@ class TerminalHooks : public FrontEndHooks {
   void XmlSitemapWritten(const std::string& summary) override {
     Line() << "tollwick: " << summary << "\n";
   }
+  void ReportWritten(const std::string& path) override {
+    Line() << "tollwick: report: " << path << "\n";
+  }
   bool WantsCrawlLog() override { return log_ != nullptr; }
   void CrawlStepLog(const std::string& text) override {
     if (log_) log_->append(text);
@@ -442,6 +445,9 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "--xml" || arg == "--no-xml") {
       reader.NoValue();
       set(&SitemapFields::xmlSitemap, arg == "--xml");
+    } else if (arg == "--report" || arg == "--no-report") {
+      reader.NoValue();
+      set(&SitemapFields::crawlReport, arg == "--report");
     } else if (arg == "--xml-gzip" || arg == "--no-xml-gzip") {
       reader.NoValue();
       set(&SitemapFields::xmlGzip, arg == "--xml-gzip");
@@ -658,6 +664,12 @@ std::string UsageText() {
       "                                    (default on; split with an index above 50,000 URLs\n"
       "                                    or 50 MB)\n"
       "    --xml-gzip                      write it gzip-compressed (sitemap.xml.gz)\n"
+      "    --report | --no-report          write report.html (broken links with the pages that\n"
+      "                                    link to them, redirects, pages left out of\n"
+      "                                    sitemap.xml and why, title and description checks,\n"
+      "                                    orphans of the site's own sitemaps, slowest and\n"
+      "                                    largest pages) and pages.csv (one row per URL\n"
+      "                                    tried) (default on)\n"
       "    --title TEXT  --description TEXT  --meta-tags TEXT  --end-of-body TEXT\n"
       "    --from-profile                  start from the dialog's saved fields instead of the\n"
       "                                    built-in defaults\n"
@@ -723,9 +735,9 @@ std::string UsageText() {
       "    redirects, without noindex and without a canonical link elsewhere, each once.\n"
       "    stdout: the output folder's path is the last line. stderr: one progress line per\n"
       "    page, a warning per page left out as too large, then every failed URL with its\n"
-      "    reason, a summary line and the XML sitemap's count. Ctrl-C ends the crawl and\n"
-      "    still writes the files from what was gathered. Only \"Last Folder\" is saved in\n"
-      "    the profile. See tollwick(1).\n"
+      "    reason, a summary line, the XML sitemap's count and \"tollwick: report: PATH\".\n"
+      "    Ctrl-C ends the crawl and still writes the files from what was gathered. Only\n"
+      "    \"Last Folder\" is saved in the profile. See tollwick(1).\n"
       "  tollwick spider URL [--delay-ms N] [-o FILE]\n"
       "    the diagnostic crawl (at most 1000 passes, default pause 1000 ms): per line the URL,\n"
       "    a tab and the page's Last-Modified date (empty when it has none); default FILE\n"

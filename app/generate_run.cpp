@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "app/crawl_report.h"
 #include "app/failure_reason_log.h"
 #include "app/output_folder.h"
 #include "app/site_address.h"
@@ -118,13 +119,15 @@ uint32_t PauseAfterPage(PageSource& spider, uint32_t delayMs, FrontEndHooks& hoo
   return std::max({delayMs, crawlDelay, spider.BusyBackoffMs()});
 }
 
-// Adds the pages the last crawl step left out to the summary; a page over the size limit is
-// reported as it is skipped.
-void NoteLeftOutPages(PageSource& spider, FrontEndHooks& hooks, CrawlSummary& summary) {
+// Adds the pages the last crawl step left out to the summary (and to the report when there is
+// one); a page over the size limit is reported as it is skipped.
+void NoteLeftOutPages(PageSource& spider, FrontEndHooks& hooks, CrawlSummary& summary,
+                      CrawlReport* report) {
   int count = spider.LeftOutCount();
   for (int i = static_cast<int>(summary.leftOut.size()); i < count; ++i) {
     summary.leftOut.push_back(spider.LeftOut(i));
     const LeftOutPage& page = summary.leftOut.back();
+    if (report != nullptr) report->AddLeftOut(spider, page);
     if (page.tooLarge) {
       hooks.PageTooLarge(page);
     } else {
@@ -233,11 +236,14 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
     hooks.ReportFailure(error);
   } else {
     XmlSitemapList xml(CanonicalLinksOf(options));
+    std::unique_ptr<CrawlReport> report;
+    bool reportSaved = !fields.crawlReport || StartCrawlReport(fields, hooks, report);
     bool htmlSaved = BuildHtmlSitemap(fields.outputFolder + "/sitemap.htm", fields, hooks, options,
-                                      summary, &xml);
+                                      summary, &xml, report.get());
     bool listSaved = WriteUrlList(fields, hooks);
     bool xmlSaved = WriteXmlSitemap(fields, xml, hooks);
-    saved = htmlSaved && listSaved && xmlSaved;
+    if (report) reportSaved = WriteCrawlReport(fields, options, *report, summary, xml, hooks);
+    saved = htmlSaved && listSaved && xmlSaved && reportSaved;
     hooks.OpenPath(fields.outputFolder);
   }
   if (saved) {
@@ -252,7 +258,8 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
 }
 
 bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHooks& hooks,
-                      const RunOptions& options, CrawlSummary& summary, XmlSitemapList* xml) {
+                      const RunOptions& options, CrawlSummary& summary, XmlSitemapList* xml,
+                      CrawlReport* report) {
   hooks.ShowWaitCursor(true);
   std::string sitemap;
   summary = CrawlSummary();
@@ -274,7 +281,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
     if (hooks.StopRequested()) break;
     bool fetched = spider->CrawlNext();
     if (hooks.WantsCrawlLog()) hooks.CrawlStepLog(spider->ErrorLogText());
-    NoteLeftOutPages(*spider, hooks, summary);
+    NoteLeftOutPages(*spider, hooks, summary, report);
     if (fetched) {
       std::string title = spider->PageTitle();
       std::string keywords = spider->PageKeywords();
@@ -285,9 +292,11 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
         fields.urlListText += url;
         fields.urlListText += "\r\n";
       }
+      const PageListing listing = spider->CurrentPageListing();
+      const XmlVerdict verdict = xml != nullptr ? xml->Add(listing) : XmlVerdict::Listed;
+      if (report != nullptr) report->AddPage(*spider, url, title, description, listing, verdict);
       std::string item = FormatListItem(std::move(keywords), std::move(title), description, url);
       if (fields.htmlSitemap) sitemap += item;
-      if (xml != nullptr) xml->Add(spider->CurrentPageListing());
       hooks.PageDone(++pagesDone, spider->PendingCount(), url);
       if (options.maxPages != 0 && pagesDone >= options.maxPages) {
         if (spider->PendingCount() != 0) summary.pageLimit = options.maxPages;
@@ -309,6 +318,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
   // The start page is the first URL fetched: nothing listed means it failed.
   summary.startFailed = pagesDone == 0 && !summary.stopped;
   hooks.CrawlFinished(summary);
+  const bool pagesSaved = report == nullptr || FinishCrawlReport(*report, *spider, summary, hooks);
 
   AppendSitemapFooter(sitemap, fields.endOfBody);
   bool saved =
@@ -316,7 +326,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
   hooks.SetCaption(kApplicationName);
   spider.reset();
   hooks.ShowWaitCursor(false);
-  return saved;
+  return saved && pagesSaved;
 }
 
 bool WriteUrlList(SitemapFields& fields, FrontEndHooks& hooks) {

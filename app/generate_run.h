@@ -20,7 +20,37 @@ struct LeftOutPage {
   std::string url;
   std::string reason;
   bool tooLarge = false;  // over the page size limit rather than failed
+  int statusCode = 0;     // the answer's status; 0 when none came
 };
+
+// Where the crawl met a URL: its link depth, the first page that led to it and how many links
+// of crawled pages lead to it.
+struct LinkInfo {
+  int depth = 0;
+  std::string referrer;
+  uint32_t inlinks = 0;
+};
+
+// How the last fetched page was answered: time, size and the redirect on the way.
+struct PageTiming {
+  uint32_t answerMs = 0;
+  uint64_t bytes = 0;
+  int redirectStatus = 0;  // the first redirect answer's status; 0 when none
+  int redirectHops = 0;
+};
+
+// What the site's own sitemaps (robots.txt's Sitemap lines, else /sitemap.xml) list that no
+// crawled page links to.
+struct SiteSitemapsFound {
+  std::vector<std::string> files;  // the files read
+  uint32_t urlsListed = 0;
+  uint32_t orphanCount = 0;
+  std::vector<std::string> orphans;  // the first ones
+  uint32_t filesFailed = 0;
+  uint32_t filesSkipped = 0;
+};
+
+class CrawlReport;
 
 // Something that went wrong beside success on one site, once per site and kind: a certificate
 // that did not verify, cookies or a cache entry that could not be saved, an unknown charset.
@@ -102,6 +132,15 @@ class PageSource {
     page.finalUrl = CurrentUrl();
     return page;
   }
+  // The last fetched page's answer time, size and redirect.
+  virtual PageTiming CurrentPageTiming() { return {}; }
+  // Where the crawl met url (depth 0 and no referrer when it knows nothing of it).
+  virtual LinkInfo LinkInfoOf(const std::string& /*url*/) { return {}; }
+  // The first pages that led to url (for a URL not fetched successfully, up to five).
+  virtual std::vector<std::string> Referrers(const std::string& /*url*/) { return {}; }
+  // After the crawl: reads the site's own sitemaps, keeping at most keep orphans. False when
+  // none could be read.
+  virtual bool ScanSiteSitemaps(SiteSitemapsFound& /*found*/, size_t /*keep*/) { return false; }
 };
 
 // What a front end provides. Every hook has a harmless default.
@@ -143,6 +182,8 @@ class FrontEndHooks {
   // After the XML sitemap was written: "N URLs in the XML sitemap (left out: ...)"; also when
   // no page qualified and so no file was written, with the summary saying so.
   virtual void XmlSitemapWritten(const std::string& /*summary*/) {}
+  // After report.html and pages.csv were written: the report's path.
+  virtual void ReportWritten(const std::string& /*path*/) {}
   // When true, CrawlStepLog hears the engine's log text after every crawl step.
   virtual bool WantsCrawlLog() { return false; }
   virtual void CrawlStepLog(const std::string& /*errorLogText*/) {}
@@ -253,11 +294,12 @@ std::string SiteDomain(const std::string& siteUrl);
 
 // Crawls the site and builds the sitemap text; saves it to path (through a temporary file
 // renamed into place) when the HTML flag is set and appends the URL-list lines when the
-// URL-list flag is set; adds every fetched page to xml when given; fills summary and hands it
-// to the hooks. False when the save failed (reported through the hooks; no file is left).
+// URL-list flag is set; adds every fetched page to xml when given, and every page fetched or
+// tried to report when given; fills summary and hands it to the hooks. False when the save
+// failed (reported through the hooks; no file is left).
 bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHooks& hooks,
                       const RunOptions& options, CrawlSummary& summary,
-                      XmlSitemapList* xml = nullptr);
+                      XmlSitemapList* xml = nullptr, CrawlReport* report = nullptr);
 
 // Writes sitemap.xml (split with an index when large, gzip-compressed when asked) into the
 // output folder when the XML flag is set and a page qualified (else only says why there is

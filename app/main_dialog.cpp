@@ -181,6 +181,7 @@ void MainDialog::BuildControls() {
   stop_ = NewButton("&Stop", kIdStop, this);
   stop_->hide();
   lastResults_ = NewButton("&Last Results", kIdLastResults, this);
+  openReport_ = NewButton("Open &Report", kIdOpenReport, this);
   options_ = NewButton("&Options...", kIdOptions, this);
   spider_ = NewButton("Spider", kIdSpider, this);
   spider_->hide();
@@ -189,6 +190,7 @@ void MainDialog::BuildControls() {
   buttons->addWidget(generate_);
   buttons->addWidget(stop_);
   buttons->addWidget(lastResults_);
+  buttons->addWidget(openReport_);
   buttons->addWidget(options_);
   buttons->addStretch(1);
   buttons->addWidget(spider_);
@@ -197,6 +199,7 @@ void MainDialog::BuildControls() {
   connect(generate_, &QPushButton::clicked, this, &MainDialog::GenerateSitemap);
   connect(stop_, &QPushButton::clicked, this, &MainDialog::StopCrawl);
   connect(lastResults_, &QPushButton::clicked, this, &MainDialog::ShowLastResults);
+  connect(openReport_, &QPushButton::clicked, this, &MainDialog::OpenReport);
   connect(spider_, &QPushButton::clicked, this, &MainDialog::DiagnosticCrawl);
   connect(options_, &QPushButton::clicked, this, &MainDialog::ShowOptions);
   connect(close_, &QPushButton::clicked, this, &QDialog::accept);
@@ -279,6 +282,7 @@ void MainDialog::SetCrawling(bool crawling) {
   crawling_ = crawling;
   generate_->setEnabled(!crawling);
   lastResults_->setEnabled(!crawling);
+  openReport_->setEnabled(!crawling);
   options_->setEnabled(!crawling);
   spider_->setEnabled(!crawling);
   menuBar_->setEnabled(!crawling);
@@ -330,6 +334,11 @@ void MainDialog::DiagnosticCrawl() {
 void MainDialog::ShowLastResults() {
   if (crawling_) return;
   tollwick::ShowLastResults(fields_, *hooks_);
+}
+
+void MainDialog::OpenReport() {
+  if (crawling_) return;
+  tollwick::ShowLastReport(fields_, *hooks_);
 }
 
 void MainDialog::ShowOptions() {

@@ -1,5 +1,6 @@
 // Tollwick's main window: the site address, the choice of outputs, the four texts of the HTML
-// sitemap, the Generate and Last Results commands, the menu with its links and the About box.
+// sitemap, the Generate, Last Results and Open Report commands, the menu with its links and the
+// About box.
 // Control ids are the widgets' object names. The fields come from the profile when the window
 // opens and go back to it only after a Generate; the crawl itself is the Generate run's.
 #pragma once
@@ -28,6 +29,7 @@ inline constexpr char kIdUrlList[] = "1004";
 inline constexpr char kIdHtmlSitemap[] = "1005";
 inline constexpr char kIdXmlSitemap[] = "xml";
 inline constexpr char kIdLastResults[] = "1006";
+inline constexpr char kIdOpenReport[] = "openReport";
 inline constexpr char kIdEndOfBody[] = "1007";
 inline constexpr char kIdTitle[] = "1008";
 inline constexpr char kIdDescription[] = "1009";
@@ -78,6 +80,8 @@ class MainDialog : public QDialog {
   void DiagnosticCrawl();
   // "&Last Results": opens the last output folder or says it is not available.
   void ShowLastResults();
+  // "Open &Report": opens the last run's report.html or says there is none.
+  void OpenReport();
   // "&Options...": the engine's options, the XML compression and the output folder, stored in
   // the profile when the box is accepted.
   void ShowOptions();
@@ -133,6 +137,7 @@ class MainDialog : public QDialog {
   QPushButton* generate_ = nullptr;
   QPushButton* stop_ = nullptr;
   QPushButton* lastResults_ = nullptr;
+  QPushButton* openReport_ = nullptr;
   QPushButton* options_ = nullptr;
   QPushButton* spider_ = nullptr;
   QPushButton* close_ = nullptr;

@@ -85,6 +85,8 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   robotsAgent_ = NewLineEdit(kIdRobotsAgent, engine.robotsAgent, QStringLiteral("none"), this);
   xmlGzip_ = NewCheckBox(QStringLiteral("&Compress the XML sitemap (gzip)"), kIdXmlGzip,
                          fields.xmlGzip, this);
+  crawlReport_ = NewCheckBox(QStringLiteral("Crawl &report (report.html and pages.csv)"),
+                             kIdCrawlReport, fields.crawlReport, this);
   outputDir_ = NewLineEdit(kIdOutputDir, fields.outputDir,
                            QStringLiteral("the temporary folder's Tollwick folder"), this);
 
@@ -101,6 +103,7 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   form->addRow(QStringLiteral("&User agent:"), userAgent_);
   form->addRow(QStringLiteral("&Robots.txt agent name:"), robotsAgent_);
   form->addRow(QString(), xmlGzip_);
+  form->addRow(QString(), crawlReport_);
   form->addRow(QStringLiteral("Output &folder:"), outputDir_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -127,6 +130,7 @@ void OptionsDialog::Apply(SitemapFields& fields) const {
   engine.userAgent = userAgent_->text().simplified().toStdString();
   engine.robotsAgent = robotsAgent_->text().simplified().toStdString();
   fields.xmlGzip = xmlGzip_->isChecked();
+  fields.crawlReport = crawlReport_->isChecked();
   fields.outputDir = outputDir_->text().trimmed().toStdString();
 }
 

@@ -1,5 +1,6 @@
 // The "Options..." box of the main window: the crawl engine's settings (patterns, limits, link
-// flags, the agent names), the XML sitemap's compression and the folder the output goes to.
+// flags, the agent names), the XML sitemap's compression, the crawl report and the folder the
+// output goes to.
 // It edits a copy of the fields; the window stores them when the box is accepted.
 #pragma once
 
@@ -28,6 +29,7 @@ inline constexpr char kIdRespectNofollow[] = "respectNofollow";
 inline constexpr char kIdUserAgent[] = "userAgent";
 inline constexpr char kIdRobotsAgent[] = "robotsAgent";
 inline constexpr char kIdXmlGzip[] = "xmlGzip";
+inline constexpr char kIdCrawlReport[] = "crawlReport";
 inline constexpr char kIdOutputDir[] = "outputDir";
 inline constexpr char kOptionsCaption[] = "Options";
 
@@ -51,6 +53,7 @@ class OptionsDialog : public QDialog {
   QLineEdit* userAgent_ = nullptr;
   QLineEdit* robotsAgent_ = nullptr;
   QCheckBox* xmlGzip_ = nullptr;
+  QCheckBox* crawlReport_ = nullptr;
   QLineEdit* outputDir_ = nullptr;
 };
 

@@ -271,6 +271,7 @@ template <typename Fields>
 void TransferOptions(Profile& profile, Fields& fields) {
   auto& engine = fields.engine;
   profile.transfer("XML Gzip", fields.xmlGzip);
+  profile.transfer("Crawl Report", fields.crawlReport);
   profile.transferPath("Output Directory", fields.outputDir);
   profile.transfer("Avoid", engine.avoid);
   profile.transfer("Must Match", engine.mustMatch);
@@ -338,6 +339,20 @@ bool ShowLastResults(SitemapFields& fields, FrontEndHooks& hooks) {
     return false;
   }
   hooks.OpenPath(fields.outputFolder);
+  return true;
+}
+
+bool ShowLastReport(SitemapFields& fields, FrontEndHooks& hooks) {
+  {
+    Profile profile;
+    profile.loadLastFolder(fields.outputFolder);
+  }
+  const std::string report = fields.outputFolder + "/" + kReportFileName;
+  if (fields.outputFolder.empty() || !quillon::fileExists(report.c_str())) {
+    hooks.ShowMessage(kLastReportNotAvailable);
+    return false;
+  }
+  hooks.OpenPath(report);
   return true;
 }
 

@@ -13,6 +13,8 @@
 namespace tollwick {
 
 inline constexpr char kLastResultsNotAvailable[] = "Last Results not available.";
+inline constexpr char kLastReportNotAvailable[] = "The last run wrote no crawl report.";
+inline constexpr char kReportFileName[] = "report.html";
 
 // Reads "URL", "Generate URLList", "Generate HTML Sitemap", "End Of Body", "Title",
 // "Description" and "Meta tags", in that order, each with the field's value as default, then
@@ -41,6 +43,8 @@ void SaveLastFolder(const std::string& folder);
 // the output folder field; opens it when it is not empty, else shows "Last Results not
 // available.". True when there was a folder.
 bool ShowLastResults(SitemapFields& fields, FrontEndHooks& hooks);
+// Opens report.html of the last output folder, or says the last run wrote none.
+bool ShowLastReport(SitemapFields& fields, FrontEndHooks& hooks);
 
 // Shows the one-time welcome message while "First Time" (default 1) is not 0, then writes 0.
 void ShowFirstTimeMessage(FrontEndHooks& hooks);

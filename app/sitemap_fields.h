@@ -58,6 +58,8 @@ struct SitemapFields {
   // sitemap.xml (sitemaps.org), gzip-compressed as sitemap.xml.gz when xmlGzip is set.
   bool xmlSitemap = true;
   bool xmlGzip = false;
+  // report.html and pages.csv: the crawl's broken links, redirects, page checks and orphans.
+  bool crawlReport = true;
   // Where the dated output folders go; empty means "<temp>/Tollwick".
   std::string outputDir;
   EngineOptions engine;

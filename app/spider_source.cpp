@@ -142,7 +142,7 @@ class SpiderSource : public PageSource {
     const quillon::FailedFetch* failed = spider_.engine().failedFetch(index);
     if (failed == nullptr) return {};
     return {std::string(failed->url.view()), std::string(failed->reason.view()),
-            failed->kind == quillon::FetchFailureKind::TooLarge};
+            failed->kind == quillon::FetchFailureKind::TooLarge, failed->statusCode};
   }
   int WarningCount() override { return spider_.engine().warningCount(); }
   CrawlWarningNote Warning(int index) override {
@@ -167,6 +167,35 @@ class SpiderSource : public PageSource {
     page.canonical = std::string(facts.canonical.view());
     page.lastModified = std::string(facts.lastModified.view());
     return page;
+  }
+  PageTiming CurrentPageTiming() override {
+    const quillon::PageFacts& facts = spider_.engine().pageFacts();
+    return {facts.answerMs, facts.bodyBytes, facts.redirectStatus, facts.redirectHops};
+  }
+  LinkInfo LinkInfoOf(const std::string& url) override {
+    const quillon::LinkFacts* facts = spider_.engine().linkFacts(url);
+    if (facts == nullptr) return {};
+    return {facts->depth, facts->referrer != nullptr ? facts->referrer : "", facts->inlinks};
+  }
+  std::vector<std::string> Referrers(const std::string& url) override {
+    const char* pages[quillon::ClsSpider::kMaxReferrers];
+    int count = spider_.engine().Referrers(url, pages, quillon::ClsSpider::kMaxReferrers);
+    return std::vector<std::string>(pages, pages + count);
+  }
+  bool ScanSiteSitemaps(SiteSitemapsFound& found, size_t keep) override {
+    quillon::SiteSitemapScan scan;
+    bool read = spider_.engine().ScanSiteSitemaps(scan, static_cast<int>(keep), &sink_);
+    for (int i = 0; i < scan.files.count(); ++i) {
+      found.files.emplace_back(scan.files.at<quillon::StringBuffer>(i)->view());
+    }
+    for (int i = 0; i < scan.orphans.count(); ++i) {
+      found.orphans.emplace_back(scan.orphans.at<quillon::StringBuffer>(i)->view());
+    }
+    found.urlsListed = scan.urlsListed;
+    found.orphanCount = scan.orphanCount;
+    found.filesFailed = scan.filesFailed;
+    found.filesSkipped = scan.filesSkipped;
+    return read;
   }
 
  private:

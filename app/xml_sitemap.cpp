@@ -140,24 +140,39 @@ XmlVerdict XmlSitemapList::Add(const PageListing& page) {
   return verdict;
 }
 
+const char* XmlVerdictText(XmlVerdict verdict) {
+  switch (verdict) {
+    case XmlVerdict::Listed:
+      return "listed";
+    case XmlVerdict::NotHtml:
+      return "not HTML";
+    case XmlVerdict::Noindex:
+      return "noindex";
+    case XmlVerdict::CanonicalElsewhere:
+      return "canonical elsewhere";
+    case XmlVerdict::OffSite:
+      return "redirected off the site";
+    case XmlVerdict::NotSuccess:
+      return "not answered 2xx";
+    case XmlVerdict::Unusable:
+      return "unusable address";
+    case XmlVerdict::Duplicate:
+      return "duplicate";
+  }
+  return "";
+}
+
 std::string XmlSitemapList::SummaryText() const {
-  static constexpr struct {
-    XmlVerdict verdict;
-    const char* text;
-  } kReasons[] = {
-      {XmlVerdict::NotHtml, "not HTML"},
-      {XmlVerdict::Noindex, "noindex"},
-      {XmlVerdict::CanonicalElsewhere, "canonical elsewhere"},
-      {XmlVerdict::OffSite, "redirected off the site"},
-      {XmlVerdict::NotSuccess, "not answered 2xx"},
-      {XmlVerdict::Unusable, "unusable address"},
-      {XmlVerdict::Duplicate, "duplicate"},
+  static constexpr XmlVerdict kReasons[] = {
+      XmlVerdict::NotHtml,  XmlVerdict::Noindex,    XmlVerdict::CanonicalElsewhere,
+      XmlVerdict::OffSite,  XmlVerdict::NotSuccess, XmlVerdict::Unusable,
+      XmlVerdict::Duplicate,
   };
   std::string reasons;
-  for (const auto& reason : kReasons) {
-    if (Count(reason.verdict) == 0) continue;
-    reasons +=
-        (reasons.empty() ? "" : ", ") + std::to_string(Count(reason.verdict)) + " " + reason.text;
+  for (XmlVerdict reason : kReasons) {
+    if (Count(reason) == 0) continue;
+    reasons += (reasons.empty() ? "" : ", ") + std::to_string(Count(reason)) + " " +
+               XmlVerdictText(reason);
   }
   size_t listed = entries_.size();
   std::string text =

@@ -44,6 +44,9 @@ enum class XmlVerdict {
   Duplicate,           // listed already (two addresses redirect to one page)
 };
 
+// How the summaries and the report name a verdict ("noindex", "canonical elsewhere", ...).
+const char* XmlVerdictText(XmlVerdict verdict);
+
 // The xsd:dateTime of an HTTP date in the IMF-fixdate form ("Sun, 06 Nov 1994 08:49:37 GMT"
 // gives "1994-11-06T08:49:37+00:00"); "" for any other or impossible value.
 std::string W3cDateTime(std::string_view httpDate);

@@ -10,7 +10,8 @@
 
 namespace quillon {
 
-// One entry; the key's bytes and a terminator follow the node in the same block.
+// One entry; the key's bytes and a terminator follow the node in the same block, and the record
+// (when the map keeps records) comes before it.
 struct HashMap::Node {
   Node* next;
   QuillonObject* value;
@@ -27,7 +28,8 @@ std::string_view KeyView(const char* key) { return key == nullptr ? std::string_
 
 }  // namespace
 
-HashMap::HashMap(uint32_t bucketCount, Growth growth) : growth_(growth) {
+HashMap::HashMap(uint32_t bucketCount, Growth growth, uint32_t recordBytes)
+    : recordBytes_((recordBytes + 7u) & ~7u), growth_(growth) {
   if (bucketCount == 0) bucketCount = kDefaultBucketCount;
   initialBucketCount_ = bucketCount;
   void* block = AllocBytes(sizeof(Node*) * static_cast<size_t>(bucketCount));
@@ -48,8 +50,7 @@ void HashMap::deleteEntries() {
     while (node != nullptr) {
       Node* next = node->next;
       delete node->value;
-      node->~Node();
-      FreeBytes(node);
+      freeNode(node);
       node = next;
     }
     buckets_[i] = nullptr;
@@ -174,9 +175,13 @@ bool HashMap::put(std::string_view key, QuillonObject* value) {
 HashMap::Node* HashMap::insert(Node** link, std::string_view key, uint32_t hash,
                                QuillonObject* value) {
   void* block = nullptr;
-  if (key.size() < UINT32_MAX - sizeof(Node)) block = AllocBytes(sizeof(Node) + key.size() + 1);
+  if (key.size() < UINT32_MAX - sizeof(Node) - recordBytes_) {
+    block = AllocBytes(recordBytes_ + sizeof(Node) + key.size() + 1);
+  }
   if (block == nullptr) return nullptr;
-  Node* node = new (block) Node{nullptr, value, hash, static_cast<uint32_t>(key.size())};
+  std::memset(block, 0, recordBytes_);
+  Node* node = new (static_cast<char*>(block) + recordBytes_)
+      Node{nullptr, value, hash, static_cast<uint32_t>(key.size())};
   if (!key.empty()) std::memcpy(node->key(), key.data(), key.size());
   node->key()[key.size()] = '\0';
   *link = node;
@@ -195,6 +200,22 @@ const char* HashMap::storeKey(std::string_view key, bool& added) {
   Node* node = insert(link, key, hash, nullptr);
   added = node != nullptr;
   return node == nullptr ? nullptr : node->key();
+}
+
+void HashMap::freeNode(Node* node) {
+  node->~Node();
+  FreeBytes(reinterpret_cast<char*>(node) - recordBytes_);
+}
+
+void* HashMap::recordOf(const char* storedKey) const {
+  if (storedKey == nullptr || recordBytes_ == 0) return nullptr;
+  const char* node = storedKey - sizeof(Node);
+  return const_cast<char*>(node - recordBytes_);
+}
+
+void* HashMap::record(std::string_view key) const {
+  Node** link = find(key, HashOf(key));
+  return link == nullptr || *link == nullptr ? nullptr : recordOf((*link)->key());
 }
 
 bool HashMap::add(const char* key) {
@@ -216,8 +237,7 @@ bool HashMap::remove(std::string_view key) {
   Node* node = *link;
   *link = node->next;
   delete node->value;
-  node->~Node();
-  FreeBytes(node);
+  freeNode(node);
   --count_;
   return true;
 }

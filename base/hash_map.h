@@ -2,7 +2,8 @@
 // cannot be iterated. A fixed map keeps the bucket count chosen at construction, and the bucket
 // of a key is the CRC-32 of the key's MD5 digest. A growing map (the crawl's seen set) doubles
 // its buckets whenever it holds more keys than buckets, so a lookup stays cheap at any size;
-// its keys are placed by the CRC-32 of their own bytes.
+// its keys are placed by the CRC-32 of their own bytes. A map may keep a small zeroed record of
+// fixed size beside each key, in the key's own block, for facts too small to be worth an object.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,10 @@ class HashMap : public QuillonObject {
 
   enum class Growth { kFixed, kDoubling };
 
-  // 0 buckets means the default.
-  explicit HashMap(uint32_t bucketCount = kDefaultBucketCount, Growth growth = Growth::kFixed);
+  // 0 buckets means the default. recordBytes (rounded up to a multiple of 8) is the size of the
+  // record kept beside each key; 0 keeps none.
+  explicit HashMap(uint32_t bucketCount = kDefaultBucketCount, Growth growth = Growth::kFixed,
+                   uint32_t recordBytes = 0);
   HashMap(const HashMap&) = delete;
   HashMap& operator=(const HashMap&) = delete;
   // Deletes every value.
@@ -52,6 +55,12 @@ class HashMap : public QuillonObject {
   // destroyed. Null when memory runs out.
   const char* storeKey(std::string_view key, bool& added);
 
+  // The record beside a key this map stored (a pointer storeKey returned, still stored), zeroed
+  // when the key was added; null when the map keeps no records.
+  void* recordOf(const char* storedKey) const;
+  // The record of key, or null when the key is absent or the map keeps no records.
+  void* record(std::string_view key) const;
+
   uint32_t count() const { return count_; }
   uint32_t bucketCount() const { return bucketCount_; }
   // The bucket a key falls in: CRC-32 of its 16-byte MD5 digest, modulo the bucket count.
@@ -67,6 +76,8 @@ class HashMap : public QuillonObject {
   Node* insert(Node** link, std::string_view key, uint32_t hash, QuillonObject* value);
   // Deletes every entry, leaving the buckets empty.
   void deleteEntries();
+  // Frees a node's block, which starts with its record.
+  void freeNode(Node* node);
   // Doubles the buckets of a growing map that holds more keys than buckets; a map that cannot
   // get the memory stays as it is (still correct, only slower).
   void growIfFull();
@@ -75,6 +86,7 @@ class HashMap : public QuillonObject {
   uint32_t bucketCount_ = 0;
   uint32_t initialBucketCount_ = 0;
   uint32_t count_ = 0;
+  uint32_t recordBytes_ = 0;
   Growth growth_ = Growth::kFixed;
 };
 

@@ -112,56 +112,74 @@ bool DecodeXmlFileBytes(DataBuffer& bytes, LogBase& log) {
 
 bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length, LogBase& log,
                            bool keepPermissions) {
+  ReplacingFile file;
+  return file.begin(path, log, keepPermissions) && file.append(bytes, length, log) &&
+         file.commit(log);
+}
+
+bool ReplacingFile::begin(const char* path, LogBase& log, bool keepPermissions) {
+  discard();
   if (path == nullptr || *path == '\0') {
     log.addError("zero-length filename");
     return false;
   }
-  StringBuffer target(path);
-  target.replaceChar('\\', '/');
-  StringBuffer temporary;
-  if (!TemporaryNameBeside(target, temporary)) {
+  target_.assign(path);
+  target_.replaceChar('\\', '/');
+  if (!TemporaryNameBeside(target_, temporary_)) {
     log.addError("Failed to choose a temporary file name");
-    log.addTagQuotedPrintable("filename", target.getString());
+    log.addTagQuotedPrintable("filename", target_.getString());
     return false;
   }
   // O_EXCL: the name was only chosen, so someone may have taken it meanwhile.
-  UniqueFd file(::open(temporary.getString(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
-  if (!file.isValid()) {
-    LogSystemError(log, "Failed to create temporary file", temporary.getString(), errno);
+  file_.reset(::open(temporary_.getString(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     kFileMode));
+  if (!file_.isValid()) {
+    LogSystemError(log, "Failed to create temporary file", temporary_.getString(), errno);
     return false;
   }
   // Set before anything is written, so the bytes are never readable under looser bits.
   struct stat old;
-  if (keepPermissions && ::stat(target.getString(), &old) == 0 &&
-      ::fchmod(file.fd(), old.st_mode & 0777) != 0) {
-    LogSystemError(log, "Failed to keep the file permissions", temporary.getString(), errno);
-    ::unlink(temporary.getString());
-    return false;
-  }
-  // Flushed before the rename, so that the new name never points at unwritten blocks.
-  // The new file's offset only grows, so appending writes it from the start.
-  bool written = appendBytes(file, bytes, length);
-  int error = written ? 0 : errno;
-  if (written && ::fsync(file.fd()) != 0) {
-    error = errno;
-    written = false;
-  }
-  if (written && ::close(file.release()) != 0) {
-    error = errno;
-    written = false;
-  }
-  if (!written) {
-    LogSystemError(log, "Failed to write temporary file", temporary.getString(), error);
-    ::unlink(temporary.getString());
-    return false;
-  }
-  if (::rename(temporary.getString(), target.getString()) != 0) {
-    LogSystemError(log, "Failed to replace file", target.getString(), errno);
-    ::unlink(temporary.getString());
+  if (keepPermissions && ::stat(target_.getString(), &old) == 0 &&
+      ::fchmod(file_.fd(), old.st_mode & 0777) != 0) {
+    LogSystemError(log, "Failed to keep the file permissions", temporary_.getString(), errno);
+    discard();
     return false;
   }
   return true;
+}
+
+bool ReplacingFile::append(const void* bytes, uint32_t length, LogBase& log) {
+  if (!file_.isValid()) return false;
+  // The new file's offset only grows, so appending writes it from the start.
+  if (appendBytes(file_, bytes, length)) return true;
+  LogSystemError(log, "Failed to write temporary file", temporary_.getString(), errno);
+  discard();
+  return false;
+}
+
+bool ReplacingFile::commit(LogBase& log) {
+  if (!file_.isValid()) return false;
+  // Flushed before the rename, so that the new name never points at unwritten blocks.
+  int error = ::fsync(file_.fd()) != 0 ? errno : 0;
+  if (error == 0 && ::close(file_.release()) != 0) error = errno;
+  if (error != 0) {
+    LogSystemError(log, "Failed to write temporary file", temporary_.getString(), error);
+    discard();
+    return false;
+  }
+  if (::rename(temporary_.getString(), target_.getString()) != 0) {
+    LogSystemError(log, "Failed to replace file", target_.getString(), errno);
+    discard();
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+void ReplacingFile::discard() {
+  file_.close();
+  if (!temporary_.isEmpty()) ::unlink(temporary_.getString());
+  temporary_.clear();
 }
 
 }  // namespace quillon

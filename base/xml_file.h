@@ -7,6 +7,7 @@
 
 #include "base/data_buffer.h"
 #include "base/log_base.h"
+#include "base/platform.h"
 #include "base/string_buffer.h"
 
 namespace quillon {
@@ -28,5 +29,29 @@ bool DecodeXmlFileBytes(DataBuffer& bytes, LogBase& log);
 // bits pass to it instead (a private file stays private).
 bool ReplaceFileAtomically(const char* path, const void* bytes, uint32_t length, LogBase& log,
                            bool keepPermissions = false);
+
+// The same replacement written piece by piece, for files too large to build in memory: begin
+// creates the temporary file, append adds bytes, commit flushes it and renames it over the
+// path. Until commit nothing is at the path; an object dropped uncommitted (or a failed step,
+// logged) removes its temporary file.
+class ReplacingFile {
+ public:
+  ReplacingFile() = default;
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  ~ReplacingFile() { discard(); }
+
+  bool begin(const char* path, LogBase& log, bool keepPermissions = false);
+  bool append(const void* bytes, uint32_t length, LogBase& log);
+  bool commit(LogBase& log);
+  // Removes the temporary file (nothing at the path changes).
+  void discard();
+  bool isOpen() const { return file_.isValid(); }
+
+ private:
+  StringBuffer target_;
+  StringBuffer temporary_;
+  UniqueFd file_;
+};
 
 }  // namespace quillon

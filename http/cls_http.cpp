@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "base/platform.h"
 #include "base/progress.h"
 #include "http/date_parser.h"
 #include "http/fetch_failure.h"
@@ -12,9 +13,10 @@ namespace quillon {
 
 ClsHttp::ClsHttp() { settings_.cacheRules.writeToCache = false; }
 
-bool ClsHttp::QuickGetStr(const char* url, StringBuffer& text, ProgressEvent* callback) {
+template <typename Fetch>
+bool ClsHttp::QuickGet(const char* name, ProgressEvent* callback, Fetch fetch) {
   log_.reset();
-  LogContextGuard context(log_, "QuickGetStr");
+  LogContextGuard context(log_, name);
   std::unique_ptr<ProgressMonitor> monitor;
   if (callback != nullptr) {
     monitor.reset(new (std::nothrow) ProgressMonitor(callback, 0));
@@ -24,11 +26,25 @@ bool ClsHttp::QuickGetStr(const char* url, StringBuffer& text, ProgressEvent* ca
     }
   }
   result_.reset();
-  bool ok = FetchText(pool_, url, settings_, text, result_, log_, monitor.get());
+  const uint32_t started = TickCount();
+  bool ok = fetch(monitor.get());
+  result_.answerMs = TickCount() - started;
   if (monitor) monitor->finish();
   if (ok && result_.header.statusCode < 400) return true;
   NoteAnswerFailure(result_);
   return false;
+}
+
+bool ClsHttp::QuickGetStr(const char* url, StringBuffer& text, ProgressEvent* callback) {
+  return QuickGet("QuickGetStr", callback, [&](ProgressMonitor* monitor) {
+    return FetchText(pool_, url, settings_, text, result_, log_, monitor);
+  });
+}
+
+bool ClsHttp::QuickGetBytes(const char* url, DataBuffer& bytes, ProgressEvent* callback) {
+  return QuickGet("QuickGetBytes", callback, [&](ProgressMonitor* monitor) {
+    return FetchBytes(pool_, url, settings_, bytes, result_, log_, monitor);
+  });
 }
 
 bool ClsHttp::ModifiedDateText(StringBuffer& out) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/cls_base.h"
+#include "base/data_buffer.h"
 #include "base/string_buffer.h"
 #include "http/http_conn_pool.h"
 #include "http/http_control.h"
@@ -25,6 +26,9 @@ class ClsHttp : public ClsBase {
   // the final status is below 400. callback (may be null) hears progress and may abort. Resets
   // the log and records the story under "QuickGetStr".
   bool QuickGetStr(const char* url, StringBuffer& text, ProgressEvent* callback = nullptr);
+  // The same, the body appended to bytes as it came (after any Content-Encoding), no charset
+  // conversion.
+  bool QuickGetBytes(const char* url, DataBuffer& bytes, ProgressEvent* callback = nullptr);
 
   // The Last-Modified date of the last response as "YYYY-MM-DD"; empty when it has none that
   // reads. Replaces out; false when out is empty.
@@ -36,6 +40,10 @@ class ClsHttp : public ClsBase {
   const HttpResult& result() const { return result_; }
 
  private:
+  // Runs one fetch (text or bytes) with the log context, the monitor and the status check.
+  template <typename Fetch>
+  bool QuickGet(const char* name, ProgressEvent* callback, Fetch fetch);
+
   HttpControl settings_;
   HttpConnPool pool_;
   HttpResult result_;

@@ -29,6 +29,9 @@ bool IsAsciiCompatible(int codePage) {
 
 void HttpResult::reset() {
   redirected = false;
+  redirectStatus = 0;
+  redirectHops = 0;
+  answerMs = 0;
   fromCache = false;
   needsReconnect = false;
   loginOffered = false;

@@ -24,6 +24,12 @@ class HttpResult {
 
   bool redirected = false;
   StringBuffer finalUrl;
+  // The status of the first redirect answer followed, and how many were followed.
+  int redirectStatus = 0;
+  int redirectHops = 0;
+  // From the start of the fetch to the end of its body, retries and redirects included (ms);
+  // set when the fetch ends.
+  uint32_t answerMs = 0;
   int cacheState = 0;
   bool fromCache = false;
   bool needsReconnect = false;

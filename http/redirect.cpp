@@ -81,6 +81,8 @@ bool FollowRedirect(HttpClient& client, const char* url, int depth, HttpControl&
     return result.finalUrl.assign(newUrl);
   }
 
+  if (depth == 0) result.redirectStatus = result.header.statusCode;
+  result.redirectHops = depth + 1;
   result.header.reset();
   if (!sink.clear(log)) return false;
   result.redirected = true;

@@ -7,6 +7,7 @@
 #include "base/html_help.h"
 #include "base/log_base.h"
 #include "base/parse_engine.h"
+#include "base/platform.h"
 #include "base/progress.h"
 #include "http/parse_url.h"
 #include "http/url_combiner.h"
@@ -52,9 +53,19 @@ bool DifferByWww(std::string_view a, std::string_view b) {
   return ClsSpider::IsHostOnSite(a.substr(kWww.size()), b);
 }
 
+// The first buckets of the table of further referrers; it grows with the URLs it holds.
+constexpr uint32_t kReferrerBuckets = 1009;
+
+// Up to four more pages leading to one URL, beside its first referrer.
+struct ExtraReferrers : QuillonObject {
+  const char* pages[ClsSpider::kMaxReferrers - 1] = {};
+};
+
 }  // namespace
 
-ClsSpider::ClsSpider() : seen_(kSeenBuckets, HashMap::Growth::kDoubling) {
+ClsSpider::ClsSpider()
+    : seen_(kSeenBuckets, HashMap::Growth::kDoubling, sizeof(LinkFacts)),
+      moreReferrers_(kReferrerBuckets, HashMap::Growth::kDoubling) {
   HttpControl& settings = http_.settings();
   settings.setFirefoxTemplate(true);
   settings.connectTimeoutSec = kConnectTimeoutSec;
@@ -97,6 +108,8 @@ void ClsSpider::Reset(const char* domain) {
   failed_.removeAllAndDelete();
   warnings_.removeAllAndDelete();
   robotsExcluded_ = 0;
+  moreReferrers_.clear();
+  linkingPage_ = nullptr;
   // After the lists, which point into it: back to an empty set of kSeenBuckets buckets.
   seen_.clear();
   robotsFetched_ = false;
@@ -131,8 +144,15 @@ bool ClsSpider::QueueUrl(const char* text) {
   if (domain_.isEmpty()) setDomain(host.view());
   if (!host.isEmpty() && !IsHostOnSite(host.view(), domain_.view())) return false;
   // The queue's entry is the seen set's copy: queueing the URL also marks it seen.
-  if (!unspidered_.appendCopy(url.view())) return false;
-  if (startUrl_.isEmpty() && startUrl_.assign(url)) startPending_ = !startUrl_.isEmpty();
+  bool added = false;
+  const char* stored = seen_.storeKey(url.view(), added);
+  if (!unspidered_.append(stored)) return false;
+  LinkFacts* facts = FactsOf(stored);
+  facts->flags |= LinkFacts::kQueued;
+  if (startUrl_.isEmpty() && startUrl_.assign(url)) {
+    startPending_ = !startUrl_.isEmpty();
+    facts->flags |= LinkFacts::kStart;
+  }
   return true;
 }
 
@@ -211,6 +231,7 @@ void ClsSpider::RecordFailedFetch(const char* url, ClsHttp& client) {
   }
   failed->kind = DescribeFetchFailure(client.result(), failed->reason);
   failed->error = client.result().error.kind;
+  failed->statusCode = client.result().header.statusCode;
   if (!failed_.append(failed.get())) {
     log_.addError("Out of memory");
     return;
@@ -270,6 +291,10 @@ void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, cons
   bool isStart = startPending_ && startUrl_.view() == url;
   if (isStart) startPending_ = false;
   if (!spidered_.append(url)) log_.addError("Out of memory");
+  LinkFacts* listed = FactsOf(url);
+  listed->flags |= LinkFacts::kListed;
+  // A page that answered needs only its first referrer.
+  moreReferrers_.remove(url);
   page.client->ModifiedDateText(lastModified_);
 
   const HttpResult& result = page.client->result();
@@ -288,17 +313,25 @@ void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, cons
         follow = false;
       }
     }
-    if (follow) {
-      AddSeen(finalUrl.view());
-    } else if (AddSeen(finalUrl.view())) {
-      RecordOutbound(finalUrl.view());
+    bool added = false;
+    const char* target = seen_.storeKey(finalUrl.view(), added);
+    if (target != nullptr) {
+      LinkFacts* facts = FactsOf(target);
+      facts->flags |= LinkFacts::kRedirectTarget;
+      if (added) {
+        facts->referrer = url;
+        facts->depth = listed->depth;
+      }
     }
+    if (!follow && added) RecordOutbound(finalUrl.view());
   }
   // Relative links are relative to where the page really is.
   const char* base = finalUrl.isEmpty() ? currentUrl_.getString() : finalUrl.getString();
   StringBuffer where(base);
   RecordPageFacts(where, result, body.view());
   pageFacts_.offSiteRedirect = !follow;
+  linkingPage_ = url;
+  linkingDepth_ = listed->depth;
   if (follow) {
     if (!(respectNofollow_ && pageFacts_.robots.nofollow)) {
       ProcessLinks(base, body.view(), isStart ? PageRole::kStart : PageRole::kLinked, progress);
@@ -309,6 +342,7 @@ void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, cons
       ConsiderLink(canonical, base, PassesMustMatch(base), queueOpen, progress);
     }
   }
+  linkingPage_ = nullptr;
   if (!pageText_.assign(body)) log_.addError("Out of memory");
 }
 
@@ -320,6 +354,10 @@ void PageFacts::clear() {
   robots = RobotsDirectives();
   canonical.clear();
   lastModified.clear();
+  answerMs = 0;
+  bodyBytes = 0;
+  redirectStatus = 0;
+  redirectHops = 0;
 }
 
 void ClsSpider::RecordPageFacts(const StringBuffer& finalUrl, const HttpResult& answer,
@@ -329,6 +367,10 @@ void ClsSpider::RecordPageFacts(const StringBuffer& finalUrl, const HttpResult& 
   const HttpResponseHeader& header = answer.header;
   bool ok = facts.finalUrl.assign(finalUrl);
   facts.statusCode = header.statusCode;
+  facts.answerMs = answer.answerMs;
+  facts.bodyBytes = body.size();
+  facts.redirectStatus = answer.redirectStatus;
+  facts.redirectHops = answer.redirectHops;
   header.fields.getFieldValue("Content-Type", facts.contentType);
   header.fields.getFieldValue("Last-Modified", facts.lastModified);
   for (int i = 0; i < header.fields.count(); ++i) {
@@ -401,6 +443,59 @@ bool ClsSpider::AddSeen(std::string_view url) {
 }
 
 bool ClsSpider::IsSeen(std::string_view url) const { return seen_.contains(url); }
+
+LinkFacts* ClsSpider::FactsOf(const char* storedUrl) const {
+  return static_cast<LinkFacts*>(seen_.recordOf(storedUrl));
+}
+
+const LinkFacts* ClsSpider::linkFacts(std::string_view url) const {
+  return static_cast<const LinkFacts*>(seen_.record(url));
+}
+
+void ClsSpider::NoteLink(const char* storedUrl, bool added) {
+  LinkFacts* facts = FactsOf(storedUrl);
+  if (facts == nullptr) return;
+  if (facts->inlinks != UINT32_MAX) ++facts->inlinks;
+  if (added) {
+    facts->referrer = linkingPage_;
+    facts->depth = linkingDepth_ == UINT16_MAX ? linkingDepth_ : linkingDepth_ + 1;
+    return;
+  }
+  // Only a URL waiting for its fetch, or one that failed, may need its other referrers.
+  if ((facts->flags & (LinkFacts::kQueued | LinkFacts::kListed)) == LinkFacts::kQueued &&
+      linkingPage_ != nullptr && facts->referrer != linkingPage_) {
+    KeepReferrer(storedUrl, linkingPage_);
+  }
+}
+
+void ClsSpider::KeepReferrer(const char* storedUrl, const char* page) {
+  auto* more = static_cast<ExtraReferrers*>(moreReferrers_.get(storedUrl));
+  if (more == nullptr) {
+    more = new (std::nothrow) ExtraReferrers;
+    if (more == nullptr || !moreReferrers_.put(storedUrl, more)) return;
+  }
+  for (const char*& slot : more->pages) {
+    if (slot == page) return;
+    if (slot == nullptr) {
+      slot = page;
+      return;
+    }
+  }
+}
+
+int ClsSpider::Referrers(std::string_view url, const char** pages, int max) const {
+  const LinkFacts* facts = linkFacts(url);
+  if (facts == nullptr || facts->referrer == nullptr || max <= 0) return 0;
+  int count = 0;
+  pages[count++] = facts->referrer;
+  const auto* more = static_cast<const ExtraReferrers*>(moreReferrers_.get(url));
+  if (more == nullptr) return count;
+  for (const char* page : more->pages) {
+    if (page == nullptr || count == max) break;
+    pages[count++] = page;
+  }
+  return count;
+}
 
 uint32_t ClsSpider::seenCount() const { return seen_.count(); }
 

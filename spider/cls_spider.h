@@ -33,6 +33,8 @@ struct FailedFetch : QuillonObject {
   FetchFailureKind kind = FetchFailureKind::Failed;
   // What the client named as the failure.
   FetchErrorKind error = FetchErrorKind::kNone;
+  // The final answer's status; 0 when none came.
+  int statusCode = 0;
 };
 
 // Something that went wrong beside success, once per site (scheme, host and port) and kind.
@@ -42,6 +44,40 @@ struct CrawlWarning : QuillonObject {
   CertificateProblem certificate = CertificateProblem::kNone;
   // One line for a person ("certificate not trusted: self-signed").
   StringBuffer text;
+};
+
+// What the crawl knows of one URL of the seen set, kept in the seen set beside the URL (a few
+// bytes per URL, no link graph).
+struct LinkFacts {
+  // The seen set's copy of the first page whose link (or redirect) led to the URL; null for the
+  // start address and URLs queued by hand.
+  const char* referrer;
+  // Links to it from crawled pages (each distinct link text of a page once; saturates).
+  uint32_t inlinks;
+  // Link steps from the start address (a redirect target has its source's depth; saturates).
+  uint16_t depth;
+  uint8_t flags;
+
+  static constexpr uint8_t kQueued = 1;          // put in the unspidered queue
+  static constexpr uint8_t kStart = 2;           // the start address
+  static constexpr uint8_t kRedirectTarget = 4;  // where a fetched page's redirect led
+  static constexpr uint8_t kListed = 8;          // fetched successfully
+  // Whether the crawl reached it other than through the site's own sitemaps.
+  bool reached() const { return inlinks != 0 || (flags & (kStart | kRedirectTarget)) != 0; }
+};
+
+// What reading the site's own sitemaps found.
+struct SiteSitemapScan {
+  // The sitemap files read, in order (StringBuffers).
+  OwningPtrArray files;
+  // Page addresses the files list (each once), and of them those no crawled page links to.
+  uint32_t urlsListed = 0;
+  uint32_t orphanCount = 0;
+  // The first orphans, in the files' order (StringBuffers), at most the number asked for.
+  OwningPtrArray orphans;
+  // Files that could not be fetched or read, and files left out by the limits.
+  uint32_t filesFailed = 0;
+  uint32_t filesSkipped = 0;
 };
 
 // What the answer for the page last fetched says about listing it for search engines.
@@ -59,6 +95,13 @@ struct PageFacts {
   StringBuffer canonical;
   // The Last-Modified value as sent; empty when there was none.
   StringBuffer lastModified;
+  // From sending the request to the end of the body, redirects included (ms), and the body's
+  // length as text.
+  uint32_t answerMs = 0;
+  uint64_t bodyBytes = 0;
+  // The status of the first redirect answer and how many were followed (0: none).
+  int redirectStatus = 0;
+  int redirectHops = 0;
 
   void clear();
 };
@@ -72,6 +115,11 @@ class ClsSpider : public ClsBase {
   // The links of one page, to drop repeats before the costlier tests (at least this many
   // buckets; large pages get more).
   static constexpr uint32_t kPageLinkBuckets = 400;
+  // The site's own sitemaps are read up to this many files and bytes (unpacked) in all.
+  static constexpr int kMaxSiteSitemaps = 50;
+  static constexpr uint64_t kMaxSiteSitemapBytes = 50ull * 1024 * 1024;
+  // Referrers kept per URL that has not been fetched successfully (the first one included).
+  static constexpr int kMaxReferrers = 5;
   // Client limits: they bound what one page and one URL can cost the crawl.
   static constexpr uint64_t kMaxContentLength = 300000;
   static constexpr uint32_t kMaxUrlLen = 300;
@@ -224,6 +272,19 @@ class ClsSpider : public ClsBase {
   int robotsExcludedCount() const { return robotsExcluded_; }
   // Whether url is in the seen set.
   bool IsSeen(std::string_view url) const;
+  // What the crawl knows of url (a URL in normal form), still owned by the engine; null when
+  // it was never seen.
+  const LinkFacts* linkFacts(std::string_view url) const;
+  // The pages that led to url, first referrer first, into pages (the seen set's copies); for a
+  // URL not fetched successfully up to kMaxReferrers, else only the first. Returns the number
+  // written (at most max).
+  int Referrers(std::string_view url, const char** pages, int max) const;
+  // After the crawl: reads the site's own sitemaps (the Sitemap lines of robots.txt, else
+  // /sitemap.xml at the start address's site), following indexes, gzip files unpacked, at most
+  // kMaxSiteSitemaps files and kMaxSiteSitemapBytes; only files on the site that robots.txt
+  // allows are fetched. Fills scan, keeping at most keepOrphans orphans. False when no file
+  // could be read.
+  bool ScanSiteSitemaps(SiteSitemapScan& scan, int keepOrphans, ProgressEvent* progress);
   uint32_t seenCount() const;
 
   // The client, for its settings (tests shorten its time-outs) and its last result.
@@ -240,6 +301,18 @@ class ClsSpider : public ClsBase {
   bool AddPattern(OwningPtrArray& patterns, const char* pattern);
   // Adds url to the seen set; false when it was there already (or memory ran out).
   bool AddSeen(std::string_view url);
+  // The facts beside a URL the seen set stored.
+  LinkFacts* FactsOf(const char* storedUrl) const;
+  // A link of the page being processed led to storedUrl (added: just put in the seen set).
+  void NoteLink(const char* storedUrl, bool added);
+  // Keeps one more page that leads to a URL not yet fetched, up to kMaxReferrers in all.
+  void KeepReferrer(const char* storedUrl, const char* page);
+  // Reads one sitemap file's text: page addresses into the scan, index entries into files.
+  void ReadSitemapText(std::string_view text, const char* fileUrl, OwningPtrArray& files,
+                       HashMap& listed, SiteSitemapScan& scan, int keepOrphans);
+  // Fetches one sitemap file (unpacking gzip) within the bytes left; false when it failed.
+  bool FetchSitemapFile(const char* url, uint64_t& bytesLeft, StringBuffer& text,
+                        ProgressEvent* progress);
   // Records url in the outbound list unless it is avoided or already seen.
   void RecordOutbound(std::string_view url);
   // The twin of an on-site link (with "www." added or removed); false when none can be formed.
@@ -277,8 +350,14 @@ class ClsSpider : public ClsBase {
 
   ClsHttp http_;
   StringBuffer domain_;
-  // The seen set keeps the one copy of each URL; the three lists below point into it.
+  // The seen set keeps the one copy of each URL, with its LinkFacts; the three lists below
+  // point into it.
   HashMap seen_;
+  // More pages leading to URLs not yet fetched, or that failed (ExtraReferrers values).
+  HashMap moreReferrers_;
+  // The page whose links are being considered (the seen set's copy), and its depth.
+  const char* linkingPage_ = nullptr;
+  uint16_t linkingDepth_ = 0;
   UrlList unspidered_{seen_};
   UrlList spidered_{seen_};
   OwningPtrArray failed_;

@@ -187,7 +187,11 @@ void ClsSpider::ConsiderLink(StringBuffer& link, const char* pageUrl, bool pageP
   if (!pagePasses) return;
   CutAt(link, '#');
   // From here on the link counts as seen, whatever happens to it.
-  if (!AddSeen(link.view())) return;
+  bool added = false;
+  const char* stored = seen_.storeKey(link.view(), added);
+  if (stored == nullptr) return;
+  NoteLink(stored, added);
+  if (!added) return;
 
   if (IsOutbound(link.getString())) {
     if (!MatchesAny(outboundAvoidPatterns_, link.view())) outbound_.appendCopy(link.view());
@@ -201,7 +205,7 @@ void ClsSpider::ConsiderLink(StringBuffer& link, const char* pageUrl, bool pageP
   // A site reachable with and without "www." is crawled once, under the form met first.
   StringBuffer twin;
   if (!FormTwin(link.view(), twin) || IsSeen(twin.view())) return;
-  unspidered_.appendCopy(link.view());
+  if (unspidered_.append(stored)) FactsOf(stored)->flags |= LinkFacts::kQueued;
 }
 
 bool ClsSpider::FormTwin(std::string_view link, StringBuffer& twin) {

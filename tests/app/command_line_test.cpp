@@ -185,7 +185,8 @@ TEST_F(CommandLineTest, GeneratePrintsTheFolderLastAndProgressOnStderr) {
   EXPECT_EQ(err.str(),
             "[1 done, 1 waiting] http://example.com/\n[2 done, 0 waiting] http://example.com/b\n"
             "tollwick: 2 pages listed, 0 failed, 0 too large, 0 excluded by robots.txt, "
-            "0 off the site\ntollwick: 2 URLs in the XML sitemap\n");
+            "0 off the site\ntollwick: 2 URLs in the XML sitemap\ntollwick: report: " +
+                folder + "/report.html\n");
   EXPECT_EQ(script.queued, std::vector<std::string>{"http://example.com/"});
 }
 
@@ -195,11 +196,13 @@ TEST_F(CommandLineTest, ProgressIsOneLineOnATerminalAndNoneWhenQuiet) {
       "0 off the site\ntollwick: 2 URLs in the XML sitemap\n";
   script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
   context.errIsTerminal = true;
-  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitOk) << err.str();
+  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0", "--no-report"}), kExitOk)
+      << err.str();
   EXPECT_EQ(err.str(), "\r\x1b[K[1 done, 1 waiting, 0 failed] http://example.com/"
                        "\r\x1b[K[2 done, 0 waiting, 0 failed] http://example.com/b\n" + summary);
   script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "Bee")};
-  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0", "-q"}), kExitOk) << err.str();
+  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0", "-q", "--no-report"}), kExitOk)
+      << err.str();
   EXPECT_EQ(err.str(), summary);
 }
 
@@ -277,7 +280,7 @@ TEST_F(CommandLineTest, StderrTellsWhatWasLeftOutAndTheStartPageFailureExitsOne)
                         {"http://example.com/gone", "HTTP 404 Not Found", false}}),
   };
   script.offSite = 2;
-  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0"}), kExitOk);
+  ASSERT_EQ(Run({"generate", "example.com", "--delay-ms", "0", "--no-report"}), kExitOk);
   EXPECT_EQ(err.str(),
             "[1 done, 2 waiting] http://example.com/\n"
             "tollwick: warning: left out http://example.com/big: larger than the page size limit\n"

@@ -438,7 +438,7 @@ TEST_F(XmlSiteTest, ListsOnlyIndexableHtmlPagesOnceWithTheirDatesAndLeavesTheOth
   EXPECT_EQ(std::count(plain.err.begin(), plain.err.end(), '['), 14);
 
   // Compressed, the same text.
-  Outcome gzipped = Generate({"--xml-gzip", "--no-html", "--no-urllist"});
+  Outcome gzipped = Generate({"--xml-gzip", "--no-html", "--no-urllist", "--no-report"});
   ASSERT_EQ(gzipped.exitCode, 0) << gzipped.err;
   EXPECT_EQ(RunProgram({"/bin/gzip", "-dc", gzipped.LastLine() + "/sitemap.xml.gz"}).out,
             ReadFileBytes(folder + "/sitemap.xml"));
@@ -709,9 +709,10 @@ class CacheSiteTest : public ::testing::Test {
     const timespec times[2] = {modified, modified};
     utimensat(AT_FDCWD, path.c_str(), times, 0);
   }
+  // The report's look for the site's own sitemap is left out: the requests are the crawl's.
   Outcome Crawl(std::vector<std::string> more = {}) {
     std::vector<std::string> args = {TollwickBinary(), "generate", server_->baseUrl() + "/",
-                                     "--delay-ms", "0", "--cache", cache_};
+                                     "--delay-ms", "0", "--cache", cache_, "--no-report"};
     args.insert(args.end(), more.begin(), more.end());
     Outcome run = RunProgram(args);
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -830,6 +831,100 @@ TEST(ContainerCacheLoginTest, AWrongPasswordDoesNotSpoilTheNextRun) {
   const Outcome admitted = crawl("right");
   ASSERT_EQ(admitted.exitCode, 0) << admitted.err;
   EXPECT_EQ(ReadFileBytes(admitted.LastLine() + "/urllist.txt"), base + "/\r\n" + base + "/a.html");
+}
+
+
+// A hand-made site for the crawl report: two broken links (one linked from three pages), a
+// redirect, a noindex page, two pages sharing a title, and an orphan that only the site's own
+// sitemaps name (robots.txt names an index, which names a gzip-compressed sitemap).
+TEST(CrawlReportTest, ReportCountsBrokenLinksOrphansAndCsvMatchTheCrawl) {
+  std::string root = quillon::testing::FreshDir("report_site");
+  NginxOptions nginx;
+  nginx.gzip = false;
+  nginx.extraServerConfig = "location = /old.html { return 301 /a.html; }";
+  NginxServer server(root, nginx);
+  if (!server.isRunning()) GTEST_SKIP() << server.error();
+  const std::string base = server.baseUrl();
+  auto write = [&root](const std::string& name, const std::string& text) {
+    quillon::testing::WriteFileBytes(root + "/" + name, text);
+  };
+  write("index.html",
+        "<title>Home</title><meta name=description content=\"The home page\">"
+        "<a href=a.html>A</a> <a href=b.html>B</a> <a href=missing.html>M</a> "
+        "<a href=old.html>Old</a> <a href=hidden.html>Hidden</a> <a href=twin.html>Twin</a>");
+  write("a.html", "<title>A</title><a href=missing.html>M</a> <a href=gone.html>G</a>");
+  write("b.html", "<title>B &amp; \"quotes\" <i>, a title running well past sixty characters</title>"
+                  "<a href=missing.html>M</a>");
+  write("hidden.html", "<meta name=robots content=noindex><title>Hidden</title>");
+  write("twin.html", "<title>A</title>");
+  write("orphan.html", "<title>Orphan</title>");
+  write("robots.txt", "User-agent: *\nDisallow: /private/\nSitemap: " + base + "/index.xml\n");
+  write("index.xml",
+        "<?xml version=\"1.0\"?><sitemapindex><sitemap><loc>" + base +
+            "/pages.xml.gz</loc></sitemap></sitemapindex>");
+  write("pages.xml.gz", quillon::testing::GzipOf(
+                            "<urlset><url><loc>" + base + "/</loc></url><url><loc>" + base +
+                            "/a.html</loc></url><url><loc>" + base +
+                            "/orphan.html</loc></url></urlset>"));
+
+  Outcome run = RunProgram({TollwickBinary(), "generate", base + "/", "--delay-ms", "0"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string folder = run.LastLine();
+  const std::string report = ReadFileBytes(folder + "/report.html");
+  EXPECT_NE(run.err.find("tollwick: report: " + folder + "/report.html\n"), std::string::npos)
+      << run.err;
+  ASSERT_NE(run.err.find("tollwick: 6 pages listed, 2 failed, 0 too large, 0 excluded by "
+                         "robots.txt, 0 off the site\n"),
+            std::string::npos)
+      << run.err;
+  for (const char* count : {"listed\">6<", "failed\">2<", "too-large\">0<", "robots\">0<",
+                                   "off-site\">0<", "redirects\">1<", "orphans\">1<"}) {
+    EXPECT_NE(report.find(std::string("id=\"count-") + count), std::string::npos) << count;
+  }
+  // missing.html with its three referrers, in crawl order; the orphan; the checks.
+  const std::string link = "<a href=\"" + base;
+  EXPECT_NE(report.find("/missing.html</a></td><td>HTTP 404 Not Found</td><td class=\"url\">" +
+                        link + "/\">" + base + "/</a><br>" + link + "/a.html\">" + base +
+                        "/a.html</a><br>" + link + "/b.html\">"),
+            std::string::npos);
+  EXPECT_NE(report.find(link + "/orphan.html\">"), std::string::npos);
+  EXPECT_NE(report.find("Duplicate titles (2)"), std::string::npos);
+  EXPECT_NE(report.find("<td>noindex</td>"), std::string::npos);
+  // The long title, its markup and entities shown as the page wrote them.
+  EXPECT_NE(report.find("<td>B &amp;amp; &quot;quotes&quot; &lt;i&gt;, a title running"),
+            std::string::npos);
+  EXPECT_EQ(report.find("<i>"), std::string::npos);
+
+  // pages.csv, read by Python's csv module: one row per URL listed or failed, in crawl order.
+  Outcome csv = RunProgram({"/usr/bin/python3", "-c",
+                            "import csv, sys\n"
+                            "rows = list(csv.reader(open(sys.argv[1], newline='')))\n"
+                            "assert all(len(r) == len(rows[0]) for r in rows)\n"
+                            "for r in rows[1:]: print(r[0], r[1], r[5], r[11], r[12], sep='|')\n",
+                            folder + "/pages.csv"});
+  ASSERT_EQ(csv.exitCode, 0) << csv.err;
+  const std::string list = ReadFileBytes(folder + "/urllist.txt");
+  EXPECT_EQ(csv.out, base + "/|200|0|yes|\n" + base + "/a.html|200|1|yes|\n" + base +
+                         "/b.html|200|1|yes|\n" + base + "/missing.html|404|4|no|failed\n" +
+                         base + "/old.html|301|1|no|duplicate\n" + base +
+                         "/hidden.html|200|1|no|noindex\n" + base + "/twin.html|200|1|yes|\n" +
+                         base + "/gone.html|404|2|no|failed\n");
+  EXPECT_EQ(list, base + "/\r\n" + base + "/a.html\r\n" + base + "/b.html\r\n" + base +
+                      "/old.html\r\n" + base + "/hidden.html\r\n" + base + "/twin.html");
+
+  if (std::filesystem::exists("/usr/bin/xmllint")) {
+    Outcome lint = RunProgram({"/usr/bin/xmllint", "--html", "--noout", folder + "/report.html"});
+    EXPECT_EQ(lint.exitCode, 0);
+    EXPECT_EQ(lint.err, "");
+  }
+  Outcome none = RunProgram({TollwickBinary(), "generate", base + "/", "--delay-ms", "0",
+                             "--no-report"});
+  ASSERT_EQ(none.exitCode, 0) << none.err;
+  EXPECT_FALSE(std::filesystem::exists(none.LastLine() + "/report.html"));
+  EXPECT_FALSE(std::filesystem::exists(none.LastLine() + "/pages.csv"));
+  // The scratch file of the rows is gone: the five output files are all that is left.
+  auto files = std::filesystem::directory_iterator(folder);
+  EXPECT_EQ(std::distance(begin(files), end(files)), 5);
 }
 
 }  // namespace

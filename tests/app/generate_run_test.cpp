@@ -284,6 +284,7 @@ TEST_F(GenerateRunTest, StopEndsTheCrawlAndStillWritesTheFiles) {
 
 TEST_F(GenerateRunTest, FailedSaveIsReportedWithItsReasonAndSettingsAreSavedWithoutTheFolder) {
   script.steps = {Page("http://example.com/", "A")};
+  fields.crawlReport = false;
   // Once the run has made its folder, both file names are taken by folders.
   hooks.onWaitCursor = [this] {
     std::filesystem::create_directories(fields.outputFolder + "/sitemap.htm");
@@ -304,16 +305,18 @@ TEST_F(GenerateRunTest, FailedSaveIsReportedWithItsReasonAndSettingsAreSavedWith
 // the profile does not get the folder.
 TEST_F(GenerateRunTest, FullDiskLeavesNoPartialFileAndNoLastFolder) {
   const struct {
-    bool html, list, xml;
+    bool html, list, xml, report;
     std::string failure;
   } cases[] = {
-      {true, false, false, "Could not save the sitemap to %/sitemap.htm"},
-      {false, true, false, "Could not save the URL list to %/urllist.txt"},
-      {false, false, true, "Could not save the XML sitemap to %/sitemap.xml"},
+      {true, false, false, false, "Could not save the sitemap to %/sitemap.htm"},
+      {false, true, false, false, "Could not save the URL list to %/urllist.txt"},
+      {false, false, true, false, "Could not save the XML sitemap to %/sitemap.xml"},
+      // pages.csv fails first; sitemap.htm and report.html then fail too.
+      {true, false, false, true, "Could not save the page list to %/pages.csv"},
   };
   for (const auto& c : cases) {
-    std::tie(fields.htmlSitemap, fields.urlList, fields.xmlSitemap) =
-        std::tie(c.html, c.list, c.xml);
+    std::tie(fields.htmlSitemap, fields.urlList, fields.xmlSitemap, fields.crawlReport) =
+        std::tie(c.html, c.list, c.xml, c.report);
     script = FakeScript();
     script.steps = {Page("http://example.com/", "Home", 1), Page("http://example.com/b", "B")};
     hooks = RecordingHooks();
@@ -323,7 +326,8 @@ TEST_F(GenerateRunTest, FullDiskLeavesNoPartialFileAndNoLastFolder) {
     EXPECT_EQ(outcome, RunOutcome::Failed) << c.failure;
     std::string failure = c.failure;
     failure.replace(failure.find('%'), 1, fields.outputFolder);
-    EXPECT_EQ(hooks.failures, std::vector<std::string>{failure + ": No space left on device"});
+    ASSERT_EQ(hooks.failures.size(), c.report ? 3u : 1u) << c.failure;
+    EXPECT_EQ(hooks.failures[0], failure + ": No space left on device");
     EXPECT_TRUE(FolderNames().empty()) << c.failure;
     EXPECT_EQ(hooks.saves, 1);
     EXPECT_EQ(hooks.savedFolder, "") << c.failure;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/memory.h"
 
@@ -215,6 +216,31 @@ TEST(HashMapTest, MapWhoseBucketsCouldNotBeAllocatedRefusesEverything) {
   EXPECT_EQ(destroyed, 1);
   EXPECT_FALSE(map.contains("k"));
   EXPECT_FALSE(map.remove("k"));
+}
+
+// The record beside each key starts zeroed, is the same whether reached by the stored key or by
+// a lookup, and stays put while a growing map doubles its buckets.
+TEST(HashMapTest, RecordsBesideKeysStartZeroedAndSurviveGrowth) {
+  HashMap map(3, HashMap::Growth::kDoubling, 12);
+  EXPECT_EQ(HashMap().record("x"), nullptr);
+  std::vector<const char*> keys;
+  for (int i = 0; i < 200; ++i) {
+    bool added = false;
+    keys.push_back(map.storeKey("key" + std::to_string(i), added));
+    auto* record = static_cast<uint64_t*>(map.recordOf(keys.back()));
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record[0], 0u);
+    EXPECT_EQ(record[1], 0u);  // rounded up to 16 bytes
+    record[0] = static_cast<uint64_t>(i) * 7;
+  }
+  EXPECT_GT(map.bucketCount(), 200u);
+  for (int i = 0; i < 200; ++i) {
+    void* record = map.record("key" + std::to_string(i));
+    EXPECT_EQ(record, map.recordOf(keys[static_cast<size_t>(i)]));
+    EXPECT_EQ(*static_cast<uint64_t*>(record), static_cast<uint64_t>(i) * 7);
+  }
+  EXPECT_EQ(map.record("absent"), nullptr);
+  EXPECT_TRUE(map.remove("key5"));
 }
 
 }  // namespace
