@@ -10,6 +10,7 @@
 #include "app/output_folder.h"
 #include "app/site_address.h"
 #include "app/sitemap_writer.h"
+#include "app/streamed_output.h"
 #include "base/file_access.h"
 #include "base/log_base.h"
 #include "base/platform.h"
@@ -68,16 +69,12 @@ bool SaveAnsiText(const std::string& path, const std::string& text, const char* 
   return saved;
 }
 
-// An output file of the run, bytes unchanged: written beside its name and renamed into place,
-// so a full disk or a crash leaves no half file under the name.
-bool SaveOutputFile(const std::string& path, const std::string& text, const char* what,
-                    FrontEndHooks& hooks) {
-  FailureReasonLog log;
-  bool saved = text.size() <= UINT32_MAX &&
-               quillon::ReplaceFileAtomically(path.c_str(), text.data(),
-                                              static_cast<uint32_t>(text.size()), log);
-  if (!saved) ReportSaveFailure(what, path, log, hooks);
-  return saved;
+// Renames a streamed file into place; a failure is reported through the hooks.
+bool CommitOutput(StreamedOutput& output, const char* what, FrontEndHooks& hooks) {
+  std::string reason;
+  if (output.Commit(reason)) return true;
+  hooks.ReportFailure(std::string(what) + " " + output.path() + ": " + reason);
+  return false;
 }
 
 // After a run whose files are incomplete: the other fields are saved as after any run, but
@@ -220,9 +217,6 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
     hooks.ShowMessage(kNoAddressMessage);
     return RunOutcome::NoAddress;
   }
-  // Each run lists only its own pages.
-  fields.urlListText.clear();
-
   EnsureTrailingSlash(fields, hooks);
   if (const std::string problem = SiteAddressProblem(fields.siteUrl); !problem.empty()) {
     hooks.ShowMessage("The site address cannot be crawled: " + problem + ".");
@@ -238,12 +232,11 @@ RunOutcome GenerateSitemap(SitemapFields& fields, FrontEndHooks& hooks, const Ru
     XmlSitemapList xml(CanonicalLinksOf(options));
     std::unique_ptr<CrawlReport> report;
     bool reportSaved = !fields.crawlReport || StartCrawlReport(fields, hooks, report);
-    bool htmlSaved = BuildHtmlSitemap(fields.outputFolder + "/sitemap.htm", fields, hooks, options,
-                                      summary, &xml, report.get());
-    bool listSaved = WriteUrlList(fields, hooks);
+    bool listsSaved = BuildHtmlSitemap(fields.outputFolder + "/sitemap.htm", fields, hooks,
+                                       options, summary, &xml, report.get());
     bool xmlSaved = WriteXmlSitemap(fields, xml, hooks);
     if (report) reportSaved = WriteCrawlReport(fields, options, *report, summary, xml, hooks);
-    saved = htmlSaved && listSaved && xmlSaved && reportSaved;
+    saved = listsSaved && xmlSaved && reportSaved;
     hooks.OpenPath(fields.outputFolder);
   }
   if (saved) {
@@ -261,7 +254,6 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
                       const RunOptions& options, CrawlSummary& summary, XmlSitemapList* xml,
                       CrawlReport* report) {
   hooks.ShowWaitCursor(true);
-  std::string sitemap;
   summary = CrawlSummary();
   SourceSettings settings = options.source;
   settings.engine = fields.engine;
@@ -272,7 +264,16 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
   spider->BeginSite(SiteDomain(fields.siteUrl));
   spider->QueueUrl(fields.siteUrl);
 
-  AppendSitemapHead(sitemap, fields, quillon::AnsiCodePage() == quillon::kCodePageUtf8);
+  // Both lists go to their files page by page.
+  StreamedOutput sitemap;
+  StreamedOutput urlList;
+  if (fields.htmlSitemap) {
+    sitemap.Begin(path);
+    std::string head;
+    AppendSitemapHead(head, fields, quillon::AnsiCodePage() == quillon::kCodePageUtf8);
+    sitemap.Append(head);
+  }
+  if (fields.urlList) urlList.Begin(fields.outputFolder + "/urllist.txt");
 
   int& pagesDone = summary.listed;
   uint32_t crawlDelayTold = 0;
@@ -288,15 +289,13 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
       std::string description = spider->PageDescription();
       std::string url = spider->CurrentUrl();
       hooks.SetCaption(title);
-      if (fields.urlList) {
-        fields.urlListText += url;
-        fields.urlListText += "\r\n";
-      }
+      // CR LF between the addresses, none after the last.
+      if (fields.urlList) urlList.Append(pagesDone == 0 ? url : "\r\n" + url);
       const PageListing listing = spider->CurrentPageListing();
       const XmlVerdict verdict = xml != nullptr ? xml->Add(listing) : XmlVerdict::Listed;
       if (report != nullptr) report->AddPage(*spider, url, title, description, listing, verdict);
       std::string item = FormatListItem(std::move(keywords), std::move(title), description, url);
-      if (fields.htmlSitemap) sitemap += item;
+      if (fields.htmlSitemap) sitemap.Append(item);
       hooks.PageDone(++pagesDone, spider->PendingCount(), url);
       if (options.maxPages != 0 && pagesDone >= options.maxPages) {
         if (spider->PendingCount() != 0) summary.pageLimit = options.maxPages;
@@ -304,8 +303,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
       }
     } else {
       if (spider->PendingCount() == 0) break;
-      sitemap += spider->ErrorLogText();
-      sitemap += "\r\n";
+      if (fields.htmlSitemap) sitemap.Append(spider->ErrorLogText() + "\r\n");
     }
     PauseUnlessStopped(PauseAfterPage(*spider, options.delayMs, hooks, crawlDelayTold), hooks,
                        options.sleep);
@@ -320,21 +318,18 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
   hooks.CrawlFinished(summary);
   const bool pagesSaved = report == nullptr || FinishCrawlReport(*report, *spider, summary, hooks);
 
-  AppendSitemapFooter(sitemap, fields.endOfBody);
-  bool saved =
-      !fields.htmlSitemap || SaveOutputFile(path, sitemap, "Could not save the sitemap to", hooks);
+  bool saved = true;
+  if (fields.htmlSitemap) {
+    std::string footer;
+    AppendSitemapFooter(footer, fields.endOfBody);
+    sitemap.Append(footer);
+    saved = CommitOutput(sitemap, "Could not save the sitemap to", hooks);
+  }
+  if (fields.urlList) saved = CommitOutput(urlList, "Could not save the URL list to", hooks) && saved;
   hooks.SetCaption(kApplicationName);
   spider.reset();
   hooks.ShowWaitCursor(false);
   return saved && pagesSaved;
-}
-
-bool WriteUrlList(SitemapFields& fields, FrontEndHooks& hooks) {
-  if (!fields.urlList) return true;
-  std::string path = fields.outputFolder + "/urllist.txt";
-  fields.urlListText = TrimWhiteSpace(fields.urlListText);
-  // The rename replaces any file there, so nothing needs deleting first.
-  return SaveOutputFile(path, fields.urlListText, "Could not save the URL list to", hooks);
 }
 
 bool WriteXmlSitemap(const SitemapFields& fields, const XmlSitemapList& xml, FrontEndHooks& hooks) {

@@ -292,11 +292,12 @@ void AddMissingScheme(std::string& siteUrl);
 // The spider's domain for a site address: its host as ParseUrl gives it (empty when none).
 std::string SiteDomain(const std::string& siteUrl);
 
-// Crawls the site and builds the sitemap text; saves it to path (through a temporary file
-// renamed into place) when the HTML flag is set and appends the URL-list lines when the
-// URL-list flag is set; adds every fetched page to xml when given, and every page fetched or
+// Crawls the site and writes the sitemap to path when the HTML flag is set and the URL list
+// ("<output folder>/urllist.txt": CR LF between the addresses, none after the last) when the
+// URL-list flag is set, each page as it is listed, into temporary files renamed into place at
+// the end; adds every fetched page to xml when given, and every page fetched or
 // tried to report when given; fills summary and hands it to the hooks. False when the save
-// failed (reported through the hooks; no file is left).
+// failed (reported through the hooks; no half file is left).
 bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHooks& hooks,
                       const RunOptions& options, CrawlSummary& summary,
                       XmlSitemapList* xml = nullptr, CrawlReport* report = nullptr);
@@ -305,11 +306,6 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
 // output folder when the XML flag is set and a page qualified (else only says why there is
 // none). False when a file failed (reported).
 bool WriteXmlSitemap(const SitemapFields& fields, const XmlSitemapList& xml, FrontEndHooks& hooks);
-
-// Writes the trimmed URL-list text to "<output folder>/urllist.txt" when the flag is set (lines
-// separated by CR LF, none after the last), through a temporary file renamed into place. False
-// when the save failed (reported; no file is left).
-bool WriteUrlList(SitemapFields& fields, FrontEndHooks& hooks);
 
 struct DiagnosticOptions {
   uint32_t delayMs = kDiagnosticDelayMs;

@@ -69,8 +69,6 @@ struct SitemapFields {
   std::string metaTags = kDefaultMetaTags;
   // The folder of the last run (written by the run, saved as "Last Folder").
   std::string outputFolder;
-  // One address per crawled page, CR LF after each; emptied at the start of every run.
-  std::string urlListText;
 };
 
 }  // namespace tollwick

@@ -193,7 +193,6 @@ TEST_F(GenerateRunTest, OnlySitemapLeavesOutTheUrlList) {
   ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Finished);
   EXPECT_TRUE(Exists("sitemap.htm"));
   EXPECT_FALSE(Exists("urllist.txt"));
-  EXPECT_TRUE(fields.urlListText.empty());
 }
 
 TEST_F(GenerateRunTest, UrlListHasCrLfBetweenLinesAndNoneAfterTheLast) {
@@ -216,9 +215,11 @@ TEST_F(GenerateRunTest, EmptyCrawlGivesEmptyListAndEmptyUrlListFileButNoXmlSitem
   EXPECT_EQ(hooks.savedFolder, fields.outputFolder);
 }
 
-TEST_F(GenerateRunTest, UrlListTextIsEmptiedAtTheStartOfEveryRun) {
+TEST_F(GenerateRunTest, EachRunListsOnlyItsOwnPages) {
   script.steps = {Page("http://example.com/", "A")};
-  fields.urlListText = "http://earlier.example/\r\n";
+  ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Finished);
+  script = FakeScript();
+  script.steps = {Page("http://example.com/", "B")};
   ASSERT_EQ(GenerateSitemap(fields, hooks, options), RunOutcome::Finished);
   EXPECT_EQ(UrlList(), "http://example.com/");
 }
