@@ -183,6 +183,7 @@ std::string CrawlSummary::Text() const {
                      std::to_string(tooLargeCount()) + " too large, " +
                      std::to_string(robotsExcluded) + " excluded by robots.txt, " +
                      std::to_string(offSite) + " off the site";
+  if (rendered != 0) text += ", " + std::to_string(rendered) + " rendered";
   if (!warnings.empty()) {
     text += ", " + std::to_string(warnings.size()) +
             (warnings.size() == 1 ? " warning" : " warnings");
@@ -284,7 +285,9 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
       }
       std::string item = FormatListItem(std::move(keywords), std::move(title), description, url);
       if (fields.htmlSitemap) sitemap += item;
-      if (xml != nullptr) xml->Add(spider->CurrentPageListing());
+      const PageListing listing = spider->CurrentPageListing();
+      if (listing.rendered) ++summary.rendered;
+      if (xml != nullptr) xml->Add(listing);
       hooks.PageDone(++pagesDone, spider->PendingCount(), url);
       if (options.maxPages != 0 && pagesDone >= options.maxPages) {
         if (spider->PendingCount() != 0) summary.pageLimit = options.maxPages;

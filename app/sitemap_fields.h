@@ -44,6 +44,9 @@ struct EngineOptions {
   std::string robotsAgent = kDefaultRobotsAgent;
   // The dialog's pause after each page (the command line has --delay-ms).
   int32_t pauseMs = kDefaultPauseMs;
+  // Pages answered as HTML are also rendered by headless Chromium, and the links its scripts
+  // build are followed too.
+  bool renderJs = false;
 };
 
 struct SitemapFields {

@@ -131,6 +131,7 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
   log_.addTag("DllDate", kDllDate);
   pageText_.clear();
   pageFacts_.clear();
+  renderedText_.clear();
   if (obeyRobots_ && !robotsFetched_) {
     StringBuffer ignored;
     FetchRobots(ignored, progress);
@@ -196,21 +197,27 @@ void ClsSpider::GatherWarnings(const char* url) {
   const std::string_view site = SiteOf(url);
   for (unsigned bit = 0; bit < 32; ++bit) {
     const auto kind = static_cast<FetchWarningKind>(bit);
-    if (!met.has(kind)) continue;
-    bool known = false;
-    for (int i = 0; i < warnings_.count() && !known; ++i) {
-      const CrawlWarning& seen = *warnings_.at<CrawlWarning>(i);
-      known = seen.kind == kind && seen.site.view() == site;
-    }
-    if (known) continue;
-    std::unique_ptr<CrawlWarning> warning(new (std::nothrow) CrawlWarning);
-    if (!warning || !warning->site.append(site)) return;
-    warning->kind = kind;
-    warning->certificate = met.certificate;
-    DescribeFetchWarning(kind, met, warning->text);
-    if (!warnings_.append(warning.get())) return;
-    warning.release();
+    if (met.has(kind)) AddWarning(site, kind, met, {});
   }
+}
+
+void ClsSpider::AddWarning(std::string_view site, FetchWarningKind kind, const FetchWarnings& met,
+                           std::string_view text) {
+  for (int i = 0; i < warnings_.count(); ++i) {
+    const CrawlWarning& seen = *warnings_.at<CrawlWarning>(i);
+    if (seen.kind == kind && seen.site.view() == site) return;
+  }
+  std::unique_ptr<CrawlWarning> warning(new (std::nothrow) CrawlWarning);
+  if (!warning || !warning->site.append(site)) return;
+  warning->kind = kind;
+  warning->certificate = met.certificate;
+  if (text.empty()) {
+    DescribeFetchWarning(kind, met, warning->text);
+  } else if (!warning->text.assign(text)) {
+    return;
+  }
+  if (!warnings_.append(warning.get())) return;
+  warning.release();
 }
 
 const CrawlWarning* ClsSpider::warningAt(int i) const {
@@ -259,14 +266,17 @@ void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, Stri
   RecordPageFacts(where, body.view());
   pageFacts_.offSiteRedirect = !follow;
   if (follow) {
+    const PageRole role = isStart ? PageRole::kStart : PageRole::kLinked;
+    int ownLinks = 0;
     if (!(respectNofollow_ && pageFacts_.robots.nofollow)) {
-      ProcessLinks(base, body.view(), isStart ? PageRole::kStart : PageRole::kLinked, progress);
+      ownLinks = ProcessLinks(base, body.view(), role, progress);
     }
     if (followCanonical_ && !pageFacts_.canonical.isEmpty()) {
       StringBuffer canonical(pageFacts_.canonical.view());
       bool queueOpen = !(maxUrls_ != 0 && spidered_.count() > maxUrls_);
       ConsiderLink(canonical, base, PassesMustMatch(base), queueOpen, progress);
     }
+    ConsiderScriptLinks(base, body.view(), role, ownLinks, progress);
   }
   if (!pageText_.assign(body)) log_.addError("Out of memory");
 }
@@ -279,6 +289,7 @@ void PageFacts::clear() {
   robots = RobotsDirectives();
   canonical.clear();
   lastModified.clear();
+  rendered = false;
 }
 
 void ClsSpider::RecordPageFacts(const StringBuffer& finalUrl, std::string_view body) {
