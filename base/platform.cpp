@@ -286,10 +286,11 @@ std::string FindProgram(const std::string& program) {
 
 bool IsSuperUser() { return ::geteuid() == 0; }
 
-bool MakeTemporaryDirectory(const std::string& prefix, std::string& path, std::string& error) {
-  std::string pattern = TempDirectory() + prefix + "XXXXXX";
+bool MakeTemporaryDirectory(const std::string& folder, const std::string& prefix,
+                            std::string& path, std::string& error) {
+  std::string pattern = folder + prefix + "XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
-    error = "could not make a folder in " + TempDirectory() + ": " + SystemErrorText(errno);
+    error = "could not make a folder in " + folder + ": " + SystemErrorText(errno);
     return false;
   }
   path = pattern;

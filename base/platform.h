@@ -120,9 +120,10 @@ std::string FindProgram(const std::string& program);
 // Whether this process runs as root (effective user 0).
 bool IsSuperUser();
 
-// A new folder only this user can enter, "<temporary directory><prefix>XXXXXX" (mkdtemp).
-// False with a message in error.
-bool MakeTemporaryDirectory(const std::string& prefix, std::string& path, std::string& error);
+// A new folder only this user can enter, "<folder><prefix>XXXXXX" (mkdtemp; folder ends in
+// "/"). False with a message in error.
+bool MakeTemporaryDirectory(const std::string& folder, const std::string& prefix,
+                            std::string& path, std::string& error);
 // Deletes path and everything under it without following links; true when nothing is left.
 bool RemoveTree(const std::string& path);
 

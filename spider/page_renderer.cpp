@@ -58,6 +58,15 @@ std::string HostRules(std::string_view domain) {
   return rules;
 }
 
+// Chromium keeps a socket in a folder under its TMPDIR (the profile, here), and a socket's path
+// may not pass 107 bytes: a longer temporary directory than this gives way to /tmp.
+constexpr size_t kLongestProfileParent = 36;
+
+std::string ProfileParent() {
+  std::string folder = TempDirectory();
+  return folder.size() <= kLongestProfileParent ? folder : "/tmp/";
+}
+
 uint32_t MaxMessageBytes(uint32_t maxDocumentBytes) {
   const uint64_t bytes =
       uint64_t{maxDocumentBytes} * kMessageBytesPerDocumentByte + kMessageSlackBytes;
@@ -105,7 +114,7 @@ bool PageRenderer::EnsureBrowser(std::string_view domain, StringBuffer& detail) 
   }
   std::string error;
   if (settings_.chromium.empty()) error = "no chromium program was found; install the chromium package";
-  if (error.empty() && !MakeTemporaryDirectory("tollwick-chromium-", profile_, error)) {
+  if (error.empty() && !MakeTemporaryDirectory(ProfileParent(), "tollwick-chromium-", profile_, error)) {
     startFailed_ = true;
     startFailure_.assign(error);
     detail.assign(error);
@@ -117,14 +126,14 @@ bool PageRenderer::EnsureBrowser(std::string_view domain, StringBuffer& detail) 
   for (const char* flag :
        {"--disable-gpu", "--no-first-run", "--no-default-browser-check", "--disable-extensions",
         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-        "--disable-default-apps", "--disable-breakpad", "--disable-crash-reporter", "--disable-crashpad-for-testing", "--mute-audio", "--hide-scrollbars",
+        "--disable-default-apps", "--disable-breakpad", "--disable-crash-reporter", "--mute-audio", "--hide-scrollbars",
         "--remote-debugging-pipe"}) {
     argv.emplace_back(flag);
   }
   argv.push_back("--user-data-dir=" + profile_);
   argv.push_back(HostRules(domain));
   // Whatever the browser keeps besides its profile goes into the same folder.
-  const std::vector<std::string> environment = {"HOME=" + profile_,
+  const std::vector<std::string> environment = {"HOME=" + profile_, "TMPDIR=" + profile_,
                                                 "XDG_CONFIG_HOME=" + profile_ + "/config",
                                                 "XDG_CACHE_HOME=" + profile_ + "/cache"};
   PageRun start({}, nullptr, TickCount() + kStartTimeoutMs);
