@@ -8,7 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 extern char** environ;
@@ -20,6 +23,9 @@ namespace {
 // The descriptors a child reads and writes its channel on.
 constexpr int kChildReadFd = 3;
 constexpr int kChildWriteFd = 4;
+// How long Stop waits for the killed group to be gone, and how often it looks.
+constexpr uint32_t kGroupExitWaitMs = 1000;
+constexpr uint32_t kGroupExitPollMs = 10;
 
 // This process's environment with the overrides in place ("NAME=value" each).
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& overrides) {
@@ -40,6 +46,35 @@ std::vector<char*> PointersTo(std::vector<std::string>& texts) {
   for (std::string& text : texts) pointers.push_back(text.data());
   pointers.push_back(nullptr);
   return pointers;
+}
+
+// Whether a process of the group is still alive (not yet a zombie), from /proc/<pid>/stat:
+// "pid (name) state ppid pgrp ...".
+bool GroupHasLiveMember(pid_t group) {
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return false;
+  bool live = false;
+  while (const dirent* entry = ::readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    const std::string path = std::string("/proc/") + entry->d_name + "/stat";
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    char stat[512];
+    const ssize_t length = file.isValid() ? ::read(file.fd(), stat, sizeof stat - 1) : -1;
+    if (length <= 0) continue;
+    stat[length] = '\0';
+    const char* afterName = std::strrchr(stat, ')');
+    char state = 0;
+    int parent = 0;
+    int pgrp = 0;
+    if (afterName != nullptr &&
+        std::sscanf(afterName + 1, " %c %d %d", &state, &parent, &pgrp) == 3 && pgrp == group &&
+        state != 'Z' && state != 'X') {
+      live = true;
+      break;
+    }
+  }
+  ::closedir(proc);
+  return live;
 }
 
 // Runs in the child between fork and exec: only async-signal-safe calls from here on.
@@ -152,6 +187,11 @@ void ChildProcess::Stop() {
   ::kill(pid_, SIGKILL);
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The helpers are the init process's to reap; a moment is enough for them to die.
+  for (uint32_t waited = 0; waited < kGroupExitWaitMs && GroupHasLiveMember(pid_);
+       waited += kGroupExitPollMs) {
+    SleepMs(kGroupExitPollMs);
   }
   pid_ = -1;
 }

@@ -6,6 +6,7 @@
 #include "base/content_coding.h"
 #include "base/json_text.h"
 #include "base/platform.h"
+#include "base/progress.h"
 
 namespace quillon {
 
@@ -18,6 +19,8 @@ constexpr uint32_t kLargestMessageBytes = 1u << 31;
 // Tasks the page may run before virtual time is moved on anyway (a page that queues a new task
 // from every task would otherwise hold the clock).
 constexpr int kStarvationTasks = 100;
+// How often a wait for the browser asks the application whether to stop.
+constexpr uint32_t kAbortCheckMs = 100;
 
 // Reads the rendered document: its state, its length in UTF-16 units, and the markup when it
 // is not longer than the limit that follows.
@@ -67,6 +70,12 @@ std::string ProfileParent() {
   return folder.size() <= kLongestProfileParent ? folder : "/tmp/";
 }
 
+// What a page shows but whose loading builds no link: never fetched, which spares the site and
+// the crawl most of a page's requests.
+bool IsDecoration(std::string_view resourceType) {
+  return resourceType == "Image" || resourceType == "Media" || resourceType == "Font";
+}
+
 uint32_t MaxMessageBytes(uint32_t maxDocumentBytes) {
   const uint64_t bytes =
       uint64_t{maxDocumentBytes} * kMessageBytesPerDocumentByte + kMessageSlackBytes;
@@ -76,10 +85,12 @@ uint32_t MaxMessageBytes(uint32_t maxDocumentBytes) {
 }  // namespace
 
 struct PageRenderer::PageRun {
-  PageRun(std::string_view pageBody, RenderRequestFilter* requestFilter, uint32_t end)
-      : body(pageBody), filter(requestFilter), deadline(end) {}
+  PageRun(std::string_view pageBody, RenderRequestFilter* requestFilter, ProgressEvent* events,
+          uint32_t end)
+      : body(pageBody), filter(requestFilter), progress(events), deadline(end) {}
   std::string_view body;
   RenderRequestFilter* filter;
+  ProgressEvent* progress;
   uint32_t deadline;
   StringBuffer targetId;
   StringBuffer sessionId;
@@ -88,6 +99,7 @@ struct PageRenderer::PageRun {
   // The real-time bound passed, or the browser went away, crashed or refused a command.
   bool timedOut = false;
   bool broken = false;
+  bool stopped = false;
   StringBuffer problem;
   // Where a script sent the page, when it tried.
   StringBuffer navigatedTo;
@@ -106,7 +118,8 @@ void PageRenderer::StopBrowser() {
   profile_.clear();
 }
 
-bool PageRenderer::EnsureBrowser(std::string_view domain, StringBuffer& detail) {
+bool PageRenderer::EnsureBrowser(std::string_view domain, ProgressEvent* progress,
+                                 StringBuffer& detail) {
   if (browser_.running()) return true;
   if (startFailed_) {
     detail.assign(startFailure_);
@@ -136,11 +149,16 @@ bool PageRenderer::EnsureBrowser(std::string_view domain, StringBuffer& detail) 
   const std::vector<std::string> environment = {"HOME=" + profile_, "TMPDIR=" + profile_,
                                                 "XDG_CONFIG_HOME=" + profile_ + "/config",
                                                 "XDG_CACHE_HOME=" + profile_ + "/cache"};
-  PageRun start({}, nullptr, TickCount() + kStartTimeoutMs);
+  PageRun start({}, nullptr, progress, TickCount() + kStartTimeoutMs);
   StringBuffer answer;
   if (browser_.Start(settings_.chromium, argv, environment, error) &&
       Call(start, "Browser.getVersion", {}, false, &answer)) {
     return true;
+  }
+  if (start.stopped) {
+    detail.assign("stopped");
+    StopBrowser();
+    return false;
   }
   startFailed_ = true;
   startFailure_.assign(!error.empty()             ? error
@@ -170,10 +188,18 @@ bool PageRenderer::Await(PageRun& run, int64_t id, StringBuffer* answer) {
   for (;;) {
     if (id == 0 && run.budgetExpired) return true;
     if (run.broken) return false;
-    switch (browser_.Receive(message, run.deadline)) {
+    const uint32_t slice = TickCount() + kAbortCheckMs;
+    const bool sliceFirst = MsUntil(slice) < MsUntil(run.deadline);
+    switch (browser_.Receive(message, sliceFirst ? slice : run.deadline)) {
       case DevToolsClient::Next::kMessage:
         break;
       case DevToolsClient::Next::kTimedOut:
+        if (sliceFirst) {
+          if (!StopAsked(run)) continue;
+          run.stopped = run.broken = true;
+          run.problem.assign("stopped");
+          return false;
+        }
         run.timedOut = true;
         return false;
       case DevToolsClient::Next::kClosed:
@@ -205,6 +231,12 @@ bool PageRenderer::Await(PageRun& run, int64_t id, StringBuffer* answer) {
     }
     return true;
   }
+}
+
+bool PageRenderer::StopAsked(PageRun& run) {
+  bool abort = false;
+  if (run.progress != nullptr) run.progress->AbortCheck(abort);
+  return abort;
 }
 
 void PageRenderer::HandleEvent(PageRun& run, std::string_view message) {
@@ -255,7 +287,8 @@ void PageRenderer::AnswerRequest(PageRun& run, std::string_view params) {
       method = "Fetch.failRequest";
       ok = ok && answer.append(",\"errorReason\":\"Aborted\"");
     }
-  } else if (run.filter == nullptr || !run.filter->MayFetch(url.view())) {
+  } else if (IsDecoration(type.view()) || run.filter == nullptr ||
+             !run.filter->MayFetch(url.view())) {
     method = "Fetch.failRequest";
     ok = ok && answer.append(",\"errorReason\":\"BlockedByClient\"");
   }
@@ -269,11 +302,14 @@ void PageRenderer::AnswerRequest(PageRun& run, std::string_view params) {
 
 RenderOutcome PageRenderer::Render(const char* url, std::string_view body,
                                    std::string_view domain, RenderRequestFilter& filter,
-                                   StringBuffer& html, StringBuffer& detail) {
+                                   ProgressEvent* progress, StringBuffer& html,
+                                   StringBuffer& detail) {
   html.clear();
   detail.clear();
-  if (!EnsureBrowser(domain, detail)) return RenderOutcome::kNoBrowser;
-  PageRun run(body, &filter, TickCount() + pageBoundMs());
+  if (!EnsureBrowser(domain, progress, detail)) {
+    return detail.equals("stopped") ? RenderOutcome::kStopped : RenderOutcome::kNoBrowser;
+  }
+  PageRun run(body, &filter, progress, TickCount() + pageBoundMs());
   StringBuffer answer;
   StringBuffer params("{");
   bool ok = AppendField(params, "url", "about:blank") && params.append("}") &&
@@ -314,6 +350,7 @@ RenderOutcome PageRenderer::Render(const char* url, std::string_view body,
     // sure to be free of it.
     if (run.timedOut) outcome = RenderOutcome::kUnsettled;
     if (run.broken) detail.assign(run.problem);
+    if (run.stopped) outcome = RenderOutcome::kStopped;
     StopBrowser();
     return outcome;
   }

@@ -18,6 +18,8 @@
 
 namespace quillon {
 
+class ProgressEvent;
+
 // Decides which of the browser's own requests (scripts, styles, data, frames) may go out.
 class RenderRequestFilter {
  public:
@@ -41,6 +43,7 @@ enum class RenderOutcome {
   kTooLarge,      // the rendered document passes the size limit
   kFailed,        // the browser failed for this page (detail says how)
   kNoBrowser,     // the browser could not be started (detail says why)
+  kStopped,       // the application asked to stop
 };
 
 class PageRenderer {
@@ -56,8 +59,10 @@ class PageRenderer {
 
   // Renders the page at url whose text (UTF-8) the crawl fetched; the browser resolves no host
   // name but domain and its sub-domains. html receives the rendered document's markup.
+  // progress (may be null) is asked about a stop every tenth of a second.
   RenderOutcome Render(const char* url, std::string_view body, std::string_view domain,
-                       RenderRequestFilter& filter, StringBuffer& html, StringBuffer& detail);
+                       RenderRequestFilter& filter, ProgressEvent* progress, StringBuffer& html,
+                       StringBuffer& detail);
 
   const RenderSettings& settings() const { return settings_; }
   // The real-time bound of one page.
@@ -65,7 +70,7 @@ class PageRenderer {
 
  private:
   struct PageRun;
-  bool EnsureBrowser(std::string_view domain, StringBuffer& detail);
+  bool EnsureBrowser(std::string_view domain, ProgressEvent* progress, StringBuffer& detail);
   void StopBrowser();
   // Sends a command of the page and waits for its answer (into answer), handling the page's
   // events meanwhile; id 0 waits for the end of the virtual time budget instead.
@@ -74,6 +79,7 @@ class PageRenderer {
   bool AwaitBudget(PageRun& run);
   bool Await(PageRun& run, int64_t id, StringBuffer* answer);
   void HandleEvent(PageRun& run, std::string_view message);
+  static bool StopAsked(PageRun& run);
   void AnswerRequest(PageRun& run, std::string_view params);
   RenderOutcome ReadDocument(PageRun& run, StringBuffer& html, StringBuffer& detail);
 

@@ -65,7 +65,7 @@ void ClsSpider::ConsiderScriptLinks(const char* pageUrl, std::string_view body, 
   BrowserRequests requests(*this);
   StringBuffer detail;
   const RenderOutcome outcome =
-      renderer_->Render(pageUrl, body, domain_.view(), requests, renderedText_, detail);
+      renderer_->Render(pageUrl, body, domain_.view(), requests, progress, renderedText_, detail);
   if (outcome != RenderOutcome::kRendered) {
     renderedText_.clear();
     WarnNotRendered(pageUrl, outcome, detail);
@@ -83,6 +83,7 @@ void ClsSpider::WarnNotRendered(const char* pageUrl, RenderOutcome outcome,
   std::string text = "not rendered: ";
   switch (outcome) {
     case RenderOutcome::kRendered:
+    case RenderOutcome::kStopped:
       return;
     case RenderOutcome::kNoBrowser:
       // Once for the crawl: every later page would say the same.
