@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Rendering benchmark: tollwick generate --delay-ms 0 with and without --render-js, against one
 # nginx on free loopback ports serving
-#  - the five-page site whose links only scripts write (tests/data/app/render_site);
+#  - the five-page site whose links only scripts write (tests/data/render_site);
 #  - the Python documentation (python3-doc), the first MAX_PAGES pages (default 200).
 # Per case: pages listed, pages rendered, median wall seconds of REPEAT runs, and the
 # milliseconds per rendered page (the whole run, browser start-up included, over the pages
@@ -31,7 +31,7 @@ site_port=$(free_port)
 docs_port=$(free_port)
 trap 'nginx_stop; rm -rf "$work"' EXIT
 nginx_serve "$work" "access_log off;" \
-  "server { listen 127.0.0.1:$site_port; root $(pwd)/tests/data/app/render_site; }" \
+  "server { listen 127.0.0.1:$site_port; root $(pwd)/tests/data/render_site; }" \
   "server { listen 127.0.0.1:$docs_port; root $docs; }"
 
 # crawl URL [options...]: prints "listed rendered seconds" of one run.

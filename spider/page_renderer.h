@@ -6,7 +6,8 @@
 // a budget of virtual time (timers run as fast as the page lets them, and the clock waits
 // while the page's requests are under way), and twice that budget in real time, after which
 // the browser is killed so that a page looping in a script cannot hold the crawl. The browser
-// gets no cookies and no login; every request it makes is put to the crawl's filter first.
+// gets no cookies and no login; every request it makes is put to the crawl's filter first, and
+// images, media, fonts and style sheets are never fetched.
 #pragma once
 
 #include <cstdint>

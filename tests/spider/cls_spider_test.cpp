@@ -4,12 +4,16 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <memory>
 #include <fstream>
 #include <set>
 #include <thread>
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "net/hostname_resolve.h"
 #include "spider/page_directives.h"
 #include "spider/vn_spider.h"
@@ -566,6 +570,61 @@ TEST_F(CrawlTest, NofollowAndCanonicalSettingsChangeWhatIsQueued) {
     Urls expected;
     for (const std::string& path : c.queued) expected.push_back(At("site.test", path));
     EXPECT_EQ(expected, Pending()) << c.start << " " << c.respectNofollow << c.followCanonical;
+  }
+}
+
+// Pages that never finish loading, loop in a script or send the browser elsewhere
+// (tests/data/render_site/bad): each ends within twice its budget with its own links kept and
+// a warning, and no browser process is left once the engine is gone.
+TEST(RenderTest, PagesThatNeverSettleKeepTheirRawLinksWarnAndLeaveNoBrowser) {
+  RenderSettings settings;
+  settings.chromium = FindProgram("chromium");
+  if (settings.chromium.empty()) GTEST_SKIP() << "chromium is not installed";
+  testing::NginxOptions options;
+  options.gzip = false;
+  // The script of the page that never finishes loading comes a byte a second.
+  options.extraServerConfig = "location /bad/hang/ { limit_rate 1; }";
+  testing::NginxServer nginx(std::string(std::getenv("QUILLON_SOURCE_DIR")) +
+                                 "/tests/data/render_site", options);
+  if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
+  const std::string base = nginx.baseUrl() + "/bad/";
+  settings.budgetMs = 1000;
+  Urls pages;
+  std::set<std::string> warnings;
+  {
+    ClsSpider spider;
+    spider.setRenderer(std::make_unique<PageRenderer>(settings));
+    spider.BeginSite(base.c_str());
+    for (int guard = 0; guard < 100; ++guard) {
+      if (spider.CrawlNext(nullptr)) {
+        pages.emplace_back(spider.currentUrl().getString());
+      } else if (spider.unspideredCount() == 0) {
+        break;
+      }
+    }
+    for (int i = 0; i < spider.warningCount(); ++i) {
+      const CrawlWarning& warning = *spider.warningAt(i);
+      if (warning.kind == FetchWarningKind::kNotRendered) {
+        warnings.insert(std::string(warning.site.view()) + ": " + warning.text.getString());
+      }
+    }
+    EXPECT_EQ(spider.renderedCount(), 4);
+  }
+  const std::string late = "still loading or running a script after 2 s";
+  EXPECT_EQ(pages, (Urls{base, base + "slow.html", base + "loop.html", base + "away.html",
+                         base + "slow-kept.html", base + "loop-kept.html", base + "away-kept.html"}));
+  EXPECT_EQ(warnings,
+            (std::set<std::string>{
+                base + "slow.html: not rendered: " + late + "; its raw links were kept",
+                base + "loop.html: not rendered: " + late + "; its raw links were kept",
+                base + "away.html: not rendered: a script sends it to http://elsewhere.invalid/; "
+                    "its raw links were kept"}));
+  // The test's $TMPDIR is too long for the browser's socket: its profile went to /tmp.
+  const std::string profiles = "/tmp/tollwick-chromium-";
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream cmdline(entry.path() / "cmdline");
+    std::string line((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(line.find(profiles), std::string::npos) << line;
   }
 }
 
