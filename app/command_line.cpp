@@ -381,8 +381,8 @@ void CheckAuthentication(SourceSettings& source, const std::string& passwordFile
 // Rendering needs the browser: its absolute path goes into source.chromium, or a missing one is
 // a usage error that names the package to install.
 void FindChromium(SourceSettings& source) {
-  const std::string found = quillon::FindProgram(source.chromium.empty() ? "chromium"
-                                                                          : source.chromium);
+  const std::string found =
+      quillon::FindProgram(source.chromium.empty() ? "chromium" : source.chromium);
   if (!found.empty()) {
     source.chromium = found;
     return;

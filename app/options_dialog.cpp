@@ -77,7 +77,7 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   respectNofollow_ = NewCheckBox(QStringLiteral("Respect &nofollow"), kIdRespectNofollow,
                                  engine.respectNofollow, this);
   renderJs_ = NewCheckBox(QStringLiteral("Render pages with &JavaScript (Chromium)"), kIdRenderJs,
-                         engine.renderJs, this);
+                          engine.renderJs, this);
   userAgent_ =
       NewLineEdit(kIdUserAgent, engine.userAgent, QStringLiteral("the built-in one"), this);
   robotsAgent_ = NewLineEdit(kIdRobotsAgent, engine.robotsAgent, QStringLiteral("none"), this);

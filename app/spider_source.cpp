@@ -63,9 +63,11 @@ void UseAuthentication(quillon::HttpControl& http, const SourceSettings& setting
 // dialog hears of a missing one through the crawl's warning).
 void UseRenderer(quillon::ClsSpider& engine, const SourceSettings& settings) {
   quillon::RenderSettings render;
-  render.chromium = quillon::FindProgram(settings.chromium.empty() ? "chromium" : settings.chromium);
+  render.chromium =
+      quillon::FindProgram(settings.chromium.empty() ? "chromium" : settings.chromium);
   render.budgetMs = settings.renderBudgetMs;
-  render.maxDocumentBytes = static_cast<uint32_t>(std::min<uint64_t>(settings.maxPageSize, UINT32_MAX));
+  render.maxDocumentBytes =
+      static_cast<uint32_t>(std::min<uint64_t>(settings.maxPageSize, UINT32_MAX));
   engine.setRenderer(std::make_unique<quillon::PageRenderer>(std::move(render)));
 }
 

@@ -304,8 +304,9 @@ bool JsonText::AppendString(StringBuffer& out, std::string_view text) {
     if (c >= 0x20 && c != '"' && c != '\\') continue;
     if (!out.append(text.substr(start, i - start))) return false;
     const char escaped[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-    const bool ok = c == '"' || c == '\\' ? out.appendChar('\\') && out.appendChar(static_cast<char>(c))
-                                          : out.append(escaped, sizeof escaped);
+    const bool ok = c == '"' || c == '\\'
+                        ? out.appendChar('\\') && out.appendChar(static_cast<char>(c))
+                        : out.append(escaped, sizeof escaped);
     if (!ok) return false;
     start = i + 1;
   }

@@ -286,8 +286,8 @@ std::string FindProgram(const std::string& program) {
 
 bool IsSuperUser() { return ::geteuid() == 0; }
 
-bool MakeTemporaryDirectory(const std::string& folder, const std::string& prefix,
-                            std::string& path, std::string& error) {
+bool MakeTemporaryDirectory(const std::string& folder, const std::string& prefix, std::string& path,
+                            std::string& error) {
   std::string pattern = folder + prefix + "XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
     error = "could not make a folder in " + folder + ": " + SystemErrorText(errno);

@@ -122,8 +122,8 @@ bool IsSuperUser();
 
 // A new folder only this user can enter, "<folder><prefix>XXXXXX" (mkdtemp; folder ends in
 // "/"). False with a message in error.
-bool MakeTemporaryDirectory(const std::string& folder, const std::string& prefix,
-                            std::string& path, std::string& error);
+bool MakeTemporaryDirectory(const std::string& folder, const std::string& prefix, std::string& path,
+                            std::string& error);
 // Deletes path and everything under it without following links; true when nothing is left.
 bool RemoveTree(const std::string& path);
 

@@ -263,8 +263,8 @@ class ClsSpider : public ClsBase {
   // After a page's own links: renders a 2xx HTML page and considers the rendered links, or,
   // without a renderer, says once when a page with scripts but no link seems to need one.
   // ownLinks: what ProcessLinks returned for the page.
-  void ConsiderScriptLinks(const char* pageUrl, std::string_view body, PageRole role,
-                           int ownLinks, ProgressEvent* progress);
+  void ConsiderScriptLinks(const char* pageUrl, std::string_view body, PageRole role, int ownLinks,
+                           ProgressEvent* progress);
   // Why a page was not rendered, as a warning about the page.
   void WarnNotRendered(const char* pageUrl, RenderOutcome outcome, const StringBuffer& detail);
   // Whether the browser may make a request: an http(s) address of the site that no avoid

@@ -30,8 +30,8 @@ class DevToolsClient {
   // Sends method with params (a JSON object text; empty for none) to session (empty: the
   // browser itself), waiting at most until deadline (a TickCount value). id receives the
   // command's number, which its answer carries.
-  bool Send(std::string_view method, std::string_view params, std::string_view session,
-            int64_t& id, uint32_t deadline);
+  bool Send(std::string_view method, std::string_view params, std::string_view session, int64_t& id,
+            uint32_t deadline);
 
   enum class Next { kMessage, kTimedOut, kClosed, kTooLarge };
   // The next message (an answer or an event) in message, waiting at most until deadline.

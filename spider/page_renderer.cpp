@@ -119,59 +119,59 @@ void PageRenderer::StopBrowser() {
   profile_.clear();
 }
 
-bool PageRenderer::EnsureBrowser(std::string_view domain, ProgressEvent* progress,
-                                 StringBuffer& detail) {
-  if (browser_.running()) return true;
-  if (startFailed_) {
-    detail.assign(startFailure_);
-    return false;
-  }
-  std::string error;
-  if (settings_.chromium.empty()) error = "no chromium program was found; install the chromium package";
-  if (error.empty() && !MakeTemporaryDirectory(ProfileParent(), "tollwick-chromium-", profile_, error)) {
-    startFailed_ = true;
-    startFailure_.assign(error);
-    detail.assign(error);
-    return false;
-  }
+std::vector<std::string> PageRenderer::BrowserArguments(std::string_view domain) const {
   std::vector<std::string> argv = {settings_.chromium, "--headless=new"};
   // Chromium refuses to run as root inside its sandbox; other users keep it.
   if (IsSuperUser()) argv.emplace_back("--no-sandbox");
   for (const char* flag :
        {"--disable-gpu", "--no-first-run", "--no-default-browser-check", "--disable-extensions",
         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-        "--disable-default-apps", "--disable-breakpad", "--disable-crash-reporter", "--mute-audio", "--hide-scrollbars",
-        "--remote-debugging-pipe"}) {
+        "--disable-default-apps", "--disable-breakpad", "--disable-crash-reporter", "--mute-audio",
+        "--hide-scrollbars", "--remote-debugging-pipe"}) {
     argv.emplace_back(flag);
   }
   argv.push_back("--user-data-dir=" + profile_);
   argv.push_back(HostRules(domain));
-  // Whatever the browser keeps besides its profile goes into the same folder.
-  const std::vector<std::string> environment = {"HOME=" + profile_, "TMPDIR=" + profile_,
-                                                "XDG_CONFIG_HOME=" + profile_ + "/config",
-                                                "XDG_CACHE_HOME=" + profile_ + "/cache"};
+  return argv;
+}
+
+RenderOutcome PageRenderer::EnsureBrowser(std::string_view domain, ProgressEvent* progress,
+                                          StringBuffer& detail) {
+  if (browser_.running()) return RenderOutcome::kRendered;
+  if (startFailed_) {
+    detail.assign(startFailure_);
+    return RenderOutcome::kNoBrowser;
+  }
+  std::string error;
+  if (settings_.chromium.empty()) {
+    error = "no chromium program was found; install the chromium package";
+  }
   PageRun start({}, nullptr, progress, TickCount() + kStartTimeoutMs);
   StringBuffer answer;
-  if (browser_.Start(settings_.chromium, argv, environment, error) &&
-      Call(start, "Browser.getVersion", {}, false, &answer)) {
-    return true;
+  if (error.empty() &&
+      MakeTemporaryDirectory(ProfileParent(), "tollwick-chromium-", profile_, error)) {
+    // Whatever the browser keeps besides its profile goes into the same folder.
+    const std::vector<std::string> environment = {"HOME=" + profile_, "TMPDIR=" + profile_,
+                                                  "XDG_CONFIG_HOME=" + profile_ + "/config",
+                                                  "XDG_CACHE_HOME=" + profile_ + "/cache"};
+    if (browser_.Start(settings_.chromium, BrowserArguments(domain), environment, error) &&
+        Call(start, "Browser.getVersion", {}, false, &answer)) {
+      return RenderOutcome::kRendered;
+    }
   }
-  if (start.stopped) {
-    detail.assign("stopped");
-    StopBrowser();
-    return false;
-  }
+  StopBrowser();
+  if (start.stopped) return RenderOutcome::kStopped;
+  // Every later page would fail alike: the crawl goes on without rendering.
   startFailed_ = true;
   startFailure_.assign(!error.empty()             ? error
                        : !start.problem.isEmpty() ? std::string(start.problem.view())
                                                   : std::string("it did not answer"));
   detail.assign(startFailure_);
-  StopBrowser();
-  return false;
+  return RenderOutcome::kNoBrowser;
 }
 
-bool PageRenderer::Call(PageRun& run, std::string_view method, std::string_view params,
-                        bool toPage, StringBuffer* answer) {
+bool PageRenderer::Call(PageRun& run, std::string_view method, std::string_view params, bool toPage,
+                        StringBuffer* answer) {
   int64_t id = 0;
   if (!browser_.Send(method, params, toPage ? run.sessionId.view() : std::string_view(), id,
                      run.deadline)) {
@@ -276,8 +276,9 @@ void PageRenderer::AnswerRequest(PageRun& run, std::string_view params) {
       run.documentServed = true;
       method = "Fetch.fulfillRequest";
       ok = ok &&
-           answer.append(",\"responseCode\":200,\"responseHeaders\":[{\"name\":\"Content-Type\","
-                         "\"value\":\"text/html; charset=utf-8\"}],\"body\":\"") &&
+           answer.append(
+               ",\"responseCode\":200,\"responseHeaders\":[{\"name\":\"Content-Type\","
+               "\"value\":\"text/html; charset=utf-8\"}],\"body\":\"") &&
            run.body.size() <= UINT32_MAX &&
            ContentCoding::encodeBase64(run.body.data(), static_cast<uint32_t>(run.body.size()),
                                        answer) &&
@@ -301,15 +302,13 @@ void PageRenderer::AnswerRequest(PageRun& run, std::string_view params) {
   }
 }
 
-RenderOutcome PageRenderer::Render(const char* url, std::string_view body,
-                                   std::string_view domain, RenderRequestFilter& filter,
-                                   ProgressEvent* progress, StringBuffer& html,
-                                   StringBuffer& detail) {
+RenderOutcome PageRenderer::Render(const char* url, std::string_view body, std::string_view domain,
+                                   RenderRequestFilter& filter, ProgressEvent* progress,
+                                   StringBuffer& html, StringBuffer& detail) {
   html.clear();
   detail.clear();
-  if (!EnsureBrowser(domain, progress, detail)) {
-    return detail.equals("stopped") ? RenderOutcome::kStopped : RenderOutcome::kNoBrowser;
-  }
+  const RenderOutcome browser = EnsureBrowser(domain, progress, detail);
+  if (browser != RenderOutcome::kRendered) return browser;
   PageRun run(body, &filter, progress, TickCount() + pageBoundMs());
   StringBuffer answer;
   StringBuffer params("{");
@@ -369,8 +368,7 @@ RenderOutcome PageRenderer::ReadDocument(PageRun& run, StringBuffer& html, Strin
   script.replace(script.find("LIMIT"), 5, std::to_string(settings_.maxDocumentBytes));
   StringBuffer params("{");
   StringBuffer answer;
-  if (!AppendField(params, "expression", script) ||
-      !params.append(",\"returnByValue\":true}") ||
+  if (!AppendField(params, "expression", script) || !params.append(",\"returnByValue\":true}") ||
       !Call(run, "Runtime.evaluate", params.view(), true, &answer)) {
     return RenderOutcome::kFailed;
   }

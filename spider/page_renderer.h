@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/string_buffer.h"
 #include "spider/devtools_client.h"
@@ -38,13 +39,13 @@ struct RenderSettings {
 };
 
 enum class RenderOutcome {
-  kRendered,      // html holds the rendered document
-  kUnsettled,     // the page did not finish within its real-time bound (loading, looping)
-  kNavigated,     // a script moved the page to another address (detail names it)
-  kTooLarge,      // the rendered document passes the size limit
-  kFailed,        // the browser failed for this page (detail says how)
-  kNoBrowser,     // the browser could not be started (detail says why)
-  kStopped,       // the application asked to stop
+  kRendered,   // html holds the rendered document
+  kUnsettled,  // the page did not finish within its real-time bound (loading, looping)
+  kNavigated,  // a script moved the page to another address (detail names it)
+  kTooLarge,   // the rendered document passes the size limit
+  kFailed,     // the browser failed for this page (detail says how)
+  kNoBrowser,  // the browser could not be started (detail says why)
+  kStopped,    // the application asked to stop
 };
 
 class PageRenderer {
@@ -71,8 +72,14 @@ class PageRenderer {
 
  private:
   struct PageRun;
-  bool EnsureBrowser(std::string_view domain, ProgressEvent* progress, StringBuffer& detail);
+  // Starts the browser unless it runs: kRendered when it is ready, else kNoBrowser (detail says
+  // why) or kStopped.
+  RenderOutcome EnsureBrowser(std::string_view domain, ProgressEvent* progress,
+                              StringBuffer& detail);
   void StopBrowser();
+  // The browser's command line: headless, no first-run chores, the debugging pipe, the profile
+  // folder, and no host name resolved but the site's.
+  std::vector<std::string> BrowserArguments(std::string_view domain) const;
   // Sends a command of the page and waits for its answer (into answer), handling the page's
   // events meanwhile; id 0 waits for the end of the virtual time budget instead.
   bool Call(PageRun& run, std::string_view method, std::string_view params, bool toPage,

@@ -92,8 +92,7 @@ void ClsSpider::WarnNotRendered(const char* pageUrl, RenderOutcome outcome,
                      "); no page is rendered");
       return;
     case RenderOutcome::kUnsettled:
-      text += "still loading or running a script after " +
-              Seconds(renderer_->pageBoundMs()) + kept;
+      text += "still loading or running a script after " + Seconds(renderer_->pageBoundMs()) + kept;
       break;
     case RenderOutcome::kNavigated:
       text += "a script sends it to " + std::string(detail.view()) + kept;

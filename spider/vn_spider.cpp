@@ -101,7 +101,9 @@ const char* VnSpider::PageTitle() { return give(TitleText(spider_).c_str()); }
 
 void VnSpider::PageTitle(VnString& out) const { fill(out, TitleText(spider_).c_str()); }
 
-const char* VnSpider::PageDescription() { return give(MetaText(spider_, "description", true).c_str()); }
+const char* VnSpider::PageDescription() {
+  return give(MetaText(spider_, "description", true).c_str());
+}
 
 void VnSpider::PageDescription(VnString& out) const {
   fill(out, MetaText(spider_, "description", true).c_str());

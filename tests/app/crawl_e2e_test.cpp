@@ -849,7 +849,8 @@ TEST(RenderSiteTest, ScriptBuiltLinksAreFollowedOnlyWhenRenderedAndAlwaysInOneOr
   Outcome raw = crawl({});
   ASSERT_EQ(raw.exitCode, 0) << raw.err;
   EXPECT_EQ(ReadFileBytes(raw.LastLine() + "/urllist.txt"), base + "/");
-  EXPECT_NE(raw.err.find("tollwick: warning: " + base + "/: this page may build its links with "
+  EXPECT_NE(raw.err.find("tollwick: warning: " + base +
+                         "/: this page may build its links with "
                          "JavaScript; try --render-js\n"),
             std::string::npos)
       << raw.err;

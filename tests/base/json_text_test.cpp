@@ -10,11 +10,31 @@ namespace quillon {
 namespace {
 
 TEST(JsonTextTest, BadTextsAreRefusedWithoutReadingPastTheirEnd) {
-  const std::string deep = std::string(JsonText::kMaxDepth + 1, '[') +
-                           std::string(JsonText::kMaxDepth + 1, ']');
-  for (std::string_view bad : std::initializer_list<std::string_view>{"", "{", "{\"a\"", "{\"a\":}", "{\"a\":1,}", "[1,]", "[1 2]", "{\"a\" 1}", "{1:2}",
-        "\"open", "\"bad \\x escape\"", "\"\\u12\"", "\"tab\there\"", "01", "-", "1.", "1e",
-        "tru", "nul", "[}", "{]", "{\"a\":1}}", deep}) {
+  const std::string deep =
+      std::string(JsonText::kMaxDepth + 1, '[') + std::string(JsonText::kMaxDepth + 1, ']');
+  for (std::string_view bad : std::initializer_list<std::string_view>{"",
+                                                                      "{",
+                                                                      "{\"a\"",
+                                                                      "{\"a\":}",
+                                                                      "{\"a\":1,}",
+                                                                      "[1,]",
+                                                                      "[1 2]",
+                                                                      "{\"a\" 1}",
+                                                                      "{1:2}",
+                                                                      "\"open",
+                                                                      "\"bad \\x escape\"",
+                                                                      "\"\\u12\"",
+                                                                      "\"tab\there\"",
+                                                                      "01",
+                                                                      "-",
+                                                                      "1.",
+                                                                      "1e",
+                                                                      "tru",
+                                                                      "nul",
+                                                                      "[}",
+                                                                      "{]",
+                                                                      "{\"a\":1}}",
+                                                                      deep}) {
     EXPECT_FALSE(JsonText::IsValid(bad)) << bad;
     std::string_view value;
     EXPECT_FALSE(JsonText::Member(bad, "a", value) && !JsonText::IsValid(value)) << bad;

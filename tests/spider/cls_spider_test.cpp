@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <memory>
-#include <fstream>
 #include <set>
 #include <thread>
 #include <string>
@@ -584,8 +584,8 @@ TEST(RenderTest, PagesThatNeverSettleKeepTheirRawLinksWarnAndLeaveNoBrowser) {
   options.gzip = false;
   // The script of the page that never finishes loading comes a byte a second.
   options.extraServerConfig = "location /bad/hang/ { limit_rate 1; }";
-  testing::NginxServer nginx(std::string(std::getenv("QUILLON_SOURCE_DIR")) +
-                                 "/tests/data/render_site", options);
+  testing::NginxServer nginx(
+      std::string(std::getenv("QUILLON_SOURCE_DIR")) + "/tests/data/render_site", options);
   if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
   const std::string base = nginx.baseUrl() + "/bad/";
   settings.budgetMs = 1000;
@@ -611,14 +611,15 @@ TEST(RenderTest, PagesThatNeverSettleKeepTheirRawLinksWarnAndLeaveNoBrowser) {
     EXPECT_EQ(spider.renderedCount(), 4);
   }
   const std::string late = "still loading or running a script after 2 s";
-  EXPECT_EQ(pages, (Urls{base, base + "slow.html", base + "loop.html", base + "away.html",
-                         base + "slow-kept.html", base + "loop-kept.html", base + "away-kept.html"}));
+  EXPECT_EQ(pages,
+            (Urls{base, base + "slow.html", base + "loop.html", base + "away.html",
+                  base + "slow-kept.html", base + "loop-kept.html", base + "away-kept.html"}));
   EXPECT_EQ(warnings,
             (std::set<std::string>{
                 base + "slow.html: not rendered: " + late + "; its raw links were kept",
                 base + "loop.html: not rendered: " + late + "; its raw links were kept",
                 base + "away.html: not rendered: a script sends it to http://elsewhere.invalid/; "
-                    "its raw links were kept"}));
+                       "its raw links were kept"}));
   // The test's $TMPDIR is too long for the browser's socket: its profile went to /tmp.
   const std::string profiles = "/tmp/tollwick-chromium-";
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
