@@ -881,16 +881,6 @@ TEST(RenderSiteTest, ScriptBuiltLinksAreFollowedOnlyWhenRenderedAndAlwaysInOneOr
     EXPECT_FALSE(entry.path().filename().string().starts_with("tollwick-chromium-"));
   }
   std::filesystem::remove_all(tmp);
-
-  Outcome missing = crawl({"--render-js", "--chromium", "/nonexistent/chromium"});
-  EXPECT_EQ(missing.exitCode, 2);
-  EXPECT_NE(missing.err.find("/nonexistent/chromium is not a program"), std::string::npos);
-  const std::string path = std::getenv("PATH");
-  setenv("PATH", "/nonexistent", 1);
-  missing = crawl({"--render-js"});
-  setenv("PATH", path.c_str(), 1);
-  EXPECT_EQ(missing.exitCode, 2);
-  EXPECT_NE(missing.err.find("install the chromium package"), std::string::npos) << missing.err;
 }
 
 }  // namespace
