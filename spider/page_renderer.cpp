@@ -252,6 +252,15 @@ void PageRenderer::HandleEvent(PageRun& run, std::string_view message) {
     AnswerRequest(run, params);
   } else if (method.equals("Emulation.virtualTimeBudgetExpired")) {
     run.budgetExpired = true;
+  } else if (method.equals("Page.javascriptDialogOpening")) {
+    // An alert or a question would hold the page's script until someone answers: nobody is
+    // there, so it is dismissed.
+    int64_t id = 0;
+    if (!browser_.Send("Page.handleJavaScriptDialog", "{\"accept\":false}", run.sessionId.view(),
+                       id, run.deadline)) {
+      run.broken = true;
+      run.problem.assign("a dialog of the page could not be answered");
+    }
   } else if (method.equals("Inspector.targetCrashed") || method.equals("Inspector.detached")) {
     run.broken = true;
     run.problem.assign("the page's renderer crashed");
@@ -322,6 +331,7 @@ RenderOutcome PageRenderer::Render(const char* url, std::string_view body, std::
        StringAt(answer.view(), {"result", "sessionId"}, run.sessionId);
   // Every request of the page waits for our word; the clock stands until the page is there.
   ok = ok && Call(run, "Fetch.enable", "{\"patterns\":[{\"urlPattern\":\"*\"}]}", true, nullptr) &&
+       Call(run, "Page.enable", {}, true, nullptr) &&
        Call(run, "Emulation.setVirtualTimePolicy", "{\"policy\":\"pause\"}", true, nullptr);
   params.assign("{");
   ok = ok && AppendField(params, "url", url) && params.append("}") &&

@@ -575,7 +575,8 @@ TEST_F(CrawlTest, NofollowAndCanonicalSettingsChangeWhatIsQueued) {
 
 // Pages that never finish loading, loop in a script or send the browser elsewhere
 // (tests/data/render_site/bad): each ends within twice its budget with its own links kept and
-// a warning, and no browser process is left once the engine is gone.
+// a warning, and no browser process is left once the engine is gone. A page's alert is
+// dismissed, so the link its script adds afterwards is found.
 TEST(RenderTest, PagesThatNeverSettleKeepTheirRawLinksWarnAndLeaveNoBrowser) {
   RenderSettings settings;
   settings.chromium = FindProgram("chromium");
@@ -608,12 +609,13 @@ TEST(RenderTest, PagesThatNeverSettleKeepTheirRawLinksWarnAndLeaveNoBrowser) {
         warnings.insert(std::string(warning.site.view()) + ": " + warning.text.getString());
       }
     }
-    EXPECT_EQ(spider.renderedCount(), 4);
+    EXPECT_EQ(spider.renderedCount(), 6);
   }
   const std::string late = "still loading or running a script after 2 s";
   EXPECT_EQ(pages,
             (Urls{base, base + "slow.html", base + "loop.html", base + "away.html",
-                  base + "slow-kept.html", base + "loop-kept.html", base + "away-kept.html"}));
+                  base + "alert.html", base + "slow-kept.html", base + "loop-kept.html",
+                  base + "away-kept.html", base + "alert-kept.html"}));
   EXPECT_EQ(warnings,
             (std::set<std::string>{
                 base + "slow.html: not rendered: " + late + "; its raw links were kept",
