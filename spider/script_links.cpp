@@ -66,6 +66,13 @@ void ClsSpider::ConsiderScriptLinks(const char* pageUrl, std::string_view body, 
   StringBuffer detail;
   const RenderOutcome outcome =
       renderer_->Render(pageUrl, body, domain_.view(), requests, progress, renderedText_, detail);
+  if (outcome == RenderOutcome::kNavigated) {
+    // Where a script sends the page is a link of the page like any other.
+    StringBuffer target(detail.view());
+    const bool queueOpen = !(maxUrls_ != 0 && spidered_.count() > maxUrls_);
+    const bool pagePasses = role == PageRole::kStart || PassesMustMatch(pageUrl);
+    ConsiderLink(target, pageUrl, pagePasses, queueOpen, progress);
+  }
   if (outcome != RenderOutcome::kRendered) {
     renderedText_.clear();
     WarnNotRendered(pageUrl, outcome, detail);

@@ -610,6 +610,8 @@ TEST(RenderTest, PagesThatNeverSettleKeepTheirRawLinksWarnAndLeaveNoBrowser) {
       }
     }
     EXPECT_EQ(spider.renderedCount(), 6);
+    // Where the script sent the page counts as a link of it.
+    EXPECT_EQ(spider.outboundCount(), 1);
   }
   const std::string late = "still loading or running a script after 2 s";
   EXPECT_EQ(pages,
