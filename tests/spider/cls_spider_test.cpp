@@ -1,6 +1,7 @@
 #include "spider/cls_spider.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -590,6 +591,8 @@ TEST(RenderTest, PagesThatNeverSettleKeepTheirRawLinksWarnAndLeaveNoBrowser) {
   if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
   const std::string base = nginx.baseUrl() + "/bad/";
   settings.budgetMs = 1000;
+  const std::string marker = "QUILLON_RENDER_TEST=" + std::to_string(getpid());
+  setenv("QUILLON_RENDER_TEST", std::to_string(getpid()).c_str(), 1);
   Urls pages;
   std::set<std::string> warnings;
   {
@@ -624,12 +627,13 @@ TEST(RenderTest, PagesThatNeverSettleKeepTheirRawLinksWarnAndLeaveNoBrowser) {
                 base + "loop.html: not rendered: " + late + "; its raw links were kept",
                 base + "away.html: not rendered: a script sends it to http://elsewhere.invalid/; "
                        "its raw links were kept"}));
-  // The test's $TMPDIR is too long for the browser's socket: its profile went to /tmp.
-  const std::string profiles = "/tmp/tollwick-chromium-";
+  // The browser's processes inherit the marker from this one's environment.
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    std::ifstream cmdline(entry.path() / "cmdline");
-    std::string line((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(line.find(profiles), std::string::npos) << line;
+    if (entry.path().filename() == std::to_string(getpid())) continue;
+    std::ifstream environment(entry.path() / "environ");
+    std::string text((std::istreambuf_iterator<char>(environment)),
+                     std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find(marker), std::string::npos) << entry.path();
   }
 }
 
