@@ -311,14 +311,7 @@ void PageRenderer::AnswerRequest(PageRun& run, std::string_view params) {
   }
 }
 
-RenderOutcome PageRenderer::Render(const char* url, std::string_view body, std::string_view domain,
-                                   RenderRequestFilter& filter, ProgressEvent* progress,
-                                   StringBuffer& html, StringBuffer& detail) {
-  html.clear();
-  detail.clear();
-  const RenderOutcome browser = EnsureBrowser(domain, progress, detail);
-  if (browser != RenderOutcome::kRendered) return browser;
-  PageRun run(body, &filter, progress, TickCount() + pageBoundMs());
+bool PageRenderer::OpenTab(PageRun& run) {
   StringBuffer answer;
   StringBuffer params("{");
   bool ok = AppendField(params, "url", "about:blank") && params.append("}") &&
@@ -329,31 +322,49 @@ RenderOutcome PageRenderer::Render(const char* url, std::string_view body, std::
        params.append(",\"flatten\":true}") &&
        Call(run, "Target.attachToTarget", params.view(), false, &answer) &&
        StringAt(answer.view(), {"result", "sessionId"}, run.sessionId);
-  // Every request of the page waits for our word; the clock stands until the page is there.
-  ok = ok && Call(run, "Fetch.enable", "{\"patterns\":[{\"urlPattern\":\"*\"}]}", true, nullptr) &&
-       Call(run, "Page.enable", {}, true, nullptr) &&
-       Call(run, "Emulation.setVirtualTimePolicy", "{\"policy\":\"pause\"}", true, nullptr);
-  params.assign("{");
-  ok = ok && AppendField(params, "url", url) && params.append("}") &&
-       Call(run, "Page.navigate", params.view(), true, &answer);
-  if (ok && StringAt(answer.view(), {"result", "errorText"}, detail) && !detail.isEmpty()) {
+  // Every request of the tab waits for our word; its dialogs are told to us.
+  return ok &&
+         Call(run, "Fetch.enable", "{\"patterns\":[{\"urlPattern\":\"*\"}]}", true, nullptr) &&
+         Call(run, "Page.enable", {}, true, nullptr);
+}
+
+bool PageRenderer::LoadPage(PageRun& run, const char* url) {
+  // The clock stands until the page is there, then runs for the budget.
+  StringBuffer answer;
+  StringBuffer params("{");
+  bool ok = Call(run, "Emulation.setVirtualTimePolicy", "{\"policy\":\"pause\"}", true, nullptr) &&
+            AppendField(params, "url", url) && params.append("}") &&
+            Call(run, "Page.navigate", params.view(), true, &answer);
+  StringBuffer error;
+  if (ok && StringAt(answer.view(), {"result", "errorText"}, error) && !error.isEmpty()) {
     run.broken = true;
-    run.problem.assign(detail);
-    ok = false;
+    run.problem.assign(error);
+    return false;
   }
   params.assign("{\"policy\":\"pauseIfNetworkFetchesPending\",\"budget\":");
-  ok = ok && params.appendUint32(settings_.budgetMs) &&
-       params.append(",\"maxVirtualTimeTaskStarvationCount\":") &&
-       params.appendInt(kStarvationTasks) && params.append("}") &&
-       Call(run, "Emulation.setVirtualTimePolicy", params.view(), true, nullptr) &&
-       AwaitBudget(run);
+  return ok && params.appendUint32(settings_.budgetMs) &&
+         params.append(",\"maxVirtualTimeTaskStarvationCount\":") &&
+         params.appendInt(kStarvationTasks) && params.append("}") &&
+         Call(run, "Emulation.setVirtualTimePolicy", params.view(), true, nullptr) &&
+         AwaitBudget(run);
+}
 
+RenderOutcome PageRenderer::Render(const char* url, std::string_view body, std::string_view domain,
+                                   RenderRequestFilter& filter, ProgressEvent* progress,
+                                   StringBuffer& html, StringBuffer& detail) {
+  html.clear();
+  detail.clear();
+  const RenderOutcome browser = EnsureBrowser(domain, progress, detail);
+  if (browser != RenderOutcome::kRendered) return browser;
+  PageRun run(body, &filter, progress, TickCount() + pageBoundMs());
   RenderOutcome outcome = RenderOutcome::kFailed;
-  if (ok && !run.navigatedTo.isEmpty()) {
-    detail.assign(run.navigatedTo);
-    outcome = RenderOutcome::kNavigated;
-  } else if (ok) {
-    outcome = ReadDocument(run, html, detail);
+  if (OpenTab(run) && LoadPage(run, url)) {
+    if (!run.navigatedTo.isEmpty()) {
+      detail.assign(run.navigatedTo);
+      outcome = RenderOutcome::kNavigated;
+    } else {
+      outcome = ReadDocument(run, html, detail);
+    }
   }
   if (run.timedOut || run.broken) {
     // A page that overran its time may still be running a script: only a new browser is
@@ -361,10 +372,11 @@ RenderOutcome PageRenderer::Render(const char* url, std::string_view body, std::
     if (run.timedOut) outcome = RenderOutcome::kUnsettled;
     if (run.broken) detail.assign(run.problem);
     if (run.stopped) outcome = RenderOutcome::kStopped;
+    html.clear();
     StopBrowser();
     return outcome;
   }
-  params.assign("{");
+  StringBuffer params("{");
   int64_t id = 0;
   if (!AppendField(params, "targetId", run.targetId.view()) || !params.append("}") ||
       !browser_.Send("Target.closeTarget", params.view(), {}, id, run.deadline)) {

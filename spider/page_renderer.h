@@ -84,6 +84,10 @@ class PageRenderer {
   // events meanwhile; id 0 waits for the end of the virtual time budget instead.
   bool Call(PageRun& run, std::string_view method, std::string_view params, bool toPage,
             StringBuffer* answer);
+  // A new tab for the page, its requests and dialogs handed to us.
+  bool OpenTab(PageRun& run);
+  // Navigates the tab to url and waits until its virtual time budget is spent.
+  bool LoadPage(PageRun& run, const char* url);
   bool AwaitBudget(PageRun& run);
   bool Await(PageRun& run, int64_t id, StringBuffer* answer);
   void HandleEvent(PageRun& run, std::string_view message);
