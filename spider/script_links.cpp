@@ -66,7 +66,8 @@ void ClsSpider::ConsiderScriptLinks(const char* pageUrl, std::string_view body, 
   StringBuffer detail;
   const RenderOutcome outcome =
       renderer_->Render(pageUrl, body, domain_.view(), requests, progress, renderedText_, detail);
-  if (outcome == RenderOutcome::kNavigated) {
+  const bool nofollow = respectNofollow_ && pageFacts_.robots.nofollow;
+  if (outcome == RenderOutcome::kNavigated && !nofollow) {
     // Where a script sends the page is a link of the page like any other.
     StringBuffer target(detail.view());
     const bool queueOpen = !(maxUrls_ != 0 && spidered_.count() > maxUrls_);
@@ -80,8 +81,7 @@ void ClsSpider::ConsiderScriptLinks(const char* pageUrl, std::string_view body, 
   }
   pageFacts_.rendered = true;
   ++renderedCount_;
-  if (respectNofollow_ && pageFacts_.robots.nofollow) return;
-  ProcessLinks(pageUrl, renderedText_.view(), role, progress);
+  if (!nofollow) ProcessLinks(pageUrl, renderedText_.view(), role, progress);
 }
 
 void ClsSpider::WarnNotRendered(const char* pageUrl, RenderOutcome outcome,
