@@ -31,6 +31,8 @@ constexpr uint32_t kTerminalHeartbeatMs = 100;
 constexpr uint64_t kMaxDelayMs = 3600000;
 // The largest page limit a user may set: 1 GiB (a limit there must be: it bounds memory).
 constexpr uint64_t kMaxPageSizeLimit = 1ull << 30;
+// The longest virtual time a user may give the browser per page: ten minutes.
+constexpr uint64_t kMaxRenderSeconds = 600;
 
 struct UsageError {
   std::string message;
@@ -379,6 +381,23 @@ void CheckAuthentication(SourceSettings& source, const std::string& passwordFile
   if (!source.caFile.empty()) CheckCaFile(source.caFile);
 }
 
+// Rendering needs the browser: its absolute path goes into source.chromium, or a missing one is
+// a usage error that names the package to install.
+void FindChromium(SourceSettings& source) {
+  const std::string found =
+      quillon::FindProgram(source.chromium.empty() ? "chromium" : source.chromium);
+  if (!found.empty()) {
+    source.chromium = found;
+    return;
+  }
+  if (!source.chromium.empty()) {
+    throw UsageError{"--chromium: " + source.chromium + " is not a program that can be run"};
+  }
+  throw UsageError{
+      "--render-js needs Chromium, which is not on PATH: install the chromium package (or name "
+      "the program with --chromium PATH)"};
+}
+
 // The cookie and cache folders named on the command line are made private (0700) when missing;
 // an existing one keeps its mode unless others can write to it, which refuses it. Cookies in
 // "memory" need none. False with a message in error.
@@ -469,6 +488,15 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
       auto count = static_cast<int32_t>(ParseNumber(reader.Value(), 1, kMaxConnections,
                                                     "--connections", "connections"));
       engine([count](EngineOptions& e) { e.connections = count; });
+    } else if (arg == "--render-js") {
+      reader.NoValue();
+      engine([](EngineOptions& e) { e.renderJs = true; });
+    } else if (arg == "--chromium") {
+      options.source.chromium = reader.Value();
+      if (options.source.chromium.empty()) throw UsageError{"--chromium needs a program"};
+    } else if (arg == "--render-timeout") {
+      options.source.renderBudgetMs = static_cast<uint32_t>(
+          1000 * ParseNumber(reader.Value(), 1, kMaxRenderSeconds, "--render-timeout", "seconds"));
     } else if (arg == "--drop-query") {
       reader.NoValue();
       engine([](EngineOptions& e) { e.dropQueryStrings = true; });
@@ -567,6 +595,7 @@ int RunGenerate(const std::vector<std::string>& args, std::ostream& out, std::os
     throw UsageError{"--http-cache and --revalidate need --cache DIR"};
   }
   CheckAuthentication(options.source, passwordFile);
+  if (fields.engine.renderJs) FindChromium(options.source);
   std::string error;
   if (!PrepareStoreFolders(options.source, error)) {
     err << "tollwick: " << error << "\n";
@@ -714,6 +743,13 @@ std::string UsageText() {
       "    --ignore-canonical              list pages at their own address in sitemap.xml and\n"
       "                                    follow no canonical link (staging mirrors whose\n"
       "                                    canonical links name production)\n"
+      "    --render-js                     also render pages answered as HTML with headless\n"
+      "                                    Chromium (the chromium package) and follow the\n"
+      "                                    links their scripts build; the browser fetches only\n"
+      "                                    what the crawl may, without cookies or login\n"
+      "    --chromium PATH                 the browser program (default: chromium on PATH)\n"
+      "    --render-timeout SECONDS        virtual time each rendered page gets (default 5;\n"
+      "                                    at most twice that in real time)\n"
       "    --drop-query                    cut links at their \"?\"\n"
       "    --drop-https                    do not follow https links\n"
       "    --respect-nofollow              do not follow rel=\"nofollow\" links nor the links\n"

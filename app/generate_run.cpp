@@ -184,6 +184,7 @@ std::string CrawlSummary::Text() const {
                      std::to_string(tooLargeCount()) + " too large, " +
                      std::to_string(robotsExcluded) + " excluded by robots.txt, " +
                      std::to_string(offSite) + " off the site";
+  if (rendered != 0) text += ", " + std::to_string(rendered) + " rendered";
   if (!warnings.empty()) {
     text += ", " + std::to_string(warnings.size()) +
             (warnings.size() == 1 ? " warning" : " warnings");
@@ -292,6 +293,7 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
       // CR LF between the addresses, none after the last.
       if (fields.urlList) urlList.Append(pagesDone == 0 ? url : "\r\n" + url);
       const PageListing listing = spider->CurrentPageListing();
+      if (listing.rendered) ++summary.rendered;
       const XmlVerdict verdict = xml != nullptr ? xml->Add(listing) : XmlVerdict::Listed;
       if (report != nullptr) report->AddPage(*spider, url, title, description, listing, verdict);
       std::string item = FormatListItem(std::move(keywords), std::move(title), description, url);

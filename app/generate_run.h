@@ -70,6 +70,8 @@ struct CrawlSummary {
   std::vector<LeftOutPage> leftOut;
   int robotsExcluded = 0;
   int offSite = 0;
+  // Pages rendered by the browser (--render-js).
+  int rendered = 0;
   // A stop request ended the crawl; waiting URLs were not crawled.
   bool stopped = false;
   // The crawl ended at the page limit it was given (maxPages); waiting URLs were not crawled.
@@ -82,7 +84,7 @@ struct CrawlSummary {
   int failedCount() const;
   int tooLargeCount() const;
   // "12 pages listed, 1 failed, 0 too large, 3 excluded by robots.txt, 5 off the site", then
-  // ", 1 warning" when there were any.
+  // ", 12 rendered" when pages were rendered and ", 1 warning" when there were any.
   std::string Text() const;
   // What ended the crawl early, or "" when it ran to its end: "stopped: the sitemap is partial
   // (N waiting URLs were not crawled)" or "could not fetch URL: reason".
@@ -197,6 +199,9 @@ inline constexpr uint32_t kPageDelayMs = kDefaultPauseMs;
 // The spider's page size limit (bytes); larger pages are left out.
 inline constexpr uint64_t kDefaultMaxPageSize = 300000;
 
+// The virtual time the browser gives each rendered page.
+inline constexpr uint32_t kDefaultRenderBudgetMs = 5000;
+
 // What a page source is made with besides the hooks.
 struct SourceSettings {
   uint64_t maxPageSize = kDefaultMaxPageSize;
@@ -227,6 +232,10 @@ struct SourceSettings {
   std::string caFile;
   // A server certificate that is not verified fails the fetch instead of a warning.
   bool requireValidCert = false;
+  // With engine.renderJs: the browser program (empty: "chromium" on PATH) and the virtual
+  // time each page gets.
+  std::string chromium;
+  uint32_t renderBudgetMs = kDefaultRenderBudgetMs;
 };
 
 // A PageSource over a new VnSpider whose fetches end early once hooks.StopRequested() is true.

@@ -80,6 +80,8 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
       NewCheckBox(QStringLiteral("Drop http&s links"), kIdDropHttps, engine.dropHttps, this);
   respectNofollow_ = NewCheckBox(QStringLiteral("Respect &nofollow"), kIdRespectNofollow,
                                  engine.respectNofollow, this);
+  renderJs_ = NewCheckBox(QStringLiteral("Render pages with &JavaScript (Chromium)"), kIdRenderJs,
+                          engine.renderJs, this);
   userAgent_ =
       NewLineEdit(kIdUserAgent, engine.userAgent, QStringLiteral("the built-in one"), this);
   robotsAgent_ = NewLineEdit(kIdRobotsAgent, engine.robotsAgent, QStringLiteral("none"), this);
@@ -100,6 +102,7 @@ OptionsDialog::OptionsDialog(const SitemapFields& fields, QWidget* parent) : QDi
   form->addRow(QString(), dropQuery_);
   form->addRow(QString(), dropHttps_);
   form->addRow(QString(), respectNofollow_);
+  form->addRow(QString(), renderJs_);
   form->addRow(QStringLiteral("&User agent:"), userAgent_);
   form->addRow(QStringLiteral("&Robots.txt agent name:"), robotsAgent_);
   form->addRow(QString(), xmlGzip_);
@@ -126,6 +129,7 @@ void OptionsDialog::Apply(SitemapFields& fields) const {
   engine.dropQueryStrings = dropQuery_->isChecked();
   engine.dropHttps = dropHttps_->isChecked();
   engine.respectNofollow = respectNofollow_->isChecked();
+  engine.renderJs = renderJs_->isChecked();
   // Line breaks cannot go into a request head.
   engine.userAgent = userAgent_->text().simplified().toStdString();
   engine.robotsAgent = robotsAgent_->text().simplified().toStdString();

@@ -26,6 +26,7 @@ inline constexpr char kIdConnections[] = "connections";
 inline constexpr char kIdDropQuery[] = "dropQuery";
 inline constexpr char kIdDropHttps[] = "dropHttps";
 inline constexpr char kIdRespectNofollow[] = "respectNofollow";
+inline constexpr char kIdRenderJs[] = "renderJs";
 inline constexpr char kIdUserAgent[] = "userAgent";
 inline constexpr char kIdRobotsAgent[] = "robotsAgent";
 inline constexpr char kIdXmlGzip[] = "xmlGzip";
@@ -50,6 +51,7 @@ class OptionsDialog : public QDialog {
   QCheckBox* dropQuery_ = nullptr;
   QCheckBox* dropHttps_ = nullptr;
   QCheckBox* respectNofollow_ = nullptr;
+  QCheckBox* renderJs_ = nullptr;
   QLineEdit* userAgent_ = nullptr;
   QLineEdit* robotsAgent_ = nullptr;
   QCheckBox* xmlGzip_ = nullptr;

@@ -284,6 +284,7 @@ void TransferOptions(Profile& profile, Fields& fields) {
   profile.transfer("Robots Agent", engine.robotsAgent);
   profile.transfer("Pause Between Pages", engine.pauseMs);
   profile.transfer("Connections", engine.connections);
+  profile.transfer("Render JavaScript", engine.renderJs);
 }
 
 // The dialog's keys and then the options, in the profile's order: read into fields, or written

@@ -49,6 +49,9 @@ struct EngineOptions {
   // Connections fetching in parallel (1-16); with more than one the pause is the least time
   // between two request starts across all of them.
   int32_t connections = 1;
+  // Pages answered as HTML are also rendered by headless Chromium, and the links its scripts
+  // build are followed too.
+  bool renderJs = false;
 };
 
 struct SitemapFields {

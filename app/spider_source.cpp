@@ -1,8 +1,11 @@
 // The Generate run's page source over the spider facade.
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "app/generate_run.h"
 #include "base/log_base.h"
+#include "base/platform.h"
 #include "base/progress.h"
 #include "net/certificate.h"
 #include "net/client_credential.h"
@@ -56,6 +59,18 @@ void UseAuthentication(quillon::HttpControl& http, const SourceSettings& setting
   http.requireVerifiedCert = settings.requireValidCert;
 }
 
+// Pages are also rendered by the browser; the command line has checked that it is there (the
+// dialog hears of a missing one through the crawl's warning).
+void UseRenderer(quillon::ClsSpider& engine, const SourceSettings& settings) {
+  quillon::RenderSettings render;
+  render.chromium =
+      quillon::FindProgram(settings.chromium.empty() ? "chromium" : settings.chromium);
+  render.budgetMs = settings.renderBudgetMs;
+  render.maxDocumentBytes =
+      static_cast<uint32_t>(std::min<uint64_t>(settings.maxPageSize, UINT32_MAX));
+  engine.setRenderer(std::make_unique<quillon::PageRenderer>(std::move(render)));
+}
+
 void ApplyEngineOptions(quillon::ClsSpider& engine, const SourceSettings& settings) {
   const EngineOptions& options = settings.engine;
   for (const std::string& pattern : options.avoid) engine.AddAvoidPattern(pattern.c_str());
@@ -72,6 +87,7 @@ void ApplyEngineOptions(quillon::ClsSpider& engine, const SourceSettings& settin
   engine.setConnections(options.connections);
   engine.setMaxPages(settings.maxPages);
   engine.pace().setPauseMs(settings.pauseMs);
+  if (options.renderJs) UseRenderer(engine, settings);
   if (!options.userAgent.empty()) UseOwnUserAgent(engine.http().settings(), options.userAgent);
 }
 
@@ -166,6 +182,7 @@ class SpiderSource : public PageSource {
     page.noindex = facts.robots.noindex;
     page.canonical = std::string(facts.canonical.view());
     page.lastModified = std::string(facts.lastModified.view());
+    page.rendered = facts.rendered;
     return page;
   }
   PageTiming CurrentPageTiming() override {

@@ -30,6 +30,8 @@ struct PageListing {
   std::string canonical;
   // The Last-Modified value as the server sent it, or "".
   std::string lastModified;
+  // The page was rendered by the browser (its scripts' links were followed too).
+  bool rendered = false;
 };
 
 // Whether a page is in the XML sitemap, and why not.

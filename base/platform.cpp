@@ -1,6 +1,7 @@
 #include "base/platform.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/random.h>
@@ -255,6 +256,65 @@ bool LaunchDetached(const char* program, const char* argument) {
   const char* argv[] = {program, argument, nullptr};
   auto* arguments = const_cast<char* const*>(argv);
   return posix_spawnp(&pid, program, nullptr, nullptr, arguments, environ) == 0;
+}
+
+std::string FindProgram(const std::string& program) {
+  auto runnable = [](const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+  };
+  if (program.empty()) return {};
+  if (program.find('/') != std::string::npos) {
+    if (!runnable(program)) return {};
+    return program.front() == '/' ? program : CurrentDirectory() + "/" + program;
+  }
+  const char* search = std::getenv("PATH");
+  std::string folders = search != nullptr ? search : "/usr/local/bin:/usr/bin:/bin";
+  for (size_t start = 0; start <= folders.size();) {
+    size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    std::string folder = folders.substr(start, end - start);
+    // An empty entry or a relative one would depend on where we stand: not searched.
+    if (!folder.empty() && folder.front() == '/' && runnable(folder + "/" + program)) {
+      return folder + "/" + program;
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+bool IsSuperUser() { return ::geteuid() == 0; }
+
+bool MakeTemporaryDirectory(const std::string& folder, const std::string& prefix, std::string& path,
+                            std::string& error) {
+  std::string pattern = folder + prefix + "XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    error = "could not make a folder in " + folder + ": " + SystemErrorText(errno);
+    return false;
+  }
+  path = pattern;
+  return true;
+}
+
+namespace {
+extern "C" int RemoveEntry(const char* path, const struct stat* /*info*/, int kind,
+                           struct FTW* /*where*/) {
+  // Whatever cannot go stays; the walk goes on and the caller learns of it at the end.
+  if (kind == FTW_DP) {
+    ::rmdir(path);
+  } else {
+    ::unlink(path);
+  }
+  return 0;
+}
+}  // namespace
+
+bool RemoveTree(const std::string& path) {
+  // Children before their folder, links removed rather than followed.
+  ::nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) != 0 && errno == ENOENT;
 }
 
 std::string ExecutableFolder(const char* fallbackPath) {

@@ -113,6 +113,20 @@ int StopSignalNumber();
 // Sets the flag as SIGINT would, or clears it.
 void SetStopSignalledForTests(bool signalled);
 
+// The absolute path of program: itself when it holds a "/", else the first executable file of
+// that name in a folder of $PATH; empty when there is none.
+std::string FindProgram(const std::string& program);
+
+// Whether this process runs as root (effective user 0).
+bool IsSuperUser();
+
+// A new folder only this user can enter, "<folder><prefix>XXXXXX" (mkdtemp; folder ends in
+// "/"). False with a message in error.
+bool MakeTemporaryDirectory(const std::string& folder, const std::string& prefix, std::string& path,
+                            std::string& error);
+// Deletes path and everything under it without following links; true when nothing is left.
+bool RemoveTree(const std::string& path);
+
 // Starts program with one argument (found on PATH) without waiting for it; false when it
 // could not be started.
 bool LaunchDetached(const char* program, const char* argument);

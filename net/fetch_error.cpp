@@ -299,6 +299,12 @@ void DescribeFetchWarning(FetchWarningKind kind, const FetchWarnings& warnings,
     case FetchWarningKind::kCharsetUnknown:
       text.assign("a page names a charset this program does not know; its bytes were kept");
       return;
+    case FetchWarningKind::kScriptBuiltLinks:
+      text.assign("this page may build its links with JavaScript; try --render-js");
+      return;
+    case FetchWarningKind::kNotRendered:
+      text.assign("not rendered; its raw links were kept");
+      return;
   }
 }
 

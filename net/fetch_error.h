@@ -98,6 +98,9 @@ enum class FetchWarningKind : uint8_t {
   kCookieNotSaved,
   kCacheNotWritten,
   kCharsetUnknown,
+  // Told by the crawl engine about a page, never by a fetch.
+  kScriptBuiltLinks,  // a page with scripts and no link: rendering may find its links
+  kNotRendered,       // a page the browser could not render; its own links were kept
 };
 
 struct FetchWarnings {

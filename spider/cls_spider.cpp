@@ -162,6 +162,7 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
   log_.addTag("DllDate", kDllDate);
   pageText_.clear();
   pageFacts_.clear();
+  renderedText_.clear();
   if (obeyRobots_ && !robotsFetched_) {
     StringBuffer ignored;
     FetchRobots(ignored, progress);
@@ -257,21 +258,27 @@ void ClsSpider::GatherWarnings(const char* url, const HttpResult& result) {
   const std::string_view site = SiteOf(url);
   for (unsigned bit = 0; bit < 32; ++bit) {
     const auto kind = static_cast<FetchWarningKind>(bit);
-    if (!met.has(kind)) continue;
-    bool known = false;
-    for (int i = 0; i < warnings_.count() && !known; ++i) {
-      const CrawlWarning& seen = *warnings_.at<CrawlWarning>(i);
-      known = seen.kind == kind && seen.site.view() == site;
-    }
-    if (known) continue;
-    std::unique_ptr<CrawlWarning> warning(new (std::nothrow) CrawlWarning);
-    if (!warning || !warning->site.append(site)) return;
-    warning->kind = kind;
-    warning->certificate = met.certificate;
-    DescribeFetchWarning(kind, met, warning->text);
-    if (!warnings_.append(warning.get())) return;
-    warning.release();
+    if (met.has(kind)) AddWarning(site, kind, met, {});
   }
+}
+
+void ClsSpider::AddWarning(std::string_view site, FetchWarningKind kind, const FetchWarnings& met,
+                           std::string_view text) {
+  for (int i = 0; i < warnings_.count(); ++i) {
+    const CrawlWarning& seen = *warnings_.at<CrawlWarning>(i);
+    if (seen.kind == kind && seen.site.view() == site) return;
+  }
+  std::unique_ptr<CrawlWarning> warning(new (std::nothrow) CrawlWarning);
+  if (!warning || !warning->site.append(site)) return;
+  warning->kind = kind;
+  warning->certificate = met.certificate;
+  if (text.empty()) {
+    DescribeFetchWarning(kind, met, warning->text);
+  } else if (!warning->text.assign(text)) {
+    return;
+  }
+  if (!warnings_.append(warning.get())) return;
+  warning.release();
 }
 
 const CrawlWarning* ClsSpider::warningAt(int i) const {
@@ -333,14 +340,17 @@ void ClsSpider::HandleFetchedPage(const char* url, ProgressEvent* progress, cons
   linkingPage_ = url;
   linkingDepth_ = listed->depth;
   if (follow) {
+    const PageRole role = isStart ? PageRole::kStart : PageRole::kLinked;
+    int ownLinks = 0;
     if (!(respectNofollow_ && pageFacts_.robots.nofollow)) {
-      ProcessLinks(base, body.view(), isStart ? PageRole::kStart : PageRole::kLinked, progress);
+      ownLinks = ProcessLinks(base, body.view(), role, progress);
     }
     if (followCanonical_ && !pageFacts_.canonical.isEmpty()) {
       StringBuffer canonical(pageFacts_.canonical.view());
       bool queueOpen = !(maxUrls_ != 0 && spidered_.count() > maxUrls_);
       ConsiderLink(canonical, base, PassesMustMatch(base), queueOpen, progress);
     }
+    ConsiderScriptLinks(base, body.view(), role, ownLinks, progress);
   }
   linkingPage_ = nullptr;
   if (!pageText_.assign(body)) log_.addError("Out of memory");
@@ -358,6 +368,7 @@ void PageFacts::clear() {
   bodyBytes = 0;
   redirectStatus = 0;
   redirectHops = 0;
+  rendered = false;
 }
 
 void ClsSpider::RecordPageFacts(const StringBuffer& finalUrl, const HttpResult& answer,

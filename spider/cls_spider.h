@@ -17,6 +17,7 @@
 #include "http/fetch_failure.h"
 #include "spider/crawl_pace.h"
 #include "spider/page_directives.h"
+#include "spider/page_renderer.h"
 #include "spider/robots.h"
 #include "spider/url_list.h"
 
@@ -102,6 +103,8 @@ struct PageFacts {
   // The status of the first redirect answer and how many were followed (0: none).
   int redirectStatus = 0;
   int redirectHops = 0;
+  // The page was rendered by the browser and its rendered links were considered too.
+  bool rendered = false;
 
   void clear();
 };
@@ -237,6 +240,16 @@ class ClsSpider : public ClsBase {
   bool setRobotsAgent(const char* name);
   const StringBuffer& robotsAgent() const { return robotsAgent_; }
 
+  // ---- Rendering (off unless a renderer is given)
+
+  // Pages answered 2xx as HTML are also rendered by renderer, and the links of the rendered
+  // document are considered after the page's own; null turns rendering off.
+  void setRenderer(std::unique_ptr<PageRenderer> renderer) { renderer_ = std::move(renderer); }
+  bool rendering() const { return renderer_ != nullptr; }
+  // The rendered document of the page last fetched; empty when it was not rendered.
+  const StringBuffer& renderedText() const { return renderedText_; }
+  int renderedCount() const { return renderedCount_; }
+
   // ---- State
 
   const StringBuffer& domain() const { return domain_; }
@@ -333,15 +346,31 @@ class ClsSpider : public ClsBase {
   void RecordFailedFetch(const char* url, ClsHttp& client);
   // After any fetch of url: the warnings of its result not met before on its site.
   void GatherWarnings(const char* url, const HttpResult& result);
+  // Adds a warning about site (a site or a page) unless one of its kind is there already.
+  void AddWarning(std::string_view site, FetchWarningKind kind, const FetchWarnings& met,
+                  std::string_view text);
   // Filters one link of the page at pageUrl (resolved against it) and queues it or records it
-  // as outbound. pagePasses: the page passes the must-match patterns.
-  void ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses, bool queueOpen,
+  // as outbound. pagePasses: the page passes the must-match patterns. True when the link leads
+  // to another page of the site (queued now or not).
+  bool ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses, bool queueOpen,
                     ProgressEvent* progress);
   // Whether a page is the crawl's start (whose links are followed whatever the must-match
   // patterns say of it) or one reached through links.
   enum class PageRole { kStart, kLinked };
-  void ProcessLinks(const char* pageUrl, std::string_view pageText, PageRole role,
-                    ProgressEvent* progress);
+  // Returns how many of the page's links lead to other pages of the site.
+  int ProcessLinks(const char* pageUrl, std::string_view pageText, PageRole role,
+                   ProgressEvent* progress);
+  // After a page's own links: renders a 2xx HTML page and considers the rendered links, or,
+  // without a renderer, says once when a page with scripts but no link seems to need one.
+  // ownLinks: what ProcessLinks returned for the page.
+  void ConsiderScriptLinks(const char* pageUrl, std::string_view body, PageRole role, int ownLinks,
+                           ProgressEvent* progress);
+  // Why a page was not rendered, as a warning about the page.
+  void WarnNotRendered(const char* pageUrl, RenderOutcome outcome, const StringBuffer& detail);
+  // Whether the browser may make a request: an http(s) address of the site that no avoid
+  // pattern and no robots rule keeps the crawl from.
+  bool BrowserMayFetch(std::string_view url);
+  class BrowserRequests;
   // Fills pageFacts_ from the answer and the page's text.
   void RecordPageFacts(const StringBuffer& finalUrl, const HttpResult& answer,
                        std::string_view body);
@@ -390,6 +419,11 @@ class ClsSpider : public ClsBase {
   CrawlPace pace_;
   // Made at the first CrawlNext when there is more than one connection.
   std::unique_ptr<FetchAhead> fetchAhead_;
+  std::unique_ptr<PageRenderer> renderer_;
+  StringBuffer renderedText_;
+  int renderedCount_ = 0;
+  // The hint that a page may need rendering is given once per crawl.
+  bool scriptHintGiven_ = false;
 };
 
 }  // namespace quillon

@@ -162,8 +162,8 @@ void ClsSpider::ProcessPage(const char* pageUrl, std::string_view pageText,
   ProcessLinks(pageUrl, pageText, PageRole::kLinked, progress);
 }
 
-void ClsSpider::ProcessLinks(const char* pageUrl, std::string_view pageText, PageRole role,
-                             ProgressEvent* progress) {
+int ClsSpider::ProcessLinks(const char* pageUrl, std::string_view pageText, PageRole role,
+                            ProgressEvent* progress) {
   bool queueOpen = !(maxUrls_ != 0 && spidered_.count() > maxUrls_);
   OwningPtrArray links;
   if (!ExtractLinks(pageText, links)) log_.addError("Out of memory");
@@ -171,41 +171,46 @@ void ClsSpider::ProcessLinks(const char* pageUrl, std::string_view pageText, Pag
   // The start page leads into the site whatever the must-match patterns say of it.
   bool pagePasses = role == PageRole::kStart || PassesMustMatch(page);
 
+  int onSite = 0;
   for (int i = 0; i < links.count(); ++i) {
-    ConsiderLink(*links.at<StringBuffer>(i), pageUrl, pagePasses, queueOpen, progress);
+    onSite += ConsiderLink(*links.at<StringBuffer>(i), pageUrl, pagePasses, queueOpen, progress);
   }
+  return onSite;
 }
 
-void ClsSpider::ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses,
+bool ClsSpider::ConsiderLink(StringBuffer& link, const char* pageUrl, bool pagePasses,
                              bool queueOpen, ProgressEvent* progress) {
-  if (link.isEmpty() || link.charAt(0) == '#') return;
-  if (IsFixedAvoid(link.view())) return;
-  if (!ResolveLink(link, pageUrl)) return;
+  if (link.isEmpty() || link.charAt(0) == '#') return false;
+  if (IsFixedAvoid(link.view())) return false;
+  if (!ResolveLink(link, pageUrl)) return false;
   // "file:", "data:" and other schemes are never crawled nor listed.
-  if (!IsHttpAddress(link.view())) return;
-  if (MatchesAny(avoidPatterns_, link.view())) return;
-  if (!pagePasses) return;
+  if (!IsHttpAddress(link.view())) return false;
+  if (MatchesAny(avoidPatterns_, link.view())) return false;
+  if (!pagePasses) return false;
   CutAt(link, '#');
+  const bool outbound = IsOutbound(link.getString());
+  const bool otherPage = !outbound && pageUrl != nullptr && link.view() != pageUrl;
   // From here on the link counts as seen, whatever happens to it.
   bool added = false;
   const char* stored = seen_.storeKey(link.view(), added);
-  if (stored == nullptr) return;
+  if (stored == nullptr) return false;
   NoteLink(stored, added);
-  if (!added) return;
+  if (!added) return otherPage;
 
-  if (IsOutbound(link.getString())) {
+  if (outbound) {
     if (!MatchesAny(outboundAvoidPatterns_, link.view())) outbound_.appendCopy(link.view());
-    return;
+    return false;
   }
   if (obeyRobots_ && IsDisallowed(link.getString(), progress)) {
     ++robotsExcluded_;
-    return;
+    return otherPage;
   }
-  if (!queueOpen) return;
+  if (!queueOpen) return otherPage;
   // A site reachable with and without "www." is crawled once, under the form met first.
   StringBuffer twin;
-  if (!FormTwin(link.view(), twin) || IsSeen(twin.view())) return;
+  if (!FormTwin(link.view(), twin) || IsSeen(twin.view())) return otherPage;
   if (unspidered_.append(stored)) FactsOf(stored)->flags |= LinkFacts::kQueued;
+  return otherPage;
 }
 
 bool ClsSpider::FormTwin(std::string_view link, StringBuffer& twin) {

@@ -68,16 +68,28 @@ void VnSpider::CurrentUrl(VnString& out) const { fill(out, spider_.currentUrl().
 
 namespace {
 
-// The page's title and its meta elements' content, UTF-8, read from the engine's page text.
+// The page's title and its meta elements' content, UTF-8, read from the engine's page text;
+// a title or description that the page's scripts changed is read from the rendered document.
 std::string TitleText(const ClsSpider& spider) {
   StringBuffer text;
   HtmlHelp::GetTitle(spider.pageText().view(), text);
+  StringBuffer rendered;
+  if (!spider.renderedText().isEmpty() &&
+      HtmlHelp::GetTitle(spider.renderedText().view(), rendered) && !rendered.isEmpty()) {
+    return std::string(rendered.view());
+  }
   return std::string(text.view());
 }
 
-std::string MetaText(const ClsSpider& spider, const char* name) {
+std::string MetaText(const ClsSpider& spider, const char* name, bool renderedCounts = false) {
   StringBuffer text;
   HtmlHelp::GetMetaContent(spider.pageText().view(), name, text);
+  StringBuffer rendered;
+  if (renderedCounts && !spider.renderedText().isEmpty() &&
+      HtmlHelp::GetMetaContent(spider.renderedText().view(), name, rendered) &&
+      !rendered.isEmpty()) {
+    return std::string(rendered.view());
+  }
   return std::string(text.view());
 }
 
@@ -89,10 +101,12 @@ const char* VnSpider::PageTitle() { return give(TitleText(spider_).c_str()); }
 
 void VnSpider::PageTitle(VnString& out) const { fill(out, TitleText(spider_).c_str()); }
 
-const char* VnSpider::PageDescription() { return give(MetaText(spider_, "description").c_str()); }
+const char* VnSpider::PageDescription() {
+  return give(MetaText(spider_, "description", true).c_str());
+}
 
 void VnSpider::PageDescription(VnString& out) const {
-  fill(out, MetaText(spider_, "description").c_str());
+  fill(out, MetaText(spider_, "description", true).c_str());
 }
 
 const char* VnSpider::PageKeywords() { return give(MetaText(spider_, "keywords").c_str()); }

@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libbz2-dev libssl-dev libpsl-dev qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gzip python3 nginx-light tinyproxy libxml2-utils
-  netcat-openbsd socat wget time
+  netcat-openbsd socat wget time chromium
   clang libclang-rt-14-dev
   qt6-qpa-plugins xvfb xauth x11-apps
 )

@@ -106,6 +106,11 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
        "cannot use the CA file /no/such: No such file or directory"},
       {{"generate", "a.example", "--ca-file", "/dev/null"},
        "cannot use the CA file /dev/null: No PEM certificate in the file"},
+      {{"generate", "a.example", "--render-timeout", "0"}, "--render-timeout wants a whole number"},
+      {{"generate", "a.example", "--render-js", "--chromium", "/no/such"},
+       "--chromium: /no/such is not a program that can be run"},
+      {{"generate", "a.example", "--render-js", "--chromium", "/dev"},
+       "--chromium: /dev is not a program"},
   };
   unsetenv("TOLLWICK_PASSWORD");
   for (const UsageCase& c : cases) {
@@ -113,6 +118,12 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwoAndSayWhy) {
     EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
     EXPECT_EQ(script.crawlCalls, 0) << c.message;
   }
+  // No chromium on PATH: the message names the package to install.
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", "/no/such", 1);
+  EXPECT_EQ(Run({"generate", "a.example", "--render-js"}), kExitUsage);
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_NE(err.str().find("install the chromium package"), std::string::npos) << err.str();
 }
 
 TEST_F(CommandLineTest, HelpVersionAndNoArguments) {

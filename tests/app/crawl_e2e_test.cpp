@@ -927,5 +927,56 @@ TEST(CrawlReportTest, ReportCountsBrokenLinksOrphansAndCsvMatchTheCrawl) {
   EXPECT_EQ(std::distance(begin(files), end(files)), 5);
 }
 
+// A site whose menus only scripts write (a router fetching menu.json, a link made with
+// createElement): tests/data/render_site, rendered by the chromium found on PATH.
+TEST(RenderSiteTest, ScriptBuiltLinksAreFollowedOnlyWhenRenderedAndAlwaysInOneOrder) {
+  if (quillon::FindProgram("chromium").empty()) GTEST_SKIP() << "chromium is not installed";
+  NginxOptions options;
+  options.gzip = false;
+  NginxServer server(SourceDir() + "/tests/data/render_site", options);
+  if (!server.isRunning()) GTEST_SKIP() << server.error();
+  const std::string base = server.baseUrl();
+  auto crawl = [&base](std::vector<std::string> more) {
+    std::vector<std::string> args = {TollwickBinary(), "generate", base + "/", "--delay-ms", "0"};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunProgram(args);
+  };
+  Outcome raw = crawl({});
+  ASSERT_EQ(raw.exitCode, 0) << raw.err;
+  EXPECT_EQ(ReadFileBytes(raw.LastLine() + "/urllist.txt"), base + "/");
+  EXPECT_NE(raw.err.find("tollwick: warning: " + base +
+                         "/: this page may build its links with "
+                         "JavaScript; try --render-js\n"),
+            std::string::npos)
+      << raw.err;
+
+  // The browser's profile goes into the run's $TMPDIR: a short one of this test's own, to look
+  // into afterwards.
+  char tmp[] = "/tmp/tollwick-test-XXXXXX";
+  ASSERT_NE(mkdtemp(tmp), nullptr);
+  const std::string scratchTmp = std::getenv("TMPDIR");
+  setenv("TMPDIR", tmp, 1);
+  const std::string all = base + "/\r\n" + base + "/about.html\r\n" + base + "/guide.html\r\n" +
+                          base + "/news.html\r\n" + base + "/contact.html";
+  for (int run = 0; run < 2; ++run) {
+    Outcome rendered = crawl({"--render-js"});
+    ASSERT_EQ(rendered.exitCode, 0) << rendered.err;
+    EXPECT_EQ(ReadFileBytes(rendered.LastLine() + "/urllist.txt"), all);
+    EXPECT_NE(rendered.err.find("0 off the site, 5 rendered\n"), std::string::npos) << rendered.err;
+    // The title a script set.
+    EXPECT_NE(ReadFileBytes(rendered.LastLine() + "/sitemap.htm").find(">News</a>"),
+              std::string::npos);
+  }
+  setenv("TMPDIR", scratchTmp.c_str(), 1);
+  // No browser process and no profile folder outlives a run.
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    EXPECT_EQ(ReadFileBytes(entry.path().string() + "/cmdline").find(tmp), std::string::npos);
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(tmp)) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("tollwick-chromium-"));
+  }
+  std::filesystem::remove_all(tmp);
+}
+
 }  // namespace
 }  // namespace tollwick

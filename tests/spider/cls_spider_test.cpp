@@ -1,15 +1,20 @@
 #include "spider/cls_spider.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <set>
 #include <thread>
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "net/hostname_resolve.h"
 #include "spider/page_directives.h"
 #include "spider/vn_spider.h"
@@ -582,6 +587,69 @@ TEST_F(CrawlTest, NofollowAndCanonicalSettingsChangeWhatIsQueued) {
     Urls expected;
     for (const std::string& path : c.queued) expected.push_back(At("site.test", path));
     EXPECT_EQ(expected, Pending()) << c.start << " " << c.respectNofollow << c.followCanonical;
+  }
+}
+
+// Pages that never finish loading, loop in a script or send the browser elsewhere
+// (tests/data/render_site/bad): each ends within twice its budget with its own links kept and
+// a warning, and no browser process is left once the engine is gone. A page's alert is
+// dismissed, so the link its script adds afterwards is found.
+TEST(RenderTest, PagesThatNeverSettleKeepTheirRawLinksWarnAndLeaveNoBrowser) {
+  RenderSettings settings;
+  settings.chromium = FindProgram("chromium");
+  if (settings.chromium.empty()) GTEST_SKIP() << "chromium is not installed";
+  testing::NginxOptions options;
+  options.gzip = false;
+  // The script of the page that never finishes loading comes a byte a second.
+  options.extraServerConfig = "location /bad/hang/ { limit_rate 1; }";
+  testing::NginxServer nginx(
+      std::string(std::getenv("QUILLON_SOURCE_DIR")) + "/tests/data/render_site", options);
+  if (!nginx.isRunning()) GTEST_SKIP() << nginx.error();
+  const std::string base = nginx.baseUrl() + "/bad/";
+  settings.budgetMs = 1000;
+  const std::string marker = "QUILLON_RENDER_TEST=" + std::to_string(getpid());
+  setenv("QUILLON_RENDER_TEST", std::to_string(getpid()).c_str(), 1);
+  Urls pages;
+  std::set<std::string> warnings;
+  {
+    ClsSpider spider;
+    spider.setRenderer(std::make_unique<PageRenderer>(settings));
+    spider.BeginSite(base.c_str());
+    for (int guard = 0; guard < 100; ++guard) {
+      if (spider.CrawlNext(nullptr)) {
+        pages.emplace_back(spider.currentUrl().getString());
+      } else if (spider.unspideredCount() == 0) {
+        break;
+      }
+    }
+    for (int i = 0; i < spider.warningCount(); ++i) {
+      const CrawlWarning& warning = *spider.warningAt(i);
+      if (warning.kind == FetchWarningKind::kNotRendered) {
+        warnings.insert(std::string(warning.site.view()) + ": " + warning.text.getString());
+      }
+    }
+    EXPECT_EQ(spider.renderedCount(), 6);
+    // Where the script sent the page counts as a link of it.
+    EXPECT_EQ(spider.outboundCount(), 1);
+  }
+  const std::string late = "still loading or running a script after 2 s";
+  EXPECT_EQ(pages,
+            (Urls{base, base + "slow.html", base + "loop.html", base + "away.html",
+                  base + "alert.html", base + "slow-kept.html", base + "loop-kept.html",
+                  base + "away-kept.html", base + "alert-kept.html"}));
+  EXPECT_EQ(warnings,
+            (std::set<std::string>{
+                base + "slow.html: not rendered: " + late + "; its raw links were kept",
+                base + "loop.html: not rendered: " + late + "; its raw links were kept",
+                base + "away.html: not rendered: a script sends it to http://elsewhere.invalid/; "
+                       "its raw links were kept"}));
+  // The browser's processes inherit the marker from this one's environment.
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    if (entry.path().filename() == std::to_string(getpid())) continue;
+    std::ifstream environment(entry.path() / "environ");
+    std::string text((std::istreambuf_iterator<char>(environment)),
+                     std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find(marker), std::string::npos) << entry.path();
   }
 }
 
