@@ -336,19 +336,16 @@ bool BuildHtmlSitemap(const std::string& path, SitemapFields& fields, FrontEndHo
 
 bool WriteXmlSitemap(const SitemapFields& fields, const XmlSitemapList& xml, FrontEndHooks& hooks) {
   if (!fields.xmlSitemap) return true;
-  if (xml.entries().empty()) {
+  if (xml.size() == 0) {
     hooks.XmlSitemapWritten(
         xml.NothingListedText(fields.xmlGzip ? "sitemap.xml.gz" : "sitemap.xml"));
     return true;
   }
   // The index names its parts by absolute address: they belong at the root of the site.
-  std::string root = SiteRootOf(xml.entries()[0].loc);
-  std::vector<std::string> written;
-  std::string error;
-  if (!WriteXmlSitemapFiles(fields.outputFolder,
-                            BuildXmlSitemapFiles(xml.entries(), root, fields.xmlGzip), written,
-                            error)) {
-    hooks.ReportFailure(error);
+  XmlSitemapWriter writer(fields.outputFolder, "", fields.xmlGzip);
+  xml.ForEach([&writer](const XmlSitemapEntry& entry) { writer.Add(entry); });
+  if (!writer.Finish()) {
+    hooks.ReportFailure(writer.error());
     return false;
   }
   hooks.XmlSitemapWritten(xml.SummaryText());

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -131,13 +132,39 @@ XmlVerdict XmlSitemapList::Add(const PageListing& page) {
     verdict = XmlVerdict::CanonicalElsewhere;
   } else if (!absolute || url.size() > kMaxSitemapUrlLength) {
     verdict = XmlVerdict::Unusable;
-  } else if (!listed_.insert(page.finalUrl).second) {
+  } else if (!listed_.insert(std::hash<std::string_view>{}(page.finalUrl)).second) {
     verdict = XmlVerdict::Duplicate;
   } else {
-    entries_.push_back({page.finalUrl, W3cDateTime(page.lastModified)});
+    Keep(page.finalUrl, W3cDateTime(page.lastModified));
   }
   ++counts_[static_cast<size_t>(verdict)];
   return verdict;
+}
+
+void XmlSitemapList::Keep(std::string_view loc, std::string_view lastmod) {
+  const size_t bytes = loc.size() + lastmod.size() + 2;
+  if (blocks_.empty() || blocks_.back().size() + bytes > blocks_.back().capacity()) {
+    blocks_.emplace_back();
+    blocks_.back().reserve(std::max(kBlockBytes, bytes));
+  }
+  std::string& block = blocks_.back();
+  block.append(loc).push_back('\0');
+  block.append(lastmod).push_back('\0');
+  ++size_;
+}
+
+void XmlSitemapList::ForEach(const std::function<void(const XmlSitemapEntry&)>& visit) const {
+  XmlSitemapEntry entry;
+  for (const std::string& block : blocks_) {
+    for (size_t at = 0; at < block.size();) {
+      const size_t locEnd = block.find('\0', at);
+      const size_t dateEnd = block.find('\0', locEnd + 1);
+      entry.loc.assign(block, at, locEnd - at);
+      entry.lastmod.assign(block, locEnd + 1, dateEnd - locEnd - 1);
+      visit(entry);
+      at = dateEnd + 1;
+    }
+  }
 }
 
 const char* XmlVerdictText(XmlVerdict verdict) {
@@ -174,7 +201,7 @@ std::string XmlSitemapList::SummaryText() const {
     reasons += (reasons.empty() ? "" : ", ") + std::to_string(Count(reason)) + " " +
                XmlVerdictText(reason);
   }
-  size_t listed = entries_.size();
+  size_t listed = size_;
   std::string text =
       std::to_string(listed) + (listed == 1 ? " URL" : " URLs") + " in the XML sitemap";
   return reasons.empty() ? text : text + " (left out: " + reasons + ")";
@@ -193,41 +220,65 @@ std::string XmlUrlElement(const XmlSitemapEntry& entry) {
   return element + "</url>\n";
 }
 
-std::vector<XmlSitemapFile> BuildXmlSitemapFiles(const std::vector<XmlSitemapEntry>& entries,
-                                                 const std::string& siteRoot, bool gzip,
-                                                 const XmlFileLimits& limits) {
-  const std::string opening = UrlsetOpening();
-  std::vector<XmlSitemapFile> parts(1);
-  parts.back().text = opening;
-  size_t count = 0;
-  for (const XmlSitemapEntry& entry : entries) {
-    std::string element = XmlUrlElement(entry);
-    bool full =
-        count == limits.maxUrls ||
-        parts.back().text.size() + element.size() + std::strlen(kUrlsetClosing) > limits.maxBytes;
-    if (count > 0 && full) {
-      parts.back().text += kUrlsetClosing;
-      parts.emplace_back();
-      parts.back().text = opening;
-      count = 0;
-    }
-    parts.back().text += element;
-    ++count;
-  }
-  parts.back().text += kUrlsetClosing;
+XmlSitemapWriter::XmlSitemapWriter(std::string folder, std::string siteRoot, bool gzip,
+                                   const XmlFileLimits& limits)
+    : folder_(std::move(folder)),
+      siteRoot_(std::move(siteRoot)),
+      suffix_(gzip ? ".xml.gz" : ".xml"),
+      limits_(limits),
+      part_(UrlsetOpening()) {}
 
-  const std::string suffix = gzip ? ".xml.gz" : ".xml";
-  if (parts.size() == 1) {
-    parts.front().name = std::string("sitemap") + suffix;
-    return parts;
+std::string XmlSitemapWriter::PartName(size_t number) const {
+  return kPartPrefix + std::to_string(number) + suffix_;
+}
+
+bool XmlSitemapWriter::Add(const XmlSitemapEntry& entry) {
+  if (!error_.empty()) return false;
+  if (siteRoot_.empty()) siteRoot_ = SiteRootOf(entry.loc);
+  const std::string element = XmlUrlElement(entry);
+  const bool full = partUrls_ == limits_.maxUrls ||
+                    part_.size() + element.size() + std::strlen(kUrlsetClosing) > limits_.maxBytes;
+  if (partUrls_ > 0 && full && !ClosePart()) return false;
+  part_ += element;
+  ++partUrls_;
+  return true;
+}
+
+bool XmlSitemapWriter::ClosePart() {
+  part_ += kUrlsetClosing;
+  ++parts_;
+  bool ok = true;
+  if (parts_ == 1) {
+    first_ = std::move(part_);
+  } else {
+    if (parts_ == 2) ok = Write(PartName(1), first_);
+    first_ = std::string();
+    ok = ok && Write(PartName(parts_), part_);
   }
+  part_ = UrlsetOpening();
+  partUrls_ = 0;
+  return ok;
+}
+
+bool XmlSitemapWriter::Finish() {
+  if (!error_.empty() || !ClosePart()) return false;
+  if (parts_ == 1) return Write("sitemap" + suffix_, first_);
   std::vector<std::string> locs;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    parts[i].name = kPartPrefix + std::to_string(i + 1) + suffix;
-    locs.push_back(siteRoot + parts[i].name);
+  for (size_t number = 1; number <= parts_; ++number) locs.push_back(siteRoot_ + PartName(number));
+  return Write("sitemap" + suffix_, IndexText(locs));
+}
+
+bool XmlSitemapWriter::Write(const std::string& name, const std::string& text) {
+  const std::string path = folder_ + "/" + name;
+  std::string compressed;
+  const bool gzip = name.ends_with(".gz");
+  if (gzip && !GzipText(text, compressed)) {
+    error_ = "Could not compress " + path;
+    return false;
   }
-  parts.push_back({std::string("sitemap") + suffix, IndexText(locs)});
-  return parts;
+  if (!WriteAtomically(path, gzip ? compressed : text, error_)) return false;
+  written_.push_back(path);
+  return true;
 }
 
 std::string SiteRootOf(std::string_view url) {
@@ -258,23 +309,6 @@ bool GzipText(std::string_view text, std::string& out) {
   }
   deflateEnd(&stream);
   return status == Z_STREAM_END;
-}
-
-bool WriteXmlSitemapFiles(const std::string& folder, const std::vector<XmlSitemapFile>& files,
-                          std::vector<std::string>& written, std::string& error) {
-  written.clear();
-  for (const XmlSitemapFile& file : files) {
-    std::string path = folder + "/" + file.name;
-    std::string compressed;
-    bool gzip = file.name.ends_with(".gz");
-    if (gzip && !GzipText(file.text, compressed)) {
-      error = "Could not compress " + path;
-      return false;
-    }
-    if (!WriteAtomically(path, gzip ? compressed : file.text, error)) return false;
-    written.push_back(path);
-  }
-  return true;
 }
 
 }  // namespace tollwick

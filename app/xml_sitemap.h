@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -69,14 +71,18 @@ struct XmlSitemapEntry {
 // Ignored suits a staging mirror whose canonical links name the production site.
 enum class CanonicalLinks { Honoured, Ignored };
 
-// The pages a crawl lists, each address once, in crawl order.
+// The pages a crawl lists, each address once, in crawl order. A crawl of a large site lists
+// hundreds of thousands: each entry is kept as its bytes in large blocks, and the addresses
+// already listed as 64-bit hashes.
 class XmlSitemapList {
  public:
   explicit XmlSitemapList(CanonicalLinks canonical = CanonicalLinks::Honoured)
       : canonical_(canonical) {}
   // Decides about one page and lists it when it qualifies.
   XmlVerdict Add(const PageListing& page);
-  const std::vector<XmlSitemapEntry>& entries() const { return entries_; }
+  // Hands each entry listed to visit, in order.
+  void ForEach(const std::function<void(const XmlSitemapEntry&)>& visit) const;
+  size_t size() const { return size_; }
   // How many pages each verdict met (indexed by the enum's value).
   int Count(XmlVerdict verdict) const { return counts_[static_cast<size_t>(verdict)]; }
   // "12 URLs in the XML sitemap (left out: 2 noindex, 1 canonical elsewhere)"; the reasons
@@ -88,8 +94,13 @@ class XmlSitemapList {
 
  private:
   CanonicalLinks canonical_;
-  std::vector<XmlSitemapEntry> entries_;
-  std::unordered_set<std::string> listed_;
+  // The block size for the entries' bytes: "loc" NUL "lastmod" NUL for each.
+  static constexpr size_t kBlockBytes = 1 << 20;
+  void Keep(std::string_view loc, std::string_view lastmod);
+
+  std::vector<std::string> blocks_;
+  size_t size_ = 0;
+  std::unordered_set<uint64_t> listed_;
   int counts_[8] = {};
 };
 
@@ -98,35 +109,52 @@ struct XmlFileLimits {
   size_t maxBytes = kMaxSitemapBytes;
 };
 
-// One file's name and its whole uncompressed text.
-struct XmlSitemapFile {
-  std::string name;
-  std::string text;
-};
-
 // The bytes of a urlset without any <url>: what every part's size limit must leave room for.
 size_t UrlsetFrameForTests();
 
 // The <url> element of one entry, with its line end.
 std::string XmlUrlElement(const XmlSitemapEntry& entry);
 
-// Splits entries into urlset texts within the limits. One text is returned as "sitemap.xml";
-// more are "sitemap-1.xml", ... followed by "sitemap.xml" as their index, whose <loc>s are
-// siteRoot + the part's name (siteRoot ends in "/"). With gzip every name ends in ".xml.gz".
-// An empty list gives one empty urlset (which the schema refuses: the run writes none).
-std::vector<XmlSitemapFile> BuildXmlSitemapFiles(const std::vector<XmlSitemapEntry>& entries,
-                                                 const std::string& siteRoot, bool gzip,
-                                                 const XmlFileLimits& limits = {});
+// Writes the entries given to Add into folder as urlsets within the limits, as they fill: at
+// most one part's text is held. One part is "sitemap.xml"; more are "sitemap-1.xml", ...
+// followed by "sitemap.xml" as their index, whose <loc>s are siteRoot + the part's name
+// (siteRoot ends in "/"; empty means the root of the first entry's address). With gzip every name ends in ".xml.gz". Each file is written under a
+// temporary name and renamed into place, and the index comes last, so sitemap.xml never names
+// a part that is not there. No entry at all gives one empty urlset (which the schema refuses:
+// the run writes none).
+class XmlSitemapWriter {
+ public:
+  XmlSitemapWriter(std::string folder, std::string siteRoot, bool gzip,
+                   const XmlFileLimits& limits = {});
+  // False once a file could not be written (error() says why; later entries are dropped).
+  bool Add(const XmlSitemapEntry& entry);
+  // Writes the last part and, when there are several, the index.
+  bool Finish();
+  // The paths written, in order.
+  const std::vector<std::string>& written() const { return written_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string PartName(size_t number) const;
+  // The part being filled is closed and written (the first is held until a second begins).
+  bool ClosePart();
+  bool Write(const std::string& name, const std::string& text);
+
+  std::string folder_;
+  std::string siteRoot_;
+  std::string suffix_;
+  XmlFileLimits limits_;
+  std::string part_;
+  size_t partUrls_ = 0;
+  size_t parts_ = 0;
+  // The first part's text until it is known whether it is the only one.
+  std::string first_;
+  std::vector<std::string> written_;
+  std::string error_;
+};
 
 // "scheme://host[:port]/" of an absolute address, or "" when it has none.
 std::string SiteRootOf(std::string_view url);
-
-// Writes the files into folder in their order, gzip-compressed when a name ends in ".gz". Each
-// file is written under a temporary name and renamed into place, and the index comes last, so
-// sitemap.xml never names a part that is not there. False with a message in error; written
-// receives the paths written.
-bool WriteXmlSitemapFiles(const std::string& folder, const std::vector<XmlSitemapFile>& files,
-                          std::vector<std::string>& written, std::string& error);
 
 // The gzip form (RFC 1952) of text. False when zlib fails.
 bool GzipText(std::string_view text, std::string& out);
