@@ -30,11 +30,9 @@ DataBuffer::~DataBuffer() {
   *static_cast<volatile uint8_t*>(&marker_) = 0;
 }
 
-void DataBuffer::checkMarker() const {
-  if (marker_ != kMarker) {
-    std::fputs("DataBuffer: integrity marker damaged (object destroyed or overwritten)\n", stderr);
-    std::abort();
-  }
+void DataBuffer::MarkerDamaged() {
+  std::fputs("DataBuffer: integrity marker damaged (object destroyed or overwritten)\n", stderr);
+  std::abort();
 }
 
 void DataBuffer::release() {
@@ -43,21 +41,6 @@ void DataBuffer::release() {
   borrowed_ = false;
   length_ = 0;
   capacity_ = 0;
-}
-
-const uint8_t* DataBuffer::data() const {
-  checkMarker();
-  return data_;
-}
-
-uint8_t* DataBuffer::data() {
-  checkMarker();
-  return data_;
-}
-
-uint32_t DataBuffer::length() const {
-  checkMarker();
-  return length_;
 }
 
 uint32_t DataBuffer::capacity() const {

@@ -23,9 +23,19 @@ class DataBuffer : public QuillonObject {
   DataBuffer& operator=(const DataBuffer& other);
   ~DataBuffer() override;
 
-  const uint8_t* data() const;
-  uint8_t* data();
-  uint32_t length() const;
+  // Inline: readers call these once per byte.
+  const uint8_t* data() const {
+    checkMarker();
+    return data_;
+  }
+  uint8_t* data() {
+    checkMarker();
+    return data_;
+  }
+  uint32_t length() const {
+    checkMarker();
+    return length_;
+  }
   uint32_t capacity() const;
   bool isBorrowed() const;
   bool isEmpty() const { return length() == 0; }
@@ -72,7 +82,10 @@ class DataBuffer : public QuillonObject {
   static bool grownCapacity(uint32_t length, uint64_t extra, uint32_t& capacity);
 
  private:
-  void checkMarker() const;
+  void checkMarker() const {
+    if (marker_ != kMarker) MarkerDamaged();
+  }
+  [[noreturn]] static void MarkerDamaged();
   bool growFor(uint64_t extra);
   void release();
 

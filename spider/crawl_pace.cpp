@@ -37,6 +37,10 @@ uint32_t CrawlPace::backoffMs() const {
 }
 
 bool CrawlPace::WaitTurn(const std::atomic<bool>& stop) {
+  return WaitTurn([&stop] { return stop.load(); });
+}
+
+bool CrawlPace::WaitTurn(const std::function<bool()>& stopped) {
   Clock::time_point start;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -44,10 +48,10 @@ bool CrawlPace::WaitTurn(const std::atomic<bool>& stop) {
     nextStart_ = start + std::chrono::milliseconds(IntervalLocked());
   }
   for (auto now = Clock::now(); now < start; now = Clock::now()) {
-    if (stop.load()) return false;
+    if (stopped()) return false;
     std::this_thread::sleep_for(std::min<Clock::duration>(start - now, kWaitSlice));
   }
-  return !stop.load();
+  return !stopped();
 }
 
 void CrawlPace::NoteAnswer(uint32_t busyAnswers) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 namespace quillon {
@@ -25,8 +26,10 @@ class CrawlPace {
   uint32_t intervalMs() const;
   // What busy answers add to the pause and Crawl-delay (0 when the site is not busy).
   uint32_t backoffMs() const;
-  // Waits for the next free start and books it; false (nothing booked) once stop is set.
+  // Waits for the next free start and books it; false (nothing booked) once stop is set, or
+  // once stopped() says so (asked every few dozen milliseconds while waiting).
   bool WaitTurn(const std::atomic<bool>& stop);
+  bool WaitTurn(const std::function<bool()>& stopped);
   // After an answer: busyAnswers is how many 429/503 answers the fetch met (each doubles the
   // interval); an answer without any counts toward relaxing it.
   void NoteAnswer(uint32_t busyAnswers);

@@ -8,6 +8,7 @@
 #include "base/ascii.h"
 #include "base/gzip.h"
 #include "base/log_base.h"
+#include "base/progress.h"
 #include "base/xml_parser.h"
 #include "http/parse_url.h"
 #include "spider/cls_spider.h"
@@ -67,6 +68,13 @@ bool ClsSpider::FetchSitemapFile(const char* url, uint64_t& bytesLeft, StringBuf
                                  ProgressEvent* progress) {
   text.clear();
   if (bytesLeft == 0) return false;
+  // These requests keep the crawl's pace like its pages.
+  const bool stopped = !pace_.WaitTurn([progress] {
+    bool abort = false;
+    if (progress != nullptr) progress->AbortCheck(abort);
+    return abort;
+  });
+  if (stopped) return false;
   HttpControl& settings = http_.settings();
   const uint64_t pageLimit = settings.maxContentLength;
   settings.maxContentLength = bytesLeft;
