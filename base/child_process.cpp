@@ -103,6 +103,10 @@ bool GroupHasLiveMember(pid_t group) {
 bool ChildProcess::Start(const std::string& path, const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment, std::string& error) {
   Stop();
+  // The child's own helpers outlive it for a moment when it is killed: as their reaper we can
+  // collect them, where an init process that reaps nothing (a container's) would keep them as
+  // zombies.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
     error = "no socket for the child: " + SystemErrorText(errno);
@@ -188,10 +192,14 @@ void ChildProcess::Stop() {
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
-  // The helpers are the init process's to reap; a moment is enough for them to die.
-  for (uint32_t waited = 0; waited < kGroupExitWaitMs && GroupHasLiveMember(pid_);
-       waited += kGroupExitPollMs) {
+  // The helpers come to us to be reaped; a moment is enough for them to die.
+  for (uint32_t waited = 0; waited < kGroupExitWaitMs; waited += kGroupExitPollMs) {
+    while (::waitpid(-pid_, &status, WNOHANG) > 0) {
+    }
+    if (!GroupHasLiveMember(pid_)) break;
     SleepMs(kGroupExitPollMs);
+  }
+  while (::waitpid(-pid_, &status, WNOHANG) > 0) {
   }
   pid_ = -1;
 }
