@@ -274,18 +274,7 @@ bool WriteCrawlReport(const SitemapFields& fields, const RunOptions& options,
   ReportRun run;
   // A password typed into the address is used for the crawl, never written.
   run.siteUrl = WithoutUserInfo(fields.siteUrl);
-  run.dateText = LocaleDateTimeText([&report] {
-    const quillon::SystemTime& when = report.started();
-    std::tm tm{};
-    tm.tm_year = when.year - 1900;
-    tm.tm_mon = when.month - 1;
-    tm.tm_mday = when.day;
-    tm.tm_hour = when.hour;
-    tm.tm_min = when.minute;
-    tm.tm_sec = when.second;
-    tm.tm_isdst = -1;
-    return tm;
-  }());
+  run.dateText = LocaleDateTimeText(TmOf(report.started()));
   run.options = ReportOptionLines(fields, options);
   run.summary = summary;
   run.xmlSummary = fields.xmlSitemap ? xml.SummaryText() : std::string();

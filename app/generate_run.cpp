@@ -89,18 +89,6 @@ CanonicalLinks CanonicalLinksOf(const RunOptions& options) {
   return options.ignoreCanonical ? CanonicalLinks::Ignored : CanonicalLinks::Honoured;
 }
 
-std::tm TmOf(const quillon::SystemTime& when) {
-  std::tm tm{};
-  tm.tm_year = when.year - 1900;
-  tm.tm_mon = when.month - 1;
-  tm.tm_mday = when.day;
-  tm.tm_wday = when.dayOfWeek;
-  tm.tm_hour = when.hour;
-  tm.tm_min = when.minute;
-  tm.tm_sec = when.second;
-  tm.tm_isdst = -1;
-  return tm;
-}
 
 std::string DateText(const quillon::SystemTime& when) { return LocaleDateTimeText(TmOf(when)); }
 

@@ -28,6 +28,19 @@ bool PrepareChosenFolder(const std::string& parent, std::string& base, std::stri
 
 }  // namespace
 
+std::tm TmOf(const quillon::SystemTime& when) {
+  std::tm tm{};
+  tm.tm_year = when.year - 1900;
+  tm.tm_mon = when.month - 1;
+  tm.tm_mday = when.day;
+  tm.tm_wday = when.dayOfWeek;
+  tm.tm_hour = when.hour;
+  tm.tm_min = when.minute;
+  tm.tm_sec = when.second;
+  tm.tm_isdst = -1;
+  return tm;
+}
+
 std::string LocaleDateTimeText(const std::tm& when) {
   char text[kDateTextCapacity];
   size_t length = std::strftime(text, sizeof text, "%x %X", &when);

@@ -7,10 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/platform.h"
+
 namespace tollwick {
 
 // The date and time as the user's locale writes them (strftime "%x %X").
 std::string LocaleDateTimeText(const std::tm& when);
+// The calendar fields of a local time, daylight saving left for the C library to decide.
+std::tm TmOf(const quillon::SystemTime& when);
 
 // The text without the nine characters a file name may not hold ("/", "\", ":", "*", "?", """,
 // "<", ">", "|"); spaces and everything else stay.

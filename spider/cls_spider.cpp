@@ -213,10 +213,8 @@ void ClsSpider::FetchAheadOfFront() {
 
 ClsSpider::Fetched ClsSpider::FetchPage(const char* url, ProgressEvent* progress,
                                         StringBuffer& ownBody) {
-  FetchAhead::Answer answer;
-  if (fetchAhead_ && fetchAhead_->Take(url, progress, answer)) {
-    return {answer.client, answer.fetched, answer.body};
-  }
+  Fetched answer;
+  if (fetchAhead_ && fetchAhead_->Take(url, progress, answer)) return answer;
   const bool ok = http_.QuickGetStr(url, ownBody, progress);
   return {&http_, ok, &ownBody};
 }

@@ -16,6 +16,7 @@
 #include "http/cls_http.h"
 #include "http/fetch_failure.h"
 #include "spider/crawl_pace.h"
+#include "spider/fetch_ahead.h"
 #include "spider/page_directives.h"
 #include "spider/page_renderer.h"
 #include "spider/robots.h"
@@ -23,7 +24,6 @@
 
 namespace quillon {
 
-class FetchAhead;
 class ProgressEvent;
 
 // One URL of the failed list with why it failed.
@@ -334,11 +334,7 @@ class ClsSpider : public ClsBase {
   void EnsureRobotsRules();
   // The fetch of url, the queue's front just taken: from the fetch-ahead workers when they have
   // it in hand, else made here. ownBody holds the text of a fetch made here.
-  struct Fetched {
-    ClsHttp* client = nullptr;
-    bool ok = false;
-    StringBuffer* body = nullptr;
-  };
+  using Fetched = FetchAhead::Answer;
   Fetched FetchPage(const char* url, ProgressEvent* progress, StringBuffer& ownBody);
   // Hands the URLs after the front to the fetch-ahead workers (when there are any).
   void FetchAheadOfFront();

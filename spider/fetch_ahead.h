@@ -33,10 +33,11 @@ class FetchAhead {
   // Hands the queue's URLs that follow those in hand to idle workers, in queue order, while
   // fewer than limit are in hand. Each worker's client takes model's settings first.
   void Schedule(const UrlList& queue, int limit, ClsHttp& model);
-  // A fetched page: the client that answered (its result and log) and the page's text.
+  // A fetched page: the client that answered (its result and log), whether the fetch
+  // succeeded, and the page's text.
   struct Answer {
     ClsHttp* client = nullptr;
-    bool fetched = false;
+    bool ok = false;
     StringBuffer* body = nullptr;
   };
   // Waits for the fetch of url, which must be the first in hand (the queue's front, just taken
