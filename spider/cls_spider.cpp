@@ -1,5 +1,6 @@
 #include "spider/cls_spider.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -183,12 +184,13 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
     pace_.NoteAnswer(answer.busyAnswers);
     if (page.ok) {
       HandleFetchedPage(url, progress, page);
-      if (fetchAhead_) fetchAhead_->Release();
-      return true;
+    } else {
+      RecordFailedFetch(url, *page.client);
     }
-    RecordFailedFetch(url, *page.client);
-    const bool stopped = answer.error.kind == FetchErrorKind::kStopped;
+    const bool stopped = !page.ok && answer.error.kind == FetchErrorKind::kStopped;
+    // The worker's answer is not looked at again.
     if (fetchAhead_) fetchAhead_->Release();
+    if (page.ok) return true;
     // A stop ends the crawl at once: the waiting URLs stay queued, never visited one by one.
     if (stopped) {
       if (fetchAhead_) fetchAhead_->DropAll();
@@ -203,11 +205,9 @@ bool ClsSpider::CrawlNext(ProgressEvent* progress) {
 void ClsSpider::FetchAheadOfFront() {
   if (connections_ <= 1) return;
   if (!fetchAhead_) fetchAhead_ = std::make_unique<FetchAhead>(connections_, pace_);
-  int limit = connections_;
   // Pages past the listing limit would be fetched for nothing.
-  if (maxPages_ > 0 && maxPages_ - spidered_.count() < limit) {
-    limit = maxPages_ - spidered_.count() < 1 ? 1 : maxPages_ - spidered_.count();
-  }
+  const int limit =
+      maxPages_ > 0 ? std::clamp(maxPages_ - spidered_.count(), 1, connections_) : connections_;
   fetchAhead_->Schedule(unspidered_, limit, http_);
 }
 
